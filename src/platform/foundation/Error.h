@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QUrl>
+#include <string>
+
+// A failure of the environment (a missing file, a parse error): a value passed back to the caller,
+// unlike InternalInconsistency, which is a programming error.
+class Error {
+public:
+    // The program's own domain; it also marks "no unrated photos" after a reload.
+    static constexpr const char* applicationDomain = "com.quillmoss.lumendeck";
+    // errno values.
+    static constexpr const char* posixDomain = "NSPOSIXErrorDomain";
+    // File reading and property-list failures (260 no such file, 259 not a valid file).
+    static constexpr const char* cocoaDomain = "NSCocoaErrorDomain";
+
+    Error() = default;
+    Error(std::string domain, int code, std::string description = {}, std::string failureReason = {},
+          QUrl url = {});
+
+    const std::string& domain() const { return m_domain; }
+    int code() const { return m_code; }
+    const std::string& localizedDescription() const { return m_description; }
+    const std::string& failureReason() const { return m_failureReason; }
+    const QUrl& url() const { return m_url; }
+
+    void setUrl(const QUrl& url) { m_url = url; }
+
+    // Readable form for log lines.
+    std::string description() const;
+
+    bool operator==(const Error& other) const { return m_domain == other.m_domain && m_code == other.m_code; }
+
+private:
+    std::string m_domain;
+    int m_code = 0;
+    std::string m_description;
+    std::string m_failureReason;
+    QUrl m_url;
+};
+
+// Sets *slot when the caller asked for the error.
+inline void qmSetError(Error* slot, Error error)
+{
+    if (slot)
+        *slot = std::move(error);
+}
