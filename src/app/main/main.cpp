@@ -1,4 +1,34 @@
-int main()
-{
-    return 0;
+#include "app/AppDelegate.h"
+#include "app/Automation.h"
+#include "ui/HostView.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zuzire"));
+    QApplication::setDesktopFileName(QStringLiteral("zuzire"));
+    // The delegate decides when the last window's closing ends the process.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    HostView hostView;
+    AppDelegate delegate;
+    delegate.setLayerHost(&hostView);
+    delegate.awakeFromNib();
+    hostView.show();
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+
+    std::unique_ptr<Automation> automation;
+    if (QApplication::arguments().contains(QStringLiteral("--automation"))) {
+        automation = std::make_unique<Automation>(delegate, hostView, [](const QString& line) {
+            std::fputs(line.toUtf8().constData(), stdout);
+            std::fputc('\n', stdout);
+            std::fflush(stdout);
+        });
+        automation->start(STDIN_FILENO);
+    }
+    return QApplication::exec();
 }

@@ -40,8 +40,7 @@ private:
 };
 
 // Sets *slot when the caller asked for the error.
-inline void qmSetError(Error* slot, Error error)
-{
+inline void qmSetError(Error* slot, Error error) {
     if (slot)
         *slot = std::move(error);
 }

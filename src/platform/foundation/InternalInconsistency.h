@@ -8,8 +8,8 @@
 // catches it; tests expect it. what() is the fixed description.
 class InternalInconsistency : public std::logic_error {
 public:
-    InternalInconsistency(std::string description, std::string operation, std::string object, std::string file,
-                          int line);
+    InternalInconsistency(std::string description, std::string operation, std::string object,
+                          std::string file, int line);
 
     const std::string& description() const { return m_description; }
     const std::string& operation() const { return m_operation; }
@@ -27,31 +27,30 @@ private:
     int m_line;
 };
 
-[[noreturn]] void raiseInternalInconsistency(std::string description, const char* operation, std::string object,
-                                             const char* file, int line);
+[[noreturn]] void raiseInternalInconsistency(std::string description, const char* operation,
+                                             std::string object, const char* file, int line);
 
 // The readable class name of a polymorphic or plain object, for failure reports.
 std::string qmClassName(const std::type_info& type);
 
-template <typename T> std::string qmObjectName(const T* object)
-{
+template <typename T> std::string qmObjectName(const T* object) {
     return object ? qmClassName(typeid(*object)) : std::string("nil");
 }
 
 // Member functions: the object is `this`.
-#define QM_ASSERT(condition, description)                                                                        \
-    do {                                                                                                         \
-        if (!(condition))                                                                                        \
-            raiseInternalInconsistency((description), __func__, qmObjectName(this), __FILE__, __LINE__);         \
+#define QM_ASSERT(condition, description)                                                                    \
+    do {                                                                                                     \
+        if (!(condition))                                                                                    \
+            raiseInternalInconsistency((description), __func__, qmObjectName(this), __FILE__, __LINE__);     \
     } while (0)
 
 // Free and static functions name their object themselves.
-#define QM_CASSERT(condition, objectName, description)                                                           \
-    do {                                                                                                         \
-        if (!(condition))                                                                                        \
-            raiseInternalInconsistency((description), __func__, (objectName), __FILE__, __LINE__);               \
+#define QM_CASSERT(condition, objectName, description)                                                       \
+    do {                                                                                                     \
+        if (!(condition))                                                                                    \
+            raiseInternalInconsistency((description), __func__, (objectName), __FILE__, __LINE__);           \
     } while (0)
 
 // Parameter checks report the condition in the words the program has always used for it.
-#define QM_PARAMETER_ASSERT(condition, conditionText)                                                            \
+#define QM_PARAMETER_ASSERT(condition, conditionText)                                                        \
     QM_ASSERT(condition, std::string("Invalid parameter not satisfying: ") + (conditionText))

@@ -5,9 +5,8 @@
 namespace {
 // Static initialisation runs on the process's first thread, before main().
 const std::thread::id mainThreadId = std::this_thread::get_id();
-}
+} // namespace
 
-bool isMainThread()
-{
+bool isMainThread() {
     return std::this_thread::get_id() == mainThreadId;
 }

@@ -17,7 +17,8 @@ public:
 private:
     friend class RunLoop;
     struct State;
-    explicit DelayedRequest(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+    explicit DelayedRequest(std::shared_ptr<State> state)
+        : m_state(std::move(state)) {}
     std::shared_ptr<State> m_state;
 };
 

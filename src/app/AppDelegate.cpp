@@ -1,0 +1,172 @@
+#include "app/AppDelegate.h"
+
+#include "library/AlbumInfo.h"
+#include "platform/foundation/Resources.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "rating/RootController.h"
+#include "remote/RemoteDriver.h"
+#include "ui/Cursor.h"
+#include "ui/HostView.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QProcess>
+#include <QUrl>
+#include <QWindowStateChangeEvent>
+
+namespace {
+// A short pause lets the program's window go before the library comes to the front.
+QString activationScript(const QString& libraryTool) {
+    QString quoted = libraryTool;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QStringLiteral("sleep 0.05\n'%1' activate").arg(quoted);
+}
+} // namespace
+
+AppDelegate::Services AppDelegate::defaultServices() {
+    const QString libraryTool = Resources::executableDirectory() + QStringLiteral("/zuzire-library");
+    Services services;
+    services.finishWork = [] { AlbumInfo::sharedAlbumInfo()->finish(); };
+    services.didRateItems = [] { return AlbumInfo::sharedAlbumInfo()->didRateItems(); };
+    services.activateLibrary = [libraryTool] {
+        QProcess::startDetached(QStringLiteral("/bin/sh"),
+                                {QStringLiteral("-c"), activationScript(libraryTool)});
+    };
+    services.isIRBridgeInstallationRequired = [] {
+        return RemoteDriver::isIRBridgeInstallationRequiredForRemoteMode(RemoteModeExclusiveAuto);
+    };
+    services.quitApplication = [] { QCoreApplication::quit(); };
+    return services;
+}
+
+AppDelegate::AppDelegate(Services services)
+    : m_services(std::move(services)) {
+    ApplicationDelegate::setShared(this);
+}
+
+AppDelegate::~AppDelegate() {
+    if (m_finishThread.joinable())
+        m_finishThread.join();
+    if (m_layerHost)
+        m_layerHost->removeEventFilter(this);
+    if (ApplicationDelegate::shared() == this)
+        ApplicationDelegate::setShared(nullptr);
+}
+
+void AppDelegate::setLayerHost(HostView* hostView) {
+    if (m_layerHost)
+        m_layerHost->removeEventFilter(this);
+    m_layerHost = hostView;
+    if (m_layerHost)
+        m_layerHost->installEventFilter(this);
+}
+
+void AppDelegate::awakeFromNib() {
+    m_rootController = std::make_shared<RootController>();
+    m_layerHost->pushController(m_rootController);
+    if (m_services.isIRBridgeInstallationRequired()) {
+        qWarning("IRBridge needs to be installed!");
+        m_rootController->setStatus(-3);
+    } else {
+        m_layerHost->setRemoteActive(true);
+    }
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    if (UserDefaults::standard().boolForKey("LaunchFullScreen"))
+        toggleFullScreen();
+}
+
+void AppDelegate::toggleFullScreen() {
+    if (!m_layerHost)
+        return;
+    if (m_layerHost->isInFullScreenMode()) {
+        Cursor::unhide();
+        m_layerHost->exitFullScreenMode();
+        m_layerHost->activateWindow();
+        m_layerHost->setFocus(Qt::OtherFocusReason);
+    } else {
+        Cursor::hide();
+        m_layerHost->enterFullScreenMode();
+    }
+    if (QApplication::focusWidget() != m_layerHost)
+        qWarning("Not first responder!");
+}
+
+void AppDelegate::applicationDidHide(bool wasFullScreen) {
+    if (!m_layerHost || !(wasFullScreen || m_layerHost->isInFullScreenMode()))
+        return;
+    QPointer<HostView> hostView = m_layerHost;
+    RunLoop::performAfterDelay(0, [hostView] {
+        if (!hostView)
+            return;
+        hostView->setWindowState((hostView->windowState() & ~Qt::WindowMinimized) | Qt::WindowFullScreen);
+        hostView->activateWindow();
+    });
+}
+
+void AppDelegate::terminate() {
+    // A second request while the first waits for the work queue changes nothing.
+    if (m_terminating)
+        return;
+    if (applicationShouldTerminate() == TerminateNow)
+        replyToApplicationShouldTerminate(true);
+}
+
+AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
+    m_terminating = true;
+    if (m_layerHost) {
+        m_layerHost->setRemoteActive(false);
+        if (m_rootController && m_rootController->hostView() == m_layerHost)
+            m_layerHost->popToController(m_rootController.get());
+    }
+    if (m_rootController)
+        m_rootController->setStatus(1);
+    m_finishThread = std::thread([this] { finishQueueAndTerminate(); });
+    return TerminateLater;
+}
+
+void AppDelegate::finishQueueAndTerminate() {
+    m_services.finishWork();
+    if (m_services.didRateItems())
+        m_services.activateLibrary();
+    QPointer<AppDelegate> self = this;
+    RunLoop::postToMainThread([self] {
+        if (self)
+            self->replyToApplicationShouldTerminate(true);
+    });
+}
+
+void AppDelegate::replyToApplicationShouldTerminate(bool shouldTerminate) {
+    if (!shouldTerminate)
+        return;
+    m_replied = true;
+    if (m_layerHost)
+        m_layerHost->close();
+    m_services.quitApplication();
+}
+
+void AppDelegate::showHelp() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Resources::path(QStringLiteral("help.html"))));
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_layerHost)
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::Close && !m_replied) {
+        // Closing the window quits, but only through the shutdown that waits for pending work.
+        event->ignore();
+        if (applicationShouldTerminateAfterLastWindowClosed())
+            terminate();
+        return true;
+    }
+    if (event->type() == QEvent::WindowStateChange &&
+        m_layerHost->windowState().testFlag(Qt::WindowMinimized)) {
+        // The window manager may drop the full-screen flag as it minimises the window.
+        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        applicationDidHide(change->oldState().testFlag(Qt::WindowFullScreen));
+    }
+    return QObject::eventFilter(watched, event);
+}

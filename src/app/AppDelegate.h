@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ui/ApplicationDelegate.h"
+#include "ui/HostView.h"
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class RootController;
+
+// Owns the screen: puts the root controller on the host view, switches the remote on and off,
+// toggles full-screen presentation and runs the orderly shutdown that lets pending rating work
+// finish before the process ends. Main thread only, except finishQueueAndTerminate().
+class AppDelegate : public QObject, public ApplicationDelegate {
+    Q_OBJECT
+
+public:
+    // What start-up and shutdown reach beyond the screen; tests replace them with fakes.
+    struct Services {
+        // Blocks until every queued rating has been written. Called off the main thread.
+        std::function<void()> finishWork;
+        // Whether any photo was rated since start. Called off the main thread.
+        std::function<bool()> didRateItems;
+        // Brings the photo library to the front; must not wait. Called off the main thread.
+        std::function<void()> activateLibrary;
+        std::function<bool()> isIRBridgeInstallationRequired;
+        // Lets the application end once the shutdown has finished. Called on the main thread.
+        std::function<void()> quitApplication;
+    };
+    static Services defaultServices();
+
+    enum TerminateReply { TerminateCancel = 0, TerminateNow = 1, TerminateLater = 2 };
+
+    explicit AppDelegate(Services services = defaultServices());
+    ~AppDelegate() override;
+
+    HostView* layerHost() const { return m_layerHost; }
+    void setLayerHost(HostView* hostView);
+    RootController* rootController() const { return m_rootController.get(); }
+
+    bool isTerminating() const override { return m_terminating; }
+    void setTerminating(bool terminating) { m_terminating = terminating; }
+    // True once the shutdown has finished and the application may end.
+    bool hasRepliedToTermination() const { return m_replied; }
+
+    void awakeFromNib();
+    void applicationDidFinishLaunching();
+    void toggleFullScreen() override;
+    // A minimised window comes back on the next turn of the event loop while it is full screen.
+    void applicationDidHide(bool wasFullScreen = false);
+    void terminate() override;
+    TerminateReply applicationShouldTerminate();
+    void finishQueueAndTerminate();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+    void showHelp();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void replyToApplicationShouldTerminate(bool shouldTerminate);
+
+    Services m_services;
+    QPointer<HostView> m_layerHost; // non-owning: the window owns its view
+    std::shared_ptr<RootController> m_rootController;
+    bool m_terminating = false;
+    bool m_replied = false;
+    std::thread m_finishThread;
+};

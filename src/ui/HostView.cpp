@@ -1,0 +1,337 @@
+#include "ui/HostView.h"
+
+#include "platform/foundation/InternalInconsistency.h"
+#include "platform/foundation/MainThread.h"
+#include "platform/graphics/LayerPainter.h"
+#include "platform/graphics/ScopedTransaction.h"
+#include "support/QMSFX.h"
+#include "ui/Cursor.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+
+namespace {
+constexpr int frameIntervalMs = 16;
+constexpr QSize defaultWindowSize(960, 720);
+} // namespace
+
+HostView::HostView(QWidget* parent)
+    : QWidget(parent) {
+    m_layer = Layer::create();
+    m_layer->setLayoutManager(this);
+    m_layer->setTreeHost(this);
+    m_controllerStack.emplace();
+    initializeRemote();
+    // Loads the sounds now, so the first button only plays them.
+    QMSFX::sharedSFX();
+
+    setWindowTitle(QStringLiteral("Zuzire"));
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::CrossCursor);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(defaultWindowSize);
+    layOutHostLayer();
+    m_frameTimer.setInterval(frameIntervalMs);
+    connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+}
+
+HostView::~HostView() {
+    m_remote.setDelegate(nullptr);
+    m_layer->setTreeHost(nullptr);
+    m_layer->setLayoutManager(nullptr);
+    // Controllers' back references must not outlive the view.
+    if (m_controllerStack) {
+        for (const auto& controller : *m_controllerStack) {
+            controller->setHostView(nullptr);
+            controller->setParentController(nullptr);
+        }
+    }
+}
+
+Raroderavarav* HostView::currentController() const {
+    QM_ASSERT(m_controllerStack.has_value(), "View not properly initialized");
+    return m_controllerStack->empty() ? nullptr : m_controllerStack->back().get();
+}
+
+const std::vector<ControllerPtr>& HostView::controllers() const {
+    QM_ASSERT(m_controllerStack.has_value(), "View not properly initialized");
+    return *m_controllerStack;
+}
+
+void HostView::pushController(ControllerPtr controller) {
+    Raroderavarav* old = currentController();
+    Raroderavarav* added = controller.get();
+    m_controllerStack->push_back(std::move(controller));
+    added->setHostView(this);
+    added->setParentController(old);
+    if (LayerPtr overlay = added->overlayLayer()) {
+        m_layer->addSublayer(overlay);
+        if (!m_lowestOverlay)
+            m_lowestOverlay = overlay;
+    }
+    showController(added, old);
+}
+
+ControllerPtr HostView::popController() {
+    QM_ASSERT(currentController() != nullptr, "No controller to pop");
+    ControllerPtr popped = m_controllerStack->back();
+    popped->setParentController(nullptr);
+    popped->setHostView(nullptr);
+    m_controllerStack->pop_back();
+    Raroderavarav* uncovered = currentController();
+    LayerPtr overlay = popped->overlayLayer();
+    if (overlay)
+        overlay->removeFromSuperlayer();
+    if (m_lowestOverlay == overlay)
+        m_lowestOverlay = nullptr;
+    showController(uncovered, popped.get());
+    return popped;
+}
+
+std::vector<ControllerPtr> HostView::popToController(Raroderavarav* controller) {
+    QM_PARAMETER_ASSERT(controller && controller->hostView() == this, "newController.hostView == self");
+    std::vector<ControllerPtr> popped;
+    while (currentController() != controller)
+        popped.push_back(popController());
+    return popped;
+}
+
+std::vector<ControllerPtr> HostView::popToRootController() {
+    QM_ASSERT(currentController() != nullptr, "No controller to pop");
+    return popToController(m_controllerStack->front().get());
+}
+
+void HostView::showController(Raroderavarav* newController, Raroderavarav* oldController) {
+    QM_ASSERT(isMainThread(), "Best called on main thread");
+    QM_ASSERT(m_layer != nullptr, "Not ready to show controllers");
+    QM_ASSERT(!m_inSwap, "Nested controller management not supported");
+    m_inSwap = true;
+    try {
+        if (newController)
+            newController->layerWillAppear();
+        if (oldController)
+            oldController->layerWillDisappear();
+        if (oldController && newController)
+            m_layer->replaceSublayer(oldController->layer().get(), newController->layer());
+        else if (oldController)
+            oldController->layer()->removeFromSuperlayer();
+        else if (newController && m_lowestOverlay)
+            m_layer->insertSublayerBelow(newController->layer(), m_lowestOverlay.get());
+        else if (newController)
+            m_layer->addSublayer(newController->layer());
+        m_layer->layoutSublayers();
+    } catch (...) {
+        // A programming error ends the program anyway, but a test that expects it goes on.
+        m_inSwap = false;
+        throw;
+    }
+    m_inSwap = false;
+    if (oldController)
+        oldController->layerDidDisappear();
+    if (newController)
+        newController->layerDidAppear();
+}
+
+void HostView::layoutSublayersOfLayer(Layer& layer) {
+    QM_PARAMETER_ASSERT(&layer == m_layer.get(), "theLayer == self.layer");
+    for (const LayerPtr& sublayer : layer.sublayers()) {
+        sublayer->setFrame(layer.bounds());
+        sublayer->setNeedsLayout();
+    }
+}
+
+void HostView::layerTreeNeedsDisplay() {
+    update();
+}
+
+bool HostView::isInFullScreenMode() const {
+    return windowState().testFlag(Qt::WindowFullScreen);
+}
+
+void HostView::enterFullScreenMode() {
+    showFullScreen();
+}
+
+void HostView::exitFullScreenMode() {
+    showNormal();
+}
+
+void HostView::layOutHostLayer() {
+    // The screen follows the window at once rather than gliding after it.
+    ScopedTransaction transaction;
+    transaction.setDisableActions(true);
+    m_layer->setFrame(Rect(0, 0, width(), height()));
+    m_layer->layoutSublayers();
+}
+
+void HostView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layOutHostLayer();
+}
+
+void HostView::showEvent(QShowEvent* event) {
+    // A hidden widget hears of its size only when it is shown.
+    QWidget::showEvent(event);
+    layOutHostLayer();
+}
+
+void HostView::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    LayerPainter::paint(painter, *m_layer, QSizeF(size()));
+    if (m_layer->hasRunningAnimations())
+        m_frameTimer.start();
+    else
+        m_frameTimer.stop();
+}
+
+void HostView::performButton(int button) {
+    m_preventSound = false;
+    std::string sound = "clickSound";
+    Raroderavarav* controller = currentController();
+    switch (button) {
+    case ButtonUp:
+        if (controller)
+            controller->buttonUp();
+        break;
+    case ButtonDown:
+        if (controller)
+            controller->buttonDown();
+        break;
+    case ButtonLeft:
+        if (controller)
+            controller->buttonLeft();
+        break;
+    case ButtonRight:
+        if (controller)
+            controller->buttonRight();
+        break;
+    case ButtonSelect:
+        sound = "clunkSound";
+        if (controller)
+            controller->buttonSelect();
+        break;
+    case ButtonMenu:
+        sound = "clankSound";
+        if (controller)
+            controller->buttonMenu();
+        break;
+    default:
+        break;
+    }
+    hidePointerUntilMouseMoves();
+    if (!m_preventSound)
+        QMSFX::sharedSFX().playSound(sound);
+}
+
+void HostView::hidePointerUntilMouseMoves() {
+    Cursor::setHiddenUntilMouseMoves(true);
+}
+
+void HostView::mouseMoveEvent(QMouseEvent* event) {
+    Cursor::mouseMoved();
+    QWidget::mouseMoveEvent(event);
+}
+
+void HostView::mousePressEvent(QMouseEvent* /*event*/) {
+    QApplication::beep();
+}
+
+void HostView::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Up:
+        performButton(ButtonUp);
+        return;
+    case Qt::Key_Down:
+        performButton(ButtonDown);
+        return;
+    case Qt::Key_Left:
+        performButton(ButtonLeft);
+        return;
+    case Qt::Key_Right:
+        performButton(ButtonRight);
+        return;
+    case Qt::Key_Escape:
+        cancelOperation();
+        return;
+    default:
+        break;
+    }
+    if (!performKeyEquivalent(event))
+        QWidget::keyPressEvent(event);
+}
+
+bool HostView::performKeyEquivalent(QKeyEvent* event) {
+    hidePointerUntilMouseMoves();
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        performClick();
+        return true;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Menu:
+        cancelOperation();
+        return true;
+    default:
+        break;
+    }
+    // A bare line feed (Ctrl+J on most keyboards) selects as well.
+    if (event->text() == QStringLiteral("\n")) {
+        performClick();
+        return true;
+    }
+    return false;
+}
+
+void HostView::initializeRemote() {
+    m_remote.setDelegate(this);
+    m_remote.setSimulateHoldEvents(false);
+    m_remote.setUnusedButtonCodes({RemoteButtonMenu, RemoteButtonUpHold, RemoteButtonDownHold,
+                                   RemoteButtonLeftHold, RemoteButtonRightHold, RemoteButtonCenterHold,
+                                   RemoteButtonMenuHold, RemoteButtonPlayHold, RemoteButtonIDChanged});
+}
+
+bool HostView::isRemoteActive() const {
+    return m_remote.isStarted();
+}
+
+void HostView::setRemoteActive(bool active) {
+    if (active && !m_remote.isStarted())
+        m_remote.startRemoteControl(RemoteModeExclusiveAuto);
+    else if (!active && m_remote.isStarted())
+        m_remote.stopRemoteControl();
+}
+
+void HostView::remoteDriverEventWithButton(RemoteDriver& /*driver*/, RemoteButtonCode button, bool isPressed,
+                                           const PlistPtr& /*attributes*/) {
+    // FIXME: report user activity to the session, so the screen saver stays away while the remote is used.
+    if (!isPressed)
+        return;
+    switch (button & (RemoteButtonHoldFlag | 0xFF)) {
+    case RemoteButtonUp:
+        performButton(ButtonUp);
+        break;
+    case RemoteButtonDown:
+        performButton(ButtonDown);
+        break;
+    case RemoteButtonLeft:
+        performButton(ButtonLeft);
+        break;
+    case RemoteButtonRight:
+        performButton(ButtonRight);
+        break;
+    case RemoteButtonCenter:
+    case RemoteButtonPlay:
+        performButton(ButtonSelect);
+        break;
+    case RemoteButtonMenu:
+        performButton(ButtonMenu);
+        break;
+    default:
+        break;
+    }
+}
