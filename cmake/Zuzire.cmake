@@ -31,8 +31,7 @@ function(zuzire_tests)
         target_compile_options(${name} PRIVATE ${ZUZIRE_WARNINGS})
         target_link_libraries(${name} PRIVATE ${ARG_LIBS} zuzire_test_support GTest::gtest GTest::gmock)
         set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
-        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-            PROPERTIES ENVIRONMENT
-            "QT_QPA_PLATFORM=offscreen;ZUZIRE_RESOURCE_DIR=${ZUZIRE_RESOURCE_OUTPUT_DIR};ZUZIRE_BINARY_DIR=${PROJECT_BINARY_DIR}")
+        # The test main sets the environment the tests run in (platform, resource and build folders).
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
     endforeach()
 endfunction()

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/Automation.h"
+#include "app/QuitSignals.h"
 #include "ui/HostView.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     delegate.setLayerHost(&hostView);
     delegate.awakeFromNib();
     hostView.show();
+    QuitSignals quitSignals([&delegate] { delegate.terminate(); });
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
 
     std::unique_ptr<Automation> automation;

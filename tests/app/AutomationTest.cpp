@@ -1,0 +1,74 @@
+#include "app/AppDelegate.h"
+#include "app/Automation.h"
+#include "support/RecordingController.h"
+#include "ui/HostView.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+namespace {
+class AutomationTest : public testing::Test {
+protected:
+    AutomationTest()
+    {
+        AppDelegate::Services services = AppDelegate::defaultServices();
+        services.quitApplication = [] {};
+        delegate = std::make_unique<AppDelegate>(services);
+        delegate->setLayerHost(&view);
+        delegate->awakeFromNib();
+        view.show();
+        automation = std::make_unique<Automation>(*delegate, view, [this](const QString& line) { answers << line; });
+    }
+
+    void runUntilAnswers(qsizetype count)
+    {
+        QElapsedTimer guard;
+        guard.start();
+        while (answers.size() < count && guard.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+
+    HostView view;
+    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<Automation> automation;
+    QStringList answers;
+};
+}
+
+TEST_F(AutomationTest, TreeListsControllersBottomFirstAndOnlyVisibleTexts)
+{
+    auto log = std::make_shared<RecordingController::Log>();
+    view.pushController(std::make_shared<RecordingController>("A", log));
+    const QJsonObject tree = QJsonDocument::fromJson(automation->treeJson().toUtf8()).object();
+    const QJsonArray controllers = tree["controllers"].toArray();
+    ASSERT_EQ(controllers.size(), 2);
+    EXPECT_EQ(controllers[0].toString(), "RootController");
+    EXPECT_EQ(controllers[1].toString(), "RecordingController");
+    // The root screen's text left the tree with its layer.
+    EXPECT_TRUE(tree["texts"].toArray().isEmpty());
+}
+
+TEST_F(AutomationTest, CommandsWaitForARunningWait)
+{
+    automation->submit("wait 0.05");
+    automation->submit("press Up");
+    EXPECT_EQ(answers.size(), 0);
+    runUntilAnswers(2);
+    EXPECT_EQ(answers, QStringList({"ok", "ok"}));
+}
+
+TEST_F(AutomationTest, KeysReachTheCurrentControllerAsButtons)
+{
+    auto log = std::make_shared<RecordingController::Log>();
+    view.pushController(std::make_shared<RecordingController>("A", log));
+    log->clear();
+    for (const char* key : {"Up", "Down", "Left", "Right", "Return", "Enter", "Escape", "Backspace", "Delete", "Menu"})
+        automation->submit(QString("key ") + key);
+    EXPECT_EQ(*log, (RecordingController::Log{"A buttonUp", "A buttonDown", "A buttonLeft", "A buttonRight",
+                                              "A buttonSelect", "A buttonSelect", "A buttonMenu", "A buttonMenu",
+                                              "A buttonMenu", "A buttonMenu"}));
+}
