@@ -1,5 +1,6 @@
-#include "app/AppDelegate.h"
 #include "app/Automation.h"
+
+#include "app/AppDelegate.h"
 #include "support/RecordingController.h"
 #include "ui/HostView.h"
 
@@ -13,19 +14,18 @@
 namespace {
 class AutomationTest : public testing::Test {
 protected:
-    AutomationTest()
-    {
+    AutomationTest() {
         AppDelegate::Services services = AppDelegate::defaultServices();
         services.quitApplication = [] {};
         delegate = std::make_unique<AppDelegate>(services);
         delegate->setLayerHost(&view);
         delegate->awakeFromNib();
         view.show();
-        automation = std::make_unique<Automation>(*delegate, view, [this](const QString& line) { answers << line; });
+        automation =
+            std::make_unique<Automation>(*delegate, view, [this](const QString& line) { answers << line; });
     }
 
-    void runUntilAnswers(qsizetype count)
-    {
+    void runUntilAnswers(qsizetype count) {
         QElapsedTimer guard;
         guard.start();
         while (answers.size() < count && guard.elapsed() < 5000)
@@ -37,10 +37,9 @@ protected:
     std::unique_ptr<Automation> automation;
     QStringList answers;
 };
-}
+} // namespace
 
-TEST_F(AutomationTest, TreeListsControllersBottomFirstAndOnlyVisibleTexts)
-{
+TEST_F(AutomationTest, TreeListsControllersBottomFirstAndOnlyVisibleTexts) {
     auto log = std::make_shared<RecordingController::Log>();
     view.pushController(std::make_shared<RecordingController>("A", log));
     const QJsonObject tree = QJsonDocument::fromJson(automation->treeJson().toUtf8()).object();
@@ -52,8 +51,7 @@ TEST_F(AutomationTest, TreeListsControllersBottomFirstAndOnlyVisibleTexts)
     EXPECT_TRUE(tree["texts"].toArray().isEmpty());
 }
 
-TEST_F(AutomationTest, CommandsWaitForARunningWait)
-{
+TEST_F(AutomationTest, CommandsWaitForARunningWait) {
     automation->submit("wait 0.05");
     automation->submit("press Up");
     EXPECT_EQ(answers.size(), 0);
@@ -61,14 +59,14 @@ TEST_F(AutomationTest, CommandsWaitForARunningWait)
     EXPECT_EQ(answers, QStringList({"ok", "ok"}));
 }
 
-TEST_F(AutomationTest, KeysReachTheCurrentControllerAsButtons)
-{
+TEST_F(AutomationTest, KeysReachTheCurrentControllerAsButtons) {
     auto log = std::make_shared<RecordingController::Log>();
     view.pushController(std::make_shared<RecordingController>("A", log));
     log->clear();
-    for (const char* key : {"Up", "Down", "Left", "Right", "Return", "Enter", "Escape", "Backspace", "Delete", "Menu"})
+    for (const char* key :
+         {"Up", "Down", "Left", "Right", "Return", "Enter", "Escape", "Backspace", "Delete", "Menu"})
         automation->submit(QString("key ") + key);
     EXPECT_EQ(*log, (RecordingController::Log{"A buttonUp", "A buttonDown", "A buttonLeft", "A buttonRight",
-                                              "A buttonSelect", "A buttonSelect", "A buttonMenu", "A buttonMenu",
-                                              "A buttonMenu", "A buttonMenu"}));
+                                              "A buttonSelect", "A buttonSelect", "A buttonMenu",
+                                              "A buttonMenu", "A buttonMenu", "A buttonMenu"}));
 }

@@ -17,15 +17,15 @@ struct ProgramRun {
 
 // Runs the real program in automation mode on the offscreen platform with its own configuration
 // folder, feeding it `script`.
-ProgramRun runZuzire(const QString& script, const QStringList& arguments = {})
-{
+ProgramRun runZuzire(const QString& script, const QStringList& arguments = {}) {
     QTemporaryDir config;
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_CONFIG_HOME", config.path());
     process.setProcessEnvironment(environment);
-    process.start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire", QStringList{"--automation"} + arguments);
+    process.start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire",
+                  QStringList{"--automation"} + arguments);
     EXPECT_TRUE(process.waitForStarted(10000));
     process.write(script.toUtf8());
     process.closeWriteChannel();
@@ -37,17 +37,16 @@ ProgramRun runZuzire(const QString& script, const QStringList& arguments = {})
     return run;
 }
 
-QJsonObject parse(const QString& line)
-{
+QJsonObject parse(const QString& line) {
     return QJsonDocument::fromJson(line.toUtf8()).object();
 }
-}
+} // namespace
 
-TEST(ZuzireEndToEndTest, ShowsTheRootScreenResizesTogglesAndQuits)
-{
+TEST(ZuzireEndToEndTest, ShowsTheRootScreenResizesTogglesAndQuits) {
     QTemporaryDir output;
     const QString shot = output.filePath("root.png");
-    const ProgramRun run = runZuzire("tree\nresize 800 600\nscreenshot " + shot + "\nfullscreen\ntree\nfullscreen\nquit\n");
+    const ProgramRun run =
+        runZuzire("tree\nresize 800 600\nscreenshot " + shot + "\nfullscreen\ntree\nfullscreen\nquit\n");
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_EQ(run.lines.size(), 7) << run.lines.join('\n').toStdString();
 
@@ -67,8 +66,7 @@ TEST(ZuzireEndToEndTest, ShowsTheRootScreenResizesTogglesAndQuits)
     EXPECT_EQ(image.pixelColor(10, 10), QColor(Qt::white));
 }
 
-TEST(ZuzireEndToEndTest, EndOfInputQuitsAndMistakesAreAnswered)
-{
+TEST(ZuzireEndToEndTest, EndOfInputQuitsAndMistakesAreAnswered) {
     const ProgramRun run = runZuzire("frobnicate\nresize 0 10\npress Sideways\nwait\n");
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_EQ(run.lines.size(), 4);
@@ -76,16 +74,14 @@ TEST(ZuzireEndToEndTest, EndOfInputQuitsAndMistakesAreAnswered)
         EXPECT_TRUE(line.startsWith("error: ")) << line.toStdString();
 }
 
-TEST(ZuzireEndToEndTest, LaunchFullScreenFromTheCommandLine)
-{
+TEST(ZuzireEndToEndTest, LaunchFullScreenFromTheCommandLine) {
     const ProgramRun run = runZuzire("wait 0.1\ntree\n", {"-LaunchFullScreen", "YES"});
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_EQ(run.lines.size(), 2);
     EXPECT_TRUE(parse(run.lines[1])["fullScreen"].toBool());
 }
 
-TEST(ZuzireEndToEndTest, TerminationSignalTakesTheQuitPath)
-{
+TEST(ZuzireEndToEndTest, TerminationSignalTakesTheQuitPath) {
     QTemporaryDir config;
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
