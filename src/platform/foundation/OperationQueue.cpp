@@ -95,14 +95,14 @@ void OperationQueue::State::workerLoop() {
 
         lock.lock();
         running.erase(std::find(running.begin(), running.end(), operation));
-        --unfinished;
-        allFinished.notify_all();
         workAvailable.notify_one();
-        // Dropping what may be the last reference can destroy the queue's owner, and the queue
-        // with it: never under our lock.
+        // Dropped before the operation counts as done, so that a drained queue holds nothing. It
+        // may be the last reference to the queue's owner, and destroy the queue: not under our lock.
         lock.unlock();
         operation.reset();
         lock.lock();
+        --unfinished;
+        allFinished.notify_all();
     }
 }
 
@@ -122,12 +122,11 @@ void OperationQueue::State::finishUnqueued(std::vector<std::shared_ptr<Operation
     // Cancelled operations only mark themselves finished when started.
     for (const auto& operation : operations)
         runLoggingFailures(*operation);
-    {
-        std::lock_guard lock(mutex);
-        unfinished -= operations.size();
-        allFinished.notify_all();
-    }
+    const auto count = operations.size();
     operations.clear();
+    std::lock_guard lock(mutex);
+    unfinished -= count;
+    allFinished.notify_all();
 }
 
 OperationQueue::OperationQueue(int maxConcurrentOperationCount)
