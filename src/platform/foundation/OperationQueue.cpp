@@ -131,7 +131,8 @@ void OperationQueue::State::finishUnqueued(std::vector<std::shared_ptr<Operation
 
 OperationQueue::OperationQueue(int maxConcurrentOperationCount)
     : m_state(std::make_shared<State>()) {
-    m_state->maxConcurrentOperationCount = maxConcurrentOperationCount;
+    m_state->maxConcurrentOperationCount =
+        maxConcurrentOperationCount > 0 ? maxConcurrentOperationCount : defaultMaxConcurrentOperationCount;
 }
 
 OperationQueue::~OperationQueue() {

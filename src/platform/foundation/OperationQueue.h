@@ -33,6 +33,7 @@ public:
     // Lets the queue choose: as many threads as the machine has cores, and at least two.
     static constexpr int defaultMaxConcurrentOperationCount = -1;
 
+    // A count of 0 or less means defaultMaxConcurrentOperationCount.
     explicit OperationQueue(int maxConcurrentOperationCount = defaultMaxConcurrentOperationCount);
     OperationQueue(const OperationQueue&) = delete;
     OperationQueue& operator=(const OperationQueue&) = delete;
