@@ -218,6 +218,8 @@ public:
     double presentationOpacity() const { return presentation().opacity; }
     // Contents that are fading out under new ones; null when none.
     const QImage& previousContents() const { return m_previousContents; }
+    // Animations of this layer alone, ended or not (ended ones go at the next prune).
+    bool hasOwnAnimations() const { return !m_implicitAnimations.empty() || !m_animations.empty(); }
     // Any implicit or explicit animation of this layer or its subtree (mask included) that has
     // not ended at the clock's now.
     bool hasRunningAnimations() const;
