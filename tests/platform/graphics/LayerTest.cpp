@@ -1,6 +1,7 @@
-#include "support/FakeLayerTreeHost.h"
-#include "platform/foundation/InternalInconsistency.h"
 #include "platform/graphics/Layer.h"
+
+#include "platform/foundation/InternalInconsistency.h"
+#include "support/FakeLayerTreeHost.h"
 
 #include <gtest/gtest.h>
 #include <numbers>
@@ -9,8 +10,7 @@ namespace {
 
 class CountingLayoutManager : public LayoutManager {
 public:
-    void layoutSublayersOfLayer(Layer& layer) override
-    {
+    void layoutSublayersOfLayer(Layer& layer) override {
         ++calls;
         lastLayer = &layer;
         if (onLayout)
@@ -22,8 +22,7 @@ public:
     std::function<void(Layer&)> onLayout;
 };
 
-std::vector<Layer*> sublayersOf(const Layer& layer)
-{
+std::vector<Layer*> sublayersOf(const Layer& layer) {
     std::vector<Layer*> result;
     for (const auto& sublayer : layer.sublayers())
         result.push_back(sublayer.get());
@@ -32,8 +31,7 @@ std::vector<Layer*> sublayersOf(const Layer& layer)
 
 } // namespace
 
-TEST(LayerTest, FrameBoundsPositionAndAnchorAgree)
-{
+TEST(LayerTest, FrameBoundsPositionAndAnchorAgree) {
     const LayerPtr layer = Layer::create();
     EXPECT_EQ(layer->anchorPoint(), (Point{0.5, 0.5}));
     EXPECT_EQ(layer->frame(), Rect());
@@ -53,8 +51,7 @@ TEST(LayerTest, FrameBoundsPositionAndAnchorAgree)
     EXPECT_EQ(layer->bounds(), Rect(5, 5, 10, 20)) << "frames are standardized";
 }
 
-TEST(LayerTest, ConvertRectBetweenNestedLayers)
-{
+TEST(LayerTest, ConvertRectBetweenNestedLayers) {
     const LayerPtr root = Layer::create();
     root->setFrame(Rect(0, 0, 800, 600));
     const LayerPtr child = Layer::create();
@@ -78,22 +75,21 @@ TEST(LayerTest, ConvertRectBetweenNestedLayers)
     EXPECT_EQ(grandchild->convertPointFromLayer({1, 2}, child.get()), p);
 }
 
-TEST(LayerTest, PixelAlignmentThroughTheRootAtAnIntegralOffset)
-{
+TEST(LayerTest, PixelAlignmentThroughTheRootAtAnIntegralOffset) {
     const LayerPtr root = Layer::create();
     root->setFrame(Rect(0, 0, 800, 600));
     const LayerPtr child = Layer::create();
     child->setFrame(Rect(30, 40, 300, 200));
     root->addSublayer(child);
     const Rect r(10.2, 10.7, 100.1, 20.0);
-    const Rect aligned = child->convertRectFromLayer(child->convertRectToLayer(r, root.get()).integral(), root.get());
+    const Rect aligned =
+        child->convertRectFromLayer(child->convertRectToLayer(r, root.get()).integral(), root.get());
     EXPECT_EQ(aligned, Rect(10, 10, 101, 21));
     EXPECT_EQ(root->rootLayer(), root.get());
     EXPECT_EQ(child->rootLayer(), root.get());
 }
 
-TEST(LayerTest, TransformTurnsAboutTheAnchor)
-{
+TEST(LayerTest, TransformTurnsAboutTheAnchor) {
     const LayerPtr root = Layer::create();
     const LayerPtr layer = Layer::create();
     layer->setBounds(Rect(0, 0, 20, 10));
@@ -113,8 +109,7 @@ TEST(LayerTest, TransformTurnsAboutTheAnchor)
     EXPECT_NEAR(top.y, 110, 1e-9);
 }
 
-TEST(LayerTest, SublayerOperationsKeepOrderAndReparent)
-{
+TEST(LayerTest, SublayerOperationsKeepOrderAndReparent) {
     const LayerPtr parent = Layer::create();
     const LayerPtr a = Layer::create(), b = Layer::create(), c = Layer::create(), d = Layer::create();
     parent->addSublayer(a);
@@ -142,8 +137,7 @@ TEST(LayerTest, SublayerOperationsKeepOrderAndReparent)
     EXPECT_EQ(sublayersOf(*parent), (std::vector<Layer*>{c.get(), b.get()})) << "re-adding moves to the top";
 }
 
-TEST(LayerTest, CyclesAndForeignReplacementsAreRefused)
-{
+TEST(LayerTest, CyclesAndForeignReplacementsAreRefused) {
     const LayerPtr parent = Layer::create();
     const LayerPtr child = Layer::create();
     parent->addSublayer(child);
@@ -154,8 +148,7 @@ TEST(LayerTest, CyclesAndForeignReplacementsAreRefused)
     EXPECT_EQ(child->superlayer(), parent.get());
 }
 
-TEST(LayerTest, SublayersOutlivingTheirParentForgetIt)
-{
+TEST(LayerTest, SublayersOutlivingTheirParentForgetIt) {
     const LayerPtr child = Layer::create();
     {
         const LayerPtr parent = Layer::create();
@@ -167,8 +160,7 @@ TEST(LayerTest, SublayersOutlivingTheirParentForgetIt)
     child->removeFromSuperlayer();
 }
 
-TEST(LayerTest, LayoutManagerRunsOncePerPassOnlyWhenMarked)
-{
+TEST(LayerTest, LayoutManagerRunsOncePerPassOnlyWhenMarked) {
     CountingLayoutManager manager;
     const LayerPtr layer = Layer::create();
     layer->setLayoutManager(&manager);
@@ -188,8 +180,7 @@ TEST(LayerTest, LayoutManagerRunsOncePerPassOnlyWhenMarked)
     EXPECT_EQ(manager.calls, 2) << "an immediate layout does not wait for a mark";
 }
 
-TEST(LayerTest, LayoutThatMarksLayersBelowIsFinishedInTheSamePass)
-{
+TEST(LayerTest, LayoutThatMarksLayersBelowIsFinishedInTheSamePass) {
     CountingLayoutManager top, below;
     const LayerPtr root = Layer::create();
     const LayerPtr middle = Layer::create();
@@ -211,8 +202,7 @@ TEST(LayerTest, LayoutThatMarksLayersBelowIsFinishedInTheSamePass)
     EXPECT_EQ(below.calls, 2);
 }
 
-TEST(LayerTest, BoundsSizeChangeMarksForLayout)
-{
+TEST(LayerTest, BoundsSizeChangeMarksForLayout) {
     const LayerPtr layer = Layer::create();
     layer->setFrame(Rect(0, 0, 10, 10));
     layer->layoutIfNeeded();
@@ -222,8 +212,7 @@ TEST(LayerTest, BoundsSizeChangeMarksForLayout)
     EXPECT_TRUE(layer->needsLayout());
 }
 
-TEST(LayerTest, AutoresizingFollowsTheSuperlayer)
-{
+TEST(LayerTest, AutoresizingFollowsTheSuperlayer) {
     CountingLayoutManager manager;
     const LayerPtr parent = Layer::create();
     parent->setFrame(Rect(0, 0, 100, 100));
@@ -235,7 +224,8 @@ TEST(LayerTest, AutoresizingFollowsTheSuperlayer)
     pinned->setFrame(Rect(10, 10, 20, 20));
     const LayerPtr floating = Layer::create();
     floating->setFrame(Rect(10, 10, 20, 20));
-    floating->setAutoresizingMask(AutoresizingMask::FlexibleMinXMargin | AutoresizingMask::FlexibleMaxXMargin);
+    floating->setAutoresizingMask(AutoresizingMask::FlexibleMinXMargin |
+                                  AutoresizingMask::FlexibleMaxXMargin);
     parent->addSublayer(stretchy);
     parent->addSublayer(pinned);
     parent->addSublayer(floating);
@@ -247,8 +237,7 @@ TEST(LayerTest, AutoresizingFollowsTheSuperlayer)
     EXPECT_EQ(manager.calls, 0) << "autoresizing does not wait for the layout pass";
 }
 
-TEST(LayerTest, AttributesAndAnimationsByKey)
-{
+TEST(LayerTest, AttributesAndAnimationsByKey) {
     const LayerPtr layer = Layer::create();
     layer->setAttribute("com_quillmoss_ItemIndex", QVariant::fromValue(7u));
     EXPECT_EQ(layer->attribute("com_quillmoss_ItemIndex").toUInt(), 7u);
@@ -270,8 +259,7 @@ TEST(LayerTest, AttributesAndAnimationsByKey)
     EXPECT_FALSE(named->value("other").has_value());
 }
 
-TEST(LayerTest, EveryChangeInAHostedTreeAsksForARepaint)
-{
+TEST(LayerTest, EveryChangeInAHostedTreeAsksForARepaint) {
     FakeLayerTreeHost host;
     const LayerPtr root = Layer::create();
     root->setTreeHost(&host);
