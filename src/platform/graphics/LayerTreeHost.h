@@ -1,7 +1,8 @@
 #pragma once
 
 // Whoever shows a layer tree on screen. Told of every change in the tree so it can schedule a
-// repaint; running animations keep asking until they end.
+// repaint. Animations are not announced frame by frame: after each paint the host schedules the
+// next one while the root hasRunningAnimations().
 class LayerTreeHost {
 public:
     virtual ~LayerTreeHost();
