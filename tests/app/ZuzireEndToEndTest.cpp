@@ -84,12 +84,7 @@ TEST(ZuzireEndToEndTest, LaunchFullScreenFromTheCommandLine) {
 TEST(ZuzireEndToEndTest, TerminationSignalTakesTheQuitPath) {
     QTemporaryDir config;
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_CONFIG_HOME", config.path());
-    process.setProcessEnvironment(environment);
-    process.start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire", {"--automation"});
-    ASSERT_TRUE(process.waitForStarted(10000));
+    startZuzire(process, config);
     process.write("tree\n");
     ASSERT_TRUE(process.waitForReadyRead(10000));
     process.terminate();
