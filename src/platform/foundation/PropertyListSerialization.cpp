@@ -112,7 +112,12 @@ PlistPtr convertScalar(plist_t node, Error* error) {
         int32_t seconds = 0;
         int32_t microseconds = 0;
         plist_get_date_val(node, &seconds, &microseconds);
-        return PlistValue::date(static_cast<double>(seconds) + static_cast<double>(microseconds) / 1e6);
+        // The binary reader splits a date into whole seconds truncated towards zero and the size of
+        // the fraction, so before the reference date the fraction counts backwards.
+        // FIXME: a date less than a second before the reference date comes back positive; the
+        // library's interface keeps no sign for it.
+        const double fraction = std::abs(static_cast<double>(microseconds)) / 1e6;
+        return PlistValue::date(seconds < 0 ? seconds - fraction : seconds + fraction);
     }
     default:
         break;

@@ -7,10 +7,9 @@ struct Widgetish {
     void check(bool ok) { QM_ASSERT(ok, "Widget is broken"); }
     void checkParameter(int value) { QM_PARAMETER_ASSERT(value > 0, "value > 0"); }
 };
-}
+} // namespace
 
-TEST(InternalInconsistencyTest, CarriesDescriptionOperationObjectAndFile)
-{
+TEST(InternalInconsistencyTest, CarriesDescriptionOperationObjectAndFile) {
     Widgetish widget;
     try {
         widget.check(false);
@@ -24,8 +23,7 @@ TEST(InternalInconsistencyTest, CarriesDescriptionOperationObjectAndFile)
     EXPECT_NO_THROW(widget.check(true));
 }
 
-TEST(InternalInconsistencyTest, ParameterChecksQuoteTheConditionText)
-{
+TEST(InternalInconsistencyTest, ParameterChecksQuoteTheConditionText) {
     Widgetish widget;
     try {
         widget.checkParameter(0);

@@ -1,5 +1,6 @@
-#include "platform/foundation/MainThread.h"
 #include "platform/foundation/RunLoop.h"
+
+#include "platform/foundation/MainThread.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -8,16 +9,14 @@
 #include <thread>
 
 namespace {
-void spinEventLoop(int milliseconds)
-{
+void spinEventLoop(int milliseconds) {
     QEventLoop loop;
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
 }
-}
+} // namespace
 
-TEST(RunLoopTest, DelayedRequestRunsOnNextTurnAndCanBeCancelled)
-{
+TEST(RunLoopTest, DelayedRequestRunsOnNextTurnAndCanBeCancelled) {
     int ran = 0;
     auto kept = RunLoop::performAfterDelay(0, [&] { ++ran; });
     auto cancelled = RunLoop::performAfterDelay(0, [&] { ran += 100; });
@@ -32,8 +31,7 @@ TEST(RunLoopTest, DelayedRequestRunsOnNextTurnAndCanBeCancelled)
     kept.cancel();
 }
 
-TEST(RunLoopTest, PostAndWaitFromAnotherThreadRunsOnTheMainThread)
-{
+TEST(RunLoopTest, PostAndWaitFromAnotherThreadRunsOnTheMainThread) {
     EXPECT_TRUE(isMainThread());
     bool ranOnMain = false;
     bool workerWasMain = true;
