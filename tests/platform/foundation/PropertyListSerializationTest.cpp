@@ -122,9 +122,11 @@ TEST(PropertyListSerializationTest, everyTypeSurvivesXmlAndBinary) {
 
 TEST(PropertyListSerializationTest, binaryDatesKeepFractionsXmlDatesWholeSeconds) {
     const auto date = PlistValue::array({PlistValue::date(-12.25)});
-    const auto binary = PropertyListSerialization::fromData(PropertyListSerialization::toData(date, Format::Binary));
+    const auto binary =
+        PropertyListSerialization::fromData(PropertyListSerialization::toData(date, Format::Binary));
     EXPECT_EQ(binary->asArray()->front()->asDateSeconds(), -12.25);
-    const auto xml = PropertyListSerialization::fromData(PropertyListSerialization::toData(date, Format::Xml));
+    const auto xml =
+        PropertyListSerialization::fromData(PropertyListSerialization::toData(date, Format::Xml));
     ASSERT_NE(xml, nullptr);
     EXPECT_NEAR(*xml->asArray()->front()->asDateSeconds(), -12.25, 1.0);
 }
