@@ -260,8 +260,10 @@ Error fileReadError(const QString& path, const QString& reason) {
         text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because you don\u2019t have "
                               "permission to view it.");
     }
-    return Error(Error::cocoaDomain, code, text.arg(info.fileName()).toStdString(), reason.toStdString(),
-                 QUrl::fromLocalFile(info.absoluteFilePath()));
+    Error error(Error::cocoaDomain, code, text.arg(info.fileName()).toStdString(), reason.toStdString(),
+                QUrl::fromLocalFile(info.absoluteFilePath()));
+    error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())}});
+    return error;
 }
 } // namespace
 

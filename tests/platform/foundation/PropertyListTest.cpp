@@ -4,19 +4,6 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-TEST(PropertyListTest, accessorsAnswerOnlyForTheirOwnType) {
-    const auto text = PlistValue::string("Image");
-    EXPECT_EQ(*text->asString(), "Image");
-    EXPECT_FALSE(text->asInteger());
-    EXPECT_FALSE(text->asBoolean());
-    EXPECT_EQ(text->asDictionary(), nullptr);
-    EXPECT_EQ(text->objectForKey("MediaType"), nullptr);
-
-    EXPECT_FALSE(PlistValue::boolean(true)->asInteger());
-    EXPECT_EQ(PlistValue::integer(5)->asReal(), 5.0);
-    EXPECT_EQ(PlistValue::array({})->asString(), nullptr);
-}
-
 TEST(PropertyListTest, integersIncludeWholeRealsOnly) {
     EXPECT_EQ(PlistValue::real(3.0)->asInteger(), 3);
     EXPECT_EQ(PlistValue::real(-0.0)->asInteger(), 0);
