@@ -9,6 +9,7 @@
 #include "ui/Cursor.h"
 #include "ui/HostView.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -63,7 +64,30 @@ void AppDelegate::setLayerHost(HostView* hostView) {
         m_layerHost->installEventFilter(this);
 }
 
+void AppDelegate::addMenuCommands() {
+    // The window has no menu bar (it is the whole screen), so the menu's commands live on the
+    // view as shortcuts.
+    const struct {
+        QString text;
+        QList<QKeySequence> shortcuts;
+        void (AppDelegate::*command)();
+    } commands[] = {
+        {QStringLiteral("Toggle Full Screen"), {QKeySequence::FullScreen, QKeySequence(Qt::CTRL | Qt::Key_F)},
+         &AppDelegate::toggleFullScreen},
+        {QStringLiteral("Zuzire Help"), {QKeySequence::HelpContents}, &AppDelegate::showHelp},
+        {QStringLiteral("Quit Zuzire"), {QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+         &AppDelegate::terminate},
+    };
+    for (const auto& command : commands) {
+        auto* action = new QAction(command.text, m_layerHost);
+        action->setShortcuts(command.shortcuts);
+        connect(action, &QAction::triggered, this, command.command);
+        m_layerHost->addAction(action);
+    }
+}
+
 void AppDelegate::awakeFromNib() {
+    addMenuCommands();
     m_rootController = std::make_shared<RootController>();
     m_layerHost->pushController(m_rootController);
     if (m_services.isIRBridgeInstallationRequired()) {

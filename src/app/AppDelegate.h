@@ -61,6 +61,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void addMenuCommands();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
 
     Services m_services;

@@ -1,11 +1,14 @@
 #include "app/AppDelegate.h"
+#include "platform/foundation/Resources.h"
 
 #include "rating/RootController.h"
 #include "support/RecordingController.h"
 #include "ui/Cursor.h"
 #include "ui/HostView.h"
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <future>
 #include <gmock/gmock.h>
@@ -181,4 +184,17 @@ TEST_F(AppDelegateTest, MinimisedWhileFullScreenComesBackOnTheNextTurn) {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_TRUE(view.windowState().testFlag(Qt::WindowMinimized));
+}
+
+TEST_F(AppDelegateTest, MenuCommandsLiveOnTheViewAndTheHelpPageShips) {
+    start();
+    QStringList texts;
+    for (QAction* action : view.actions())
+        texts << action->text();
+    EXPECT_EQ(texts, QStringList({"Toggle Full Screen", "Zuzire Help", "Quit Zuzire"}));
+    EXPECT_TRUE(QFileInfo::exists(Resources::path("help.html")));
+
+    view.actions().last()->trigger();
+    EXPECT_TRUE(delegate->isTerminating());
+    finishShutdown();
 }
