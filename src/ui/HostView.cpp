@@ -4,12 +4,14 @@
 #include "platform/foundation/MainThread.h"
 #include "platform/graphics/LayerPainter.h"
 #include "platform/graphics/ScopedTransaction.h"
+#include "platform/ipc/UserActivity.h"
 #include "support/QMSFX.h"
 #include "ui/Cursor.h"
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QNativeGestureEvent>
 #include <QPainter>
 
 namespace {
@@ -236,6 +238,26 @@ void HostView::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
 }
 
+bool HostView::event(QEvent* event) {
+    if (event->type() != QEvent::NativeGesture)
+        return QWidget::event(event);
+    if (auto swipe = m_swipes.handle(*static_cast<QNativeGestureEvent*>(event)))
+        swipeWithEvent(swipe->dx, swipe->dy);
+    event->accept();
+    return true;
+}
+
+void HostView::swipeWithEvent(double dx, double dy) {
+    if (dy > 0)
+        performButton(ButtonUp);
+    else if (dy < 0)
+        performButton(ButtonDown);
+    else if (dx > 0)
+        performButton(ButtonLeft);
+    else if (dx < 0)
+        performButton(ButtonRight);
+}
+
 void HostView::mousePressEvent(QMouseEvent* /*event*/) {
     QApplication::beep();
 }
@@ -308,7 +330,7 @@ void HostView::setRemoteActive(bool active) {
 
 void HostView::remoteDriverEventWithButton(RemoteDriver& /*driver*/, RemoteButtonCode button, bool isPressed,
                                            const PlistPtr& /*attributes*/) {
-    // FIXME: report user activity to the session, so the screen saver stays away while the remote is used.
+    UserActivity::report();
     if (!isPressed)
         return;
     switch (button & (RemoteButtonHoldFlag | 0xFF)) {

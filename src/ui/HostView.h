@@ -5,6 +5,7 @@
 #include "remote/RemoteDriverDelegate.h"
 #include "ui/Button.h"
 #include "ui/Raroderavarav.h"
+#include "ui/SwipeRecognizer.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -54,6 +55,9 @@ public:
     // Called by a controller from inside a button operation to silence that press.
     void preventDefaultSound() { m_preventSound = true; }
 
+    // One swipe: dy > 0 up, dy < 0 down, else dx > 0 left, dx < 0 right; vertical wins.
+    void swipeWithEvent(double dx, double dy);
+
     bool isRemoteActive() const;
     void setRemoteActive(bool active);
     RemoteDriver& remote() { return m_remote; }
@@ -62,6 +66,7 @@ public:
                                      const PlistPtr& attributes) override;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -85,5 +90,6 @@ private:
     RemoteDriver m_remote;
     bool m_inSwap = false;
     bool m_preventSound = false;
+    SwipeRecognizer m_swipes;
     QTimer m_frameTimer;
 };

@@ -104,3 +104,12 @@ TEST_F(HostViewInputTest, RemoteReleasesAndHeldCodesGiveNothing) {
                                      nullptr);
     EXPECT_THAT(*log, ElementsAre("C buttonSelect", "C buttonRight"));
 }
+
+TEST_F(HostViewInputTest, SwipesFavourTheVerticalAndNeedNoThreshold) {
+    view.swipeWithEvent(-1, 0);
+    view.swipeWithEvent(1, -1);
+    view.swipeWithEvent(0.01, 0);
+    view.swipeWithEvent(0, 0.5);
+    EXPECT_EQ(soundOf([&] { view.swipeWithEvent(0, 0); }), "");
+    EXPECT_THAT(*log, ElementsAre("C buttonRight", "C buttonDown", "C buttonLeft", "C buttonUp"));
+}
