@@ -15,11 +15,9 @@ struct ProgramRun {
     QString errors;
 };
 
-// Runs the real program in automation mode on the offscreen platform with its own configuration
-// folder, feeding it `script`.
-ProgramRun runZuzire(const QString& script, const QStringList& arguments = {}) {
-    QTemporaryDir config;
-    QProcess process;
+// Starts the real program in automation mode on the offscreen platform with its own
+// configuration folder.
+void startZuzire(QProcess& process, const QTemporaryDir& config, const QStringList& arguments = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_CONFIG_HOME", config.path());
@@ -27,6 +25,13 @@ ProgramRun runZuzire(const QString& script, const QStringList& arguments = {}) {
     process.start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire",
                   QStringList{"--automation"} + arguments);
     EXPECT_TRUE(process.waitForStarted(10000));
+}
+
+// Runs the program to its end, feeding it `script`.
+ProgramRun runZuzire(const QString& script, const QStringList& arguments = {}) {
+    QTemporaryDir config;
+    QProcess process;
+    startZuzire(process, config, arguments);
     process.write(script.toUtf8());
     process.closeWriteChannel();
     EXPECT_TRUE(process.waitForFinished(60000));
@@ -84,12 +89,7 @@ TEST(ZuzireEndToEndTest, LaunchFullScreenFromTheCommandLine) {
 TEST(ZuzireEndToEndTest, TerminationSignalTakesTheQuitPath) {
     QTemporaryDir config;
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_CONFIG_HOME", config.path());
-    process.setProcessEnvironment(environment);
-    process.start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire", {"--automation"});
-    ASSERT_TRUE(process.waitForStarted(10000));
+    startZuzire(process, config);
     process.write("tree\n");
     ASSERT_TRUE(process.waitForReadyRead(10000));
     process.terminate();

@@ -17,5 +17,7 @@ std::string Error::description() const {
         text += " (" + m_failureReason + ")";
     if (!m_url.isEmpty())
         text += " URL=" + m_url.toString().toStdString();
+    if (!m_userInfo.empty())
+        text += " UserInfo=" + PlistValue::dictionary(m_userInfo)->description();
     return text;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/PropertyList.h"
+
 #include <QUrl>
 #include <string>
 
@@ -24,9 +26,13 @@ public:
     const std::string& failureReason() const { return m_failureReason; }
     const QUrl& url() const { return m_url; }
 
-    void setUrl(const QUrl& url) { m_url = url; }
+    // Further detail for logs and handlers (for instance "NSFilePath"); empty by default.
+    const PlistDictionary& userInfo() const { return m_userInfo; }
 
-    // Readable form for log lines.
+    void setUrl(const QUrl& url) { m_url = url; }
+    void setUserInfo(PlistDictionary userInfo) { m_userInfo = std::move(userInfo); }
+
+    // Readable form for log lines: Error Domain=… Code=… "description" (reason) URL=… UserInfo={…}.
     std::string description() const;
 
     bool operator==(const Error& other) const { return m_domain == other.m_domain && m_code == other.m_code; }
@@ -37,6 +43,7 @@ private:
     std::string m_description;
     std::string m_failureReason;
     QUrl m_url;
+    PlistDictionary m_userInfo;
 };
 
 // Sets *slot when the caller asked for the error.

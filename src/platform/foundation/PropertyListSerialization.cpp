@@ -1,0 +1,339 @@
+#include "platform/foundation/PropertyListSerialization.h"
+
+#include "platform/foundation/PropertyListLimits.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QUrl>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <plist/plist.h>
+
+namespace {
+// Property-list errors, in the platform's numbering.
+constexpr int fileReadUnknownError = 256;
+constexpr int fileReadNoPermissionError = 257;
+constexpr int fileReadCorruptFileError = 259;
+constexpr int fileReadNoSuchFileError = 260;
+constexpr int fileWriteUnknownError = 512;
+constexpr int propertyListWriteInvalidError = 3851;
+
+struct PlistDeleter {
+    void operator()(void* node) const { plist_free(node); }
+};
+using PlistHandle = std::unique_ptr<void, PlistDeleter>;
+
+Error readError(std::string description) {
+    return Error(Error::cocoaDomain, fileReadCorruptFileError, std::move(description));
+}
+
+Error writeError(std::string description) {
+    return Error(Error::cocoaDomain, propertyListWriteInvalidError, std::move(description));
+}
+
+PlistPtr convert(plist_t node, int depth, Error* error);
+
+PlistPtr convertArray(plist_t node, int depth, Error* error) {
+    const uint32_t count = plist_array_get_size(node);
+    PlistArray items;
+    items.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        auto item = convert(plist_array_get_item(node, i), depth + 1, error);
+        if (!item)
+            return nullptr;
+        items.push_back(std::move(item));
+    }
+    return PlistValue::array(std::move(items));
+}
+
+PlistPtr convertDictionary(plist_t node, int depth, Error* error) {
+    PlistDictionary entries;
+    plist_dict_iter iterator = nullptr;
+    plist_dict_new_iter(node, &iterator);
+    if (!iterator) {
+        qmSetError(error, readError("The property list could not be read (out of memory)."));
+        return nullptr;
+    }
+    std::unique_ptr<void, decltype(&std::free)> iteratorGuard(iterator, &std::free);
+    for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(node, iterator, &key, &value);
+        std::unique_ptr<char, decltype(&std::free)> keyGuard(key, &std::free);
+        if (!value)
+            break;
+        auto converted = convert(value, depth + 1, error);
+        if (!converted)
+            return nullptr;
+        entries.insert_or_assign(key ? std::string(key) : std::string(), std::move(converted));
+    }
+    return PlistValue::dictionary(std::move(entries));
+}
+
+PlistPtr convertScalar(plist_t node, Error* error) {
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return PlistValue::boolean(value != 0);
+    }
+    case PLIST_UINT: {
+        // Signed values are stored in their two's-complement bits.
+        uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        return PlistValue::integer(static_cast<int64_t>(value));
+    }
+    case PLIST_UID: {
+        uint64_t value = 0;
+        plist_get_uid_val(node, &value);
+        return PlistValue::integer(static_cast<int64_t>(value));
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return PlistValue::real(value);
+    }
+    case PLIST_STRING: {
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        return PlistValue::string(text ? std::string(text, length) : std::string());
+    }
+    case PLIST_DATA: {
+        uint64_t length = 0;
+        const char* bytes = plist_get_data_ptr(node, &length);
+        if (length > static_cast<uint64_t>(std::numeric_limits<qsizetype>::max()))
+            break;
+        return PlistValue::data(bytes ? QByteArray(bytes, static_cast<qsizetype>(length)) : QByteArray());
+    }
+    case PLIST_DATE: {
+        int32_t seconds = 0;
+        int32_t microseconds = 0;
+        plist_get_date_val(node, &seconds, &microseconds);
+        // The binary reader splits a date into whole seconds truncated towards zero and the size of
+        // the fraction, so before the reference date the fraction counts backwards.
+        // FIXME: a date less than a second before the reference date comes back positive; the
+        // library's interface keeps no sign for it.
+        const double fraction = std::abs(static_cast<double>(microseconds)) / 1e6;
+        return PlistValue::date(seconds < 0 ? seconds - fraction : seconds + fraction);
+    }
+    default:
+        break;
+    }
+    qmSetError(error, readError("The property list holds a value of an unknown type."));
+    return nullptr;
+}
+
+PlistPtr convert(plist_t node, int depth, Error* error) {
+    if (!node) {
+        qmSetError(error, readError("The property list is incomplete."));
+        return nullptr;
+    }
+    if (depth > PropertyListSerialization::maximumDepth) {
+        qmSetError(error, readError("The property list is nested too deeply."));
+        return nullptr;
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_ARRAY:
+        return convertArray(node, depth, error);
+    case PLIST_DICT:
+        return convertDictionary(node, depth, error);
+    default:
+        return convertScalar(node, error);
+    }
+}
+
+PlistHandle build(const PlistPtr& value, int depth, Error* error);
+
+PlistHandle buildDate(double seconds, Error* error) {
+    const double whole = std::floor(seconds);
+    if (!std::isfinite(seconds) || whole < std::numeric_limits<int32_t>::min() ||
+        whole > std::numeric_limits<int32_t>::max()) {
+        qmSetError(error, writeError("The date lies outside the range a property list can store."));
+        return nullptr;
+    }
+    const auto microseconds = static_cast<int32_t>(std::lround((seconds - whole) * 1e6));
+    return PlistHandle(plist_new_date(static_cast<int32_t>(whole), std::min(microseconds, 999999)));
+}
+
+PlistHandle buildContainer(const PlistValue& value, int depth, Error* error) {
+    if (const auto* items = value.asArray()) {
+        PlistHandle array(plist_new_array());
+        for (const auto& item : *items) {
+            auto child = build(item, depth + 1, error);
+            if (!child)
+                return nullptr;
+            plist_array_append_item(array.get(), child.release());
+        }
+        return array;
+    }
+    PlistHandle dictionary(plist_new_dict());
+    for (const auto& [key, item] : *value.asDictionary()) {
+        if (key.find('\0') != std::string::npos) {
+            qmSetError(error, writeError("A dictionary key holds a NUL character."));
+            return nullptr;
+        }
+        auto child = build(item, depth + 1, error);
+        if (!child)
+            return nullptr;
+        plist_dict_set_item(dictionary.get(), key.c_str(), child.release());
+    }
+    return dictionary;
+}
+
+PlistHandle build(const PlistPtr& value, int depth, Error* error) {
+    if (!value) {
+        qmSetError(error, writeError("A property list cannot hold an absent value."));
+        return nullptr;
+    }
+    if (depth > PropertyListSerialization::maximumDepth) {
+        qmSetError(error, writeError("The property list is nested too deeply."));
+        return nullptr;
+    }
+    switch (value->type()) {
+    case PlistValue::Type::Dictionary:
+    case PlistValue::Type::Array:
+        return buildContainer(*value, depth, error);
+    case PlistValue::Type::String:
+        if (value->asString()->find('\0') != std::string::npos) {
+            qmSetError(error, writeError("A string holds a NUL character."));
+            return nullptr;
+        }
+        return PlistHandle(plist_new_string(value->asString()->c_str()));
+    case PlistValue::Type::Integer:
+        return PlistHandle(plist_new_uint(static_cast<uint64_t>(*value->asInteger())));
+    case PlistValue::Type::Real:
+        return PlistHandle(plist_new_real(*value->asReal()));
+    case PlistValue::Type::Boolean:
+        return PlistHandle(plist_new_bool(*value->asBoolean() ? 1 : 0));
+    case PlistValue::Type::Date:
+        return buildDate(*value->asDateSeconds(), error);
+    case PlistValue::Type::Data:
+        return PlistHandle(plist_new_data(value->asData()->constData(), value->asData()->size()));
+    }
+    return nullptr;
+}
+
+PlistPtr parse(const char* bytes, qsizetype size, Error* error) {
+    if (size <= 0) {
+        qmSetError(error, readError("The property list is empty."));
+        return nullptr;
+    }
+    if (static_cast<uint64_t>(size) > std::numeric_limits<uint32_t>::max()) {
+        qmSetError(error, readError("The property list is too large."));
+        return nullptr;
+    }
+    const auto length = static_cast<uint32_t>(size);
+    const bool binary = plist_is_binary(bytes, length) != 0;
+    std::string problem =
+        binary ? PropertyListLimits::checkBinary(bytes, size) : PropertyListLimits::checkXml(bytes, size);
+    if (!problem.empty()) {
+        qmSetError(error, readError(std::move(problem)));
+        return nullptr;
+    }
+    plist_t root = nullptr;
+    if (binary)
+        plist_from_bin(bytes, length, &root);
+    else
+        plist_from_xml(bytes, length, &root);
+    PlistHandle guard(root);
+    if (!root) {
+        qmSetError(error, readError(binary ? "The data is no valid binary property list."
+                                           : "The data is no valid XML property list."));
+        return nullptr;
+    }
+    return convert(root, 1, error);
+}
+
+Error fileReadError(const QString& path, const QString& reason) {
+    const QFileInfo info(path);
+    int code = fileReadUnknownError;
+    QString text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened.");
+    if (!info.exists()) {
+        code = fileReadNoSuchFileError;
+        text =
+            QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because there is no such file.");
+    } else if (info.isFile() && !info.isReadable()) {
+        code = fileReadNoPermissionError;
+        text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because you don\u2019t have "
+                              "permission to view it.");
+    }
+    Error error(Error::cocoaDomain, code, text.arg(info.fileName()).toStdString(), reason.toStdString(),
+                QUrl::fromLocalFile(info.absoluteFilePath()));
+    error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())}});
+    return error;
+}
+} // namespace
+
+PlistPtr PropertyListSerialization::fromData(const QByteArray& data, Error* error) {
+    return parse(data.constData(), data.size(), error);
+}
+
+PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error) {
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        qmSetError(error, fileReadError(path, file.errorString()));
+        return nullptr;
+    }
+    // Mapped: the program's own files are replaced by rename, never rewritten in place, so the
+    // mapped bytes cannot change under the parser.
+    const qint64 size = file.size();
+    const char* bytes = size > 0 ? reinterpret_cast<const char*>(file.map(0, size)) : nullptr;
+    qsizetype length = bytes ? static_cast<qsizetype>(size) : 0;
+    QByteArray copy;
+    if (!bytes) {
+        // Not mappable (a pipe, a special file system): read it instead.
+        copy = file.readAll();
+        bytes = copy.constData();
+        length = copy.size();
+    }
+    Error parseError;
+    auto value = parse(bytes, length, &parseError);
+    if (!value) {
+        parseError.setUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+        qmSetError(error, std::move(parseError));
+    }
+    return value;
+}
+
+QByteArray PropertyListSerialization::toData(const PlistPtr& value, Format format, Error* error) {
+    auto root = build(value, 1, error);
+    if (!root)
+        return {};
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    QByteArray result;
+    if (format == Format::Binary) {
+        plist_to_bin(root.get(), &bytes, &length);
+        result = bytes ? QByteArray(bytes, length) : QByteArray();
+        plist_to_bin_free(bytes);
+    } else {
+        plist_to_xml(root.get(), &bytes, &length);
+        result = bytes ? QByteArray(bytes, length) : QByteArray();
+        plist_to_xml_free(bytes);
+    }
+    if (result.isEmpty())
+        qmSetError(error, writeError("The property list could not be encoded."));
+    return result;
+}
+
+bool PropertyListSerialization::writeFile(const QString& path, const PlistPtr& value, Format format,
+                                          Error* error) {
+    const QByteArray bytes = toData(value, format, error);
+    if (bytes.isEmpty())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        qmSetError(error, Error(Error::cocoaDomain, fileWriteUnknownError,
+                                QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved.")
+                                    .arg(QFileInfo(path).fileName())
+                                    .toStdString(),
+                                file.errorString().toStdString(),
+                                QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())));
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}

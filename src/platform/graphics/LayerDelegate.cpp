@@ -1,0 +1,3 @@
+#include "LayerDelegate.h"
+
+LayerDelegate::~LayerDelegate() = default;

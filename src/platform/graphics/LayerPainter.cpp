@@ -1,0 +1,399 @@
+#include "LayerPainter.h"
+
+#include "Layer.h"
+#include "ShadowBlur.h"
+#include "TextLayer.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+QRectF toQRect(const Rect& rect) {
+    const Rect r = rect.standardized();
+    return QRectF(r.minX(), r.minY(), r.width(), r.height());
+}
+
+// Maps a y-up rectangle of the current coordinate space to a y-down one whose origin is the
+// rectangle's upper left, so images and text come out upright.
+QTransform flippedInto(const Rect& rect, const QTransform& current) {
+    const Rect r = rect.standardized();
+    return QTransform(1, 0, 0, -1, r.minX(), r.maxY()) * current;
+}
+
+Rect gravityRect(ContentsGravity gravity, const Rect& bounds, QSizeF imageSize) {
+    const Rect b = bounds.standardized();
+    const double w = imageSize.width();
+    const double h = imageSize.height();
+    if (w <= 0 || h <= 0)
+        return b;
+    switch (gravity) {
+    case ContentsGravity::Resize:
+        return b;
+    case ContentsGravity::ResizeAspect:
+    case ContentsGravity::ResizeAspectFill: {
+        const double fit = std::min(b.width() / w, b.height() / h);
+        const double fill = std::max(b.width() / w, b.height() / h);
+        const double scale = gravity == ContentsGravity::ResizeAspect ? fit : fill;
+        return Rect(b.midX() - w * scale / 2, b.midY() - h * scale / 2, w * scale, h * scale);
+    }
+    case ContentsGravity::Center:
+        return Rect(b.midX() - w / 2, b.midY() - h / 2, w, h);
+    case ContentsGravity::Top:
+        return Rect(b.midX() - w / 2, b.maxY() - h, w, h);
+    case ContentsGravity::Bottom:
+        return Rect(b.midX() - w / 2, b.minY(), w, h);
+    case ContentsGravity::Left:
+        return Rect(b.minX(), b.midY() - h / 2, w, h);
+    case ContentsGravity::Right:
+        return Rect(b.maxX() - w, b.midY() - h / 2, w, h);
+    case ContentsGravity::TopLeft:
+        return Rect(b.minX(), b.maxY() - h, w, h);
+    case ContentsGravity::TopRight:
+        return Rect(b.maxX() - w, b.maxY() - h, w, h);
+    case ContentsGravity::BottomLeft:
+        return Rect(b.minX(), b.minY(), w, h);
+    case ContentsGravity::BottomRight:
+        return Rect(b.maxX() - w, b.minY(), w, h);
+    }
+    return b;
+}
+
+void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double opacity) {
+    if (image.isNull() || rect.isEmpty() || opacity <= 0)
+        return;
+    const QTransform saved = painter.transform();
+    const double savedOpacity = painter.opacity();
+    painter.setTransform(flippedInto(rect, saved));
+    painter.setOpacity(opacity);
+    painter.drawImage(QRectF(0, 0, rect.width(), rect.height()), image);
+    painter.setTransform(saved);
+    painter.setOpacity(savedOpacity);
+}
+
+Qt::Alignment horizontalAlignment(TextLayer::AlignmentMode mode) {
+    switch (mode) {
+    case TextLayer::AlignmentMode::Right:
+        return Qt::AlignRight;
+    case TextLayer::AlignmentMode::Center:
+        return Qt::AlignHCenter;
+    case TextLayer::AlignmentMode::Justified:
+        return Qt::AlignJustify;
+    case TextLayer::AlignmentMode::Natural:
+    case TextLayer::AlignmentMode::Left:
+        break;
+    }
+    return Qt::AlignLeft;
+}
+
+QString truncated(const TextLayer& layer, const QFontMetricsF& metrics, double width) {
+    Qt::TextElideMode mode = Qt::ElideNone;
+    switch (layer.truncationMode()) {
+    case TextLayer::TruncationMode::None:
+        return layer.string();
+    case TextLayer::TruncationMode::Start:
+        mode = Qt::ElideLeft;
+        break;
+    case TextLayer::TruncationMode::Middle:
+        mode = Qt::ElideMiddle;
+        break;
+    case TextLayer::TruncationMode::End:
+        mode = Qt::ElideRight;
+        break;
+    }
+    QStringList lines = layer.string().split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = metrics.elidedText(line, mode, width);
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Text sits at the top of the bounds; it is not clipped, so a long untruncated line runs on.
+void drawText(QPainter& painter, const TextLayer& layer, const Rect& bounds, double opacity) {
+    if (layer.string().isEmpty() || opacity <= 0)
+        return;
+    QFont font = layer.font().isEmpty() ? QFont() : QFont(layer.font());
+    font.setPixelSize(std::max(1, int(std::lround(layer.fontSize()))));
+    const Rect b = bounds.standardized();
+    const QTransform saved = painter.transform();
+    const double savedOpacity = painter.opacity();
+    painter.setTransform(flippedInto(b, saved));
+    painter.setOpacity(opacity);
+    painter.setFont(font);
+    painter.setPen(layer.foregroundColor().toQColor());
+    int flags = int(horizontalAlignment(layer.alignmentMode())) | Qt::AlignTop | Qt::TextDontClip;
+    QString text = layer.string();
+    if (layer.isWrapped())
+        flags |= Qt::TextWordWrap;
+    else
+        text = truncated(layer, QFontMetricsF(font), b.width());
+    painter.drawText(QRectF(0, 0, b.width(), b.height()), flags, text);
+    painter.setTransform(saved);
+    painter.setOpacity(savedOpacity);
+}
+
+void drawBorder(QPainter& painter, const LayerState& state, double opacity) {
+    const Rect b = state.bounds.standardized();
+    const double w = std::min({state.borderWidth, b.width() / 2, b.height() / 2});
+    if (w <= 0 || opacity <= 0)
+        return;
+    QPainterPath ring;
+    ring.addRect(toQRect(b));
+    ring.addRect(toQRect(b.insetBy(w, w)));
+    ring.setFillRule(Qt::OddEvenFill);
+    const double savedOpacity = painter.opacity();
+    painter.setOpacity(opacity);
+    painter.fillPath(ring, state.borderColor.toQColor());
+    painter.setOpacity(savedOpacity);
+}
+
+class TreePainter {
+public:
+    explicit TreePainter(QPainter& painter)
+        : m_painter(painter) {}
+
+    void paintRoot(Layer& root) {
+        const LayerState presented = root.presentation();
+        paintLayer(root, nullptr, &presented, 1.0);
+    }
+
+private:
+    // `state` is the layer's presentation; null to compute it here. `parentOpacity` is the
+    // product of the ancestors' opacities.
+    void paintLayer(Layer& layer, const QTransform* toParent, const LayerState* state, double parentOpacity) {
+        layer.markPresented();
+        layer.pruneFinishedAnimations();
+        if (layer.isHidden())
+            return;
+        LayerState computed;
+        if (!state) {
+            // Layers at rest are drawn from their model values without a copy.
+            const bool animating = layer.hasOwnAnimations();
+            if (animating)
+                computed = layer.presentation();
+            state = animating ? &computed : &layer.modelState();
+        }
+        const double opacity = parentOpacity * state->opacity;
+        if (opacity <= 0)
+            return;
+        const QTransform saved = m_painter.transform();
+        if (toParent)
+            m_painter.setTransform(*toParent * saved);
+        if (state->shadowOpacity > 0 && state->shadowColor.alpha() > 0)
+            paintShadow(layer, *state, opacity);
+        if (layer.mask())
+            paintMasked(layer, *state, opacity);
+        else
+            paintContentAndSublayers(layer, *state, opacity);
+        m_painter.setTransform(saved);
+    }
+
+    void paintContentAndSublayers(Layer& layer, const LayerState& state, double opacity) {
+        paintOwnContent(layer, state, opacity);
+        if (layer.sublayers().empty())
+            return;
+        const bool clips = layer.masksToBounds();
+        if (clips) {
+            m_painter.save();
+            m_painter.setClipRect(toQRect(state.bounds), Qt::IntersectClip);
+        }
+        // By index: painting never changes the tree, but a delegate could.
+        for (size_t i = 0; i < layer.sublayers().size(); ++i) {
+            const LayerPtr sublayer = layer.sublayers()[i];
+            if (sublayer->hasOwnAnimations()) {
+                const LayerState presented = sublayer->presentation();
+                const QTransform toParent = presented.toSuperlayer();
+                paintLayer(*sublayer, &toParent, &presented, opacity);
+            } else {
+                const QTransform toParent = sublayer->modelState().toSuperlayer();
+                paintLayer(*sublayer, &toParent, &sublayer->modelState(), opacity);
+            }
+        }
+        if (clips)
+            m_painter.restore();
+    }
+
+    void paintOwnContent(Layer& layer, const LayerState& state, double opacity) {
+        if (state.backgroundColor && state.backgroundColor->alpha() > 0) {
+            const double savedOpacity = m_painter.opacity();
+            m_painter.setOpacity(opacity);
+            m_painter.fillRect(toQRect(state.bounds), state.backgroundColor->toQColor());
+            m_painter.setOpacity(savedOpacity);
+        }
+        layer.displayIfNeeded();
+        drawImage(m_painter, layer.backingImage(), state.bounds, opacity);
+        if (state.contentsTransition < 1 && !layer.previousContents().isNull()) {
+            const QImage& previous = layer.previousContents();
+            drawImage(m_painter, previous,
+                      gravityRect(layer.contentsGravity(), state.bounds, QSizeF(previous.size())), opacity);
+        }
+        const QImage& contents = layer.contents();
+        if (!contents.isNull()) {
+            drawImage(m_painter, contents,
+                      gravityRect(layer.contentsGravity(), state.bounds, QSizeF(contents.size())),
+                      opacity * state.contentsTransition);
+        }
+        if (const auto* text = dynamic_cast<const TextLayer*>(&layer))
+            drawText(m_painter, *text, state.bounds, opacity);
+        drawBorder(m_painter, state, opacity);
+    }
+
+    // The device pixels the layer's subtree may cover, limited to the device.
+    QRect deviceRectOf(const Rect& rect, double margin) const {
+        const QRectF mapped =
+            m_painter.transform().mapRect(toQRect(rect)).adjusted(-margin, -margin, margin, margin);
+        const QRect device(0, 0, m_painter.device()->width(), m_painter.device()->height());
+        return mapped.toAlignedRect().intersected(device);
+    }
+
+    // Draws the layer and its sublayers into a transparent image covering `area` (device pixels,
+    // scaled down by `scale`), at full opacity.
+    QImage renderOffscreen(Layer& layer, const LayerState& state, QRect area, double scale) {
+        QImage image(QSize(std::max(1, int(std::ceil(area.width() / scale))),
+                           std::max(1, int(std::ceil(area.height() / scale)))),
+                     QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter offscreen(&image);
+        offscreen.setRenderHints(m_painter.renderHints());
+        offscreen.setTransform(m_painter.transform() * QTransform::fromTranslate(-area.x(), -area.y()) *
+                               QTransform::fromScale(1 / scale, 1 / scale));
+        TreePainter inner(offscreen);
+        if (layer.mask())
+            inner.paintMasked(layer, state, 1.0);
+        else
+            inner.paintContentAndSublayers(layer, state, 1.0);
+        return image;
+    }
+
+    void paintMasked(Layer& layer, const LayerState& state, double opacity) {
+        Layer& mask = *layer.mask();
+        const LayerState maskState = mask.presentation();
+        // Outside the mask nothing shows, so its frame bounds the work.
+        const QRect area = deviceRectOf(maskState.frame(), 1);
+        if (area.isEmpty() || mask.isHidden())
+            return;
+        QImage content(area.size(), QImage::Format_ARGB32_Premultiplied);
+        content.fill(Qt::transparent);
+        QImage alpha(area.size(), QImage::Format_ARGB32_Premultiplied);
+        alpha.fill(Qt::transparent);
+        const QTransform toArea = m_painter.transform() * QTransform::fromTranslate(-area.x(), -area.y());
+        {
+            QPainter offscreen(&content);
+            offscreen.setRenderHints(m_painter.renderHints());
+            offscreen.setTransform(toArea);
+            TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
+        }
+        {
+            QPainter offscreen(&alpha);
+            offscreen.setRenderHints(m_painter.renderHints());
+            offscreen.setTransform(toArea);
+            const QTransform toParent = maskState.toSuperlayer();
+            TreePainter(offscreen).paintLayer(mask, &toParent, &maskState, 1.0);
+        }
+        {
+            QPainter combine(&content);
+            combine.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+            combine.drawImage(0, 0, alpha);
+        }
+        drawDeviceImage(content, area, opacity);
+    }
+
+    // A blur of the layer's silhouette, drawn at low resolution: a blurred shadow has no detail
+    // worth the pixels.
+    void paintShadow(Layer& layer, const LayerState& state, double opacity) {
+        const double radius = std::max(0.0, state.shadowRadius);
+        if (const std::optional<Rect> plain = plainSilhouette(layer, state)) {
+            if (plain->isEmpty())
+                return;
+            const QTransform saved = m_painter.transform();
+            const double savedOpacity = m_painter.opacity();
+            m_painter.setTransform(
+                QTransform::fromTranslate(state.shadowOffset.width, state.shadowOffset.height) * saved);
+            m_painter.setOpacity(opacity * state.shadowOpacity);
+            ShadowBlur::fillBlurredRect(m_painter, toQRect(*plain), radius, state.shadowColor.toQColor());
+            m_painter.setOpacity(savedOpacity);
+            m_painter.setTransform(saved);
+            return;
+        }
+        const QRect area = deviceRectOf(visualBounds(layer, state), radius * 2 + 1);
+        if (area.isEmpty())
+            return;
+        const double scale = std::max(1.0, radius / 2);
+        QImage silhouette = renderOffscreen(layer, state, area, scale);
+        ShadowBlur::blurAlpha(silhouette, radius / scale, state.shadowColor.toQColor());
+        const QTransform saved = m_painter.transform();
+        const QPointF offset = saved.map(QPointF(state.shadowOffset.width, state.shadowOffset.height)) -
+                               saved.map(QPointF(0, 0));
+        drawDeviceImage(silhouette, QRectF(area).translated(offset), opacity * state.shadowOpacity);
+    }
+
+    void drawDeviceImage(const QImage& image, const QRectF& area, double opacity) {
+        const QTransform saved = m_painter.transform();
+        const double savedOpacity = m_painter.opacity();
+        m_painter.setTransform(QTransform());
+        m_painter.setOpacity(opacity);
+        m_painter.drawImage(area, image);
+        m_painter.setOpacity(savedOpacity);
+        m_painter.setTransform(saved);
+    }
+
+    // The rectangle a layer covers when it is nothing but a background, border or image (a photo):
+    // its shadow is a blurred rectangle, drawn without an offscreen pass.
+    static std::optional<Rect> plainSilhouette(const Layer& layer, const LayerState& state) {
+        if (!layer.sublayers().empty() || layer.mask() || layer.delegate() ||
+            dynamic_cast<const TextLayer*>(&layer))
+            return std::nullopt;
+        const bool filled = state.backgroundColor && state.backgroundColor->alpha() > 0;
+        if (filled || state.borderWidth > 0)
+            return state.bounds;
+        const QImage& contents = layer.contents();
+        if (contents.isNull() || contents.hasAlphaChannel())
+            return contents.isNull() ? std::optional<Rect>(Rect()) : std::nullopt;
+        return gravityRect(layer.contentsGravity(), state.bounds, QSizeF(contents.size()));
+    }
+
+    // What the layer and its visible sublayers cover, in the layer's coordinates.
+    static Rect visualBounds(const Layer& layer, const LayerState& state) {
+        Rect result = state.bounds.standardized();
+        if (layer.masksToBounds())
+            return result;
+        for (const auto& sublayer : layer.sublayers()) {
+            if (sublayer->isHidden())
+                continue;
+            const LayerState presented = sublayer->presentation();
+            const QRectF mapped =
+                presented.toSuperlayer().mapRect(toQRect(visualBounds(*sublayer, presented)));
+            result = result.unionWith(Rect(mapped.x(), mapped.y(), mapped.width(), mapped.height()));
+        }
+        return result;
+    }
+
+    QPainter& m_painter;
+};
+
+} // namespace
+
+void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize) {
+    // Layers are never const objects themselves (they are made by create()), and laying out is
+    // part of drawing a frame.
+    Layer& tree = const_cast<Layer&>(root);
+    tree.layoutIfNeeded();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // The root's y-up space with its origin at the view's lower left.
+    painter.setTransform(QTransform(1, 0, 0, -1, 0, viewSize.height()), true);
+    TreePainter(painter).paintRoot(tree);
+    painter.restore();
+}
+
+QImage LayerPainter::render(const Layer& root, QSize size) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    paint(painter, root, QSizeF(size));
+    return image;
+}

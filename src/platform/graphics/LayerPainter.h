@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QSizeF>
+
+class Layer;
+class QPainter;
+
+// Draws a layer tree with QPainter at the animation clock's now (presentation values). The root
+// layer's coordinate space is the view's, flipped: one point is one device-independent pixel,
+// the root's y-up origin lands at the view's lower left. Main thread only.
+class LayerPainter {
+public:
+    // Lays the tree out first (layout before each frame), then draws it into `viewSize` (pixels).
+    // Laying out changes the tree: it must not be a const object (layers never are; they are
+    // made by create()).
+    static void paint(QPainter& painter, const Layer& root, QSizeF viewSize);
+    // Paints into a new transparent image of `size` pixels.
+    static QImage render(const Layer& root, QSize size);
+};

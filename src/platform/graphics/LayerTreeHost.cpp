@@ -1,0 +1,3 @@
+#include "LayerTreeHost.h"
+
+LayerTreeHost::~LayerTreeHost() = default;

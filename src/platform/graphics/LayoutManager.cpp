@@ -1,0 +1,3 @@
+#include "LayoutManager.h"
+
+LayoutManager::~LayoutManager() = default;

@@ -1,0 +1,149 @@
+#include "platform/graphics/LayerPainter.h"
+
+#include "platform/graphics/DrawingContext.h"
+#include "platform/graphics/Layer.h"
+#include "platform/graphics/TextLayer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The feathered edge the photo strip draws: opaque, fading to nothing over the last 10 points.
+class RightFeather : public LayerDelegate {
+public:
+    void drawLayer(Layer& layer, DrawingContext& context) override {
+        ++draws;
+        const Rect b = layer.bounds();
+        const std::vector<DrawingContext::GradientStop> stops{{0.0, Color::rgb(0, 0, 1, 1.0)},
+                                                              {0.5, Color::rgb(0, 0, 1, 0.75)},
+                                                              {1.0, Color::rgb(0, 0, 1, 0.0)}};
+        context.drawLinearGradient(stops, {b.maxX() - 10, b.midY()}, {b.maxX(), b.midY()});
+        context.fillRect(Rect(b.minX(), b.minY(), b.width() - 10, b.height()), Color::rgb(0, 0, 1, 1));
+    }
+    int draws = 0;
+};
+
+::testing::AssertionResult near(QColor actual, QColor expected, int tolerance = 6) {
+    const int worst =
+        std::max({std::abs(actual.red() - expected.red()), std::abs(actual.green() - expected.green()),
+                  std::abs(actual.blue() - expected.blue()), std::abs(actual.alpha() - expected.alpha())});
+    if (worst <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got " << actual.name(QColor::HexArgb).toStdString()
+                                         << ", expected " << expected.name(QColor::HexArgb).toStdString();
+}
+
+LayerPtr filledLayer(const Rect& frame, const Color& color) {
+    const LayerPtr layer = Layer::create();
+    layer->setFrame(frame);
+    layer->setBackgroundColor(color);
+    return layer;
+}
+
+} // namespace
+
+class LayerPainterTest : public testing::Test {
+protected:
+    void SetUp() override {
+        root->setFrame(Rect(0, 0, 100, 100));
+        root->setBackgroundColor(Color::white(1, 1));
+    }
+
+    QColor pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+
+    LayerPtr root = Layer::create();
+};
+
+TEST_F(LayerPainterTest, YUpPlacesALowLayerAtTheBottomAndHiddenLayersVanish) {
+    root->addSublayer(filledLayer(Rect(0, 0, 100, 20), Color::rgb(1, 0, 0, 1)));
+    const LayerPtr hidden = filledLayer(Rect(0, 80, 100, 20), Color::rgb(0, 0, 1, 1));
+    hidden->setHidden(true);
+    root->addSublayer(hidden);
+
+    const QImage image = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_TRUE(near(pixel(image, 50, 95), Qt::red));
+    EXPECT_TRUE(near(pixel(image, 50, 5), Qt::white));
+    EXPECT_TRUE(near(pixel(image, 50, 50), Qt::white));
+}
+
+TEST_F(LayerPainterTest, OpacityMultipliesDownTheTree) {
+    const LayerPtr parent = filledLayer(Rect(0, 0, 100, 100), Color::clear());
+    parent->setOpacity(0.5);
+    parent->addSublayer(filledLayer(Rect(0, 0, 50, 100), Color::black()));
+    root->addSublayer(parent);
+    const QImage image = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_TRUE(near(pixel(image, 25, 50), QColor(128, 128, 128)));
+    EXPECT_TRUE(near(pixel(image, 75, 50), Qt::white));
+}
+
+TEST_F(LayerPainterTest, MaskDrawnByADelegateFeathersTheEdge) {
+    RightFeather feather;
+    const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::black());
+    const LayerPtr mask = Layer::create();
+    mask->setDelegate(&feather);
+    mask->setNeedsDisplayOnBoundsChange(true);
+    mask->setFrame(strip->bounds());
+    strip->setMask(mask);
+    root->addSublayer(strip);
+
+    const QImage image = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_TRUE(near(pixel(image, 50, 50), Qt::black));
+    EXPECT_TRUE(near(pixel(image, 89, 50), Qt::black, 12));
+    EXPECT_TRUE(near(pixel(image, 95, 50), QColor(77, 77, 77), 25)) << "three quarters opaque half-way";
+    EXPECT_TRUE(near(pixel(image, 99, 50), Qt::white, 30));
+
+    LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(feather.draws, 1) << "the drawing is kept until the bounds change";
+    mask->setFrame(Rect(0, 0, 50, 100));
+    const QImage narrower = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(feather.draws, 2);
+    EXPECT_TRUE(near(pixel(narrower, 70, 50), Qt::white)) << "outside the mask nothing shows";
+}
+
+TEST_F(LayerPainterTest, ContentsKeepTheirAspectWhenAsked) {
+    QImage wide(20, 10, QImage::Format_RGB32);
+    wide.fill(Qt::red);
+    QImage marked = wide;
+    marked.setPixelColor(0, 0, Qt::blue);
+    const LayerPtr photo = Layer::create();
+    photo->setFrame(Rect(0, 0, 100, 100));
+    photo->setContents(marked);
+    photo->setContentsGravity(ContentsGravity::ResizeAspect);
+    root->addSublayer(photo);
+
+    const QImage image = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_TRUE(near(pixel(image, 50, 50), Qt::red));
+    EXPECT_TRUE(near(pixel(image, 50, 10), Qt::white)) << "letterboxed above";
+    EXPECT_TRUE(near(pixel(image, 50, 90), Qt::white)) << "and below";
+    EXPECT_TRUE(near(pixel(image, 1, 27), Qt::blue)) << "the image's first row is drawn at its top";
+}
+
+TEST_F(LayerPainterTest, TextSitsAtTheTopOfItsBounds) {
+    const auto text = TextLayer::create();
+    text->setFrame(Rect(0, 0, 100, 100));
+    text->setString(QStringLiteral("HHHH"));
+    text->setFontSize(20);
+    text->setForegroundColor(Color::black());
+    root->addSublayer(text);
+
+    const QImage image = LayerPainter::render(*root, QSize(100, 100));
+    auto darkRows = [&](int from, int to) {
+        int count = 0;
+        for (int y = from; y < to; ++y)
+            for (int x = 0; x < 100; ++x)
+                count += image.pixelColor(x, y).lightness() < 128;
+        return count;
+    };
+    EXPECT_GT(darkRows(0, 30), 20);
+    EXPECT_EQ(darkRows(40, 100), 0);
+}
+
+TEST_F(LayerPainterTest, ShadowFallsBelowAPhoto) {
+    const LayerPtr photo = filledLayer(Rect(30, 30, 40, 40), Color::black());
+    photo->setShadowOpacity(1.0);
+    root->addSublayer(photo);
+    const QImage image = LayerPainter::render(*root, QSize(100, 100));
+    // Three points down (y up) means three pixels further down the image.
+    EXPECT_LT(pixel(image, 50, 71).lightness(), 200);
+    EXPECT_TRUE(near(pixel(image, 50, 27), Qt::white, 20));
+}
