@@ -30,7 +30,8 @@ Error readError(const QUrl& url, const QString& path, const QString& reason) {
         text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because you don\u2019t have "
                               "permission to view it.");
     }
-    return Error(Error::cocoaDomain, code, text.arg(info.fileName()).toStdString(), reason.toStdString(), url);
+    return Error(Error::cocoaDomain, code, text.arg(info.fileName()).toStdString(), reason.toStdString(),
+                 url);
 }
 } // namespace
 

@@ -156,8 +156,8 @@ public:
         case Kind::Key:
             return checkText(node);
         case Kind::Integer:
-            return checkText(node) && expect(node, parseInteger(textOf(node, m_scratch)).has_value(),
-                                             "Malformed integer");
+            return checkText(node) &&
+                   expect(node, parseInteger(textOf(node, m_scratch)).has_value(), "Malformed integer");
         case Kind::Real:
             return checkText(node) &&
                    expect(node, parseReal(textOf(node, m_scratch)).has_value(), "Malformed real");
@@ -199,7 +199,8 @@ private:
             if (child.type() != pugi::node_element)
                 continue;
             const bool isKey = kindOf(child) == Kind::Key;
-            if (isDict && !expect(child, isKey == expectKey, isKey ? "Key without value" : "Value without key"))
+            if (isDict &&
+                !expect(child, isKey == expectKey, isKey ? "Key without value" : "Value without key"))
                 return false;
             if (!isDict && !expect(child, !isKey, "Key outside a dictionary"))
                 return false;
@@ -316,7 +317,8 @@ bool isAccepted(const pugi::xml_node& entry, const UnratedPhotoFilter& filter) {
         return false;
     std::string mediaScratch, guidScratch;
     return filter.accepts(stringForKey(entry, "MediaType", mediaScratch),
-                          ratingValue(valueForKey(entry, "Rating")), stringForKey(entry, "GUID", guidScratch));
+                          ratingValue(valueForKey(entry, "Rating")),
+                          stringForKey(entry, "GUID", guidScratch));
 }
 } // namespace
 
@@ -347,7 +349,8 @@ std::unique_ptr<XmlPropertyList> XmlPropertyList::parseInPlace(char* buffer, siz
     if (!document->root)
         return fail("The property list is empty.");
     if (nextElement(document->root.next_sibling()))
-        return fail(describe(nextElement(document->root.next_sibling()), "More than one value at the top level"));
+        return fail(
+            describe(nextElement(document->root.next_sibling()), "More than one value at the top level"));
     Validator validator;
     if (!validator.check(document->root, 1))
         return fail(validator.error);

@@ -104,7 +104,8 @@ bool LibraryImporter::import(const QStringList& folders, Error* error) {
         canonicalFolders << info.canonicalFilePath();
     }
     if (!QDir().mkpath(QDir(m_libraryFolder).filePath(QString::fromLatin1(thumbnailFolderName)))) {
-        qmSetError(error, importError(QStringLiteral("cannot create the library folder %1").arg(m_libraryFolder)));
+        qmSetError(error,
+                   importError(QStringLiteral("cannot create the library folder %1").arg(m_libraryFolder)));
         return false;
     }
     const auto lock = LibraryLock::acquire(m_libraryFolder, error);
@@ -147,11 +148,12 @@ bool LibraryImporter::readExisting(State& state, Error* error) const {
     Error readError;
     const PlistPtr tree = PropertyListSerialization::readFile(albumDataPath(), &readError);
     if (!tree || !tree->isDictionary()) {
-        qmSetError(error, importError(QStringLiteral("the existing album data file %1 is unreadable, "
-                                                     "left as it is: %2")
-                                          .arg(albumDataPath(),
-                                               QString::fromStdString(tree ? "no dictionary at its root"
-                                                                           : readError.localizedDescription()))));
+        qmSetError(error,
+                   importError(QStringLiteral("the existing album data file %1 is unreadable, "
+                                              "left as it is: %2")
+                                   .arg(albumDataPath(),
+                                        QString::fromStdString(tree ? "no dictionary at its root"
+                                                                    : readError.localizedDescription()))));
         return false;
     }
     state.top = *tree->asDictionary();
@@ -218,8 +220,8 @@ PlistPtr LibraryImporter::importFile(State& state, const QString& path) {
     PlistDictionary entry;
     if (const auto found = state.keyByPath.find(path); found != state.keyByPath.end()) {
         key = found->second;
-        if (const auto old = state.master.find(key); old != state.master.end() && old->second &&
-                                                     old->second->isDictionary())
+        if (const auto old = state.master.find(key);
+            old != state.master.end() && old->second && old->second->isDictionary())
             entry = *old->second->asDictionary();
     } else {
         key = std::to_string(state.nextPhotoId++);
@@ -231,12 +233,13 @@ PlistPtr LibraryImporter::importFile(State& state, const QString& path) {
     entry.try_emplace("Comment", PlistValue::string(""));
     entry.insert_or_assign("MediaType", PlistValue::string(movie ? "Movie" : "Image"));
     entry.insert_or_assign("ImagePath", string(path));
-    entry.insert_or_assign("DateAsTimerInterval", PlistValue::real(referenceSeconds(info.birthTime().isValid()
-                                                                                        ? info.birthTime()
-                                                                                        : info.lastModified())));
+    entry.insert_or_assign("DateAsTimerInterval",
+                           PlistValue::real(referenceSeconds(
+                               info.birthTime().isValid() ? info.birthTime() : info.lastModified())));
     entry.insert_or_assign("ModDateAsTimerInterval", PlistValue::real(referenceSeconds(info.lastModified())));
     if (!movie) {
-        entry.insert_or_assign("Aspect Ratio", PlistValue::real(double(size.width()) / double(size.height())));
+        entry.insert_or_assign("Aspect Ratio",
+                               PlistValue::real(double(size.width()) / double(size.height())));
         if (const PlistPtr thumb = thumbnailPath(path, key))
             entry.insert_or_assign("ThumbPath", thumb);
         else

@@ -55,17 +55,18 @@ void printAlbums(const PlistPtr& tree, bool photos, std::FILE* out) {
     const PlistPtr master = tree->objectForKey("Master Image List");
     const PlistPtr albums = tree->objectForKey("List of Albums");
     for (const PlistPtr& album : albums && albums->isArray() ? *albums->asArray() : PlistArray()) {
-        const PlistPtr single = PlistValue::dictionary(
-            {{"Master Image List", master ? master : PlistValue::dictionary({})},
-             {"List of Albums", PlistValue::array({album})}});
+        const PlistPtr single =
+            PlistValue::dictionary({{"Master Image List", master ? master : PlistValue::dictionary({})},
+                                    {"List of Albums", PlistValue::array({album})}});
         const PlistArray unrated = reader.findUnratedAlbums(single);
         const PlistPtr items = unrated.empty() ? nullptr : unrated.front()->objectForKey("items");
         const PlistPtr name = album ? album->objectForKey("AlbumName") : nullptr;
         std::fprintf(out, "%6zu  %s\n", items && items->isArray() ? items->asArray()->size() : size_t(0),
                      name && name->isString() ? name->asString()->c_str() : "");
         const PlistPtr keys = album ? album->objectForKey("KeyList") : nullptr;
-        for (const PlistPtr& key : photos && keys && keys->isArray() ? *keys->asArray() : PlistArray()) {
-            const PlistPtr entry = key && key->isString() && master ? master->objectForKey(*key->asString()) : nullptr;
+        for (const PlistPtr& key : photos&& keys && keys->isArray() ? *keys->asArray() : PlistArray()) {
+            const PlistPtr entry =
+                key && key->isString() && master ? master->objectForKey(*key->asString()) : nullptr;
             if (!entry)
                 continue;
             const PlistPtr rating = entry->objectForKey("Rating");
@@ -139,7 +140,8 @@ int LibraryTool::import(QStringList arguments, std::FILE* out, std::FILE* err) {
     if (!importer.import(arguments, &error))
         return fail(err, errorText(error));
     if (!LibraryImporter::registerLibrary(importer.albumDataPath(), &error))
-        return fail(err, QStringLiteral("the library was built but could not be registered: ") + errorText(error));
+        return fail(err,
+                    QStringLiteral("the library was built but could not be registered: ") + errorText(error));
     std::fprintf(out, "Library: %s\n", importer.albumDataPath().toLocal8Bit().constData());
     return 0;
 }
