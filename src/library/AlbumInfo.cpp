@@ -102,7 +102,13 @@ PlistPtr AlbumInfo::readAlbumInfo(const QUrl& url, Error* error) {
     if (file->isBinary())
         return readBinary(*file, error);
     const auto xml = parseXml(*file, error);
-    return xml ? xml->toTree() : nullptr;
+    if (!xml)
+        return nullptr;
+    std::string text;
+    PlistPtr tree = xml->toTree(&text);
+    if (!tree)
+        qmSetError(error, parseError(text, url));
+    return tree;
 }
 
 void AlbumInfo::reload() {
@@ -137,7 +143,11 @@ std::optional<PlistArray> AlbumInfo::reload(Error* error) {
     const auto xml = parseXml(*file, error);
     if (!xml)
         return std::nullopt;
-    return xml->findUnratedAlbums(UnratedPhotoFilter(m_ratedItems));
+    std::string text;
+    auto albums = xml->findUnratedAlbums(UnratedPhotoFilter(m_ratedItems), &text);
+    if (!albums)
+        qmSetError(error, parseError(text, *url));
+    return albums;
 }
 
 void AlbumInfo::performReload(double requestTime) {

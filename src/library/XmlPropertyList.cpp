@@ -304,21 +304,31 @@ int64_t ratingValue(const pugi::xml_node& rating) {
     }
 }
 
-std::optional<std::string_view> stringForKey(const pugi::xml_node& dict, std::string_view key,
-                                             std::string& scratch) {
-    const pugi::xml_node value = valueForKey(dict, key);
-    if (!value || kindOf(value) != Kind::String)
-        return std::nullopt;
-    return textOf(value, scratch);
-}
-
 bool isAccepted(const pugi::xml_node& entry, const UnratedPhotoFilter& filter) {
     if (kindOf(entry) != Kind::Dict)
         return false;
+    // One pass over the entry for the three keys that decide; the last of a repeated key counts.
+    pugi::xml_node mediaType, rating, guid;
+    std::string scratch;
+    for (pugi::xml_node key = firstElement(entry); key; key = nextElement(key.next_sibling())) {
+        const pugi::xml_node value = nextElement(key.next_sibling());
+        const std::string_view name = textOf(key, scratch);
+        if (name == "MediaType")
+            mediaType = value;
+        else if (name == "Rating")
+            rating = value;
+        else if (name == "GUID")
+            guid = value;
+        key = value;
+    }
     std::string mediaScratch, guidScratch;
-    return filter.accepts(stringForKey(entry, "MediaType", mediaScratch),
-                          ratingValue(valueForKey(entry, "Rating")),
-                          stringForKey(entry, "GUID", guidScratch));
+    const auto text = [](const pugi::xml_node& value,
+                         std::string& buffer) -> std::optional<std::string_view> {
+        if (!value || kindOf(value) != Kind::String)
+            return std::nullopt;
+        return textOf(value, buffer);
+    };
+    return filter.accepts(text(mediaType, mediaScratch), ratingValue(rating), text(guid, guidScratch));
 }
 } // namespace
 
@@ -351,24 +361,28 @@ std::unique_ptr<XmlPropertyList> XmlPropertyList::parseInPlace(char* buffer, siz
     if (nextElement(document->root.next_sibling()))
         return fail(
             describe(nextElement(document->root.next_sibling()), "More than one value at the top level"));
-    Validator validator;
-    if (!validator.check(document->root, 1))
-        return fail(validator.error);
     return std::unique_ptr<XmlPropertyList>(new XmlPropertyList(std::move(document)));
 }
 
-PlistPtr XmlPropertyList::toTree() const {
+PlistPtr XmlPropertyList::toTree(std::string* errorText) const {
+    Validator validator;
+    if (!validator.check(m_document->root, 1)) {
+        if (errorText)
+            *errorText = validator.error;
+        return nullptr;
+    }
     return Builder().value(m_document->root);
 }
 
-PlistArray XmlPropertyList::findUnratedAlbums(const UnratedPhotoFilter& filter) const {
+std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoFilter& filter,
+                                                             std::string* errorText) const {
     const pugi::xml_node root = m_document->root;
     if (kindOf(root) != Kind::Dict)
-        return {};
+        return PlistArray();
     const pugi::xml_node master = valueForKey(root, "Master Image List");
     const pugi::xml_node albums = valueForKey(root, "List of Albums");
     if (kindOf(master) != Kind::Dict || kindOf(albums) != Kind::Array)
-        return {};
+        return PlistArray();
 
     // Keys split by CDATA need storage of their own; the rest point into the parsed buffer.
     std::vector<std::unique_ptr<std::string>> joinedKeys;
@@ -385,6 +399,7 @@ PlistArray XmlPropertyList::findUnratedAlbums(const UnratedPhotoFilter& filter) 
         key = entry;
     }
 
+    Validator validator;
     Builder builder;
     PlistArray result;
     for (pugi::xml_node album = firstElement(albums); album; album = nextElement(album.next_sibling())) {
@@ -401,6 +416,13 @@ PlistArray XmlPropertyList::findUnratedAlbums(const UnratedPhotoFilter& filter) 
             const auto found = entries.find(name);
             if (found == entries.end() || !isAccepted(found->second, filter))
                 continue;
+            // Only what is handed on is built, so only that needs checking; the depth of an entry
+            // inside the file is at least three (root, list, entry).
+            if (!validator.check(found->second, 3)) {
+                if (errorText)
+                    *errorText = validator.error;
+                return std::nullopt;
+            }
             PlistDictionary record = builder.dictionary(found->second);
             record.insert_or_assign("qm_ItemKey", PlistValue::string(std::string(name)));
             items.push_back(PlistValue::dictionary(std::move(record)));
