@@ -116,7 +116,8 @@ BENCHMARK(BM_AlbumInfoImageForItem)->Unit(benchmark::kMillisecond)->MinTime(2.0)
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter({{"BM_AlbumInfoImageForItem", "BM_Reference_TurboJpegScaledDecode", 1.2}});
+    RatioReporter reporter({{"BM_AlbumInfoImageForItem/min_time:2.000",
+                             "BM_Reference_TurboJpegScaledDecode/min_time:2.000", 1.2}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
