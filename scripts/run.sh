@@ -16,6 +16,20 @@ if [ "${1:-}" = "--own-config" ]; then
 else
     mkdir -p "$demo/config"
     export XDG_CONFIG_HOME=$demo/config
+    # The demo library is built once; delete .demo to start over.
+    if [ ! -f "$demo/Library/AlbumData.xml" ]; then
+        build/bin/zuzire-demo-photos "$demo/Photos"
+        build/bin/zuzire-library import --library "$demo/Library" \
+            "$demo/Photos/Coast" "$demo/Photos/Garden" "$demo/Photos/Mountains"
+        # A photo whose file went missing after import, and a few rated already: the Mountains
+        # album is then fully rated and is not offered.
+        rm -f "$demo/Photos/Garden/05 Lost photo.jpg"
+        for name in "Garden/04 Bench.jpg" "Mountains/01 Peak.jpg" "Mountains/02 Ridge.jpg"; do
+            id=$(build/bin/zuzire-library list --photos |
+                awk -F '\t' -v path="$(realpath "$demo/Photos")/$name" '$4 == path { gsub(/ /, "", $1); print $1 }')
+            build/bin/zuzire-library rate "$id" 3
+        done
+    fi
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

@@ -1,14 +1,257 @@
 #include "library/AlbumInfo.h"
 
-std::shared_ptr<AlbumInfo> AlbumInfo::sharedAlbumInfo() {
-    static const auto shared = std::make_shared<AlbumInfo>();
-    return shared;
+#include "library/AlbumDataFile.h"
+#include "library/AlbumInfoOperation.h"
+#include "library/PhotoDecoder.h"
+#include "library/QMAliasAdditions.h"
+#include "library/XmlPropertyList.h"
+#include "platform/foundation/MainThread.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Preferences.h"
+#include "platform/foundation/PropertyListSerialization.h"
+#include "platform/foundation/RunLoop.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+
+namespace {
+constexpr int propertyListReadCorruptError = 259;
+constexpr int fileReadNoSuchFileError = 260;
+
+Error noLibraryError() {
+    return Error(Error::cocoaDomain, fileReadNoSuchFileError, "Could not find current iPhoto library",
+                 "No iPhoto data was found. Please make sure that an iPhoto library has been properly "
+                 "configured");
 }
 
-void AlbumInfo::reload() {}
+Error noUnratedPhotosError() {
+    return Error(Error::applicationDomain, 1, "No unrated photos found",
+                 "There are no unrated photos in your current iPhoto library at this time. Please try again "
+                 "after importing some new photos.");
+}
 
-void AlbumInfo::finish() {}
+Error parseError(const std::string& text, const QUrl& url) {
+    return Error(Error::cocoaDomain, propertyListReadCorruptError, text, {}, url);
+}
+
+PlistPtr readBinary(AlbumDataFile& file, Error* error) {
+    Error parserError;
+    PlistPtr tree =
+        PropertyListSerialization::fromData(QByteArray::fromRawData(file.data(), file.size()), &parserError);
+    if (!tree)
+        qmSetError(error, parseError(parserError.localizedDescription(), file.url()));
+    return tree;
+}
+
+std::unique_ptr<XmlPropertyList> parseXml(AlbumDataFile& file, Error* error) {
+    std::string text;
+    auto xml = XmlPropertyList::parseInPlace(file.data(), size_t(file.size()), &text);
+    if (!xml)
+        qmSetError(error, parseError(text, file.url()));
+    return xml;
+}
+
+std::string albumName(const PlistValue& album) {
+    const PlistPtr name = album.objectForKey("AlbumName");
+    return name && name->isString() ? *name->asString() : std::string();
+}
+
+QString pathForSize(const PlistValue& item, unsigned size) {
+    const PlistPtr path = item.objectForKey(size > AlbumInfo::thumbnailPixelSize ? "ImagePath" : "ThumbPath");
+    if (!path || !path->isString() || path->asString()->empty())
+        return {};
+    return QString::fromStdString(*path->asString());
+}
+} // namespace
+
+AlbumInfo::AlbumInfo(AlbumInfoClock clock)
+    : m_clock(std::move(clock)) {}
+
+AlbumInfo::~AlbumInfo() = default;
+
+std::shared_ptr<AlbumInfo> AlbumInfo::sharedAlbumInfo() {
+    static std::atomic<std::shared_ptr<AlbumInfo>> shared;
+    std::shared_ptr<AlbumInfo> current = shared.load();
+    if (current)
+        return current;
+    auto created = std::make_shared<AlbumInfo>();
+    // The loser of a race for the first call discards its own instance and takes the winner's.
+    if (shared.compare_exchange_strong(current, created))
+        return created;
+    return current;
+}
+
+std::optional<QUrl> AlbumInfo::defaultAlbumInfoURL() {
+    const PlistPtr databases = Preferences::copyValue("iPhotoRecentDatabases", Preferences::libraryDomain);
+    if (!databases || !databases->isArray() || databases->asArray()->empty())
+        return std::nullopt;
+    const PlistPtr first = databases->asArray()->front();
+    if (!first || !first->isString())
+        return std::nullopt;
+    const QUrl url(QString::fromStdString(*first->asString()), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative())
+        return std::nullopt;
+    return url;
+}
+
+PlistPtr AlbumInfo::readAlbumInfo(const QUrl& url, Error* error) {
+    const auto file = AlbumDataFile::open(url, error);
+    if (!file)
+        return nullptr;
+    if (file->isBinary())
+        return readBinary(*file, error);
+    const auto xml = parseXml(*file, error);
+    if (!xml)
+        return nullptr;
+    std::string text;
+    PlistPtr tree = xml->toTree(&text);
+    if (!tree)
+        qmSetError(error, parseError(text, url));
+    return tree;
+}
+
+void AlbumInfo::reload() {
+    const double requestTime = m_clock.now();
+    m_reloadTime = requestTime;
+    std::weak_ptr<AlbumInfo> weakSelf = weak_from_this();
+    // The shared instance lives for the whole process; an instance made by hand may go away
+    // with its queue, and then its queued reload has nobody to report for.
+    m_workQueue.addOperation(AlbumInfoOperation::create([weakSelf, requestTime] {
+        if (const auto self = weakSelf.lock())
+            self->performReload(requestTime);
+    }));
+}
+
+std::optional<PlistArray> AlbumInfo::reload(Error* error) {
+    const auto url = defaultAlbumInfoURL();
+    if (!url) {
+        qmSetError(error, noLibraryError());
+        return std::nullopt;
+    }
+    const auto file = AlbumDataFile::open(*url, error);
+    if (!file)
+        return std::nullopt;
+    if (file->isBinary()) {
+        const PlistPtr tree = readBinary(*file, error);
+        if (!tree)
+            return std::nullopt;
+        return findUnratedAlbums(tree);
+    }
+    // Builds values only for the photos handed on: the same result as findUnratedAlbums() over
+    // readAlbumInfo(), at little more than the cost of the XML parse.
+    const auto xml = parseXml(*file, error);
+    if (!xml)
+        return std::nullopt;
+    std::string text;
+    auto albums = xml->findUnratedAlbums(UnratedPhotoFilter(m_ratedItems), &text);
+    if (!albums)
+        qmSetError(error, parseError(text, *url));
+    return albums;
+}
+
+void AlbumInfo::performReload(double requestTime) {
+    Error error;
+    const auto albums = reload(&error);
+    NotificationUserInfo userInfo;
+    if (!albums)
+        userInfo.emplace(errorKey, error);
+    else if (albums->empty())
+        userInfo.emplace(errorKey, noUnratedPhotosError());
+    else
+        userInfo.emplace(unratedAlbumsKey, PlistValue::array(*albums));
+
+    const double elapsed = m_clock.now() - requestTime;
+    if (elapsed < minimumReloadSeconds)
+        m_clock.sleepFor(minimumReloadSeconds - elapsed);
+
+    RunLoop::postToMainThreadAndWait([this, &userInfo] {
+        NotificationCenter::defaultCenter().post(didReloadNotification, this, std::move(userInfo));
+    });
+}
+
+PlistArray AlbumInfo::findUnratedAlbums(const PlistPtr& tree) const {
+    if (!tree)
+        return {};
+    const PlistPtr master = tree->objectForKey("Master Image List");
+    const PlistPtr albums = tree->objectForKey("List of Albums");
+    if (!master || !master->isDictionary() || !albums || !albums->isArray())
+        return {};
+    const UnratedPhotoFilter filter(m_ratedItems);
+    PlistArray result;
+    for (const PlistPtr& album : *albums->asArray()) {
+        const PlistPtr keyList = album ? album->objectForKey("KeyList") : nullptr;
+        if (!keyList || !keyList->isArray())
+            continue;
+        PlistArray items;
+        for (const PlistPtr& key : *keyList->asArray()) {
+            if (!key || !key->isString())
+                continue;
+            const PlistPtr entry = master->objectForKey(*key->asString());
+            if (!entry || !entry->isDictionary() || !filter.accepts(*entry))
+                continue;
+            PlistDictionary record = *entry->asDictionary();
+            record.insert_or_assign(itemKey, key);
+            items.push_back(PlistValue::dictionary(std::move(record)));
+        }
+        if (items.empty())
+            continue;
+        result.push_back(PlistValue::dictionary({{"name", PlistValue::string(albumName(*album))},
+                                                 {"items", PlistValue::array(std::move(items))}}));
+    }
+    return result;
+}
+
+QImage AlbumInfo::imageForItem(const PlistPtr& item, unsigned size) const {
+    if (!item)
+        return {};
+    const QString path = pathForSize(*item, size);
+    if (path.isEmpty())
+        return {};
+    const auto resolved = qm_urlByResolvingAliasFile(QUrl::fromLocalFile(path));
+    if (!resolved)
+        return {};
+    return PhotoDecoder::decode(resolved->toLocalFile(), size);
+}
+
+double AlbumInfo::aspectRatioForItem(const PlistPtr& item) const {
+    const PlistPtr ratio = item ? item->objectForKey("Aspect Ratio") : nullptr;
+    return ratio ? ratio->asReal().value_or(0.0) : 0.0;
+}
+
+void AlbumInfo::finish() {
+    if (isMainThread()) {
+        finishOnMainThread();
+        return;
+    }
+    m_workQueue.waitUntilAllOperationsAreFinished();
+}
+
+void AlbumInfo::finishOnMainThread() {
+    // A queued reload waits for the main thread to deliver its announcement, so blocking the main
+    // thread here would never end. Instead a last operation wakes the event loop once everything
+    // queued before it has run, and the loop delivers the announcements meanwhile.
+    if (m_workQueue.operationCount() == 0)
+        return;
+    QEventLoop loop;
+    QPointer<QEventLoop> guard(&loop);
+    m_workQueue.addOperation(AlbumInfoOperation::create([guard] {
+        RunLoop::postToMainThread([guard] {
+            if (guard)
+                guard->quit();
+        });
+    }));
+    loop.exec();
+}
 
 bool AlbumInfo::didRateItems() const {
-    return false;
+    return m_didRateItems.load();
+}
+
+void AlbumInfo::noteItemRated(const PlistPtr& item) {
+    const PlistPtr guid = item ? item->objectForKey("GUID") : nullptr;
+    if (!guid || !guid->isString())
+        return;
+    m_ratedItems.insert(*guid->asString());
+    m_didRateItems.store(true);
 }

@@ -1,18 +1,105 @@
 #pragma once
 
-#include <memory>
+#include "library/AlbumInfoClock.h"
+#include "library/UnratedPhotoFilter.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/PropertyList.h"
 
-// The photo library's album data and the serial work queue that reads it and writes ratings.
-// FIXME: only what start-up and shutdown need so far; reading and rating arrive with the library
-// service.
-class AlbumInfo {
+#include <QImage>
+#include <QUrl>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+// The photo library as the rest of the program sees it: finds the current library's album data
+// file through the library preference, reads it on a serial work queue, announces the albums that
+// still hold unrated photos, and decodes photos at the size they are shown at.
+//
+// Records handed out are immutable property-list dictionaries, shared read-only between threads:
+//   album record: {"name": string, "items": [item record, ...]} (never without items);
+//   item record: every key of the photo's entry in the file, plus "qm_ItemKey", the decimal
+//   identifier under which the entry stands.
+//
+// Threads: reload() and sharedAlbumInfo() on the main thread; reload(Error*), performReload(),
+// findUnratedAlbums() and noteItemRated() on the work queue (the rated GUIDs are touched only
+// there, so they need no lock); imageForItem() and aspectRatioForItem() from any thread, they
+// touch no state; readAlbumInfo() and defaultAlbumInfoURL() from any thread.
+class AlbumInfo : public std::enable_shared_from_this<AlbumInfo> {
 public:
+    // The notification of a finished reload, posted on the main thread with this object as sender
+    // and one user-info key: unratedAlbumsKey (a non-empty array of album records) or errorKey.
+    static constexpr const char* didReloadNotification = "AlbumInfoDidReload";
+    static constexpr const char* unratedAlbumsKey = "unratedAlbums";
+    static constexpr const char* errorKey = "error";
+    static constexpr const char* itemKey = "qm_ItemKey";
+    // Sizes up to this many pixels come from the library's thumbnail file.
+    static constexpr unsigned thumbnailPixelSize = 360;
+    // A reload is never announced sooner than this after its request, so a loading status stays
+    // readable.
+    static constexpr double minimumReloadSeconds = 1.0;
+
+    explicit AlbumInfo(AlbumInfoClock clock = AlbumInfoClock::system());
+    ~AlbumInfo();
+    AlbumInfo(const AlbumInfo&) = delete;
+    AlbumInfo& operator=(const AlbumInfo&) = delete;
+
+    // Created on first use; concurrent first calls all get the one instance that was installed.
     static std::shared_ptr<AlbumInfo> sharedAlbumInfo();
 
-    // Queues a reload of the album data.
+    // The first entry of the library preference "iPhotoRecentDatabases" as a URL; none when the
+    // preference is missing, empty, or its first entry is no URL.
+    static std::optional<QUrl> defaultAlbumInfoURL();
+
+    // The whole album data file as a tree, XML or binary. Fails with the read's own error, or
+    // with Error::cocoaDomain 259 carrying the parser's text and the file's URL.
+    static PlistPtr readAlbumInfo(const QUrl& url, Error* error = nullptr);
+
+    // Queues a reload; returns at once. Its result is posted as didReloadNotification on the main
+    // thread, not sooner than minimumReloadSeconds after this call, after every operation queued
+    // before it. Main thread.
     void reload();
-    // Blocks until every queued operation has finished. Callable from any thread.
+
+    // Reads the current library and gives its albums with unrated photos, possibly none. Fails
+    // with Error::cocoaDomain 260 when no library is recorded, or as readAlbumInfo() does.
+    std::optional<PlistArray> reload(Error* error);
+
+    // The body of a queued reload: reload(Error*), then the announcement once at least
+    // minimumReloadSeconds have passed since `requestTime` (seconds on the clock).
+    void performReload(double requestTime);
+
+    // The albums of `tree` with the photos that still need rating, in the file's order.
+    PlistArray findUnratedAlbums(const PlistPtr& tree) const;
+
+    // The photo decoded so that its longer side, as displayed, is at most `size` pixels; 0 for
+    // full resolution. Sizes up to thumbnailPixelSize read the "ThumbPath" file, larger ones the
+    // "ImagePath" file, following symbolic links. A null image when the file is missing or
+    // unreadable. Any thread.
+    QImage imageForItem(const PlistPtr& item, unsigned size) const;
+
+    // Width over height as displayed ("Aspect Ratio"); 0 when absent.
+    double aspectRatioForItem(const PlistPtr& item) const;
+
+    OperationQueue& workQueue() { return m_workQueue; }
+
+    // Blocks until every operation queued so far has finished. From the main thread the
+    // announcements of queued reloads are still delivered while it waits.
     void finish();
-    // Whether any photo was rated since the process started. Callable from any thread.
+    // Whether a rating was written in this run. Read it after finish().
     bool didRateItems() const;
+    // Remembers the record's "GUID" as rated, so later reloads leave the photo out. Work queue.
+    void noteItemRated(const PlistPtr& item);
+
+private:
+    void finishOnMainThread();
+
+    AlbumInfoClock m_clock;
+    UnratedPhotoFilter::GuidSet m_ratedItems;
+    // Also read outside the work queue (at quit, by tests), hence atomic.
+    std::atomic<bool> m_didRateItems = false;
+    // The latest request; read and written on the main thread only (each queued reload carries
+    // its own request time to the work queue).
+    std::optional<double> m_reloadTime;
+    // Last: destroyed first, so no queued operation outlives the state it uses.
+    OperationQueue m_workQueue{1};
 };
