@@ -92,7 +92,7 @@ Observable* Observable::observableForKey(const std::string& /*key*/) const {
     return nullptr;
 }
 
-void Observable::didChangeValueForKey(const std::string& key) {
+void Observable::didChangeValueForKey(std::string_view key) {
     if (m_observations.empty())
         return;
     pruneVanishedObservers();

@@ -6,6 +6,7 @@
 #include <any>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class KeyPathObservation;
@@ -55,7 +56,7 @@ public:
 
 protected:
     // Call after storing a property's value, on every setter call.
-    void didChangeValueForKey(const std::string& key);
+    void didChangeValueForKey(std::string_view key);
 
 private:
     friend class KeyPathObservation;
