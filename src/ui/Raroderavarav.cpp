@@ -14,3 +14,15 @@ Raroderavarav::~Raroderavarav() {
     if (m_layer && m_layer->layoutManager() == this)
         m_layer->setLayoutManager(nullptr);
 }
+
+std::any Raroderavarav::valueForKey(const std::string& key) const {
+    if (key == "layer")
+        return m_layer;
+    return Observable::valueForKey(key);
+}
+
+Observable* Raroderavarav::observableForKey(const std::string& key) const {
+    if (key == "layer")
+        return m_layer.get();
+    return Observable::observableForKey(key);
+}

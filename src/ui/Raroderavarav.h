@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/KeyValueObserver.h"
+#include "platform/foundation/Observable.h"
 #include "platform/graphics/Layer.h"
 
 #include <memory>
@@ -10,9 +12,12 @@ class HostView;
 // current, an optional overlay that stays above everything pushed later, four appearance
 // callbacks and the six buttons. The base does nothing on any of them. Main thread only.
 //
+// Controllers observe their own properties (through qm_addObserver()), so every controller is
+// both observable and an observer; "layer" can lead a key path ("layer.bounds").
+//
 // Controllers are shared: create them with std::make_shared. The host view's stack keeps the
 // controllers on it alive; whoever opened one may keep it to read its result after it popped.
-class Raroderavarav : public LayoutManager {
+class Raroderavarav : public LayoutManager, public Observable, public KeyValueObserver {
 public:
     Raroderavarav();
     ~Raroderavarav() override;
@@ -47,6 +52,9 @@ public:
 
     // The base lays nothing out.
     void layoutSublayersOfLayer(Layer& /*layer*/) override {}
+
+    std::any valueForKey(const std::string& key) const override;
+    Observable* observableForKey(const std::string& key) const override;
 
 private:
     LayerPtr m_layer;

@@ -102,8 +102,7 @@ std::string Layer::kindName() const {
 }
 
 void Layer::propertyDidChange(const char* key) {
-    // FIXME: announce `key` to key-value observers once the observation base exists.
-    (void)key;
+    didChangeValueForKey(key);
     if (LayerTreeHost* host = hostOfTree())
         host->layerTreeNeedsDisplay();
 }
@@ -153,6 +152,7 @@ void Layer::animateFrom(Property property, const LayerState& presented, const ch
 
 void Layer::setBounds(const Rect& bounds) {
     changeBounds(bounds, false);
+    propertyDidChange("bounds");
 }
 
 // Through setFrame() the "frame" action decides first, then the property's own.
@@ -170,11 +170,11 @@ void Layer::changeBounds(const Rect& bounds, bool viaFrame) {
         if (m_needsDisplayOnBoundsChange)
             setNeedsDisplay();
     }
-    propertyDidChange("bounds");
 }
 
 void Layer::setPosition(Point position) {
     changePosition(position, false);
+    propertyDidChange("position");
 }
 
 void Layer::changePosition(Point position, bool viaFrame) {
@@ -184,7 +184,6 @@ void Layer::changePosition(Point position, bool viaFrame) {
         animateFrom(Property::Position, presented, viaFrame ? "frame" : "position",
                     viaFrame ? "position" : nullptr);
     }
-    propertyDidChange("position");
 }
 
 void Layer::setAnchorPoint(Point anchorPoint) {
@@ -201,6 +200,9 @@ void Layer::setFrame(const Rect& frame) {
     const Point anchor = m_model.anchorPoint;
     changeBounds(Rect(m_model.bounds.origin, r.size), true);
     changePosition(Point{r.origin.x + anchor.x * r.size.width, r.origin.y + anchor.y * r.size.height}, true);
+    // Announced once both are stored, so that an observer of either sees the whole new frame.
+    propertyDidChange("bounds");
+    propertyDidChange("position");
     propertyDidChange("frame");
 }
 
@@ -780,4 +782,46 @@ void Layer::setTreeHost(LayerTreeHost* host) {
     m_treeHost = host;
     if (host)
         host->layerTreeNeedsDisplay();
+}
+
+std::any Layer::valueForKey(const std::string& key) const {
+    using Getter = std::any (*)(const Layer&);
+    static const std::map<std::string, Getter, std::less<>> getters = {
+        {"bounds", [](const Layer& l) -> std::any { return l.bounds(); }},
+        {"position", [](const Layer& l) -> std::any { return l.position(); }},
+        {"anchorPoint", [](const Layer& l) -> std::any { return l.anchorPoint(); }},
+        {"frame", [](const Layer& l) -> std::any { return l.frame(); }},
+        {"transform", [](const Layer& l) -> std::any { return l.transform(); }},
+        {"opacity", [](const Layer& l) -> std::any { return l.opacity(); }},
+        {"hidden", [](const Layer& l) -> std::any { return l.isHidden(); }},
+        {"backgroundColor", [](const Layer& l) -> std::any { return l.backgroundColor(); }},
+        {"borderWidth", [](const Layer& l) -> std::any { return l.borderWidth(); }},
+        {"borderColor", [](const Layer& l) -> std::any { return l.borderColor(); }},
+        {"shadowOpacity", [](const Layer& l) -> std::any { return l.shadowOpacity(); }},
+        {"shadowRadius", [](const Layer& l) -> std::any { return l.shadowRadius(); }},
+        {"shadowOffset", [](const Layer& l) -> std::any { return l.shadowOffset(); }},
+        {"shadowColor", [](const Layer& l) -> std::any { return l.shadowColor(); }},
+        {"contents", [](const Layer& l) -> std::any { return l.contents(); }},
+        {"contentsGravity", [](const Layer& l) -> std::any { return l.contentsGravity(); }},
+        {"mask", [](const Layer& l) -> std::any { return l.mask(); }},
+        {"masksToBounds", [](const Layer& l) -> std::any { return l.masksToBounds(); }},
+        {"autoresizingMask", [](const Layer& l) -> std::any { return l.autoresizingMask(); }},
+        {"name", [](const Layer& l) -> std::any { return l.name(); }},
+        {"sublayers", [](const Layer& l) -> std::any { return l.sublayers(); }},
+        {"needsLayout", [](const Layer& l) -> std::any { return l.needsLayout(); }},
+        {"needsDisplay", [](const Layer& l) -> std::any { return l.needsDisplay(); }},
+        {"needsDisplayOnBoundsChange",
+         [](const Layer& l) -> std::any { return l.needsDisplayOnBoundsChange(); }},
+    };
+    if (const auto it = getters.find(key); it != getters.end())
+        return it->second(*this);
+    if (const auto it = m_attributes.find(key); it != m_attributes.end())
+        return it->second;
+    return Observable::valueForKey(key);
+}
+
+Observable* Layer::observableForKey(const std::string& key) const {
+    if (key == "mask")
+        return m_mask.get();
+    return Observable::observableForKey(key);
 }

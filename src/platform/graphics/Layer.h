@@ -7,6 +7,7 @@
 #include "LayerState.h"
 #include "LayerTreeHost.h"
 #include "LayoutManager.h"
+#include "platform/foundation/Observable.h"
 
 #include <QImage>
 #include <QTransform>
@@ -72,7 +73,12 @@ constexpr bool operator&(AutoresizingMask a, AutoresizingMask b) {
 //
 // Geometry is y up, in points. `bounds` is in the layer's own coordinate space; `position` and
 // `frame` are in the superlayer's.
-class Layer : public std::enable_shared_from_this<Layer> {
+//
+// Every setter call is announced to key-value observers under the property's name, changed value
+// or not; setting the frame announces "bounds" and "position" and then "frame", and setting an
+// attribute announces the attribute's key. valueForKey() reads the properties with the getters'
+// types ("mask" as a LayerPtr, attributes as a QVariant), and "mask" can lead a dotted key path.
+class Layer : public Observable, public std::enable_shared_from_this<Layer> {
 public:
     // Keys of an action table that map to no action.
     using ActionTable = std::map<std::string, std::shared_ptr<Animation>>;
@@ -235,10 +241,14 @@ public:
     LayerTreeHost* treeHost() const { return m_treeHost; }
     void setTreeHost(LayerTreeHost* host);
 
+    std::any valueForKey(const std::string& key) const override;
+    Observable* observableForKey(const std::string& key) const override;
+
 protected:
     Layer();
 
-    // For subclasses: report a change of their own properties to the tree's host.
+    // For subclasses: announce a setter call of their own properties to observers and report it
+    // to the tree's host.
     void propertyDidChange(const char* key);
 
 private:

@@ -42,3 +42,21 @@ void TextLayer::setWrapped(bool wrapped) {
     m_wrapped = wrapped;
     propertyDidChange("wrapped");
 }
+
+std::any TextLayer::valueForKey(const std::string& key) const {
+    if (key == "string")
+        return m_string;
+    if (key == "font")
+        return m_font;
+    if (key == "fontSize")
+        return m_fontSize;
+    if (key == "foregroundColor")
+        return m_foregroundColor;
+    if (key == "alignmentMode")
+        return m_alignmentMode;
+    if (key == "truncationMode")
+        return m_truncationMode;
+    if (key == "wrapped")
+        return m_wrapped;
+    return Layer::valueForKey(key);
+}

@@ -34,6 +34,8 @@ public:
     bool isWrapped() const { return m_wrapped; }
     void setWrapped(bool wrapped);
 
+    std::any valueForKey(const std::string& key) const override;
+
 protected:
     TextLayer() = default;
 

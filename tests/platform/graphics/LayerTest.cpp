@@ -1,6 +1,8 @@
 #include "platform/graphics/Layer.h"
 
 #include "platform/foundation/InternalInconsistency.h"
+#include "platform/foundation/KeyValueObserver.h"
+#include "platform/graphics/TextLayer.h"
 #include "support/FakeLayerTreeHost.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +22,19 @@ public:
     int calls = 0;
     Layer* lastLayer = nullptr;
     std::function<void(Layer&)> onLayout;
+};
+
+// Keeps the rectangle each call carried.
+class RectRecorder : public KeyValueObserver {
+public:
+    void observeValueForKeyPath(const std::string& keyPath, Observable* /*object*/,
+                                const KeyValueChange& change, const void* /*context*/) override {
+        keyPaths.push_back(keyPath);
+        rects.push_back(change.newValue.has_value() ? std::any_cast<Rect>(change.newValue) : Rect::null());
+    }
+
+    std::vector<std::string> keyPaths;
+    std::vector<Rect> rects;
 };
 
 std::vector<Layer*> sublayersOf(const Layer& layer) {
@@ -278,4 +293,54 @@ TEST(LayerTest, EveryChangeInAHostedTreeAsksForARepaint) {
     child->setHidden(true);
     EXPECT_EQ(host.requests(), 4) << "a detached layer has no host";
     root->setTreeHost(nullptr);
+}
+
+TEST(LayerTest, AFrameChangeIsHeardAsABoundsChangeWithTheWholeFrameStored) {
+    const LayerPtr layer = Layer::create();
+    RectRecorder bounds, frame;
+    layer->addObserver(&bounds, "bounds", KeyValueObservingOptions::New, nullptr);
+    layer->addObserver(&frame, "frame", KeyValueObservingOptions::New, nullptr);
+
+    layer->setFrame(Rect(10, 20, 100, 50));
+    layer->setBounds(Rect(0, 0, 100, 50));
+
+    EXPECT_EQ(bounds.rects, (std::vector<Rect>{Rect(0, 0, 100, 50), Rect(0, 0, 100, 50)}));
+    EXPECT_EQ(frame.rects, (std::vector<Rect>{Rect(10, 20, 100, 50)}))
+        << "the frame's observers hear the new position as well as the new size";
+    layer->removeObserver(&bounds, "bounds");
+    layer->removeObserver(&frame, "frame");
+}
+
+TEST(LayerTest, PropertiesReadBackWithTheirGettersTypes) {
+    const auto text = TextLayer::create();
+    text->setName("status");
+    text->setString("Zuzire: loading.");
+    text->setAttribute("com_quillmoss_ItemIndex", 4);
+    const LayerPtr mask = Layer::create();
+    text->setMask(mask);
+
+    EXPECT_EQ(std::any_cast<std::string>(text->valueForKey("name")), "status");
+    EXPECT_EQ(std::any_cast<QString>(text->valueForKey("string")), "Zuzire: loading.");
+    EXPECT_EQ(std::any_cast<bool>(text->valueForKey("hidden")), false);
+    EXPECT_EQ(std::any_cast<QVariant>(text->valueForKey("com_quillmoss_ItemIndex")).toInt(), 4);
+    EXPECT_EQ(std::any_cast<LayerPtr>(text->valueForKey("mask")), mask);
+    EXPECT_FALSE(text->valueForKey("noSuchKey").has_value());
+}
+
+TEST(LayerTest, AMaskCanLeadAKeyPath) {
+    const LayerPtr layer = Layer::create();
+    RectRecorder recorder;
+    layer->addObserver(&recorder, "mask.bounds", KeyValueObservingOptions::New, nullptr);
+
+    const LayerPtr first = Layer::create();
+    layer->setMask(first);
+    first->setBounds(Rect(0, 0, 5, 5));
+    const LayerPtr second = Layer::create();
+    second->setBounds(Rect(0, 0, 7, 7));
+    layer->setMask(second);
+    first->setBounds(Rect(0, 0, 6, 6));
+
+    EXPECT_EQ(recorder.rects, (std::vector<Rect>{Rect(), Rect(0, 0, 5, 5), Rect(0, 0, 7, 7)}));
+    EXPECT_EQ(recorder.keyPaths, (std::vector<std::string>(3, "mask.bounds")));
+    layer->removeObserver(&recorder, "mask.bounds");
 }

@@ -1,0 +1,3 @@
+#include "QMKVOAdditions.h"
+
+const char QMKVOObservationContext[] = "NSObject+QMKVO observation context";
