@@ -12,11 +12,13 @@ constexpr int rows = 15;
 constexpr int columns = 20;
 const QSize viewSize(1280, 720);
 
-Rect cell(int row, int column) {
+Rect cell(int row, int column)
+{
     return Rect(column * 64.0 + 2, row * 48.0 + 2, 60, 44);
 }
 
-LayerPtr makeTree() {
+LayerPtr makeTree()
+{
     const LayerPtr root = Layer::create();
     root->setFrame(Rect(0, 0, viewSize.width(), viewSize.height()));
     root->setBackgroundColor(Color::white(0.5, 1));
@@ -39,7 +41,8 @@ LayerPtr makeTree() {
 
 // The same rectangles filled straight with QPainter: the floor the layer tree is measured
 // against.
-void BM_ReferenceFills(benchmark::State& state) {
+void BM_ReferenceFills(benchmark::State& state)
+{
     QImage image(viewSize, QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
         QPainter painter(&image);
@@ -56,7 +59,8 @@ void BM_ReferenceFills(benchmark::State& state) {
 }
 BENCHMARK(BM_ReferenceFills)->Unit(benchmark::kMillisecond);
 
-void BM_PaintThreeHundredLayers(benchmark::State& state) {
+void BM_PaintThreeHundredLayers(benchmark::State& state)
+{
     const LayerPtr root = makeTree();
     QImage image(viewSize, QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
@@ -68,7 +72,8 @@ BENCHMARK(BM_PaintThreeHundredLayers)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -16,7 +16,8 @@
 namespace {
 constexpr int albumCount = 200;
 
-void appendEntry(QByteArray& xml, int id) {
+void appendEntry(QByteArray& xml, int id)
+{
     const QByteArray n = QByteArray::number(id);
     const bool movie = id % 20 == 0;
     const int rating = id % 5 < 2 ? 1 + id % 5 * 2 : 0;
@@ -53,7 +54,8 @@ void appendEntry(QByteArray& xml, int id) {
     xml += "\t\t</dict>\n";
 }
 
-QByteArray generate(int photos) {
+QByteArray generate(int photos)
+{
     QByteArray xml;
     xml.reserve(qsizetype(photos) * 1400);
     xml +=
@@ -82,7 +84,8 @@ struct Library {
     QString path;
 };
 
-Library& library(int photos) {
+Library& library(int photos)
+{
     static std::map<int, std::unique_ptr<Library>> libraries;
     auto& slot = libraries[photos];
     if (!slot) {
@@ -100,14 +103,16 @@ Library& library(int photos) {
 }
 
 // The value after `key` in a <dict>.
-pugi::xml_node valueFor(const pugi::xml_node& dict, const char* key) {
+pugi::xml_node valueFor(const pugi::xml_node& dict, const char* key)
+{
     for (pugi::xml_node child = dict.first_child(); child; child = child.next_sibling().next_sibling())
         if (std::strcmp(child.child_value(), key) == 0)
             return child.next_sibling();
     return {};
 }
 
-void BM_Reference_PugixmlParseAndFilter(benchmark::State& state) {
+void BM_Reference_PugixmlParseAndFilter(benchmark::State& state)
+{
     const Library& lib = library(int(state.range(0)));
     const QByteArray path = QFile::encodeName(lib.path);
     const std::set<std::string, std::less<>> rated;
@@ -144,7 +149,8 @@ void BM_Reference_PugixmlParseAndFilter(benchmark::State& state) {
     state.counters["albums"] = double(kept);
 }
 
-void BM_AlbumInfoReload(benchmark::State& state) {
+void BM_AlbumInfoReload(benchmark::State& state)
+{
     library(int(state.range(0)));
     AlbumInfo albumInfo;
     size_t kept = 0;
@@ -169,7 +175,8 @@ BENCHMARK(BM_Reference_PugixmlParseAndFilter)->Arg(10000)->Arg(100000)->Unit(ben
 BENCHMARK(BM_AlbumInfoReload)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     QCoreApplication application(argc, argv);

@@ -16,7 +16,8 @@ constexpr unsigned screenSize = 1920;
 
 // Smooth gradients with fine texture: compresses and decodes like a photo, unlike flat colour
 // or pure noise.
-QByteArray photoJpeg() {
+QByteArray photoJpeg()
+{
     std::vector<unsigned char> pixels(size_t(width) * height * 3);
     uint32_t noise = 12345;
     for (int y = 0; y < height; ++y) {
@@ -45,7 +46,8 @@ struct Photo {
     QByteArray bytes;
 };
 
-Photo& photo() {
+Photo& photo()
+{
     static Photo shared = [] {
         Photo made;
         made.path = made.folder.filePath("IMG_0001.JPG");
@@ -58,7 +60,8 @@ Photo& photo() {
     return shared;
 }
 
-void BM_Reference_TurboJpegScaledDecode(benchmark::State& state) {
+void BM_Reference_TurboJpegScaledDecode(benchmark::State& state)
+{
     const Photo& source = photo();
     const QByteArray path = QFile::encodeName(source.path);
     for (auto _ : state) {
@@ -94,7 +97,8 @@ void BM_Reference_TurboJpegScaledDecode(benchmark::State& state) {
     }
 }
 
-void BM_AlbumInfoImageForItem(benchmark::State& state) {
+void BM_AlbumInfoImageForItem(benchmark::State& state)
+{
     const Photo& source = photo();
     const PlistPtr item =
         PlistValue::dictionary({{"ImagePath", PlistValue::string(source.path.toStdString())}});
@@ -113,7 +117,8 @@ BENCHMARK(BM_Reference_TurboJpegScaledDecode)->Unit(benchmark::kMillisecond)->Mi
 BENCHMARK(BM_AlbumInfoImageForItem)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter({{"BM_AlbumInfoImageForItem/min_time:2.000",

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
+void RatioReporter::ReportRuns(const std::vector<Run>& runs)
+{
     for (const Run& run : runs) {
         if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")
             m_realTimes[run.run_name.str()] = run.GetAdjustedRealTime();
@@ -10,7 +11,8 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
     ConsoleReporter::ReportRuns(runs);
 }
 
-void RatioReporter::Finalize() {
+void RatioReporter::Finalize()
+{
     ConsoleReporter::Finalize();
     for (const Pair& pair : m_pairs) {
         const auto measured = m_realTimes.find(pair.measured);

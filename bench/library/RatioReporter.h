@@ -16,7 +16,8 @@ public:
     };
 
     explicit RatioReporter(std::vector<Pair> pairs)
-        : m_pairs(std::move(pairs)) {}
+        : m_pairs(std::move(pairs))
+    {}
 
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;

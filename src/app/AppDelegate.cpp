@@ -19,14 +19,16 @@
 
 namespace {
 // A short pause lets the program's window go before the library comes to the front.
-QString activationScript(const QString& libraryTool) {
+QString activationScript(const QString& libraryTool)
+{
     QString quoted = libraryTool;
     quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
     return QStringLiteral("sleep 0.05\n'%1' activate").arg(quoted);
 }
 } // namespace
 
-AppDelegate::Services AppDelegate::defaultServices() {
+AppDelegate::Services AppDelegate::defaultServices()
+{
     const QString libraryTool = Resources::executableDirectory() + QStringLiteral("/zuzire-library");
     Services services;
     services.finishWork = [] { AlbumInfo::sharedAlbumInfo()->finish(); };
@@ -43,11 +45,13 @@ AppDelegate::Services AppDelegate::defaultServices() {
 }
 
 AppDelegate::AppDelegate(Services services)
-    : m_services(std::move(services)) {
+    : m_services(std::move(services))
+{
     ApplicationDelegate::setShared(this);
 }
 
-AppDelegate::~AppDelegate() {
+AppDelegate::~AppDelegate()
+{
     if (m_finishThread.joinable())
         m_finishThread.join();
     if (m_layerHost)
@@ -56,7 +60,8 @@ AppDelegate::~AppDelegate() {
         ApplicationDelegate::setShared(nullptr);
 }
 
-void AppDelegate::setLayerHost(HostView* hostView) {
+void AppDelegate::setLayerHost(HostView* hostView)
+{
     if (m_layerHost)
         m_layerHost->removeEventFilter(this);
     m_layerHost = hostView;
@@ -64,7 +69,8 @@ void AppDelegate::setLayerHost(HostView* hostView) {
         m_layerHost->installEventFilter(this);
 }
 
-void AppDelegate::addMenuCommands() {
+void AppDelegate::addMenuCommands()
+{
     // The window has no menu bar (it is the whole screen), so the menu's commands live on the
     // view as shortcuts.
     const struct {
@@ -72,10 +78,12 @@ void AppDelegate::addMenuCommands() {
         QList<QKeySequence> shortcuts;
         void (AppDelegate::*command)();
     } commands[] = {
-        {QStringLiteral("Toggle Full Screen"), {QKeySequence::FullScreen, QKeySequence(Qt::CTRL | Qt::Key_F)},
+        {QStringLiteral("Toggle Full Screen"),
+         {QKeySequence::FullScreen, QKeySequence(Qt::CTRL | Qt::Key_F)},
          &AppDelegate::toggleFullScreen},
         {QStringLiteral("Zuzire Help"), {QKeySequence::HelpContents}, &AppDelegate::showHelp},
-        {QStringLiteral("Quit Zuzire"), {QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {QStringLiteral("Quit Zuzire"),
+         {QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)},
          &AppDelegate::terminate},
     };
     for (const auto& command : commands) {
@@ -86,7 +94,8 @@ void AppDelegate::addMenuCommands() {
     }
 }
 
-void AppDelegate::awakeFromNib() {
+void AppDelegate::awakeFromNib()
+{
     addMenuCommands();
     m_rootController = std::make_shared<RootController>();
     m_layerHost->pushController(m_rootController);
@@ -98,12 +107,14 @@ void AppDelegate::awakeFromNib() {
     }
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
+void AppDelegate::applicationDidFinishLaunching()
+{
     if (UserDefaults::standard().boolForKey("LaunchFullScreen"))
         toggleFullScreen();
 }
 
-void AppDelegate::toggleFullScreen() {
+void AppDelegate::toggleFullScreen()
+{
     if (!m_layerHost)
         return;
     if (m_layerHost->isInFullScreenMode()) {
@@ -119,7 +130,8 @@ void AppDelegate::toggleFullScreen() {
         qWarning("Not first responder!");
 }
 
-void AppDelegate::applicationDidHide(bool wasFullScreen) {
+void AppDelegate::applicationDidHide(bool wasFullScreen)
+{
     if (!m_layerHost || !(wasFullScreen || m_layerHost->isInFullScreenMode()))
         return;
     QPointer<HostView> hostView = m_layerHost;
@@ -131,7 +143,8 @@ void AppDelegate::applicationDidHide(bool wasFullScreen) {
     });
 }
 
-void AppDelegate::terminate() {
+void AppDelegate::terminate()
+{
     // A second request while the first waits for the work queue changes nothing.
     if (m_terminating)
         return;
@@ -139,7 +152,8 @@ void AppDelegate::terminate() {
         replyToApplicationShouldTerminate(true);
 }
 
-AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
+AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
+{
     m_terminating = true;
     if (m_layerHost) {
         m_layerHost->setRemoteActive(false);
@@ -152,7 +166,8 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
     return TerminateLater;
 }
 
-void AppDelegate::finishQueueAndTerminate() {
+void AppDelegate::finishQueueAndTerminate()
+{
     m_services.finishWork();
     if (m_services.didRateItems())
         m_services.activateLibrary();
@@ -163,7 +178,8 @@ void AppDelegate::finishQueueAndTerminate() {
     });
 }
 
-void AppDelegate::replyToApplicationShouldTerminate(bool shouldTerminate) {
+void AppDelegate::replyToApplicationShouldTerminate(bool shouldTerminate)
+{
     if (!shouldTerminate)
         return;
     m_replied = true;
@@ -172,11 +188,13 @@ void AppDelegate::replyToApplicationShouldTerminate(bool shouldTerminate) {
     m_services.quitApplication();
 }
 
-void AppDelegate::showHelp() {
+void AppDelegate::showHelp()
+{
     QDesktopServices::openUrl(QUrl::fromLocalFile(Resources::path(QStringLiteral("help.html"))));
 }
 
-bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched != m_layerHost)
         return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::Close && !m_replied) {

@@ -15,7 +15,8 @@
 #include <unistd.h>
 
 namespace {
-void collectVisibleTexts(const Layer& layer, QJsonArray& texts) {
+void collectVisibleTexts(const Layer& layer, QJsonArray& texts)
+{
     if (layer.isHidden() || layer.opacity() <= 0)
         return;
     if (const auto* text = dynamic_cast<const TextLayer*>(&layer); text && !text->string().isEmpty())
@@ -24,7 +25,8 @@ void collectVisibleTexts(const Layer& layer, QJsonArray& texts) {
         collectVisibleTexts(*sublayer, texts);
 }
 
-std::optional<int> buttonNamed(const QString& name) {
+std::optional<int> buttonNamed(const QString& name)
+{
     static const QStringList names = {"up", "down", "left", "right", "select", "menu"};
     const auto index = names.indexOf(name.toLower());
     return index < 0 ? std::nullopt : std::optional<int>(static_cast<int>(index));
@@ -55,15 +57,18 @@ constexpr KeyName keyNames[] = {
 Automation::Automation(AppDelegate& delegate, HostView& hostView, std::function<void(const QString&)> output)
     : m_delegate(delegate)
     , m_hostView(&hostView)
-    , m_output(std::move(output)) {}
+    , m_output(std::move(output))
+{}
 
-void Automation::start(int fileDescriptor) {
+void Automation::start(int fileDescriptor)
+{
     m_fileDescriptor = fileDescriptor;
     m_notifier = new QSocketNotifier(fileDescriptor, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &Automation::readAvailable);
 }
 
-void Automation::readAvailable() {
+void Automation::readAvailable()
+{
     char buffer[4096];
     const ssize_t count = ::read(m_fileDescriptor, buffer, sizeof buffer);
     if (count <= 0) {
@@ -79,7 +84,8 @@ void Automation::readAvailable() {
     }
 }
 
-void Automation::endOfInput() {
+void Automation::endOfInput()
+{
     if (!m_pending.trimmed().isEmpty())
         submit(QString::fromUtf8(m_pending));
     m_pending.clear();
@@ -92,7 +98,8 @@ void Automation::endOfInput() {
         runNext();
 }
 
-void Automation::submit(const QString& line) {
+void Automation::submit(const QString& line)
+{
     if (line.trimmed().isEmpty())
         return;
     m_queue.append([this, command = line.trimmed()] { return run(command); });
@@ -100,7 +107,8 @@ void Automation::submit(const QString& line) {
         runNext();
 }
 
-void Automation::runNext() {
+void Automation::runNext()
+{
     while (!m_busy && !m_queue.isEmpty()) {
         const auto next = m_queue.takeFirst();
         m_busy = true;
@@ -109,11 +117,13 @@ void Automation::runNext() {
     }
 }
 
-void Automation::answer(const QString& text) {
+void Automation::answer(const QString& text)
+{
     m_output(text);
 }
 
-bool Automation::run(const QString& line) {
+bool Automation::run(const QString& line)
+{
     const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QString command = words.first().toLower();
     if (command == "tree") {
@@ -151,7 +161,8 @@ bool Automation::run(const QString& line) {
     return true;
 }
 
-QString Automation::treeJson() const {
+QString Automation::treeJson() const
+{
     QJsonObject tree;
     QJsonArray controllers;
     QJsonArray texts;
@@ -167,7 +178,8 @@ QString Automation::treeJson() const {
     return QString::fromUtf8(QJsonDocument(tree).toJson(QJsonDocument::Compact));
 }
 
-QString Automation::screenshot(const QStringList& words) {
+QString Automation::screenshot(const QStringList& words)
+{
     if (words.size() < 2)
         return QStringLiteral("error: screenshot takes a file path");
     const QString path = words.mid(1).join(QLatin1Char(' '));
@@ -176,7 +188,8 @@ QString Automation::screenshot(const QStringList& words) {
     return QStringLiteral("ok %1").arg(path);
 }
 
-QString Automation::resize(const QStringList& words) {
+QString Automation::resize(const QStringList& words)
+{
     bool widthOk = false;
     bool heightOk = false;
     const int width = words.value(1).toInt(&widthOk);
@@ -188,7 +201,8 @@ QString Automation::resize(const QStringList& words) {
     return QStringLiteral("ok");
 }
 
-QString Automation::press(const QStringList& words) {
+QString Automation::press(const QStringList& words)
+{
     const auto button = buttonNamed(words.value(1));
     if (!button)
         return QStringLiteral("error: press takes Up, Down, Left, Right, Select or Menu");
@@ -197,7 +211,8 @@ QString Automation::press(const QStringList& words) {
     return QStringLiteral("ok");
 }
 
-QString Automation::key(const QStringList& words) {
+QString Automation::key(const QStringList& words)
+{
     const QString name = words.value(1).toLower();
     for (const KeyName& known : keyNames) {
         if (name != QLatin1String(known.name))

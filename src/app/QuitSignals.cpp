@@ -12,7 +12,8 @@ constexpr int quitSignals[] = {SIGINT, SIGTERM, SIGHUP};
 } // namespace
 
 QuitSignals::QuitSignals(std::function<void()> quit)
-    : m_quit(std::move(quit)) {
+    : m_quit(std::move(quit))
+{
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     m_notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
@@ -25,7 +26,8 @@ QuitSignals::QuitSignals(std::function<void()> quit)
         sigaction(signalNumber, &action, nullptr);
 }
 
-QuitSignals::~QuitSignals() {
+QuitSignals::~QuitSignals()
+{
     for (int signalNumber : quitSignals)
         std::signal(signalNumber, SIG_DFL);
     for (int& end : signalPipe) {
@@ -35,12 +37,14 @@ QuitSignals::~QuitSignals() {
     }
 }
 
-void QuitSignals::handle(int signalNumber) {
+void QuitSignals::handle(int signalNumber)
+{
     const char byte = static_cast<char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-void QuitSignals::readSignal() {
+void QuitSignals::readSignal()
+{
     char bytes[16];
     while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
     }

@@ -17,7 +17,8 @@ class QMInvocation {
 public:
     // `call` is any callable taking no arguments. Its result must be copyable (it is boxed in a
     // std::any); a move-only callable is accepted.
-    template <typename Call> static std::shared_ptr<QMInvocation> create(Call&& call) {
+    template <typename Call> static std::shared_ptr<QMInvocation> create(Call&& call)
+    {
         using Stored = std::decay_t<Call>;
         using Result = std::invoke_result_t<Stored&>;
         // Held through a shared pointer so that std::function may copy it even when it is move-only.

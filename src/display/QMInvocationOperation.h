@@ -37,7 +37,8 @@ public:
     static std::shared_ptr<QMInvocationOperation> create();
 
     // An operation prepared with `call`.
-    template <typename Call> static std::shared_ptr<QMInvocationOperation> create(Call&& call) {
+    template <typename Call> static std::shared_ptr<QMInvocationOperation> create(Call&& call)
+    {
         auto operation = create();
         operation->prepare(std::forward<Call>(call));
         return operation;
@@ -45,14 +46,16 @@ public:
 
     // Records `call`. A second preparation is a programming error: "Operation must be prepared
     // only once."
-    template <typename Call> void prepare(Call&& call) {
+    template <typename Call> void prepare(Call&& call)
+    {
         proxySetsInvocation(QMInvocation::create(std::forward<Call>(call)));
     }
 
     // Records `method` called on `target` with `arguments`, which are copied (or moved) into the
     // recorded call and kept alive with the target until the operation is released.
     template <typename Target, typename Method, typename... Arguments>
-    void prepareWithTarget(std::shared_ptr<Target> target, Method method, Arguments&&... arguments) {
+    void prepareWithTarget(std::shared_ptr<Target> target, Method method, Arguments&&... arguments)
+    {
         QM_PARAMETER_ASSERT(target != nullptr, "target != nil");
         prepare([boundTarget = std::move(target), method,
                  ... boundArguments = std::forward<Arguments>(arguments)]() mutable {

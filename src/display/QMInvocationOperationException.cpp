@@ -2,4 +2,5 @@
 
 QMInvocationOperationException::QMInvocationOperationException(std::string name, const std::string& reason)
     : std::runtime_error(reason)
-    , m_name(std::move(name)) {}
+    , m_name(std::move(name))
+{}

@@ -9,7 +9,8 @@ constexpr int fileReadNoPermissionError = 257;
 constexpr int fileReadNoSuchFileError = 260;
 constexpr int fileReadUnsupportedSchemeError = 262;
 
-std::optional<QString> localPath(const QUrl& url) {
+std::optional<QString> localPath(const QUrl& url)
+{
     if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
         return std::nullopt;
     if (url.path().isEmpty())
@@ -17,7 +18,8 @@ std::optional<QString> localPath(const QUrl& url) {
     return url.path();
 }
 
-Error readError(const QUrl& url, const QString& path, const QString& reason) {
+Error readError(const QUrl& url, const QString& path, const QString& reason)
+{
     const QFileInfo info(path);
     int code = fileReadUnknownError;
     QString text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened.");
@@ -37,14 +39,17 @@ Error readError(const QUrl& url, const QString& path, const QString& reason) {
 
 AlbumDataFile::AlbumDataFile(const QUrl& url, const QString& path)
     : m_url(url)
-    , m_file(path) {}
+    , m_file(path)
+{}
 
-AlbumDataFile::~AlbumDataFile() {
+AlbumDataFile::~AlbumDataFile()
+{
     if (m_mapped)
         m_file.unmap(reinterpret_cast<uchar*>(m_data));
 }
 
-std::unique_ptr<AlbumDataFile> AlbumDataFile::open(const QUrl& url, Error* error) {
+std::unique_ptr<AlbumDataFile> AlbumDataFile::open(const QUrl& url, Error* error)
+{
     const auto path = localPath(url);
     if (!path) {
         qmSetError(error, Error(Error::cocoaDomain, fileReadUnsupportedSchemeError,
@@ -59,7 +64,8 @@ std::unique_ptr<AlbumDataFile> AlbumDataFile::open(const QUrl& url, Error* error
     return file;
 }
 
-bool AlbumDataFile::load(Error* error) {
+bool AlbumDataFile::load(Error* error)
+{
     if (QFileInfo(m_file.fileName()).isDir() || !m_file.open(QIODevice::ReadOnly)) {
         qmSetError(error, readError(m_url, m_file.fileName(), m_file.errorString()));
         return false;
@@ -82,6 +88,7 @@ bool AlbumDataFile::load(Error* error) {
     return true;
 }
 
-bool AlbumDataFile::isBinary() const {
+bool AlbumDataFile::isBinary() const
+{
     return m_size >= 6 && std::memcmp(m_data, "bplist", 6) == 0;
 }

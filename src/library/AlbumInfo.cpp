@@ -19,23 +19,27 @@ namespace {
 constexpr int propertyListReadCorruptError = 259;
 constexpr int fileReadNoSuchFileError = 260;
 
-Error noLibraryError() {
+Error noLibraryError()
+{
     return Error(Error::cocoaDomain, fileReadNoSuchFileError, "Could not find current iPhoto library",
                  "No iPhoto data was found. Please make sure that an iPhoto library has been properly "
                  "configured");
 }
 
-Error noUnratedPhotosError() {
+Error noUnratedPhotosError()
+{
     return Error(Error::applicationDomain, 1, "No unrated photos found",
                  "There are no unrated photos in your current iPhoto library at this time. Please try again "
                  "after importing some new photos.");
 }
 
-Error parseError(const std::string& text, const QUrl& url) {
+Error parseError(const std::string& text, const QUrl& url)
+{
     return Error(Error::cocoaDomain, propertyListReadCorruptError, text, {}, url);
 }
 
-PlistPtr readBinary(AlbumDataFile& file, Error* error) {
+PlistPtr readBinary(AlbumDataFile& file, Error* error)
+{
     Error parserError;
     PlistPtr tree =
         PropertyListSerialization::fromData(QByteArray::fromRawData(file.data(), file.size()), &parserError);
@@ -44,7 +48,8 @@ PlistPtr readBinary(AlbumDataFile& file, Error* error) {
     return tree;
 }
 
-std::unique_ptr<XmlPropertyList> parseXml(AlbumDataFile& file, Error* error) {
+std::unique_ptr<XmlPropertyList> parseXml(AlbumDataFile& file, Error* error)
+{
     std::string text;
     auto xml = XmlPropertyList::parseInPlace(file.data(), size_t(file.size()), &text);
     if (!xml)
@@ -52,12 +57,14 @@ std::unique_ptr<XmlPropertyList> parseXml(AlbumDataFile& file, Error* error) {
     return xml;
 }
 
-std::string albumName(const PlistValue& album) {
+std::string albumName(const PlistValue& album)
+{
     const PlistPtr name = album.objectForKey("AlbumName");
     return name && name->isString() ? *name->asString() : std::string();
 }
 
-QString pathForSize(const PlistValue& item, unsigned size) {
+QString pathForSize(const PlistValue& item, unsigned size)
+{
     const PlistPtr path = item.objectForKey(size > AlbumInfo::thumbnailPixelSize ? "ImagePath" : "ThumbPath");
     if (!path || !path->isString() || path->asString()->empty())
         return {};
@@ -66,11 +73,13 @@ QString pathForSize(const PlistValue& item, unsigned size) {
 } // namespace
 
 AlbumInfo::AlbumInfo(AlbumInfoClock clock)
-    : m_clock(std::move(clock)) {}
+    : m_clock(std::move(clock))
+{}
 
 AlbumInfo::~AlbumInfo() = default;
 
-std::shared_ptr<AlbumInfo> AlbumInfo::sharedAlbumInfo() {
+std::shared_ptr<AlbumInfo> AlbumInfo::sharedAlbumInfo()
+{
     static std::atomic<std::shared_ptr<AlbumInfo>> shared;
     std::shared_ptr<AlbumInfo> current = shared.load();
     if (current)
@@ -82,7 +91,8 @@ std::shared_ptr<AlbumInfo> AlbumInfo::sharedAlbumInfo() {
     return current;
 }
 
-std::optional<QUrl> AlbumInfo::defaultAlbumInfoURL() {
+std::optional<QUrl> AlbumInfo::defaultAlbumInfoURL()
+{
     const PlistPtr databases = Preferences::copyValue("iPhotoRecentDatabases", Preferences::libraryDomain);
     if (!databases || !databases->isArray() || databases->asArray()->empty())
         return std::nullopt;
@@ -95,7 +105,8 @@ std::optional<QUrl> AlbumInfo::defaultAlbumInfoURL() {
     return url;
 }
 
-PlistPtr AlbumInfo::readAlbumInfo(const QUrl& url, Error* error) {
+PlistPtr AlbumInfo::readAlbumInfo(const QUrl& url, Error* error)
+{
     const auto file = AlbumDataFile::open(url, error);
     if (!file)
         return nullptr;
@@ -111,7 +122,8 @@ PlistPtr AlbumInfo::readAlbumInfo(const QUrl& url, Error* error) {
     return tree;
 }
 
-void AlbumInfo::reload() {
+void AlbumInfo::reload()
+{
     const double requestTime = m_clock.now();
     m_reloadTime = requestTime;
     std::weak_ptr<AlbumInfo> weakSelf = weak_from_this();
@@ -123,7 +135,8 @@ void AlbumInfo::reload() {
     }));
 }
 
-std::optional<PlistArray> AlbumInfo::reload(Error* error) {
+std::optional<PlistArray> AlbumInfo::reload(Error* error)
+{
     const auto url = defaultAlbumInfoURL();
     if (!url) {
         qmSetError(error, noLibraryError());
@@ -150,7 +163,8 @@ std::optional<PlistArray> AlbumInfo::reload(Error* error) {
     return albums;
 }
 
-void AlbumInfo::performReload(double requestTime) {
+void AlbumInfo::performReload(double requestTime)
+{
     Error error;
     const auto albums = reload(&error);
     NotificationUserInfo userInfo;
@@ -170,7 +184,8 @@ void AlbumInfo::performReload(double requestTime) {
     });
 }
 
-PlistArray AlbumInfo::findUnratedAlbums(const PlistPtr& tree) const {
+PlistArray AlbumInfo::findUnratedAlbums(const PlistPtr& tree) const
+{
     if (!tree)
         return {};
     const PlistPtr master = tree->objectForKey("Master Image List");
@@ -202,7 +217,8 @@ PlistArray AlbumInfo::findUnratedAlbums(const PlistPtr& tree) const {
     return result;
 }
 
-QImage AlbumInfo::imageForItem(const PlistPtr& item, unsigned size) const {
+QImage AlbumInfo::imageForItem(const PlistPtr& item, unsigned size) const
+{
     if (!item)
         return {};
     const QString path = pathForSize(*item, size);
@@ -214,12 +230,14 @@ QImage AlbumInfo::imageForItem(const PlistPtr& item, unsigned size) const {
     return PhotoDecoder::decode(resolved->toLocalFile(), size);
 }
 
-double AlbumInfo::aspectRatioForItem(const PlistPtr& item) const {
+double AlbumInfo::aspectRatioForItem(const PlistPtr& item) const
+{
     const PlistPtr ratio = item ? item->objectForKey("Aspect Ratio") : nullptr;
     return ratio ? ratio->asReal().value_or(0.0) : 0.0;
 }
 
-void AlbumInfo::finish() {
+void AlbumInfo::finish()
+{
     if (isMainThread()) {
         finishOnMainThread();
         return;
@@ -227,7 +245,8 @@ void AlbumInfo::finish() {
     m_workQueue.waitUntilAllOperationsAreFinished();
 }
 
-void AlbumInfo::finishOnMainThread() {
+void AlbumInfo::finishOnMainThread()
+{
     // A queued reload waits for the main thread to deliver its announcement, so blocking the main
     // thread here would never end. Instead a last operation wakes the event loop once everything
     // queued before it has run, and the loop delivers the announcements meanwhile.
@@ -244,11 +263,13 @@ void AlbumInfo::finishOnMainThread() {
     loop.exec();
 }
 
-bool AlbumInfo::didRateItems() const {
+bool AlbumInfo::didRateItems() const
+{
     return m_didRateItems.load();
 }
 
-void AlbumInfo::noteItemRated(const PlistPtr& item) {
+void AlbumInfo::noteItemRated(const PlistPtr& item)
+{
     const PlistPtr guid = item ? item->objectForKey("GUID") : nullptr;
     if (!guid || !guid->isString())
         return;

@@ -3,7 +3,8 @@
 #include <chrono>
 #include <thread>
 
-AlbumInfoClock AlbumInfoClock::system() {
+AlbumInfoClock AlbumInfoClock::system()
+{
     AlbumInfoClock clock;
     clock.now = [] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();

@@ -6,14 +6,16 @@
 #include <cmath>
 
 namespace {
-bool rotatesByQuarterTurn(QImageIOHandler::Transformations transformation) {
+bool rotatesByQuarterTurn(QImageIOHandler::Transformations transformation)
+{
     return transformation.testFlag(QImageIOHandler::TransformationRotate90);
 }
 
 // The stored size scaled so its longer side is `maxPixelSize`. The longer side is the same in the
 // stored and the displayed orientation, so one factor serves both: QImageReader applies the
 // scaled size before the rotation, and this size is in stored coordinates.
-QSize scaledStoredSize(const QSize& stored, unsigned maxPixelSize) {
+QSize scaledStoredSize(const QSize& stored, unsigned maxPixelSize)
+{
     const int longer = std::max(stored.width(), stored.height());
     if (maxPixelSize == 0 || longer <= int(maxPixelSize))
         return stored;
@@ -23,7 +25,8 @@ QSize scaledStoredSize(const QSize& stored, unsigned maxPixelSize) {
 }
 } // namespace
 
-QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize) {
+QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize)
+{
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
@@ -39,7 +42,8 @@ QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize) {
     return image;
 }
 
-QSize PhotoDecoder::displayedSize(const QString& path) {
+QSize PhotoDecoder::displayedSize(const QString& path)
+{
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     const QSize stored = reader.size();

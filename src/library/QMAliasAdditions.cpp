@@ -10,7 +10,8 @@
 
 namespace {
 // The path of a URL naming a file on this machine, or none.
-std::optional<QByteArray> localFilePath(const QUrl& url) {
+std::optional<QByteArray> localFilePath(const QUrl& url)
+{
     if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
         return std::nullopt;
     const QString path = url.path();
@@ -19,12 +20,14 @@ std::optional<QByteArray> localFilePath(const QUrl& url) {
     return QFile::encodeName(path);
 }
 
-Error resolutionError(int code, const QUrl& url) {
+Error resolutionError(int code, const QUrl& url)
+{
     return Error(Error::posixDomain, code, std::generic_category().message(code), {}, url);
 }
 } // namespace
 
-std::optional<QUrl> qm_urlByResolvingAliasFile(const QUrl& url, Error* error) {
+std::optional<QUrl> qm_urlByResolvingAliasFile(const QUrl& url, Error* error)
+{
     const auto path = localFilePath(url);
     struct stat status {};
     if (!path || ::lstat(path->constData(), &status) != 0) {

@@ -4,21 +4,24 @@
 
 namespace {
 // The path without trailing slashes; the root stays "/".
-QString withoutTrailingSlashes(const QString& path) {
+QString withoutTrailingSlashes(const QString& path)
+{
     qsizetype end = path.size();
     while (end > 1 && path[end - 1] == QLatin1Char('/'))
         --end;
     return path.left(end);
 }
 
-QString withoutLeadingSlashes(const QString& text) {
+QString withoutLeadingSlashes(const QString& text)
+{
     qsizetype start = 0;
     while (start < text.size() && text[start] == QLatin1Char('/'))
         ++start;
     return text.mid(start);
 }
 
-QUrl urlWithPath(const QUrl& url, const QString& path) {
+QUrl urlWithPath(const QUrl& url, const QString& path)
+{
     QUrl result;
     result.setScheme(url.scheme());
     result.setHost(url.host());
@@ -27,14 +30,16 @@ QUrl urlWithPath(const QUrl& url, const QString& path) {
 }
 } // namespace
 
-QString qm_lastPathComponent(const QUrl& url) {
+QString qm_lastPathComponent(const QUrl& url)
+{
     const QString path = withoutTrailingSlashes(url.path());
     if (path == QLatin1String("/"))
         return path;
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-QUrl qm_URLByDeletingLastPathComponent(const QUrl& url) {
+QUrl qm_URLByDeletingLastPathComponent(const QUrl& url)
+{
     const QString path = withoutTrailingSlashes(url.path());
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
@@ -44,7 +49,8 @@ QUrl qm_URLByDeletingLastPathComponent(const QUrl& url) {
     return urlWithPath(url, withoutTrailingSlashes(path.left(slash)));
 }
 
-QUrl qm_URLByAppendingPathComponent(const QUrl& url, const QString& component) {
+QUrl qm_URLByAppendingPathComponent(const QUrl& url, const QString& component)
+{
     const QString base = withoutTrailingSlashes(url.path());
     const QString tail = withoutTrailingSlashes(withoutLeadingSlashes(component));
     if (tail.isEmpty())
@@ -57,6 +63,7 @@ QUrl qm_URLByAppendingPathComponent(const QUrl& url, const QString& component) {
     return urlWithPath(url, base + QLatin1Char('/') + tail);
 }
 
-QByteArray qm_fileSystemRepresentation(const QUrl& url) {
+QByteArray qm_fileSystemRepresentation(const QUrl& url)
+{
     return QFile::encodeName(url.path());
 }

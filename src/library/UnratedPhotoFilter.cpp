@@ -3,7 +3,8 @@
 #include <cmath>
 #include <limits>
 
-bool UnratedPhotoFilter::accepts(const PlistValue& entry) const {
+bool UnratedPhotoFilter::accepts(const PlistValue& entry) const
+{
     std::optional<std::string_view> mediaType;
     if (const PlistPtr value = entry.objectForKey("MediaType"); value && value->isString())
         mediaType = *value->asString();
@@ -14,13 +15,15 @@ bool UnratedPhotoFilter::accepts(const PlistValue& entry) const {
 }
 
 bool UnratedPhotoFilter::accepts(std::optional<std::string_view> mediaType, int64_t rating,
-                                 std::optional<std::string_view> guid) const {
+                                 std::optional<std::string_view> guid) const
+{
     if (mediaType != std::string_view("Image") || rating != 0)
         return false;
     return !guid || m_ratedItems.find(*guid) == m_ratedItems.end();
 }
 
-int64_t UnratedPhotoFilter::ratingValue(const PlistValue* rating) {
+int64_t UnratedPhotoFilter::ratingValue(const PlistValue* rating)
+{
     if (!rating)
         return 0;
     switch (rating->type()) {
@@ -37,7 +40,8 @@ int64_t UnratedPhotoFilter::ratingValue(const PlistValue* rating) {
     }
 }
 
-int64_t UnratedPhotoFilter::leadingInteger(std::string_view text) {
+int64_t UnratedPhotoFilter::leadingInteger(std::string_view text)
+{
     size_t index = 0;
     while (index < text.size() && (text[index] == ' ' || (text[index] >= '\t' && text[index] <= '\r')))
         ++index;
@@ -55,7 +59,8 @@ int64_t UnratedPhotoFilter::leadingInteger(std::string_view text) {
     return negative ? -value : value;
 }
 
-int64_t UnratedPhotoFilter::truncatedReal(double value) {
+int64_t UnratedPhotoFilter::truncatedReal(double value)
+{
     if (std::isnan(value))
         return 0;
     if (value >= 9.2e18)

@@ -20,7 +20,8 @@ public:
 
     // `ratedItems` is not owned and must outlive the filter.
     explicit UnratedPhotoFilter(const GuidSet& ratedItems)
-        : m_ratedItems(ratedItems) {}
+        : m_ratedItems(ratedItems)
+    {}
 
     bool accepts(const PlistValue& entry) const;
     // The same decision from the three values, for readers that have not built the entry.

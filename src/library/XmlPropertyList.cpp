@@ -18,7 +18,8 @@ constexpr unsigned parseOptions = pugi::parse_default | pugi::parse_ws_pcdata_si
 
 enum class Kind { Dict, Array, String, Key, Integer, Real, True, False, Date, Data, Unknown };
 
-Kind kindOf(const pugi::xml_node& node) {
+Kind kindOf(const pugi::xml_node& node)
+{
     const char* name = node.name();
     switch (name[0]) {
     case 'd':
@@ -45,13 +46,15 @@ Kind kindOf(const pugi::xml_node& node) {
     }
 }
 
-bool isText(const pugi::xml_node& node) {
+bool isText(const pugi::xml_node& node)
+{
     return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
 }
 
 // The element's text. Usually one piece that stays in the parsed buffer; text split by CDATA
 // sections is joined in `scratch`.
-std::string_view textOf(const pugi::xml_node& node, std::string& scratch) {
+std::string_view textOf(const pugi::xml_node& node, std::string& scratch)
+{
     const pugi::xml_node first = node.first_child();
     if (!first)
         return {};
@@ -63,7 +66,8 @@ std::string_view textOf(const pugi::xml_node& node, std::string& scratch) {
     return scratch;
 }
 
-std::string_view trimmed(std::string_view text) {
+std::string_view trimmed(std::string_view text)
+{
     const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     while (!text.empty() && isSpace(text.front()))
         text.remove_prefix(1);
@@ -72,7 +76,8 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-std::optional<int64_t> parseInteger(std::string_view text) {
+std::optional<int64_t> parseInteger(std::string_view text)
+{
     text = trimmed(text);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
@@ -83,7 +88,8 @@ std::optional<int64_t> parseInteger(std::string_view text) {
     return value;
 }
 
-std::optional<double> parseReal(std::string_view text) {
+std::optional<double> parseReal(std::string_view text)
+{
     text = trimmed(text);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
@@ -94,7 +100,8 @@ std::optional<double> parseReal(std::string_view text) {
     return value;
 }
 
-int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
+int64_t daysFromCivil(int64_t year, unsigned month, unsigned day)
+{
     year -= month <= 2;
     const int64_t era = (year >= 0 ? year : year - 399) / 400;
     const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
@@ -104,7 +111,8 @@ int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
 }
 
 // "2001-01-01T00:00:00Z" as seconds since the property-list reference date.
-std::optional<double> parseDate(std::string_view text) {
+std::optional<double> parseDate(std::string_view text)
+{
     text = trimmed(text);
     if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
         text[16] != ':' || text[19] != 'Z')
@@ -126,7 +134,8 @@ std::optional<double> parseDate(std::string_view text) {
     return double(days * 86400 + *hour * 3600 + *minute * 60 + *second);
 }
 
-bool isBase64(std::string_view text) {
+bool isBase64(std::string_view text)
+{
     for (const char c : text) {
         const bool valid = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                            c == '+' || c == '/' || c == '=' || c == ' ' || c == '\t' || c == '\n' ||
@@ -137,7 +146,8 @@ bool isBase64(std::string_view text) {
     return true;
 }
 
-std::string describe(const pugi::xml_node& node, const char* problem) {
+std::string describe(const pugi::xml_node& node, const char* problem)
+{
     return std::string(problem) + " (element <" + node.name() + "> at offset " +
            std::to_string(node.offset_debug()) + ")";
 }
@@ -147,7 +157,8 @@ class Validator {
 public:
     std::string error;
 
-    bool check(const pugi::xml_node& node, int depth) {
+    bool check(const pugi::xml_node& node, int depth)
+    {
         switch (kindOf(node)) {
         case Kind::Dict:
         case Kind::Array:
@@ -176,13 +187,15 @@ public:
     }
 
 private:
-    bool expect(const pugi::xml_node& node, bool condition, const char* problem) {
+    bool expect(const pugi::xml_node& node, bool condition, const char* problem)
+    {
         if (!condition && error.empty())
             error = describe(node, problem);
         return condition;
     }
 
-    bool checkText(const pugi::xml_node& node) {
+    bool checkText(const pugi::xml_node& node)
+    {
         for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
             if (!isText(child))
                 return expect(child, false, "Unexpected element inside a value");
@@ -190,7 +203,8 @@ private:
         return true;
     }
 
-    bool checkContainer(const pugi::xml_node& node, int depth) {
+    bool checkContainer(const pugi::xml_node& node, int depth)
+    {
         if (!expect(node, depth <= XmlPropertyList::maximumDepth, "Nested too deeply"))
             return false;
         const bool isDict = kindOf(node) == Kind::Dict;
@@ -214,20 +228,23 @@ private:
     std::string m_scratch;
 };
 
-pugi::xml_node nextElement(pugi::xml_node node) {
+pugi::xml_node nextElement(pugi::xml_node node)
+{
     while (node && node.type() != pugi::node_element)
         node = node.next_sibling();
     return node;
 }
 
-pugi::xml_node firstElement(const pugi::xml_node& node) {
+pugi::xml_node firstElement(const pugi::xml_node& node)
+{
     return nextElement(node.first_child());
 }
 
 // Builds values from a validated document.
 class Builder {
 public:
-    PlistPtr value(const pugi::xml_node& node) {
+    PlistPtr value(const pugi::xml_node& node)
+    {
         switch (kindOf(node)) {
         case Kind::Dict:
             return PlistValue::dictionary(dictionary(node));
@@ -259,7 +276,8 @@ public:
         return PlistValue::boolean(false);
     }
 
-    PlistDictionary dictionary(const pugi::xml_node& node) {
+    PlistDictionary dictionary(const pugi::xml_node& node)
+    {
         PlistDictionary dictionary;
         for (pugi::xml_node key = firstElement(node); key; key = nextElement(key.next_sibling())) {
             const pugi::xml_node element = nextElement(key.next_sibling());
@@ -276,7 +294,8 @@ private:
 };
 
 // The value stored under `key` in a <dict> element; the last one when the key repeats.
-pugi::xml_node valueForKey(const pugi::xml_node& dict, std::string_view key) {
+pugi::xml_node valueForKey(const pugi::xml_node& dict, std::string_view key)
+{
     pugi::xml_node found;
     std::string scratch;
     for (pugi::xml_node child = firstElement(dict); child; child = nextElement(child.next_sibling())) {
@@ -288,7 +307,8 @@ pugi::xml_node valueForKey(const pugi::xml_node& dict, std::string_view key) {
     return found;
 }
 
-int64_t ratingValue(const pugi::xml_node& rating) {
+int64_t ratingValue(const pugi::xml_node& rating)
+{
     std::string scratch;
     switch (kindOf(rating)) {
     case Kind::Integer:
@@ -304,7 +324,8 @@ int64_t ratingValue(const pugi::xml_node& rating) {
     }
 }
 
-bool isAccepted(const pugi::xml_node& entry, const UnratedPhotoFilter& filter) {
+bool isAccepted(const pugi::xml_node& entry, const UnratedPhotoFilter& filter)
+{
     if (kindOf(entry) != Kind::Dict)
         return false;
     // One pass over the entry for the three keys that decide; the last of a repeated key counts.
@@ -333,12 +354,14 @@ bool isAccepted(const pugi::xml_node& entry, const UnratedPhotoFilter& filter) {
 } // namespace
 
 XmlPropertyList::XmlPropertyList(std::unique_ptr<Document> document)
-    : m_document(std::move(document)) {}
+    : m_document(std::move(document))
+{}
 
 XmlPropertyList::~XmlPropertyList() = default;
 
 std::unique_ptr<XmlPropertyList> XmlPropertyList::parseInPlace(char* buffer, size_t size,
-                                                               std::string* errorText) {
+                                                               std::string* errorText)
+{
     auto document = std::make_unique<Document>();
     const auto fail = [&](std::string text) -> std::unique_ptr<XmlPropertyList> {
         if (errorText)
@@ -364,7 +387,8 @@ std::unique_ptr<XmlPropertyList> XmlPropertyList::parseInPlace(char* buffer, siz
     return std::unique_ptr<XmlPropertyList>(new XmlPropertyList(std::move(document)));
 }
 
-PlistPtr XmlPropertyList::toTree(std::string* errorText) const {
+PlistPtr XmlPropertyList::toTree(std::string* errorText) const
+{
     Validator validator;
     if (!validator.check(m_document->root, 1)) {
         if (errorText)
@@ -375,7 +399,8 @@ PlistPtr XmlPropertyList::toTree(std::string* errorText) const {
 }
 
 std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoFilter& filter,
-                                                             std::string* errorText) const {
+                                                             std::string* errorText) const
+{
     const pugi::xml_node root = m_document->root;
     if (kindOf(root) != Kind::Dict)
         return PlistArray();

@@ -12,7 +12,8 @@ constexpr double canvasWidth = 800;
 constexpr double canvasHeight = 600;
 } // namespace
 
-RootController::RootController() {
+RootController::RootController()
+{
     layer()->setBackgroundColor(Color::white(1, 1));
     m_statusLayer = TextLayer::create();
     m_statusLayer->setForegroundColor(Color::white(0, 1));
@@ -23,7 +24,8 @@ RootController::RootController() {
     setStatus(0);
 }
 
-QString RootController::textForStatus(int32_t status) {
+QString RootController::textForStatus(int32_t status)
+{
     switch (status) {
     case 0:
         return QStringLiteral("Zuzire: loading.");
@@ -40,13 +42,15 @@ QString RootController::textForStatus(int32_t status) {
     }
 }
 
-void RootController::setStatus(int32_t status) {
+void RootController::setStatus(int32_t status)
+{
     QM_ASSERT(!textForStatus(status).isEmpty(), "Bad status is bad");
     m_status = status;
     m_statusLayer->setString(textForStatus(status));
 }
 
-void RootController::layerDidAppear() {
+void RootController::layerDidAppear()
+{
     ApplicationDelegate* application = ApplicationDelegate::shared();
     if (application && application->isTerminating())
         return;
@@ -54,12 +58,14 @@ void RootController::layerDidAppear() {
         AlbumInfo::sharedAlbumInfo()->reload();
 }
 
-void RootController::buttonMenu() {
+void RootController::buttonMenu()
+{
     if (ApplicationDelegate* application = ApplicationDelegate::shared())
         application->terminate();
 }
 
-void RootController::layoutSublayersOfLayer(Layer& theLayer) {
+void RootController::layoutSublayersOfLayer(Layer& theLayer)
+{
     QM_ASSERT(&theLayer == layer().get(), "Layout own layer only");
     const Rect bounds = theLayer.bounds();
     const double sx = bounds.width() / canvasWidth;

@@ -1,16 +1,19 @@
 #include "remote/RemoteDriver.h"
 
-bool RemoteDriver::isIRBridgeInstallationRequiredForRemoteMode(RemoteMode /*mode*/) {
+bool RemoteDriver::isIRBridgeInstallationRequiredForRemoteMode(RemoteMode /*mode*/)
+{
     return false;
 }
 
-bool RemoteDriver::startRemoteControl(RemoteMode mode) {
+bool RemoteDriver::startRemoteControl(RemoteMode mode)
+{
     if (isStarted() || mode == RemoteModeNone)
         return false;
     _mode = mode;
     return true;
 }
 
-void RemoteDriver::stopRemoteControl() {
+void RemoteDriver::stopRemoteControl()
+{
     _mode = RemoteModeNone;
 }

@@ -15,5 +15,6 @@ public:
 
     // One press or release of a button; `attributes` (a dictionary) describe the receiver.
     virtual void remoteDriverEventWithButton(RemoteDriver& /*driver*/, RemoteButtonCode /*button*/,
-                                             bool /*isPressed*/, const PlistPtr& /*attributes*/) {}
+                                             bool /*isPressed*/, const PlistPtr& /*attributes*/)
+    {}
 };

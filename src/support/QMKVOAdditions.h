@@ -29,7 +29,8 @@ extern const char QMKVOObservationContext[];
 template <typename ObserverClass, typename Observer>
 requires std::same_as<ObserverClass, Observer>
 void qm_addObserver(Observable& observed, Observer* observer, const std::string& keyPath,
-                    KeyValueObservingOptions options) {
+                    KeyValueObservingOptions options)
+{
     QMKVOProxy::addObserverOfClass(observed, observer, QMKVOObserverClass::of<ObserverClass>(), keyPath,
                                    options);
 }
@@ -40,6 +41,7 @@ void qm_addObserver(Observable& observed, Observer* observer, const std::string&
 template <typename ObserverClass, typename Observer>
 requires std::same_as<ObserverClass, Observer>
 void qm_removeObserver(Observable& observed, Observer* observer,
-                       const std::optional<std::string>& keyPath = std::nullopt) {
+                       const std::optional<std::string>& keyPath = std::nullopt)
+{
     QMKVOProxy::removeObserverOfClass(observed, observer, QMKVOObserverClass::of<ObserverClass>(), keyPath);
 }

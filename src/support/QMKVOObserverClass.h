@@ -41,7 +41,8 @@ private:
     Upcast m_upcast;
 };
 
-template <typename Class> const QMKVOObserverClass* QMKVOObserverClass::of() {
+template <typename Class> const QMKVOObserverClass* QMKVOObserverClass::of()
+{
     static_assert(std::is_base_of_v<KeyValueObserver, Class>,
                   "an observing class must be a KeyValueObserver");
     static const QMKVOObserverClass observerClass(

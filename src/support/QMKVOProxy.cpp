@@ -24,7 +24,8 @@ struct Registry {
 };
 
 // Never destroyed: observed objects may outlive static destruction.
-Registry& registry() {
+Registry& registry()
+{
     static Registry* const instance = new Registry;
     return *instance;
 }
@@ -32,7 +33,8 @@ Registry& registry() {
 // Tags the cleaner among an observer's attachments.
 const char cleanerTag = 0;
 
-std::string pointerText(const void* pointer) {
+std::string pointerText(const void* pointer)
+{
     char text[32];
     std::snprintf(text, sizeof text, "%p", pointer);
     return text;
@@ -42,7 +44,8 @@ std::string pointerText(const void* pointer) {
 
 void QMKVOProxy::addObserverOfClass(Observable& observed, void* observer,
                                     const QMKVOObserverClass* observerClass, const std::string& keyPath,
-                                    KeyValueObservingOptions options) {
+                                    KeyValueObservingOptions options)
+{
     QMKVO_PARAMETER_ASSERT(observer, "observer != nil");
     QMKVO_PARAMETER_ASSERT(observerClass, "observerClass != nil");
     QMKVO_PARAMETER_ASSERT(!keyPath.empty(), "keyPath != nil");
@@ -56,7 +59,8 @@ void QMKVOProxy::addObserverOfClass(Observable& observed, void* observer,
 
 void QMKVOProxy::removeObserverOfClass(Observable& observed, void* observer,
                                        const QMKVOObserverClass* observerClass,
-                                       const std::optional<std::string>& keyPath) {
+                                       const std::optional<std::string>& keyPath)
+{
     QMKVO_PARAMETER_ASSERT(observer, "observer != nil");
     QMKVO_PARAMETER_ASSERT(observerClass, "observerClass != nil");
     const auto proxies = findProxiesForObserver(observer, observerClass, &observed, keyPath);
@@ -68,7 +72,8 @@ void QMKVOProxy::removeObserverOfClass(Observable& observed, void* observer,
 }
 
 std::shared_ptr<QMKVOProxy> QMKVOProxy::create(void* theObserver, const QMKVOObserverClass* theObserverClass,
-                                               Observable* observedObject, const std::string& theKeyPath) {
+                                               Observable* observedObject, const std::string& theKeyPath)
+{
     QMKVO_PARAMETER_ASSERT(theObserver, "theObserver != nil");
     QMKVO_PARAMETER_ASSERT(theObserverClass, "theObserverClass != nil");
     QMKVO_PARAMETER_ASSERT(observedObject, "observedObject != nil");
@@ -83,24 +88,29 @@ QMKVOProxy::QMKVOProxy(void* theObserver, const QMKVOObserverClass* theObserverC
     : m_observer(theObserverClass->keyValueObserver(theObserver)->lifetime())
     , m_observerClass(theObserverClass)
     , m_observedKeyPath(theKeyPath)
-    , m_originalObserverPtr(theObserver) {}
+    , m_originalObserverPtr(theObserver)
+{}
 
 QMKVOProxy::~QMKVOProxy() = default;
 
-void* QMKVOProxy::observer() const {
+void* QMKVOProxy::observer() const
+{
     return m_observer.expired() ? nullptr : m_originalObserverPtr;
 }
 
-std::string QMKVOProxy::registrationKey() const {
+std::string QMKVOProxy::registrationKey() const
+{
     return proxyKeyForObserver(m_originalObserverPtr, m_observerClass, m_observedKeyPath);
 }
 
-void QMKVOProxy::unregister(Observable* observedObject) {
+void QMKVOProxy::unregister(Observable* observedObject)
+{
     unregisterProxy(shared_from_this(), observedObject);
 }
 
 void QMKVOProxy::observeValueForKeyPath(const std::string& keyPath, Observable* object,
-                                        const KeyValueChange& change, const void* context) {
+                                        const KeyValueChange& change, const void* context)
+{
     if (context != QMKVOObservationContext) {
         KeyValueObserver::observeValueForKeyPath(keyPath, object, change, context);
         return;
@@ -115,14 +125,16 @@ void QMKVOProxy::observeValueForKeyPath(const std::string& keyPath, Observable* 
     m_observerClass->callHandler(theObserver, keyPath, object, change, context);
 }
 
-void QMKVOProxy::observedObjectWillBeDestroyed(Observable* object) {
+void QMKVOProxy::observedObjectWillBeDestroyed(Observable* object)
+{
     // The registration ends with the object; the object itself must not be touched any more.
     const std::shared_ptr<QMKVOProxy> keepAlive = shared_from_this();
     forgetProxy(this, object);
 }
 
 std::string QMKVOProxy::proxyKeyForObserver(const void* observer, const QMKVOObserverClass* observerClass,
-                                            const std::optional<std::string>& keyPath) {
+                                            const std::optional<std::string>& keyPath)
+{
     QMKVO_PARAMETER_ASSERT(observerClass, "theClass != nil");
     const std::string shortKey = observerClass->name() + "-" + pointerText(observer);
     return keyPath ? *keyPath + " -> " + shortKey : shortKey;
@@ -131,7 +143,8 @@ std::string QMKVOProxy::proxyKeyForObserver(const void* observer, const QMKVOObs
 std::vector<std::shared_ptr<QMKVOProxy>>
 QMKVOProxy::findProxiesForObserver(const void* anObserver, const QMKVOObserverClass* theClass,
                                    const Observable* observedObject,
-                                   const std::optional<std::string>& keyPath) {
+                                   const std::optional<std::string>& keyPath)
+{
     QMKVO_PARAMETER_ASSERT(anObserver, "anObserver != nil");
     QMKVO_PARAMETER_ASSERT(theClass, "theClass != nil");
     QMKVO_PARAMETER_ASSERT(observedObject, "observedObject != nil");
@@ -155,7 +168,8 @@ QMKVOProxy::findProxiesForObserver(const void* anObserver, const QMKVOObserverCl
     return result;
 }
 
-void QMKVOProxy::registerProxy(const std::shared_ptr<QMKVOProxy>& theProxy, Observable* observedObject) {
+void QMKVOProxy::registerProxy(const std::shared_ptr<QMKVOProxy>& theProxy, Observable* observedObject)
+{
     QMKVO_PARAMETER_ASSERT(theProxy, "theProxy != nil");
     QMKVO_PARAMETER_ASSERT(observedObject, "observedObject != nil");
     const std::string key = theProxy->registrationKey();
@@ -176,7 +190,8 @@ void QMKVOProxy::registerProxy(const std::shared_ptr<QMKVOProxy>& theProxy, Obse
     }
 }
 
-void QMKVOProxy::unregisterProxy(const std::shared_ptr<QMKVOProxy>& theProxy, Observable* observedObject) {
+void QMKVOProxy::unregisterProxy(const std::shared_ptr<QMKVOProxy>& theProxy, Observable* observedObject)
+{
     QMKVO_PARAMETER_ASSERT(theProxy, "theProxy != nil");
     QMKVO_PARAMETER_ASSERT(observedObject, "observedObject != nil");
     QM_CASSERT(forgetProxy(theProxy.get(), observedObject), "QMKVOProxy",
@@ -184,7 +199,8 @@ void QMKVOProxy::unregisterProxy(const std::shared_ptr<QMKVOProxy>& theProxy, Ob
 }
 
 void QMKVOProxy::endRegistrationOfVanishedObserver(const std::shared_ptr<QMKVOProxy>& proxy,
-                                                   Observable* observedObject) {
+                                                   Observable* observedObject)
+{
     if (!proxy || !observedObject)
         return;
     if (observedObject->hasObserver(proxy.get(), proxy->m_observedKeyPath))
@@ -192,7 +208,8 @@ void QMKVOProxy::endRegistrationOfVanishedObserver(const std::shared_ptr<QMKVOPr
     forgetProxy(proxy.get(), observedObject);
 }
 
-bool QMKVOProxy::forgetProxy(const QMKVOProxy* proxy, const Observable* observedObject) {
+bool QMKVOProxy::forgetProxy(const QMKVOProxy* proxy, const Observable* observedObject)
+{
     // Whatever goes is released after the lock: a cleaner's destructor takes it again.
     std::shared_ptr<QMKVOProxy> removed;
     std::shared_ptr<void> emptyCleaner;
@@ -221,7 +238,8 @@ bool QMKVOProxy::forgetProxy(const QMKVOProxy* proxy, const Observable* observed
     return true;
 }
 
-size_t QMKVOProxy::proxyCountForTesting(const Observable* observedObject) {
+size_t QMKVOProxy::proxyCountForTesting(const Observable* observedObject)
+{
     std::lock_guard guard(registry().lock);
     const auto dictionary = registry().proxiesByObject.find(observedObject);
     return dictionary == registry().proxiesByObject.end() ? 0 : dictionary->second.size();

@@ -1,10 +1,12 @@
 #include "support/QMSFX.h"
 
-QMSFX& QMSFX::sharedSFX() {
+QMSFX& QMSFX::sharedSFX()
+{
     static QMSFX shared;
     return shared;
 }
 
-void QMSFX::playSound(const std::string& name) {
+void QMSFX::playSound(const std::string& name)
+{
     m_lastSound = name;
 }

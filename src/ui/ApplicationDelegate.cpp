@@ -4,10 +4,12 @@ namespace {
 ApplicationDelegate* sharedDelegate = nullptr; // non-owning: the delegate clears it when it goes
 }
 
-ApplicationDelegate* ApplicationDelegate::shared() {
+ApplicationDelegate* ApplicationDelegate::shared()
+{
     return sharedDelegate;
 }
 
-void ApplicationDelegate::setShared(ApplicationDelegate* delegate) {
+void ApplicationDelegate::setShared(ApplicationDelegate* delegate)
+{
     sharedDelegate = delegate;
 }

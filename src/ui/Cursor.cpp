@@ -9,38 +9,45 @@ bool hiddenUntilMouseMoves = false;
 bool overrideInstalled = false;
 } // namespace
 
-void Cursor::hide() {
+void Cursor::hide()
+{
     ++hideCount;
     apply();
 }
 
-void Cursor::unhide() {
+void Cursor::unhide()
+{
     if (hideCount > 0)
         --hideCount;
     apply();
 }
 
-void Cursor::setHiddenUntilMouseMoves(bool hidden) {
+void Cursor::setHiddenUntilMouseMoves(bool hidden)
+{
     hiddenUntilMouseMoves = hidden;
     apply();
 }
 
-void Cursor::mouseMoved() {
+void Cursor::mouseMoved()
+{
     if (hiddenUntilMouseMoves)
         setHiddenUntilMouseMoves(false);
 }
 
-bool Cursor::isVisible() {
+bool Cursor::isVisible()
+{
     return hideCount == 0 && !hiddenUntilMouseMoves;
 }
 
-void Cursor::resetForTesting() {
+void Cursor::resetForTesting()
+{
     hideCount = 0;
     hiddenUntilMouseMoves = false;
     apply();
 }
 
-void Cursor::apply() {
+void Cursor::apply()
+{
     const bool hidden = !isVisible();
     if (hidden == overrideInstalled)
         return;

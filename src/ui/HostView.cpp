@@ -20,7 +20,8 @@ constexpr QSize defaultWindowSize(960, 720);
 } // namespace
 
 HostView::HostView(QWidget* parent)
-    : QWidget(parent) {
+    : QWidget(parent)
+{
     m_layer = Layer::create();
     m_layer->setLayoutManager(this);
     m_layer->setTreeHost(this);
@@ -40,7 +41,8 @@ HostView::HostView(QWidget* parent)
     connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
 
-HostView::~HostView() {
+HostView::~HostView()
+{
     m_remote.setDelegate(nullptr);
     m_layer->setTreeHost(nullptr);
     m_layer->setLayoutManager(nullptr);
@@ -53,17 +55,20 @@ HostView::~HostView() {
     }
 }
 
-Raroderavarav* HostView::currentController() const {
+Raroderavarav* HostView::currentController() const
+{
     QM_ASSERT(m_controllerStack.has_value(), "View not properly initialized");
     return m_controllerStack->empty() ? nullptr : m_controllerStack->back().get();
 }
 
-const std::vector<ControllerPtr>& HostView::controllers() const {
+const std::vector<ControllerPtr>& HostView::controllers() const
+{
     QM_ASSERT(m_controllerStack.has_value(), "View not properly initialized");
     return *m_controllerStack;
 }
 
-void HostView::pushController(ControllerPtr controller) {
+void HostView::pushController(ControllerPtr controller)
+{
     Raroderavarav* old = currentController();
     Raroderavarav* added = controller.get();
     m_controllerStack->push_back(std::move(controller));
@@ -77,7 +82,8 @@ void HostView::pushController(ControllerPtr controller) {
     showController(added, old);
 }
 
-ControllerPtr HostView::popController() {
+ControllerPtr HostView::popController()
+{
     QM_ASSERT(currentController() != nullptr, "No controller to pop");
     ControllerPtr popped = m_controllerStack->back();
     popped->setParentController(nullptr);
@@ -93,7 +99,8 @@ ControllerPtr HostView::popController() {
     return popped;
 }
 
-std::vector<ControllerPtr> HostView::popToController(Raroderavarav* controller) {
+std::vector<ControllerPtr> HostView::popToController(Raroderavarav* controller)
+{
     QM_PARAMETER_ASSERT(controller && controller->hostView() == this, "newController.hostView == self");
     std::vector<ControllerPtr> popped;
     while (currentController() != controller)
@@ -101,12 +108,14 @@ std::vector<ControllerPtr> HostView::popToController(Raroderavarav* controller) 
     return popped;
 }
 
-std::vector<ControllerPtr> HostView::popToRootController() {
+std::vector<ControllerPtr> HostView::popToRootController()
+{
     QM_ASSERT(currentController() != nullptr, "No controller to pop");
     return popToController(m_controllerStack->front().get());
 }
 
-void HostView::showController(Raroderavarav* newController, Raroderavarav* oldController) {
+void HostView::showController(Raroderavarav* newController, Raroderavarav* oldController)
+{
     QM_ASSERT(isMainThread(), "Best called on main thread");
     QM_ASSERT(m_layer != nullptr, "Not ready to show controllers");
     QM_ASSERT(!m_inSwap, "Nested controller management not supported");
@@ -137,7 +146,8 @@ void HostView::showController(Raroderavarav* newController, Raroderavarav* oldCo
         newController->layerDidAppear();
 }
 
-void HostView::layoutSublayersOfLayer(Layer& layer) {
+void HostView::layoutSublayersOfLayer(Layer& layer)
+{
     QM_PARAMETER_ASSERT(&layer == m_layer.get(), "theLayer == self.layer");
     for (const LayerPtr& sublayer : layer.sublayers()) {
         sublayer->setFrame(layer.bounds());
@@ -145,23 +155,28 @@ void HostView::layoutSublayersOfLayer(Layer& layer) {
     }
 }
 
-void HostView::layerTreeNeedsDisplay() {
+void HostView::layerTreeNeedsDisplay()
+{
     update();
 }
 
-bool HostView::isInFullScreenMode() const {
+bool HostView::isInFullScreenMode() const
+{
     return windowState().testFlag(Qt::WindowFullScreen);
 }
 
-void HostView::enterFullScreenMode() {
+void HostView::enterFullScreenMode()
+{
     showFullScreen();
 }
 
-void HostView::exitFullScreenMode() {
+void HostView::exitFullScreenMode()
+{
     showNormal();
 }
 
-void HostView::layOutHostLayer() {
+void HostView::layOutHostLayer()
+{
     // The screen follows the window at once rather than gliding after it.
     ScopedTransaction transaction;
     transaction.setDisableActions(true);
@@ -169,18 +184,21 @@ void HostView::layOutHostLayer() {
     m_layer->layoutSublayers();
 }
 
-void HostView::resizeEvent(QResizeEvent* event) {
+void HostView::resizeEvent(QResizeEvent* event)
+{
     QWidget::resizeEvent(event);
     layOutHostLayer();
 }
 
-void HostView::showEvent(QShowEvent* event) {
+void HostView::showEvent(QShowEvent* event)
+{
     // A hidden widget hears of its size only when it is shown.
     QWidget::showEvent(event);
     layOutHostLayer();
 }
 
-void HostView::paintEvent(QPaintEvent* /*event*/) {
+void HostView::paintEvent(QPaintEvent* /*event*/)
+{
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     LayerPainter::paint(painter, *m_layer, QSizeF(size()));
@@ -190,7 +208,8 @@ void HostView::paintEvent(QPaintEvent* /*event*/) {
         m_frameTimer.stop();
 }
 
-void HostView::performButton(int button) {
+void HostView::performButton(int button)
+{
     m_preventSound = false;
     std::string sound = "clickSound";
     Raroderavarav* controller = currentController();
@@ -229,16 +248,19 @@ void HostView::performButton(int button) {
         QMSFX::sharedSFX().playSound(sound);
 }
 
-void HostView::hidePointerUntilMouseMoves() {
+void HostView::hidePointerUntilMouseMoves()
+{
     Cursor::setHiddenUntilMouseMoves(true);
 }
 
-void HostView::mouseMoveEvent(QMouseEvent* event) {
+void HostView::mouseMoveEvent(QMouseEvent* event)
+{
     Cursor::mouseMoved();
     QWidget::mouseMoveEvent(event);
 }
 
-bool HostView::event(QEvent* event) {
+bool HostView::event(QEvent* event)
+{
     if (event->type() != QEvent::NativeGesture)
         return QWidget::event(event);
     if (auto swipe = m_swipes.handle(*static_cast<QNativeGestureEvent*>(event)))
@@ -247,7 +269,8 @@ bool HostView::event(QEvent* event) {
     return true;
 }
 
-void HostView::swipeWithEvent(double dx, double dy) {
+void HostView::swipeWithEvent(double dx, double dy)
+{
     if (dy > 0)
         performButton(ButtonUp);
     else if (dy < 0)
@@ -258,11 +281,13 @@ void HostView::swipeWithEvent(double dx, double dy) {
         performButton(ButtonRight);
 }
 
-void HostView::mousePressEvent(QMouseEvent* /*event*/) {
+void HostView::mousePressEvent(QMouseEvent* /*event*/)
+{
     QApplication::beep();
 }
 
-void HostView::keyPressEvent(QKeyEvent* event) {
+void HostView::keyPressEvent(QKeyEvent* event)
+{
     switch (event->key()) {
     case Qt::Key_Up:
         performButton(ButtonUp);
@@ -286,7 +311,8 @@ void HostView::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
 }
 
-bool HostView::performKeyEquivalent(QKeyEvent* event) {
+bool HostView::performKeyEquivalent(QKeyEvent* event)
+{
     hidePointerUntilMouseMoves();
     switch (event->key()) {
     case Qt::Key_Return:
@@ -309,7 +335,8 @@ bool HostView::performKeyEquivalent(QKeyEvent* event) {
     return false;
 }
 
-void HostView::initializeRemote() {
+void HostView::initializeRemote()
+{
     m_remote.setDelegate(this);
     m_remote.setSimulateHoldEvents(false);
     m_remote.setUnusedButtonCodes({RemoteButtonMenu, RemoteButtonUpHold, RemoteButtonDownHold,
@@ -317,11 +344,13 @@ void HostView::initializeRemote() {
                                    RemoteButtonMenuHold, RemoteButtonPlayHold, RemoteButtonIDChanged});
 }
 
-bool HostView::isRemoteActive() const {
+bool HostView::isRemoteActive() const
+{
     return m_remote.isStarted();
 }
 
-void HostView::setRemoteActive(bool active) {
+void HostView::setRemoteActive(bool active)
+{
     if (active && !m_remote.isStarted())
         m_remote.startRemoteControl(RemoteModeExclusiveAuto);
     else if (!active && m_remote.isStarted())
@@ -329,7 +358,8 @@ void HostView::setRemoteActive(bool active) {
 }
 
 void HostView::remoteDriverEventWithButton(RemoteDriver& /*driver*/, RemoteButtonCode button, bool isPressed,
-                                           const PlistPtr& /*attributes*/) {
+                                           const PlistPtr& /*attributes*/)
+{
     UserActivity::report();
     if (!isPressed)
         return;

@@ -8,17 +8,20 @@ namespace {
 const char layerKey[] = "com_quillmoss_animation_layer";
 } // namespace
 
-std::shared_ptr<Layer> qm_layer(const Animation& animation) {
+std::shared_ptr<Layer> qm_layer(const Animation& animation)
+{
     const std::any value = animation.value(layerKey);
     const auto* layer = std::any_cast<std::weak_ptr<Layer>>(&value);
     return layer ? layer->lock() : nullptr;
 }
 
-void qm_setLayer(Animation& animation, const std::shared_ptr<Layer>& layer) {
+void qm_setLayer(Animation& animation, const std::shared_ptr<Layer>& layer)
+{
     animation.setValue(layerKey, layer ? std::any(std::weak_ptr<Layer>(layer)) : std::any());
 }
 
-void qm_addToLayer(const std::shared_ptr<Animation>& animation, const std::shared_ptr<Layer>& layer) {
+void qm_addToLayer(const std::shared_ptr<Animation>& animation, const std::shared_ptr<Layer>& layer)
+{
     if (!animation)
         return;
     qm_setLayer(*animation, layer);

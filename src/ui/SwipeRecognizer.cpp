@@ -6,9 +6,10 @@
 namespace {
 // Less movement than this, in pixels, is a touch that did not mean to swipe.
 constexpr double noise = 1.0;
-}
+} // namespace
 
-std::optional<SwipeRecognizer::Swipe> SwipeRecognizer::handle(const QNativeGestureEvent& event) {
+std::optional<SwipeRecognizer::Swipe> SwipeRecognizer::handle(const QNativeGestureEvent& event)
+{
     switch (event.gestureType()) {
     case Qt::BeginNativeGesture:
         m_inGesture = true;

@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
-#include "platform/foundation/Resources.h"
 
+#include "platform/foundation/Resources.h"
 #include "rating/RootController.h"
 #include "support/RecordingController.h"
 #include "ui/Cursor.h"
@@ -8,8 +8,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -28,24 +28,28 @@ struct FakeWorld {
     bool bridgeRequired = false;
     bool released = false;
 
-    void record(const std::string& call) {
+    void record(const std::string& call)
+    {
         std::lock_guard lock(mutex);
         calls.push_back(call);
     }
 
-    void release() {
+    void release()
+    {
         std::lock_guard lock(mutex);
         if (!released)
             releaseWork.set_value();
         released = true;
     }
 
-    std::vector<std::string> recorded() {
+    std::vector<std::string> recorded()
+    {
         std::lock_guard lock(mutex);
         return calls;
     }
 
-    AppDelegate::Services services() {
+    AppDelegate::Services services()
+    {
         AppDelegate::Services services;
         services.finishWork = [this] {
             record("finishWork");
@@ -64,14 +68,16 @@ struct FakeWorld {
 
 class AppDelegateTest : public testing::Test {
 protected:
-    void start() {
+    void start()
+    {
         delegate = std::make_unique<AppDelegate>(world.services());
         delegate->setLayerHost(&view);
         delegate->awakeFromNib();
     }
 
     // Runs the event loop until the shutdown has replied (the work queue was released first).
-    void finishShutdown() {
+    void finishShutdown()
+    {
         world.release();
         QElapsedTimer guard;
         guard.start();
@@ -80,7 +86,8 @@ protected:
         ASSERT_TRUE(delegate->hasRepliedToTermination());
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         // A shutdown left waiting must not keep the delegate's thread from ending.
         world.release();
     }
@@ -91,7 +98,8 @@ protected:
 };
 } // namespace
 
-TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndStartsTheRemote) {
+TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndStartsTheRemote)
+{
     start();
     ASSERT_EQ(view.controllers().size(), 1u);
     EXPECT_EQ(view.currentController(), delegate->rootController());
@@ -101,14 +109,16 @@ TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndStartsTheRemote) {
     EXPECT_EQ(ApplicationDelegate::shared(), delegate.get());
 }
 
-TEST_F(AppDelegateTest, BridgeRequirementLeavesTheRemoteOffAndSaysSo) {
+TEST_F(AppDelegateTest, BridgeRequirementLeavesTheRemoteOffAndSaysSo)
+{
     world.bridgeRequired = true;
     start();
     EXPECT_FALSE(view.isRemoteActive());
     EXPECT_EQ(delegate->rootController()->status(), -3);
 }
 
-TEST_F(AppDelegateTest, QuitDuringAStagePopsToTheRootAndWaitsForTheQueue) {
+TEST_F(AppDelegateTest, QuitDuringAStagePopsToTheRootAndWaitsForTheQueue)
+{
     start();
     auto log = std::make_shared<RecordingController::Log>();
     auto stage = std::make_shared<RecordingController>("S", log);
@@ -133,7 +143,8 @@ TEST_F(AppDelegateTest, QuitDuringAStagePopsToTheRootAndWaitsForTheQueue) {
     EXPECT_THAT(world.recorded(), ElementsAre("finishWork", "didRateItems", "quit"));
 }
 
-TEST_F(AppDelegateTest, QuitAfterRatingActivatesTheLibrary) {
+TEST_F(AppDelegateTest, QuitAfterRatingActivatesTheLibrary)
+{
     world.rated = true;
     start();
     delegate->terminate();
@@ -141,7 +152,8 @@ TEST_F(AppDelegateTest, QuitAfterRatingActivatesTheLibrary) {
     EXPECT_THAT(world.recorded(), ElementsAre("finishWork", "didRateItems", "activateLibrary", "quit"));
 }
 
-TEST_F(AppDelegateTest, ClosingTheWindowQuitsThroughTheShutdown) {
+TEST_F(AppDelegateTest, ClosingTheWindowQuitsThroughTheShutdown)
+{
     start();
     view.show();
     EXPECT_FALSE(view.close());
@@ -151,14 +163,16 @@ TEST_F(AppDelegateTest, ClosingTheWindowQuitsThroughTheShutdown) {
     EXPECT_FALSE(view.isVisible());
 }
 
-TEST_F(AppDelegateTest, MenuOnTheRootScreenQuits) {
+TEST_F(AppDelegateTest, MenuOnTheRootScreenQuits)
+{
     start();
     view.performButton(ButtonMenu);
     EXPECT_TRUE(delegate->isTerminating());
     finishShutdown();
 }
 
-TEST_F(AppDelegateTest, FullScreenToggleHidesAndShowsThePointer) {
+TEST_F(AppDelegateTest, FullScreenToggleHidesAndShowsThePointer)
+{
     start();
     view.show();
     delegate->toggleFullScreen();
@@ -169,7 +183,8 @@ TEST_F(AppDelegateTest, FullScreenToggleHidesAndShowsThePointer) {
     EXPECT_TRUE(Cursor::isVisible());
 }
 
-TEST_F(AppDelegateTest, MinimisedWhileFullScreenComesBackOnTheNextTurn) {
+TEST_F(AppDelegateTest, MinimisedWhileFullScreenComesBackOnTheNextTurn)
+{
     start();
     view.show();
     delegate->toggleFullScreen();
@@ -186,7 +201,8 @@ TEST_F(AppDelegateTest, MinimisedWhileFullScreenComesBackOnTheNextTurn) {
     EXPECT_TRUE(view.windowState().testFlag(Qt::WindowMinimized));
 }
 
-TEST_F(AppDelegateTest, MenuCommandsLiveOnTheViewAndTheHelpPageShips) {
+TEST_F(AppDelegateTest, MenuCommandsLiveOnTheViewAndTheHelpPageShips)
+{
     start();
     QStringList texts;
     for (QAction* action : view.actions())

@@ -14,7 +14,8 @@
 namespace {
 class AutomationTest : public testing::Test {
 protected:
-    AutomationTest() {
+    AutomationTest()
+    {
         AppDelegate::Services services = AppDelegate::defaultServices();
         services.quitApplication = [] {};
         delegate = std::make_unique<AppDelegate>(services);
@@ -25,7 +26,8 @@ protected:
             std::make_unique<Automation>(*delegate, view, [this](const QString& line) { answers << line; });
     }
 
-    void runUntilAnswers(qsizetype count) {
+    void runUntilAnswers(qsizetype count)
+    {
         QElapsedTimer guard;
         guard.start();
         while (answers.size() < count && guard.elapsed() < 5000)
@@ -39,7 +41,8 @@ protected:
 };
 } // namespace
 
-TEST_F(AutomationTest, TreeListsControllersBottomFirstAndOnlyVisibleTexts) {
+TEST_F(AutomationTest, TreeListsControllersBottomFirstAndOnlyVisibleTexts)
+{
     auto log = std::make_shared<RecordingController::Log>();
     view.pushController(std::make_shared<RecordingController>("A", log));
     const QJsonObject tree = QJsonDocument::fromJson(automation->treeJson().toUtf8()).object();
@@ -51,7 +54,8 @@ TEST_F(AutomationTest, TreeListsControllersBottomFirstAndOnlyVisibleTexts) {
     EXPECT_TRUE(tree["texts"].toArray().isEmpty());
 }
 
-TEST_F(AutomationTest, CommandsWaitForARunningWait) {
+TEST_F(AutomationTest, CommandsWaitForARunningWait)
+{
     automation->submit("wait 0.05");
     automation->submit("press Up");
     EXPECT_EQ(answers.size(), 0);
@@ -59,7 +63,8 @@ TEST_F(AutomationTest, CommandsWaitForARunningWait) {
     EXPECT_EQ(answers, QStringList({"ok", "ok"}));
 }
 
-TEST_F(AutomationTest, KeysReachTheCurrentControllerAsButtons) {
+TEST_F(AutomationTest, KeysReachTheCurrentControllerAsButtons)
+{
     auto log = std::make_shared<RecordingController::Log>();
     view.pushController(std::make_shared<RecordingController>("A", log));
     log->clear();

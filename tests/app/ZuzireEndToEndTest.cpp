@@ -17,7 +17,8 @@ struct ProgramRun {
 
 // Starts the real program in automation mode on the offscreen platform with its own
 // configuration folder.
-void startZuzire(QProcess& process, const QTemporaryDir& config, const QStringList& arguments = {}) {
+void startZuzire(QProcess& process, const QTemporaryDir& config, const QStringList& arguments = {})
+{
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_CONFIG_HOME", config.path());
@@ -28,7 +29,8 @@ void startZuzire(QProcess& process, const QTemporaryDir& config, const QStringLi
 }
 
 // Runs the program to its end, feeding it `script`.
-ProgramRun runZuzire(const QString& script, const QStringList& arguments = {}) {
+ProgramRun runZuzire(const QString& script, const QStringList& arguments = {})
+{
     QTemporaryDir config;
     QProcess process;
     startZuzire(process, config, arguments);
@@ -42,12 +44,14 @@ ProgramRun runZuzire(const QString& script, const QStringList& arguments = {}) {
     return run;
 }
 
-QJsonObject parse(const QString& line) {
+QJsonObject parse(const QString& line)
+{
     return QJsonDocument::fromJson(line.toUtf8()).object();
 }
 } // namespace
 
-TEST(ZuzireEndToEndTest, ShowsTheRootScreenResizesTogglesAndQuits) {
+TEST(ZuzireEndToEndTest, ShowsTheRootScreenResizesTogglesAndQuits)
+{
     QTemporaryDir output;
     const QString shot = output.filePath("root.png");
     const ProgramRun run =
@@ -71,7 +75,8 @@ TEST(ZuzireEndToEndTest, ShowsTheRootScreenResizesTogglesAndQuits) {
     EXPECT_EQ(image.pixelColor(10, 10), QColor(Qt::white));
 }
 
-TEST(ZuzireEndToEndTest, EndOfInputQuitsAndMistakesAreAnswered) {
+TEST(ZuzireEndToEndTest, EndOfInputQuitsAndMistakesAreAnswered)
+{
     const ProgramRun run = runZuzire("frobnicate\nresize 0 10\npress Sideways\nwait\n");
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_EQ(run.lines.size(), 4);
@@ -79,14 +84,16 @@ TEST(ZuzireEndToEndTest, EndOfInputQuitsAndMistakesAreAnswered) {
         EXPECT_TRUE(line.startsWith("error: ")) << line.toStdString();
 }
 
-TEST(ZuzireEndToEndTest, LaunchFullScreenFromTheCommandLine) {
+TEST(ZuzireEndToEndTest, LaunchFullScreenFromTheCommandLine)
+{
     const ProgramRun run = runZuzire("wait 0.1\ntree\n", {"-LaunchFullScreen", "YES"});
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_EQ(run.lines.size(), 2);
     EXPECT_TRUE(parse(run.lines[1])["fullScreen"].toBool());
 }
 
-TEST(ZuzireEndToEndTest, TerminationSignalTakesTheQuitPath) {
+TEST(ZuzireEndToEndTest, TerminationSignalTakesTheQuitPath)
+{
     QTemporaryDir config;
     QProcess process;
     startZuzire(process, config);

@@ -15,7 +15,8 @@ struct Photo {
 
 class Recorder {
 public:
-    std::shared_ptr<Photo> keep(std::shared_ptr<Photo> photo, int stars) {
+    std::shared_ptr<Photo> keep(std::shared_ptr<Photo> photo, int stars)
+    {
         m_received = std::move(photo);
         m_stars = stars;
         return m_received;
@@ -27,7 +28,8 @@ public:
     int m_stars = 0;
 };
 
-std::string failureName(const std::function<void()>& call) {
+std::string failureName(const std::function<void()>& call)
+{
     try {
         call();
     } catch (const QMInvocationOperationException& failure) {
@@ -39,7 +41,8 @@ std::string failureName(const std::function<void()>& call) {
 }
 } // namespace
 
-TEST(QMInvocationOperationTest, ArgumentsStayAliveUntilTheOperationIsReleased) {
+TEST(QMInvocationOperationTest, ArgumentsStayAliveUntilTheOperationIsReleased)
+{
     OperationQueue queue(1);
     auto recorder = std::make_shared<Recorder>();
     std::promise<void> release;
@@ -73,7 +76,8 @@ TEST(QMInvocationOperationTest, ArgumentsStayAliveUntilTheOperationIsReleased) {
     EXPECT_TRUE(watchedPhoto.expired());
 }
 
-TEST(QMInvocationOperationTest, PreparedOnlyOnce) {
+TEST(QMInvocationOperationTest, PreparedOnlyOnce)
+{
     auto recorder = std::make_shared<Recorder>();
     auto first = std::make_shared<Photo>(Photo{"first"});
     auto operation = QMInvocationOperation::create();
@@ -93,7 +97,8 @@ TEST(QMInvocationOperationTest, PreparedOnlyOnce) {
     EXPECT_EQ(recorder->m_received, first);
 }
 
-TEST(QMInvocationOperationTest, ResultsOfAnObjectADoubleAndNothing) {
+TEST(QMInvocationOperationTest, ResultsOfAnObjectADoubleAndNothing)
+{
     auto recorder = std::make_shared<Recorder>();
     auto photo = std::make_shared<Photo>(Photo{"landscape"});
 
@@ -116,7 +121,8 @@ TEST(QMInvocationOperationTest, ResultsOfAnObjectADoubleAndNothing) {
     EXPECT_EQ(failureName([&] { voidCall->result(); }), QMInvocationOperationException::voidResultName);
 }
 
-TEST(QMInvocationOperationTest, AFailureOfTheCallIsKeptAndRaisedAgain) {
+TEST(QMInvocationOperationTest, AFailureOfTheCallIsKeptAndRaisedAgain)
+{
     auto operation =
         QMInvocationOperation::create([]() -> int { throw std::runtime_error("script missing"); });
     OperationQueue queue(1);
@@ -139,7 +145,8 @@ TEST(QMInvocationOperationTest, AFailureOfTheCallIsKeptAndRaisedAgain) {
     EXPECT_THROW(direct->result(), std::logic_error);
 }
 
-TEST(QMInvocationOperationTest, ACancelledOperationNeverRunsAndHasNoResult) {
+TEST(QMInvocationOperationTest, ACancelledOperationNeverRunsAndHasNoResult)
+{
     OperationQueue queue(1);
     std::promise<void> release;
     queue.addOperation(QMInvocationOperation::create([held = release.get_future().share()] { held.wait(); }));
@@ -162,7 +169,8 @@ TEST(QMInvocationOperationTest, ACancelledOperationNeverRunsAndHasNoResult) {
     EXPECT_EQ(failureName([&] { neverQueued->result(); }), QMInvocationOperationException::cancelledName);
 }
 
-TEST(QMInvocationOperationTest, MisuseIsAProgrammingError) {
+TEST(QMInvocationOperationTest, MisuseIsAProgrammingError)
+{
     auto unprepared = QMInvocationOperation::create();
     EXPECT_EQ(failureName([&] { unprepared->start(); }),
               "Invocation must be prepared before operation is started");

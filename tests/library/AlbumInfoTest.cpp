@@ -19,7 +19,8 @@
 #include <unistd.h>
 
 namespace {
-PlistPtr photo(const std::string& guid, const std::string& mediaType, std::optional<int64_t> rating) {
+PlistPtr photo(const std::string& guid, const std::string& mediaType, std::optional<int64_t> rating)
+{
     PlistDictionary entry{{"GUID", PlistValue::string(guid)},
                           {"MediaType", PlistValue::string(mediaType)},
                           {"Caption", PlistValue::string("caption of " + guid)},
@@ -30,7 +31,8 @@ PlistPtr photo(const std::string& guid, const std::string& mediaType, std::optio
     return PlistValue::dictionary(std::move(entry));
 }
 
-PlistPtr album(const std::string& name, const std::vector<std::string>& keys) {
+PlistPtr album(const std::string& name, const std::vector<std::string>& keys)
+{
     PlistArray keyList;
     for (const auto& key : keys)
         keyList.push_back(PlistValue::string(key));
@@ -40,7 +42,8 @@ PlistPtr album(const std::string& name, const std::vector<std::string>& keys) {
 
 // Albums: "Mixed" (unrated 1, rated 2, movie 3, no rating 4, missing key 99), "Rated" (2 only),
 // "Second" (4, 5).
-PlistPtr library() {
+PlistPtr library()
+{
     return PlistValue::dictionary(
         {{"Master Image List", PlistValue::dictionary({{"1", photo("G1", "Image", 0)},
                                                        {"2", photo("G2", "Image", 3)},
@@ -51,14 +54,16 @@ PlistPtr library() {
                                                album("Rated", {"2"}), album("Second", {"4", "5"})})}});
 }
 
-std::vector<std::string> itemKeys(const PlistPtr& albumRecord) {
+std::vector<std::string> itemKeys(const PlistPtr& albumRecord)
+{
     std::vector<std::string> keys;
     for (const PlistPtr& item : *albumRecord->objectForKey("items")->asArray())
         keys.push_back(*item->objectForKey("qm_ItemKey")->asString());
     return keys;
 }
 
-std::string nameOf(const PlistPtr& albumRecord) {
+std::string nameOf(const PlistPtr& albumRecord)
+{
     return *albumRecord->objectForKey("name")->asString();
 }
 
@@ -68,7 +73,8 @@ struct SteppedClock {
     double now = 100.0;
     std::vector<double> sleeps;
 
-    AlbumInfoClock clock() {
+    AlbumInfoClock clock()
+    {
         AlbumInfoClock result;
         result.now = [this] {
             std::lock_guard lock(mutex);
@@ -81,13 +87,15 @@ struct SteppedClock {
         };
         return result;
     }
-    void advance(double seconds) {
+    void advance(double seconds)
+    {
         std::lock_guard lock(mutex);
         now += seconds;
     }
 };
 
-QByteArray jpeg(const QImage& image) {
+QByteArray jpeg(const QImage& image)
+{
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -96,7 +104,8 @@ QByteArray jpeg(const QImage& image) {
 }
 
 // Left half red, right half blue: tells which way an image was turned.
-QImage halves(int width, int height) {
+QImage halves(int width, int height)
+{
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::blue);
     for (int y = 0; y < height; ++y)
@@ -109,19 +118,22 @@ QImage halves(int width, int height) {
 class AlbumInfoTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_folder.isValid()); }
-    void TearDown() override {
+    void TearDown() override
+    {
         Preferences::setValue("iPhotoRecentDatabases", nullptr, Preferences::libraryDomain);
     }
 
     QString path(const QString& name) const { return m_folder.filePath(name); }
 
     QString writeLibrary(const QString& name, const PlistPtr& tree,
-                         PropertyListSerialization::Format format = PropertyListSerialization::Format::Xml) {
+                         PropertyListSerialization::Format format = PropertyListSerialization::Format::Xml)
+    {
         EXPECT_TRUE(PropertyListSerialization::writeFile(path(name), tree, format));
         return path(name);
     }
 
-    static void setDatabases(const std::vector<std::string>& urls) {
+    static void setDatabases(const std::vector<std::string>& urls)
+    {
         PlistArray array;
         for (const auto& url : urls)
             array.push_back(PlistValue::string(url));
@@ -129,14 +141,16 @@ protected:
                                           Preferences::libraryDomain));
     }
 
-    static std::string fileUrl(const QString& file) {
+    static std::string fileUrl(const QString& file)
+    {
         return QUrl::fromLocalFile(file).toString().toStdString();
     }
 
     QTemporaryDir m_folder;
 };
 
-TEST_F(AlbumInfoTest, TheFirstOfTwoLibrariesIsTheCurrentOne) {
+TEST_F(AlbumInfoTest, TheFirstOfTwoLibrariesIsTheCurrentOne)
+{
     const QString first = writeLibrary("first.xml", library());
     setDatabases({"file://localhost" + first.toStdString(), fileUrl(path("second.xml"))});
     EXPECT_EQ(AlbumInfo::defaultAlbumInfoURL()->path(), first);
@@ -148,7 +162,8 @@ TEST_F(AlbumInfoTest, TheFirstOfTwoLibrariesIsTheCurrentOne) {
     EXPECT_EQ(albums->size(), 2u);
 }
 
-TEST_F(AlbumInfoTest, NoLibraryIsTheNotFoundErrorNotAnEmptyList) {
+TEST_F(AlbumInfoTest, NoLibraryIsTheNotFoundErrorNotAnEmptyList)
+{
     for (const auto& urls : {std::vector<std::string>{}, std::vector<std::string>{"::no url::"}}) {
         setDatabases(urls);
         AlbumInfo albumInfo;
@@ -163,7 +178,8 @@ TEST_F(AlbumInfoTest, NoLibraryIsTheNotFoundErrorNotAnEmptyList) {
     }
 }
 
-TEST_F(AlbumInfoTest, UnreadableAndMalformedFilesAreErrorsWithTheirUrl) {
+TEST_F(AlbumInfoTest, UnreadableAndMalformedFilesAreErrorsWithTheirUrl)
+{
     QFile(path("broken.xml")).open(QIODevice::WriteOnly);
     const std::vector<std::pair<QString, QByteArray>> cases = {
         {"truncated.xml", "<?xml version=\"1.0\"?><plist><dict><key>List of Albums</key><array>"},
@@ -199,7 +215,8 @@ TEST_F(AlbumInfoTest, UnreadableAndMalformedFilesAreErrorsWithTheirUrl) {
     EXPECT_EQ(error.url(), QUrl::fromLocalFile(path("absent.xml")));
 }
 
-TEST_F(AlbumInfoTest, MissingPartsAreSkippedButAMalformedPhotoHandedOnIsAnError) {
+TEST_F(AlbumInfoTest, MissingPartsAreSkippedButAMalformedPhotoHandedOnIsAnError)
+{
     const QByteArray master = "<key>Master Image List</key><dict><key>1</key><dict><key>MediaType</key>"
                               "<string>Image</string><key>Caption</key>";
     const std::vector<std::pair<QByteArray, std::optional<int>>> cases = {
@@ -231,7 +248,8 @@ TEST_F(AlbumInfoTest, MissingPartsAreSkippedButAMalformedPhotoHandedOnIsAnError)
     EXPECT_NE(error.localizedDescription().find("integer"), std::string::npos);
 }
 
-TEST_F(AlbumInfoTest, DeeplyNestedXmlIsRefusedNotRecursedInto) {
+TEST_F(AlbumInfoTest, DeeplyNestedXmlIsRefusedNotRecursedInto)
+{
     QByteArray bytes = "<plist>";
     for (int i = 0; i < 100000; ++i)
         bytes += "<array>";
@@ -244,7 +262,8 @@ TEST_F(AlbumInfoTest, DeeplyNestedXmlIsRefusedNotRecursedInto) {
     EXPECT_EQ(error.code(), 259);
 }
 
-TEST_F(AlbumInfoTest, OnlyUnratedImagesAreListedInAlbumOrder) {
+TEST_F(AlbumInfoTest, OnlyUnratedImagesAreListedInAlbumOrder)
+{
     AlbumInfo albumInfo;
     const PlistArray albums = albumInfo.findUnratedAlbums(library());
     ASSERT_EQ(albums.size(), 2u);
@@ -261,7 +280,8 @@ TEST_F(AlbumInfoTest, OnlyUnratedImagesAreListedInAlbumOrder) {
     EXPECT_EQ(albumInfo.aspectRatioForItem(PlistValue::dictionary({})), 0.0);
 }
 
-TEST_F(AlbumInfoTest, ThePhotoRatedEarlierInTheRunIsLeftOut) {
+TEST_F(AlbumInfoTest, ThePhotoRatedEarlierInTheRunIsLeftOut)
+{
     AlbumInfo albumInfo;
     EXPECT_FALSE(albumInfo.didRateItems());
     albumInfo.noteItemRated(photo("G5", "Image", 0));
@@ -274,7 +294,8 @@ TEST_F(AlbumInfoTest, ThePhotoRatedEarlierInTheRunIsLeftOut) {
     EXPECT_EQ(itemKeys(albums[1]), (std::vector<std::string>{"4"}));
 }
 
-TEST_F(AlbumInfoTest, XmlAndBinaryFilesGiveTheSameRecordsAsTheWholeTree) {
+TEST_F(AlbumInfoTest, XmlAndBinaryFilesGiveTheSameRecordsAsTheWholeTree)
+{
     AlbumInfo albumInfo;
     albumInfo.noteItemRated(photo("G5", "Image", 0));
     const PlistArray expected = albumInfo.findUnratedAlbums(library());
@@ -289,7 +310,8 @@ TEST_F(AlbumInfoTest, XmlAndBinaryFilesGiveTheSameRecordsAsTheWholeTree) {
     }
 }
 
-TEST_F(AlbumInfoTest, XmlValuesOfEveryKindSurviveTheReader) {
+TEST_F(AlbumInfoTest, XmlValuesOfEveryKindSurviveTheReader)
+{
     QFile file(path("kinds.xml"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(
@@ -316,7 +338,8 @@ class AlbumInfoReloadTest : public AlbumInfoTest {
 protected:
     // Runs one queued reload while the work queue is held, stepping the clock by `workSeconds`
     // between the request and the work, and returns what was announced.
-    Notification reloadTaking(double workSeconds) {
+    Notification reloadTaking(double workSeconds)
+    {
         auto albumInfo = std::make_shared<AlbumInfo>(m_clock.clock());
         std::mutex gate;
         gate.lock();
@@ -340,7 +363,8 @@ protected:
     SteppedClock m_clock;
 };
 
-TEST_F(AlbumInfoReloadTest, AFastReloadWaitsForTheRestOfTheSecond) {
+TEST_F(AlbumInfoReloadTest, AFastReloadWaitsForTheRestOfTheSecond)
+{
     setDatabases({fileUrl(writeLibrary("library.xml", library()))});
     const Notification notification = reloadTaking(0.2);
     ASSERT_EQ(m_clock.sleeps.size(), 1u);
@@ -351,13 +375,15 @@ TEST_F(AlbumInfoReloadTest, AFastReloadWaitsForTheRestOfTheSecond) {
     EXPECT_EQ(notification.userInfo.size(), 1u);
 }
 
-TEST_F(AlbumInfoReloadTest, ASlowReloadAnnouncesAtOnce) {
+TEST_F(AlbumInfoReloadTest, ASlowReloadAnnouncesAtOnce)
+{
     setDatabases({fileUrl(writeLibrary("library.xml", library()))});
     reloadTaking(3.0);
     EXPECT_TRUE(m_clock.sleeps.empty());
 }
 
-TEST_F(AlbumInfoReloadTest, ALibraryWithOnlyRatedPhotosHasNoUnratedPhotos) {
+TEST_F(AlbumInfoReloadTest, ALibraryWithOnlyRatedPhotosHasNoUnratedPhotos)
+{
     const PlistPtr rated = PlistValue::dictionary(
         {{"Master Image List", PlistValue::dictionary({{"2", photo("G2", "Image", 3)}})},
          {"List of Albums", PlistValue::array({album("Rated", {"2"})})}});
@@ -371,25 +397,29 @@ TEST_F(AlbumInfoReloadTest, ALibraryWithOnlyRatedPhotosHasNoUnratedPhotos) {
     EXPECT_FALSE(notification.plistForKey(AlbumInfo::unratedAlbumsKey));
 }
 
-TEST_F(AlbumInfoReloadTest, AFailedReadIsAnnouncedAsItsError) {
+TEST_F(AlbumInfoReloadTest, AFailedReadIsAnnouncedAsItsError)
+{
     setDatabases({});
     const Notification notification = reloadTaking(0);
     ASSERT_TRUE(notification.errorForKey(AlbumInfo::errorKey));
     EXPECT_EQ(notification.errorForKey(AlbumInfo::errorKey)->code(), 260);
 }
 
-TEST_F(AlbumInfoTest, TheSharedInstanceIsOne) {
+TEST_F(AlbumInfoTest, TheSharedInstanceIsOne)
+{
     EXPECT_EQ(AlbumInfo::sharedAlbumInfo(), AlbumInfo::sharedAlbumInfo());
     AlbumInfo::sharedAlbumInfo()->finish();
 }
 
 class AlbumInfoImageTest : public AlbumInfoTest {
 protected:
-    PlistPtr item(const QString& thumb, const QString& image) {
+    PlistPtr item(const QString& thumb, const QString& image)
+    {
         return PlistValue::dictionary({{"ThumbPath", PlistValue::string(thumb.toStdString())},
                                        {"ImagePath", PlistValue::string(image.toStdString())}});
     }
-    QString writeJpeg(const QString& name, const QByteArray& bytes) {
+    QString writeJpeg(const QString& name, const QByteArray& bytes)
+    {
         QFile file(path(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
@@ -398,7 +428,8 @@ protected:
     AlbumInfo m_albumInfo;
 };
 
-TEST_F(AlbumInfoImageTest, SizesUpTo360ReadTheThumbnailAndLargerOnesTheImage) {
+TEST_F(AlbumInfoImageTest, SizesUpTo360ReadTheThumbnailAndLargerOnesTheImage)
+{
     const QString thumb = writeJpeg("thumb.jpg", jpeg(halves(360, 240)));
     const QString image = writeJpeg("image.jpg", jpeg(halves(1200, 800)));
     const PlistPtr record = item(thumb, image);
@@ -410,7 +441,8 @@ TEST_F(AlbumInfoImageTest, SizesUpTo360ReadTheThumbnailAndLargerOnesTheImage) {
     EXPECT_EQ(m_albumInfo.imageForItem(record, 5000).size(), QSize(1200, 800));
 }
 
-TEST_F(AlbumInfoImageTest, AnExifTurnedPhotoComesOutUprightAtTheSizeAsked) {
+TEST_F(AlbumInfoImageTest, AnExifTurnedPhotoComesOutUprightAtTheSizeAsked)
+{
     // Stored 800 x 600 with orientation 6 (turn right to show): shown 600 x 800, and the stored
     // left half (red) ends up on top.
     const QString file = writeJpeg("turned.jpg", ExifOrientation::withOrientation(jpeg(halves(800, 600)), 6));
@@ -421,14 +453,16 @@ TEST_F(AlbumInfoImageTest, AnExifTurnedPhotoComesOutUprightAtTheSizeAsked) {
     EXPECT_EQ(m_albumInfo.imageForItem(item(file, file), 0).size(), QSize(600, 800));
 }
 
-TEST_F(AlbumInfoImageTest, AliasesAreFollowed) {
+TEST_F(AlbumInfoImageTest, AliasesAreFollowed)
+{
     const QString image = writeJpeg("image.jpg", jpeg(halves(1200, 800)));
     ASSERT_EQ(
         ::symlink(QFile::encodeName(image).constData(), QFile::encodeName(path("link.jpg")).constData()), 0);
     EXPECT_EQ(m_albumInfo.imageForItem(item({}, path("link.jpg")), 600).size(), QSize(600, 400));
 }
 
-TEST_F(AlbumInfoImageTest, MissingTruncatedAndHostileFilesGiveNoImage) {
+TEST_F(AlbumInfoImageTest, MissingTruncatedAndHostileFilesGiveNoImage)
+{
     const QByteArray whole = jpeg(halves(1200, 800));
     const QString header = writeJpeg("header.jpg", whole.left(100));
     const QString garbage = writeJpeg("garbage.jpg", QByteArray(5000, '\x5a'));

@@ -10,7 +10,8 @@
 
 class QMAliasAdditionsTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_folder.isValid());
         QDir(m_folder.path()).mkdir("photos");
         QDir(m_folder.path()).mkdir("aliases");
@@ -23,13 +24,15 @@ protected:
     QString path(const QString& relative) const { return m_folder.filePath(relative); }
 
     // `linkPath` (relative to the folder) leads to `target`, which is kept as written.
-    void link(const QString& target, const QString& linkPath) const {
+    void link(const QString& target, const QString& linkPath) const
+    {
         ASSERT_EQ(
             ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path(linkPath)).constData()),
             0);
     }
 
-    static QUrl canonicalUrl(const QString& file) {
+    static QUrl canonicalUrl(const QString& file)
+    {
         return QUrl::fromLocalFile(QFileInfo(file).canonicalFilePath());
     }
 
@@ -37,7 +40,8 @@ protected:
     QString m_image;
 };
 
-TEST_F(QMAliasAdditionsTest, AFileThatIsNoAliasGivesItsOwnUrl) {
+TEST_F(QMAliasAdditionsTest, AFileThatIsNoAliasGivesItsOwnUrl)
+{
     for (const QUrl& url :
          {QUrl::fromLocalFile(m_image), QUrl("file://localhost" + QUrl::fromLocalFile(m_image).path()),
           QUrl::fromLocalFile(path("photos"))}) {
@@ -49,7 +53,8 @@ TEST_F(QMAliasAdditionsTest, AFileThatIsNoAliasGivesItsOwnUrl) {
     }
 }
 
-TEST_F(QMAliasAdditionsTest, AChainOfLinksIsFollowedToTheImage) {
+TEST_F(QMAliasAdditionsTest, AChainOfLinksIsFollowedToTheImage)
+{
     link(m_image, "aliases/first");
     // Relative targets are read from the link's own folder.
     link("first", "aliases/second");
@@ -65,7 +70,8 @@ TEST_F(QMAliasAdditionsTest, AChainOfLinksIsFollowedToTheImage) {
     EXPECT_EQ(qm_urlByResolvingAliasFile(viaLocalhost), canonicalUrl(m_image));
 }
 
-TEST_F(QMAliasAdditionsTest, AMissingFileGivesTheNoSuchFileError) {
+TEST_F(QMAliasAdditionsTest, AMissingFileGivesTheNoSuchFileError)
+{
     const QUrl missing = QUrl::fromLocalFile(path("photos/gone.jpg"));
     Error error;
     EXPECT_FALSE(qm_urlByResolvingAliasFile(missing, &error).has_value());
@@ -81,7 +87,8 @@ TEST_F(QMAliasAdditionsTest, AMissingFileGivesTheNoSuchFileError) {
     EXPECT_EQ(error.url(), notAFile);
 }
 
-TEST_F(QMAliasAdditionsTest, LoopsAndBrokenLinksFailWithTheirUrl) {
+TEST_F(QMAliasAdditionsTest, LoopsAndBrokenLinksFailWithTheirUrl)
+{
     link(path("aliases/pong"), "aliases/ping");
     link("ping", "aliases/pong");
     link("self", "aliases/self");

@@ -3,14 +3,16 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-TEST(QMStringFeaturesTest, LastPathComponent) {
+TEST(QMStringFeaturesTest, LastPathComponent)
+{
     EXPECT_EQ(qm_lastPathComponent(QUrl("file:///Photos/IMG_0001.JPG")), "IMG_0001.JPG");
     EXPECT_EQ(qm_lastPathComponent(QUrl("file:///Photos/2009//")), "2009");
     EXPECT_EQ(qm_lastPathComponent(QUrl("file:///")), "/");
     EXPECT_EQ(qm_lastPathComponent(QUrl("file:///My%20Photos")), "My Photos");
 }
 
-TEST(QMStringFeaturesTest, DeletingLastPathComponent) {
+TEST(QMStringFeaturesTest, DeletingLastPathComponent)
+{
     EXPECT_EQ(qm_URLByDeletingLastPathComponent(QUrl("file:///Photos/IMG_0001.JPG")), QUrl("file:///Photos"));
     EXPECT_EQ(qm_URLByDeletingLastPathComponent(QUrl("file:///Photos/2009/")), QUrl("file:///Photos"));
     EXPECT_EQ(qm_URLByDeletingLastPathComponent(QUrl("file:///Photos")), QUrl("file:///"));
@@ -22,7 +24,8 @@ TEST(QMStringFeaturesTest, DeletingLastPathComponent) {
               QUrl("http://host/a"));
 }
 
-TEST(QMStringFeaturesTest, AppendingPathComponentPutsExactlyOneSlash) {
+TEST(QMStringFeaturesTest, AppendingPathComponentPutsExactlyOneSlash)
+{
     EXPECT_EQ(qm_URLByAppendingPathComponent(QUrl("file:///"), "x").path(), "/x");
     EXPECT_EQ(qm_URLByAppendingPathComponent(QUrl("file:///Photos/"), "x"), QUrl("file:///Photos/x"));
     EXPECT_EQ(qm_URLByAppendingPathComponent(QUrl("file:///Photos"), "x"), QUrl("file:///Photos/x"));
@@ -36,7 +39,8 @@ TEST(QMStringFeaturesTest, AppendingPathComponentPutsExactlyOneSlash) {
     EXPECT_EQ(qm_URLByAppendingPathComponent(QUrl("http://host"), "b"), QUrl("http://host/b"));
 }
 
-TEST(QMStringFeaturesTest, FileSystemRepresentationIsZeroTerminatedUtf8) {
+TEST(QMStringFeaturesTest, FileSystemRepresentationIsZeroTerminatedUtf8)
+{
     const QByteArray path =
         qm_fileSystemRepresentation(QUrl::fromLocalFile(QString::fromUtf8("/Fotos/Ärger 1.jpg")));
     EXPECT_EQ(path, QByteArray("/Fotos/\xc3\x84rger 1.jpg"));

@@ -13,16 +13,19 @@
 class Watched : public Observable {
 public:
     int value() const { return m_value; }
-    void setValue(int value) {
+    void setValue(int value)
+    {
         m_value = value;
         didChangeValueForKey("value");
     }
-    void setOther(int other) {
+    void setOther(int other)
+    {
         m_other = other;
         didChangeValueForKey("other");
     }
 
-    std::any valueForKey(const std::string& key) const override {
+    std::any valueForKey(const std::string& key) const override
+    {
         if (key == "value")
             return m_value;
         if (key == "other")
@@ -38,12 +41,14 @@ private:
 // Observes its own properties, as the controllers do: registered in its constructor.
 class Watcher : public Watched, public KeyValueObserver {
 public:
-    explicit Watcher(KeyValueObservingOptions options = KeyValueObservingOptions::New) {
+    explicit Watcher(KeyValueObservingOptions options = KeyValueObservingOptions::New)
+    {
         qm_addObserver<Watcher>(*this, this, "value", options);
     }
 
     void observeValueForKeyPath(const std::string& keyPath, Observable* object, const KeyValueChange& change,
-                                const void* context) override {
+                                const void* context) override
+    {
         if (context != QMKVOObservationContext) {
             KeyValueObserver::observeValueForKeyPath(keyPath, object, change, context);
             return;
@@ -53,7 +58,8 @@ public:
             onCall();
     }
 
-    static std::string valueText(const KeyValueChange& change) {
+    static std::string valueText(const KeyValueChange& change)
+    {
         return change.newValue.has_value() ? std::to_string(std::any_cast<int>(change.newValue)) : "?";
     }
 
@@ -66,7 +72,8 @@ public:
     SubWatcher() { qm_addObserver<SubWatcher>(*this, this, "value", KeyValueObservingOptions::New); }
 
     void observeValueForKeyPath(const std::string& keyPath, Observable* object, const KeyValueChange& change,
-                                const void* context) override {
+                                const void* context) override
+    {
         if (context != QMKVOObservationContext) {
             Watcher::observeValueForKeyPath(keyPath, object, change, context);
             return;
@@ -79,7 +86,8 @@ public:
 
 namespace {
 
-template <typename F> std::string failureOf(F&& f) {
+template <typename F> std::string failureOf(F&& f)
+{
     try {
         f();
     } catch (const InternalInconsistency& failure) {
@@ -89,7 +97,8 @@ template <typename F> std::string failureOf(F&& f) {
 }
 
 template <typename Class, typename Observer>
-concept CanObserveAs = requires(Observable& observed, Observer* observer) {
+concept CanObserveAs = requires(Observable& observed, Observer* observer)
+{
     qm_addObserver<Class>(observed, observer, std::string(), KeyValueObservingOptions::None);
 };
 
@@ -100,7 +109,8 @@ static_assert(!CanObserveAs<SubWatcher, Watcher>);
 
 } // namespace
 
-TEST(QMKVOAdditionsTest, AClassAndItsSubclassObserveIndependently) {
+TEST(QMKVOAdditionsTest, AClassAndItsSubclassObserveIndependently)
+{
     SubWatcher watcher;
     watcher.setValue(3);
     EXPECT_EQ(watcher.watcherCalls, (std::vector<std::string>{"value=3"}))
@@ -109,14 +119,16 @@ TEST(QMKVOAdditionsTest, AClassAndItsSubclassObserveIndependently) {
     EXPECT_EQ(QMKVOProxy::proxyCountForTesting(&watcher), 2u);
 }
 
-TEST(QMKVOAdditionsTest, InitialDeliversAtOnceThroughTheSharedContext) {
+TEST(QMKVOAdditionsTest, InitialDeliversAtOnceThroughTheSharedContext)
+{
     // The handler records only what carries the shared context.
     Watcher watcher(KeyValueObservingOptions(5));
     EXPECT_EQ(watcher.watcherCalls, (std::vector<std::string>{"value=0"}));
     EXPECT_STREQ(QMKVOObservationContext, "NSObject+QMKVO observation context");
 }
 
-TEST(QMKVOAdditionsTest, DuplicateRegistrationsAndUnmatchedRemovalsFail) {
+TEST(QMKVOAdditionsTest, DuplicateRegistrationsAndUnmatchedRemovalsFail)
+{
     Watcher watcher;
     EXPECT_EQ(failureOf([&] {
                   qm_addObserver<Watcher>(watcher, &watcher, "value", KeyValueObservingOptions::New);
@@ -141,7 +153,8 @@ TEST(QMKVOAdditionsTest, DuplicateRegistrationsAndUnmatchedRemovalsFail) {
         << "registering again after removal";
 }
 
-TEST(QMKVOAdditionsTest, RemovalWithoutKeyPathTakesEveryKeyPathOfThatClassOnly) {
+TEST(QMKVOAdditionsTest, RemovalWithoutKeyPathTakesEveryKeyPathOfThatClassOnly)
+{
     SubWatcher watcher;
     qm_addObserver<SubWatcher>(watcher, &watcher, "other", KeyValueObservingOptions::New);
     qm_removeObserver<SubWatcher>(watcher, &watcher);
@@ -154,7 +167,8 @@ TEST(QMKVOAdditionsTest, RemovalWithoutKeyPathTakesEveryKeyPathOfThatClassOnly) 
     EXPECT_EQ(watcher.observationCount(), 1u);
 }
 
-TEST(QMKVOAdditionsTest, AVanishedObserverLosesItsRegistrations) {
+TEST(QMKVOAdditionsTest, AVanishedObserverLosesItsRegistrations)
+{
     Watched watched;
     auto watcher = std::make_unique<Watcher>();
     qm_addObserver<Watcher>(watched, watcher.get(), "value", KeyValueObservingOptions::New);
@@ -167,7 +181,8 @@ TEST(QMKVOAdditionsTest, AVanishedObserverLosesItsRegistrations) {
     watched.setValue(1);
 }
 
-TEST(QMKVOAdditionsTest, AVanishedObservedObjectLeavesNothingBehind) {
+TEST(QMKVOAdditionsTest, AVanishedObservedObjectLeavesNothingBehind)
+{
     Watcher watcher;
     auto watched = std::make_unique<Watched>();
     const Observable* address = watched.get();
@@ -182,7 +197,8 @@ TEST(QMKVOAdditionsTest, AVanishedObservedObjectLeavesNothingBehind) {
     EXPECT_EQ(watcher.watcherCalls, (std::vector<std::string>{"value=4"}));
 }
 
-TEST(QMKVOAdditionsTest, AHandlerMayEndItsOwnRegistration) {
+TEST(QMKVOAdditionsTest, AHandlerMayEndItsOwnRegistration)
+{
     Watcher watcher;
     watcher.onCall = [&] { qm_removeObserver<Watcher>(watcher, &watcher, std::string("value")); };
     watcher.setValue(1);

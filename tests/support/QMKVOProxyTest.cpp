@@ -10,7 +10,8 @@
 class RootController : public Observable, public KeyValueObserver {
 public:
     void observeValueForKeyPath(const std::string& /*keyPath*/, Observable* /*object*/,
-                                const KeyValueChange& /*change*/, const void* /*context*/) override {
+                                const KeyValueChange& /*change*/, const void* /*context*/) override
+    {
         ++calls;
     }
     int calls = 0;
@@ -18,7 +19,8 @@ public:
 
 class Controller : public Observable, public KeyValueObserver {};
 
-TEST(QMKVOProxyTest, RegistrationKeysNameKeyPathClassAndAddress) {
+TEST(QMKVOProxyTest, RegistrationKeysNameKeyPathClassAndAddress)
+{
     RootController controller;
     const auto* observerClass = QMKVOObserverClass::of<RootController>();
     EXPECT_EQ(observerClass->name(), "RootController");
@@ -32,7 +34,8 @@ TEST(QMKVOProxyTest, RegistrationKeysNameKeyPathClassAndAddress) {
     EXPECT_EQ(key, "status -> " + QMKVOProxy::proxyKeyForObserver(&controller, observerClass, std::nullopt));
 }
 
-TEST(QMKVOProxyTest, FindingWithoutKeyPathDoesNotConfuseClassesWhoseNamesEndAlike) {
+TEST(QMKVOProxyTest, FindingWithoutKeyPathDoesNotConfuseClassesWhoseNamesEndAlike)
+{
     RootController controller;
     void* observer = &controller;
     const auto* root = QMKVOObserverClass::of<RootController>();
@@ -46,7 +49,8 @@ TEST(QMKVOProxyTest, FindingWithoutKeyPathDoesNotConfuseClassesWhoseNamesEndAlik
     EXPECT_TRUE(QMKVOProxy::findProxiesForObserver(observer, root, &controller, std::nullopt).empty());
 }
 
-TEST(QMKVOProxyTest, RegistryReportsDoubleAndMissingRegistrations) {
+TEST(QMKVOProxyTest, RegistryReportsDoubleAndMissingRegistrations)
+{
     RootController controller;
     const auto* root = QMKVOObserverClass::of<RootController>();
     const auto proxy = QMKVOProxy::create(&controller, root, &controller, "status");
@@ -66,7 +70,8 @@ TEST(QMKVOProxyTest, RegistryReportsDoubleAndMissingRegistrations) {
     EXPECT_THROW(QMKVOProxy::create(&controller, root, &controller, ""), InternalInconsistency);
 }
 
-TEST(QMKVOProxyTest, DeliversOnlyItsOwnContextAndKeyPath) {
+TEST(QMKVOProxyTest, DeliversOnlyItsOwnContextAndKeyPath)
+{
     RootController controller;
     const auto proxy =
         QMKVOProxy::create(&controller, QMKVOObserverClass::of<RootController>(), &controller, "status");

@@ -18,7 +18,8 @@ public:
     RecordingController(std::string name, std::shared_ptr<Log> log, LayerPtr overlay = nullptr)
         : m_name(std::move(name))
         , m_log(std::move(log))
-        , m_overlay(std::move(overlay)) {
+        , m_overlay(std::move(overlay))
+    {
         layer()->setName(m_name);
     }
 
@@ -43,7 +44,8 @@ public:
     bool m_recordLinks = false;
 
 private:
-    void record(const std::string& callback, const std::function<void()>& hook = {}) {
+    void record(const std::string& callback, const std::function<void()>& hook = {})
+    {
         std::string entry = m_name + " " + callback;
         if (m_recordLinks)
             entry += std::string(hostView() ? " host" : " nohost") +

@@ -8,7 +8,7 @@ void setDefault(const char* name, const QByteArray& value)
     if (qEnvironmentVariableIsEmpty(name))
         qputenv(name, value);
 }
-}
+} // namespace
 
 // Every test binary runs with a real application object on the offscreen platform, so widgets,
 // timers and queued calls behave as they do in the program. Settings go to a scratch folder:

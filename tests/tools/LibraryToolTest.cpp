@@ -16,7 +16,8 @@
 #include <gtest/gtest.h>
 
 namespace {
-QByteArray jpeg(int width, int height) {
+QByteArray jpeg(int width, int height)
+{
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
     QByteArray bytes;
@@ -33,7 +34,8 @@ struct ToolRun {
     std::string err;
 };
 
-std::string contents(std::FILE* file) {
+std::string contents(std::FILE* file)
+{
     std::rewind(file);
     std::string text;
     for (int c; (c = std::fgetc(file)) != EOF;)
@@ -45,7 +47,8 @@ std::string contents(std::FILE* file) {
 
 class LibraryToolTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_folder.isValid());
         write("Photos/Beach/b.jpg", jpeg(300, 200));
         write("Photos/Beach/a.jpg", jpeg(200, 300));
@@ -55,27 +58,31 @@ protected:
         write("Photos/Beach/notes.txt", "ignored");
         write("Photos/Town/x.jpg", jpeg(100, 100));
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         Preferences::setValue("iPhotoRecentDatabases", nullptr, Preferences::libraryDomain);
     }
 
     QString path(const QString& relative) const { return m_folder.filePath(relative); }
 
-    void write(const QString& relative, const QByteArray& bytes) const {
+    void write(const QString& relative, const QByteArray& bytes) const
+    {
         QDir().mkpath(QFileInfo(path(relative)).absolutePath());
         QFile file(path(relative));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
 
-    static ToolRun run(const QStringList& arguments) {
+    static ToolRun run(const QStringList& arguments)
+    {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         const int status = LibraryTool::run(arguments, out, err);
         return {status, contents(out), contents(err)};
     }
 
-    ToolRun import(const QStringList& folders) const {
+    ToolRun import(const QStringList& folders) const
+    {
         QStringList arguments{"import", "--library", path("Library")};
         for (const QString& folder : folders)
             arguments << path(folder);
@@ -85,7 +92,8 @@ protected:
     PlistPtr albumData() const { return PropertyListSerialization::readFile(path("Library/AlbumData.xml")); }
 
     // Photo entry by file name.
-    PlistPtr entry(const QString& fileName) const {
+    PlistPtr entry(const QString& fileName) const
+    {
         const PlistPtr tree = albumData();
         for (const auto& [key, value] : *tree->objectForKey("Master Image List")->asDictionary())
             if (value->objectForKey("ImagePath")->asString()->ends_with("/" + fileName.toStdString()))
@@ -93,7 +101,8 @@ protected:
         return nullptr;
     }
 
-    std::string keyOf(const QString& fileName) const {
+    std::string keyOf(const QString& fileName) const
+    {
         const PlistPtr tree = albumData();
         for (const auto& [key, value] : *tree->objectForKey("Master Image List")->asDictionary())
             if (value->objectForKey("ImagePath")->asString()->ends_with("/" + fileName.toStdString()))
@@ -104,7 +113,8 @@ protected:
     QTemporaryDir m_folder;
 };
 
-TEST_F(LibraryToolTest, ImportMakesOneAlbumPerFolderWithEntriesTheProgramReads) {
+TEST_F(LibraryToolTest, ImportMakesOneAlbumPerFolderWithEntriesTheProgramReads)
+{
     const ToolRun result = import({"Photos/Beach", "Photos/Town"});
     ASSERT_EQ(result.status, 0) << result.err;
 
@@ -136,7 +146,8 @@ TEST_F(LibraryToolTest, ImportMakesOneAlbumPerFolderWithEntriesTheProgramReads) 
     EXPECT_EQ(unrated->front()->objectForKey("items")->asArray()->size(), 3u);
 }
 
-TEST_F(LibraryToolTest, ReimportKeepsIdentifiersGuidsAndRatings) {
+TEST_F(LibraryToolTest, ReimportKeepsIdentifiersGuidsAndRatings)
+{
     ASSERT_EQ(import({"Photos/Beach", "Photos/Town"}).status, 0);
     const PlistPtr first = albumData();
     const std::string key = keyOf("b.jpg");
@@ -169,7 +180,8 @@ TEST_F(LibraryToolTest, ReimportKeepsIdentifiersGuidsAndRatings) {
                           first->objectForKey("List of Albums")->asArray()->at(0)->objectForKey("GUID")));
 }
 
-TEST_F(LibraryToolTest, ListCountsUnratedPhotosOfEveryAlbum) {
+TEST_F(LibraryToolTest, ListCountsUnratedPhotosOfEveryAlbum)
+{
     ASSERT_EQ(import({"Photos/Beach", "Photos/Town"}).status, 0);
     ASSERT_EQ(run({"rate", QString::fromStdString(keyOf("x.jpg")), "2"}).status, 0);
     const ToolRun listed = run({"list"});
@@ -177,7 +189,8 @@ TEST_F(LibraryToolTest, ListCountsUnratedPhotosOfEveryAlbum) {
     EXPECT_EQ(listed.out, "     3  Beach\n     0  Town\n");
 }
 
-TEST_F(LibraryToolTest, TheNewLibraryIsRegisteredBeforeOthers) {
+TEST_F(LibraryToolTest, TheNewLibraryIsRegisteredBeforeOthers)
+{
     ASSERT_TRUE(Preferences::setValue(
         "iPhotoRecentDatabases", PlistValue::array({PlistValue::string("file:///elsewhere/AlbumData.xml")}),
         Preferences::libraryDomain));
@@ -188,7 +201,8 @@ TEST_F(LibraryToolTest, TheNewLibraryIsRegisteredBeforeOthers) {
     EXPECT_EQ(*databases->asArray()->at(1)->asString(), "file:///elsewhere/AlbumData.xml");
 }
 
-TEST_F(LibraryToolTest, FailuresAreOneLineAndLeaveTheLibraryAsItWas) {
+TEST_F(LibraryToolTest, FailuresAreOneLineAndLeaveTheLibraryAsItWas)
+{
     const ToolRun missing = import({"Photos/Nowhere"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "zuzire-library: no such folder: " + path("Photos/Nowhere").toStdString() + "\n");
@@ -208,7 +222,8 @@ TEST_F(LibraryToolTest, FailuresAreOneLineAndLeaveTheLibraryAsItWas) {
     EXPECT_EQ(run({}).status, 2);
 }
 
-TEST_F(LibraryToolTest, RatingAPhotoThatIsNotThereFails) {
+TEST_F(LibraryToolTest, RatingAPhotoThatIsNotThereFails)
+{
     ASSERT_EQ(import({"Photos/Town"}).status, 0);
     const ToolRun result = run({"rate", "77", "3"});
     EXPECT_EQ(result.status, 1);

@@ -16,7 +16,8 @@ namespace {
 class QuietController : public RecordingController {
 public:
     using RecordingController::RecordingController;
-    void buttonUp() override {
+    void buttonUp() override
+    {
         RecordingController::buttonUp();
         if (hostView())
             hostView()->preventDefaultSound();
@@ -25,7 +26,8 @@ public:
 
 class HostViewInputTest : public testing::Test {
 protected:
-    HostViewInputTest() {
+    HostViewInputTest()
+    {
         controller = std::make_shared<QuietController>("C", log);
         view.pushController(controller);
         log->clear();
@@ -34,13 +36,15 @@ protected:
 
     ~HostViewInputTest() override { Cursor::resetForTesting(); }
 
-    std::string soundOf(const std::function<void()>& input) {
+    std::string soundOf(const std::function<void()>& input)
+    {
         QMSFX::sharedSFX().resetForTesting();
         input();
         return QMSFX::sharedSFX().lastSoundForTesting();
     }
 
-    bool sendKey(Qt::Key key, const QString& text = {}, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    bool sendKey(Qt::Key key, const QString& text = {}, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
         QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
         event.setAccepted(false);
         QCoreApplication::sendEvent(&view, &event);
@@ -53,7 +57,8 @@ protected:
 };
 } // namespace
 
-TEST_F(HostViewInputTest, EachButtonReachesItsOperationWithItsSound) {
+TEST_F(HostViewInputTest, EachButtonReachesItsOperationWithItsSound)
+{
     EXPECT_EQ(soundOf([&] { view.performButton(ButtonDown); }), "clickSound");
     EXPECT_EQ(soundOf([&] { view.performButton(ButtonLeft); }), "clickSound");
     EXPECT_EQ(soundOf([&] { view.performButton(ButtonRight); }), "clickSound");
@@ -68,12 +73,14 @@ TEST_F(HostViewInputTest, EachButtonReachesItsOperationWithItsSound) {
     EXPECT_FALSE(Cursor::isVisible());
 }
 
-TEST_F(HostViewInputTest, PreventDefaultSoundSilencesOnlyThatPress) {
+TEST_F(HostViewInputTest, PreventDefaultSoundSilencesOnlyThatPress)
+{
     EXPECT_EQ(soundOf([&] { view.performButton(ButtonUp); }), "");
     EXPECT_EQ(soundOf([&] { view.performButton(ButtonDown); }), "clickSound");
 }
 
-TEST_F(HostViewInputTest, KeysDecodeIntoButtons) {
+TEST_F(HostViewInputTest, KeysDecodeIntoButtons)
+{
     EXPECT_EQ(soundOf([&] { sendKey(Qt::Key_Return, "\r"); }), "clunkSound");
     EXPECT_EQ(soundOf([&] { sendKey(Qt::Key_Enter, "\r"); }), "clunkSound");
     EXPECT_EQ(soundOf([&] { sendKey(Qt::Key_J, "\n", Qt::ControlModifier); }), "clunkSound");
@@ -84,7 +91,8 @@ TEST_F(HostViewInputTest, KeysDecodeIntoButtons) {
                                   "C buttonMenu", "C buttonMenu", "C buttonMenu", "C buttonDown"));
 }
 
-TEST_F(HostViewInputTest, OtherKeysAreLeftToTheBaseHandlingButHideThePointer) {
+TEST_F(HostViewInputTest, OtherKeysAreLeftToTheBaseHandlingButHideThePointer)
+{
     Cursor::resetForTesting();
     EXPECT_FALSE(sendKey(Qt::Key_Q, "q", Qt::ControlModifier));
     EXPECT_THAT(*log, IsEmpty());
@@ -93,7 +101,8 @@ TEST_F(HostViewInputTest, OtherKeysAreLeftToTheBaseHandlingButHideThePointer) {
     EXPECT_TRUE(Cursor::isVisible());
 }
 
-TEST_F(HostViewInputTest, RemoteReleasesAndHeldCodesGiveNothing) {
+TEST_F(HostViewInputTest, RemoteReleasesAndHeldCodesGiveNothing)
+{
     RemoteDriver& remote = view.remote();
     view.remoteDriverEventWithButton(remote, RemoteButtonUp, false, nullptr);
     view.remoteDriverEventWithButton(remote, RemoteButtonUpHold, true, nullptr);
@@ -105,7 +114,8 @@ TEST_F(HostViewInputTest, RemoteReleasesAndHeldCodesGiveNothing) {
     EXPECT_THAT(*log, ElementsAre("C buttonSelect", "C buttonRight"));
 }
 
-TEST_F(HostViewInputTest, SwipesFavourTheVerticalAndNeedNoThreshold) {
+TEST_F(HostViewInputTest, SwipesFavourTheVerticalAndNeedNoThreshold)
+{
     view.swipeWithEvent(-1, 0);
     view.swipeWithEvent(1, -1);
     view.swipeWithEvent(0.01, 0);

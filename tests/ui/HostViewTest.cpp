@@ -13,18 +13,21 @@ using Log = RecordingController::Log;
 namespace {
 class HostViewTest : public testing::Test {
 protected:
-    std::shared_ptr<RecordingController> make(const std::string& name, LayerPtr overlay = nullptr) {
+    std::shared_ptr<RecordingController> make(const std::string& name, LayerPtr overlay = nullptr)
+    {
         return std::make_shared<RecordingController>(name, log, std::move(overlay));
     }
 
-    std::vector<const Layer*> hostSublayers() const {
+    std::vector<const Layer*> hostSublayers() const
+    {
         std::vector<const Layer*> layers;
         for (const LayerPtr& layer : view.layer()->sublayers())
             layers.push_back(layer.get());
         return layers;
     }
 
-    static std::string failureOf(const std::function<void()>& call) {
+    static std::string failureOf(const std::function<void()>& call)
+    {
         try {
             call();
         } catch (const InternalInconsistency& failure) {
@@ -38,7 +41,8 @@ protected:
 };
 } // namespace
 
-TEST_F(HostViewTest, PushOntoEmptyStackShowsOnlyTheNewController) {
+TEST_F(HostViewTest, PushOntoEmptyStackShowsOnlyTheNewController)
+{
     auto root = make("R");
     view.pushController(root);
     EXPECT_THAT(*log, ElementsAre("R layerWillAppear", "R layerDidAppear"));
@@ -48,7 +52,8 @@ TEST_F(HostViewTest, PushOntoEmptyStackShowsOnlyTheNewController) {
     EXPECT_EQ(root->parentController(), nullptr);
 }
 
-TEST_F(HostViewTest, PushAndPopFollowTheFixedOrder) {
+TEST_F(HostViewTest, PushAndPopFollowTheFixedOrder)
+{
     auto root = make("R");
     auto album = make("A");
     view.pushController(root);
@@ -71,7 +76,8 @@ TEST_F(HostViewTest, PushAndPopFollowTheFixedOrder) {
     EXPECT_EQ(album->hostView(), nullptr);
 }
 
-TEST_F(HostViewTest, ContentLayersFillTheViewAfterEverySwapAndResize) {
+TEST_F(HostViewTest, ContentLayersFillTheViewAfterEverySwapAndResize)
+{
     view.resize(640, 480);
     view.show();
     auto root = make("R");
@@ -82,7 +88,8 @@ TEST_F(HostViewTest, ContentLayersFillTheViewAfterEverySwapAndResize) {
     EXPECT_EQ(root->layer()->frame(), Rect(0, 0, 1600, 1200));
 }
 
-TEST_F(HostViewTest, OverlaysStayAboveLaterContentLayers) {
+TEST_F(HostViewTest, OverlaysStayAboveLaterContentLayers)
+{
     auto root = make("R");
     auto overlay = Layer::create();
     auto stage = make("S", overlay);
@@ -109,14 +116,16 @@ TEST_F(HostViewTest, OverlaysStayAboveLaterContentLayers) {
     EXPECT_THAT(hostSublayers(), ElementsAre(root->layer().get()));
 }
 
-TEST_F(HostViewTest, FirstControllerWithOverlayGoesBelowItsOwnOverlay) {
+TEST_F(HostViewTest, FirstControllerWithOverlayGoesBelowItsOwnOverlay)
+{
     auto overlay = Layer::create();
     auto stage = make("S", overlay);
     view.pushController(stage);
     EXPECT_THAT(hostSublayers(), ElementsAre(stage->layer().get(), overlay.get()));
 }
 
-TEST_F(HostViewTest, PopToControllerAcrossThreeLevels) {
+TEST_F(HostViewTest, PopToControllerAcrossThreeLevels)
+{
     auto root = make("R");
     auto middle = make("M");
     auto top = make("T");
@@ -141,7 +150,8 @@ TEST_F(HostViewTest, PopToControllerAcrossThreeLevels) {
     EXPECT_THAT(view.popToRootController(), IsEmpty());
 }
 
-TEST_F(HostViewTest, PopToAForeignControllerFails) {
+TEST_F(HostViewTest, PopToAForeignControllerFails)
+{
     auto root = make("R");
     view.pushController(root);
     auto stranger = make("X");
@@ -149,7 +159,8 @@ TEST_F(HostViewTest, PopToAForeignControllerFails) {
               "Invalid parameter not satisfying: newController.hostView == self");
 }
 
-TEST_F(HostViewTest, DidAppearMayPushButWillAppearMayNot) {
+TEST_F(HostViewTest, DidAppearMayPushButWillAppearMayNot)
+{
     auto root = make("R");
     auto next = make("N");
     root->m_onDidAppear = [&] {
@@ -165,13 +176,15 @@ TEST_F(HostViewTest, DidAppearMayPushButWillAppearMayNot) {
     EXPECT_EQ(failureOf([&] { view.pushController(eager); }), "Nested controller management not supported");
 }
 
-TEST_F(HostViewTest, LayoutOfAForeignLayerFails) {
+TEST_F(HostViewTest, LayoutOfAForeignLayerFails)
+{
     auto stranger = Layer::create();
     EXPECT_EQ(failureOf([&] { view.layoutSublayersOfLayer(*stranger); }),
               "Invalid parameter not satisfying: theLayer == self.layer");
 }
 
-TEST_F(HostViewTest, ConstructionConfiguresTheRemoteWithoutStartingIt) {
+TEST_F(HostViewTest, ConstructionConfiguresTheRemoteWithoutStartingIt)
+{
     EXPECT_FALSE(view.isRemoteActive());
     EXPECT_FALSE(view.remote().simulateHoldEvents());
     EXPECT_EQ(view.remote().delegate(), &view);

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-TEST(QMAnimationAdditionsTest, AnAnimationKnowsTheLayerItWasAddedTo) {
+TEST(QMAnimationAdditionsTest, AnAnimationKnowsTheLayerItWasAddedTo)
+{
     const auto animation = Animation::create();
     EXPECT_EQ(qm_layer(*animation), nullptr);
 
@@ -22,7 +23,8 @@ TEST(QMAnimationAdditionsTest, AnAnimationKnowsTheLayerItWasAddedTo) {
     EXPECT_EQ(qm_layer(*animation), nullptr);
 }
 
-TEST(QMAnimationAdditionsTest, SettingAndClearingTheLayer) {
+TEST(QMAnimationAdditionsTest, SettingAndClearingTheLayer)
+{
     const auto animation = Animation::create();
     const LayerPtr layer = Layer::create();
     qm_setLayer(*animation, layer);

@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-TEST(QMLayerAdditionsTest, RootLayerIsTheTopmostAncestor) {
+TEST(QMLayerAdditionsTest, RootLayerIsTheTopmostAncestor)
+{
     const LayerPtr root = Layer::create();
     const LayerPtr child = Layer::create();
     const LayerPtr grandchild = Layer::create();
@@ -14,7 +15,8 @@ TEST(QMLayerAdditionsTest, RootLayerIsTheTopmostAncestor) {
     EXPECT_EQ(&qm_rootLayer(*root), root.get()) << "a layer without a parent is its own root";
 }
 
-TEST(QMLayerAdditionsTest, RectanglesAlignToWholeUnitsOfTheRoot) {
+TEST(QMLayerAdditionsTest, RectanglesAlignToWholeUnitsOfTheRoot)
+{
     const Rect r(10.2, 10.7, 100.1, 20.0);
     const LayerPtr root = Layer::create();
     root->setFrame(Rect(0, 0, 800, 600));

@@ -7,7 +7,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-TEST(RaroderavaravTest, FreshControllerIsDetachedWithAnEmptyUnsizedLayer) {
+TEST(RaroderavaravTest, FreshControllerIsDetachedWithAnEmptyUnsizedLayer)
+{
     auto controller = std::make_shared<Raroderavarav>();
     EXPECT_EQ(controller->hostView(), nullptr);
     EXPECT_EQ(controller->parentController(), nullptr);
@@ -18,7 +19,8 @@ TEST(RaroderavaravTest, FreshControllerIsDetachedWithAnEmptyUnsizedLayer) {
     EXPECT_EQ(controller->layer()->layoutManager(), controller.get());
 }
 
-TEST(RaroderavaravTest, ConstructionOffTheMainThreadFails) {
+TEST(RaroderavaravTest, ConstructionOffTheMainThreadFails)
+{
     auto result = std::async(std::launch::async, [] {
         try {
             Raroderavarav controller;
@@ -30,7 +32,8 @@ TEST(RaroderavaravTest, ConstructionOffTheMainThreadFails) {
     EXPECT_EQ(result.get(), "Main thread only!");
 }
 
-TEST(RaroderavaravTest, LayerOutlivingItsControllerForgetsIt) {
+TEST(RaroderavaravTest, LayerOutlivingItsControllerForgetsIt)
+{
     LayerPtr kept;
     {
         auto controller = std::make_shared<Raroderavarav>();
@@ -46,12 +49,14 @@ namespace {
 // Watches the bounds of its own layer, as a photo strip does.
 class BoundsWatchingController : public Raroderavarav {
 public:
-    BoundsWatchingController() {
+    BoundsWatchingController()
+    {
         qm_addObserver<BoundsWatchingController>(*this, this, "layer.bounds", KeyValueObservingOptions::New);
     }
 
     void observeValueForKeyPath(const std::string& keyPath, Observable* object, const KeyValueChange& change,
-                                const void* context) override {
+                                const void* context) override
+    {
         if (context != QMKVOObservationContext) {
             Raroderavarav::observeValueForKeyPath(keyPath, object, change, context);
             return;
@@ -64,7 +69,8 @@ public:
 
 } // namespace
 
-TEST(RaroderavaravTest, ControllersObserveTheirOwnLayersGeometry) {
+TEST(RaroderavaravTest, ControllersObserveTheirOwnLayersGeometry)
+{
     auto controller = std::make_shared<BoundsWatchingController>();
     controller->layer()->setFrame(Rect(10, 10, 200, 100));
     EXPECT_EQ(controller->seen, (std::vector<Rect>{Rect(0, 0, 200, 100)}))

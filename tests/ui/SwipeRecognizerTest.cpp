@@ -5,13 +5,15 @@
 #include <gtest/gtest.h>
 
 namespace {
-QNativeGestureEvent gesture(Qt::NativeGestureType type, QPointF delta = {}) {
-    return QNativeGestureEvent(type, QPointingDevice::primaryPointingDevice(), 3, QPointF(), QPointF(), QPointF(), 0,
-                               delta);
+QNativeGestureEvent gesture(Qt::NativeGestureType type, QPointF delta = {})
+{
+    return QNativeGestureEvent(type, QPointingDevice::primaryPointingDevice(), 3, QPointF(), QPointF(),
+                               QPointF(), 0, delta);
 }
 
 // One gesture: begin, the pans, end; the swipe the end hands over.
-std::optional<SwipeRecognizer::Swipe> swipe(std::initializer_list<QPointF> pans) {
+std::optional<SwipeRecognizer::Swipe> swipe(std::initializer_list<QPointF> pans)
+{
     SwipeRecognizer recognizer;
     EXPECT_FALSE(recognizer.handle(gesture(Qt::BeginNativeGesture)));
     for (QPointF pan : pans)
@@ -20,7 +22,8 @@ std::optional<SwipeRecognizer::Swipe> swipe(std::initializer_list<QPointF> pans)
 }
 } // namespace
 
-TEST(SwipeRecognizerTest, DominantDirectionOfTheWholeGestureWins) {
+TEST(SwipeRecognizerTest, DominantDirectionOfTheWholeGestureWins)
+{
     // Fingers moving up the pad (screen y decreasing) are a swipe up.
     auto up = swipe({{3, -10}, {2, -30}});
     ASSERT_TRUE(up);
@@ -41,7 +44,8 @@ TEST(SwipeRecognizerTest, DominantDirectionOfTheWholeGestureWins) {
     EXPECT_EQ(down->dy, -1);
 }
 
-TEST(SwipeRecognizerTest, NoSwipeWithoutMovementOrWithoutABeginning) {
+TEST(SwipeRecognizerTest, NoSwipeWithoutMovementOrWithoutABeginning)
+{
     EXPECT_FALSE(swipe({}));
     EXPECT_FALSE(swipe({{0.3, -0.2}}));
     SwipeRecognizer recognizer;

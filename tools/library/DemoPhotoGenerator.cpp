@@ -36,7 +36,8 @@ const DemoPhoto photos[] = {
 
 const char* const movie = "Coast/05 Waves.mov";
 
-QImage drawUpright(const DemoPhoto& photo) {
+QImage drawUpright(const DemoPhoto& photo)
+{
     QImage image(photo.width, photo.height, QImage::Format_RGB32);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -65,7 +66,8 @@ QImage drawUpright(const DemoPhoto& photo) {
 }
 
 // The pixels as a camera held turned would store them: the EXIF orientation turns them back.
-QImage stored(const QImage& upright, int orientation) {
+QImage stored(const QImage& upright, int orientation)
+{
     switch (orientation) {
     case 3:
         return upright.transformed(QTransform().rotate(180));
@@ -78,17 +80,20 @@ QImage stored(const QImage& upright, int orientation) {
     }
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
-Error writeError(const QString& path) {
+Error writeError(const QString& path)
+{
     return Error(Error::applicationDomain, 3, QStringLiteral("cannot write %1").arg(path).toStdString());
 }
 } // namespace
 
-bool DemoPhotoGenerator::generate(const QString& folder, Error* error) {
+bool DemoPhotoGenerator::generate(const QString& folder, Error* error)
+{
     const QDir root(folder);
     for (const DemoPhoto& photo : photos) {
         const QString path = root.filePath(QString::fromUtf8(photo.path));

@@ -1,6 +1,7 @@
 #include "tools/library/ExifOrientation.h"
 
-QByteArray ExifOrientation::withOrientation(const QByteArray& jpeg, int orientation) {
+QByteArray ExifOrientation::withOrientation(const QByteArray& jpeg, int orientation)
+{
     if (jpeg.size() < 2 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8 || orientation < 1 ||
         orientation > 8)
         return {};

@@ -30,30 +30,36 @@ const char* const albumDataName = "AlbumData.xml";
 const char* const thumbnailFolderName = "Thumbnails";
 constexpr int64_t referenceDateOffset = 978307200; // 2001-01-01 in Unix time
 
-Error importError(const QString& text) {
+Error importError(const QString& text)
+{
     return Error(Error::applicationDomain, 2, text.toStdString());
 }
 
-std::string newGuid() {
+std::string newGuid()
+{
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
 }
 
-PlistPtr string(const QString& text) {
+PlistPtr string(const QString& text)
+{
     return PlistValue::string(text.toStdString());
 }
 
 // The decimal identifier an entry stands under; 0 for keys written by hand that are no number.
-int64_t keyNumber(const std::string& key) {
+int64_t keyNumber(const std::string& key)
+{
     bool ok = false;
     const qlonglong value = QString::fromStdString(key).toLongLong(&ok);
     return ok && value > 0 ? value : 0;
 }
 
-double referenceSeconds(const QDateTime& time) {
+double referenceSeconds(const QDateTime& time)
+{
     return double(time.toSecsSinceEpoch() - referenceDateOffset);
 }
 
-QStringList filesOf(const QString& folder) {
+QStringList filesOf(const QString& folder)
+{
     QStringList files;
     const QDir dir(folder);
     for (const QFileInfo& info : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
@@ -65,35 +71,43 @@ QStringList filesOf(const QString& folder) {
 } // namespace
 
 LibraryImporter::LibraryImporter(QString libraryFolder)
-    : m_libraryFolder(std::move(libraryFolder)) {}
+    : m_libraryFolder(std::move(libraryFolder))
+{}
 
-void LibraryImporter::setProgressHandler(std::function<void(long, long)> handler) {
+void LibraryImporter::setProgressHandler(std::function<void(long, long)> handler)
+{
     m_progressHandler = std::move(handler);
 }
 
-void LibraryImporter::setWarningHandler(std::function<void(const QString&)> handler) {
+void LibraryImporter::setWarningHandler(std::function<void(const QString&)> handler)
+{
     m_warningHandler = std::move(handler);
 }
 
-QString LibraryImporter::albumDataPath() const {
+QString LibraryImporter::albumDataPath() const
+{
     return albumDataPath(m_libraryFolder);
 }
 
-QString LibraryImporter::albumDataPath(const QString& libraryFolder) {
+QString LibraryImporter::albumDataPath(const QString& libraryFolder)
+{
     return QDir(libraryFolder).filePath(QString::fromLatin1(albumDataName));
 }
 
-bool LibraryImporter::isPhotoFile(const QString& fileName) {
+bool LibraryImporter::isPhotoFile(const QString& fileName)
+{
     static const QStringList suffixes = {"jpg", "jpeg", "png", "tif", "tiff", "webp", "gif", "bmp"};
     return suffixes.contains(QFileInfo(fileName).suffix().toLower());
 }
 
-bool LibraryImporter::isMovieFile(const QString& fileName) {
+bool LibraryImporter::isMovieFile(const QString& fileName)
+{
     static const QStringList suffixes = {"mov", "mp4", "m4v", "avi", "mkv", "webm", "mpg", "mpeg"};
     return suffixes.contains(QFileInfo(fileName).suffix().toLower());
 }
 
-bool LibraryImporter::import(const QStringList& folders, Error* error) {
+bool LibraryImporter::import(const QStringList& folders, Error* error)
+{
     QStringList canonicalFolders;
     for (const QString& folder : folders) {
         const QFileInfo info(folder);
@@ -142,7 +156,8 @@ bool LibraryImporter::import(const QStringList& folders, Error* error) {
                                                 PropertyListSerialization::Format::Xml, error);
 }
 
-bool LibraryImporter::readExisting(State& state, Error* error) const {
+bool LibraryImporter::readExisting(State& state, Error* error) const
+{
     if (!QFileInfo::exists(albumDataPath()))
         return true;
     Error readError;
@@ -175,7 +190,8 @@ bool LibraryImporter::readExisting(State& state, Error* error) const {
     return true;
 }
 
-void LibraryImporter::importFolder(State& state, const QString& folder) {
+void LibraryImporter::importFolder(State& state, const QString& folder)
+{
     PlistArray keys;
     for (const QString& path : filesOf(folder)) {
         if (const PlistPtr key = importFile(state, path))
@@ -204,7 +220,8 @@ void LibraryImporter::importFolder(State& state, const QString& folder) {
         state.albums.push_back(PlistValue::dictionary(std::move(album)));
 }
 
-PlistPtr LibraryImporter::importFile(State& state, const QString& path) {
+PlistPtr LibraryImporter::importFile(State& state, const QString& path)
+{
     const QFileInfo info(path);
     const bool movie = isMovieFile(path);
     QSize size;
@@ -249,7 +266,8 @@ PlistPtr LibraryImporter::importFile(State& state, const QString& path) {
     return PlistValue::string(key);
 }
 
-PlistPtr LibraryImporter::thumbnailPath(const QString& photoPath, const std::string& key) {
+PlistPtr LibraryImporter::thumbnailPath(const QString& photoPath, const std::string& key)
+{
     const QString thumbPath = QDir(m_libraryFolder)
                                   .filePath(QString::fromLatin1(thumbnailFolderName) + QLatin1Char('/') +
                                             QString::fromStdString(key) + QStringLiteral(".jpg"));
@@ -267,7 +285,8 @@ PlistPtr LibraryImporter::thumbnailPath(const QString& photoPath, const std::str
     return string(QFileInfo(thumbPath).absoluteFilePath());
 }
 
-bool LibraryImporter::registerLibrary(const QString& albumDataPath, Error* error) {
+bool LibraryImporter::registerLibrary(const QString& albumDataPath, Error* error)
+{
     const std::string url = QUrl::fromLocalFile(QFileInfo(albumDataPath).absoluteFilePath())
                                 .toString(QUrl::FullyEncoded)
                                 .toStdString();

@@ -8,12 +8,14 @@
 #include <system_error>
 #include <unistd.h>
 
-LibraryLock::~LibraryLock() {
+LibraryLock::~LibraryLock()
+{
     ::flock(m_descriptor, LOCK_UN);
     ::close(m_descriptor);
 }
 
-std::unique_ptr<LibraryLock> LibraryLock::acquire(const QString& libraryFolder, Error* error) {
+std::unique_ptr<LibraryLock> LibraryLock::acquire(const QString& libraryFolder, Error* error)
+{
     const QByteArray path = QFile::encodeName(QDir(libraryFolder).filePath(QStringLiteral(".lock")));
     const int descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (descriptor < 0) {

@@ -20,6 +20,7 @@ public:
 
 private:
     explicit LibraryLock(int descriptor)
-        : m_descriptor(descriptor) {}
+        : m_descriptor(descriptor)
+    {}
     int m_descriptor;
 };

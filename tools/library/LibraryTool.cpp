@@ -20,17 +20,20 @@ const char* const usage = "usage: zuzire-library import [--library FOLDER] PHOTO
                           "       zuzire-library rate ID STARS\n"
                           "       zuzire-library activate\n";
 
-int fail(std::FILE* err, const QString& message) {
+int fail(std::FILE* err, const QString& message)
+{
     std::fprintf(err, "zuzire-library: %s\n", message.toLocal8Bit().constData());
     return failureStatus;
 }
 
-int usageError(std::FILE* err, const QString& message) {
+int usageError(std::FILE* err, const QString& message)
+{
     std::fprintf(err, "zuzire-library: %s\n%s", message.toLocal8Bit().constData(), usage);
     return usageStatus;
 }
 
-QString errorText(const Error& error) {
+QString errorText(const Error& error)
+{
     QString text = QString::fromStdString(error.localizedDescription());
     if (!error.failureReason().empty())
         text += QStringLiteral(" (") + QString::fromStdString(error.failureReason()) + QLatin1Char(')');
@@ -38,19 +41,22 @@ QString errorText(const Error& error) {
 }
 
 // The current album data file, from the library preference.
-std::optional<QString> currentAlbumDataPath() {
+std::optional<QString> currentAlbumDataPath()
+{
     const auto url = AlbumInfo::defaultAlbumInfoURL();
     if (!url || !url->isLocalFile() || !(url->host().isEmpty() || url->host() == QLatin1String("localhost")))
         return std::nullopt;
     return url->path();
 }
 
-QString noLibraryMessage() {
+QString noLibraryMessage()
+{
     return QStringLiteral("no library is registered; build one with: zuzire-library import PHOTO-FOLDER...");
 }
 
 // Counts every album, also those without unrated photos, by asking for one album at a time.
-void printAlbums(const PlistPtr& tree, bool photos, std::FILE* out) {
+void printAlbums(const PlistPtr& tree, bool photos, std::FILE* out)
+{
     const AlbumInfo reader;
     const PlistPtr master = tree->objectForKey("Master Image List");
     const PlistPtr albums = tree->objectForKey("List of Albums");
@@ -80,7 +86,8 @@ void printAlbums(const PlistPtr& tree, bool photos, std::FILE* out) {
     }
 }
 
-PlistPtr withRating(const PlistPtr& tree, const std::string& key, int64_t stars) {
+PlistPtr withRating(const PlistPtr& tree, const std::string& key, int64_t stars)
+{
     PlistDictionary top = *tree->asDictionary();
     PlistDictionary master = *top.at("Master Image List")->asDictionary();
     PlistDictionary entry = *master.at(key)->asDictionary();
@@ -91,7 +98,8 @@ PlistPtr withRating(const PlistPtr& tree, const std::string& key, int64_t stars)
 }
 } // namespace
 
-int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* err) {
+int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* err)
+{
     const QString command = arguments.value(0);
     const QStringList rest = arguments.mid(1);
     if (command == QLatin1String("import"))
@@ -110,14 +118,16 @@ int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* er
                                              : QStringLiteral("unknown command: %1").arg(command));
 }
 
-QString LibraryTool::defaultLibraryFolder() {
+QString LibraryTool::defaultLibraryFolder()
+{
     if (const auto current = currentAlbumDataPath())
         return QFileInfo(*current).absolutePath();
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(QStringLiteral("zuzire/Library"));
 }
 
-int LibraryTool::import(QStringList arguments, std::FILE* out, std::FILE* err) {
+int LibraryTool::import(QStringList arguments, std::FILE* out, std::FILE* err)
+{
     QString library;
     if (arguments.value(0) == QLatin1String("--library")) {
         if (arguments.size() < 2)
@@ -146,7 +156,8 @@ int LibraryTool::import(QStringList arguments, std::FILE* out, std::FILE* err) {
     return 0;
 }
 
-int LibraryTool::list(const QStringList& arguments, std::FILE* out, std::FILE* err) {
+int LibraryTool::list(const QStringList& arguments, std::FILE* out, std::FILE* err)
+{
     const bool photos = arguments.value(0) == QLatin1String("--photos");
     if (arguments.size() > (photos ? 1 : 0))
         return usageError(err, QStringLiteral("list takes no arguments besides --photos"));
@@ -163,7 +174,8 @@ int LibraryTool::list(const QStringList& arguments, std::FILE* out, std::FILE* e
     return 0;
 }
 
-int LibraryTool::rate(const QStringList& arguments, std::FILE* err) {
+int LibraryTool::rate(const QStringList& arguments, std::FILE* err)
+{
     bool idOk = false, starsOk = false;
     const qulonglong id = arguments.value(0).toULongLong(&idOk);
     const int stars = arguments.value(1).toInt(&starsOk);
@@ -190,7 +202,8 @@ int LibraryTool::rate(const QStringList& arguments, std::FILE* err) {
     return 0;
 }
 
-int LibraryTool::activate(std::FILE* err) {
+int LibraryTool::activate(std::FILE* err)
+{
     const auto path = currentAlbumDataPath();
     if (!path)
         return fail(err, noLibraryMessage());

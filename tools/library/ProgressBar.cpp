@@ -8,14 +8,17 @@ constexpr int barWidth = 40;
 
 ProgressBar::ProgressBar(std::FILE* stream)
     : m_stream(stream)
-    , m_enabled(stream && ::isatty(::fileno(stream))) {}
+    , m_enabled(stream && ::isatty(::fileno(stream)))
+{}
 
-ProgressBar::~ProgressBar() {
+ProgressBar::~ProgressBar()
+{
     if (m_drawn)
         std::fputc('\n', m_stream);
 }
 
-void ProgressBar::update(long done, long total) {
+void ProgressBar::update(long done, long total)
+{
     if (!m_enabled || total <= 0)
         return;
     const int filled = int(barWidth * done / total);

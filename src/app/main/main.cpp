@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <unistd.h>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zuzire"));
     QApplication::setDesktopFileName(QStringLiteral("zuzire"));

@@ -7,9 +7,11 @@ Error::Error(std::string domain, int code, std::string description, std::string 
     , m_code(code)
     , m_description(std::move(description))
     , m_failureReason(std::move(failureReason))
-    , m_url(std::move(url)) {}
+    , m_url(std::move(url))
+{}
 
-std::string Error::description() const {
+std::string Error::description() const
+{
     std::string text = "Error Domain=" + m_domain + " Code=" + std::to_string(m_code);
     if (!m_description.empty())
         text += " \"" + m_description + "\"";

@@ -47,7 +47,8 @@ private:
 };
 
 // Sets *slot when the caller asked for the error.
-inline void qmSetError(Error* slot, Error error) {
+inline void qmSetError(Error* slot, Error error)
+{
     if (slot)
         *slot = std::move(error);
 }

@@ -5,7 +5,8 @@
 #include <memory>
 
 namespace {
-std::string baseName(const char* path) {
+std::string baseName(const char* path)
+{
     std::string text(path ? path : "");
     const auto slash = text.find_last_of('/');
     return slash == std::string::npos ? text : text.substr(slash + 1);
@@ -19,15 +20,18 @@ InternalInconsistency::InternalInconsistency(std::string description, std::strin
     , m_operation(std::move(operation))
     , m_object(std::move(object))
     , m_file(std::move(file))
-    , m_line(line) {}
+    , m_line(line)
+{}
 
 void raiseInternalInconsistency(std::string description, const char* operation, std::string object,
-                                const char* file, int line) {
+                                const char* file, int line)
+{
     throw InternalInconsistency(std::move(description), operation ? operation : "", std::move(object),
                                 baseName(file), line);
 }
 
-std::string qmClassName(const std::type_info& type) {
+std::string qmClassName(const std::type_info& type)
+{
     int status = 0;
     std::unique_ptr<char, decltype(&std::free)> demangled(
         abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), &std::free);

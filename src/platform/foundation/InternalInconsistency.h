@@ -33,7 +33,8 @@ private:
 // The readable class name of a polymorphic or plain object, for failure reports.
 std::string qmClassName(const std::type_info& type);
 
-template <typename T> std::string qmObjectName(const T* object) {
+template <typename T> std::string qmObjectName(const T* object)
+{
     return object ? qmClassName(typeid(*object)) : std::string("nil");
 }
 

@@ -9,31 +9,37 @@ KeyPathObservation::KeyPathObservation(Observable& owner, KeyValueObserver& obse
     , m_observerLifetime(observer.lifetime())
     , m_keyPath(std::move(keyPath))
     , m_options(options)
-    , m_context(context) {
+    , m_context(context)
+{
     const auto dot = m_keyPath.find('.');
     m_firstKey = m_keyPath.substr(0, dot);
     if (dot != std::string::npos)
         m_restOfPath = m_keyPath.substr(dot + 1);
 }
 
-KeyPathObservation::~KeyPathObservation() {
+KeyPathObservation::~KeyPathObservation()
+{
     unlink();
 }
 
-KeyValueObserver* KeyPathObservation::observer() const {
+KeyValueObserver* KeyPathObservation::observer() const
+{
     return m_observerLifetime.expired() ? nullptr : m_observer;
 }
 
-void KeyPathObservation::start() {
+void KeyPathObservation::start()
+{
     link();
 }
 
-void KeyPathObservation::cancel() {
+void KeyPathObservation::cancel()
+{
     m_cancelled = true;
     unlink();
 }
 
-void KeyPathObservation::ownerDidChangeFirstKey() {
+void KeyPathObservation::ownerDidChangeFirstKey()
+{
     if (m_cancelled)
         return;
     if (!m_restOfPath.empty()) {
@@ -43,7 +49,8 @@ void KeyPathObservation::ownerDidChangeFirstKey() {
     notifyObserver();
 }
 
-void KeyPathObservation::notifyObserver() {
+void KeyPathObservation::notifyObserver()
+{
     KeyValueObserver* observer = this->observer();
     if (m_cancelled || !observer)
         return;
@@ -56,17 +63,20 @@ void KeyPathObservation::notifyObserver() {
 }
 
 void KeyPathObservation::observeValueForKeyPath(const std::string& /*keyPath*/, Observable* /*object*/,
-                                                const KeyValueChange& /*change*/, const void* context) {
+                                                const KeyValueChange& /*change*/, const void* context)
+{
     if (context == this)
         notifyObserver();
 }
 
-void KeyPathObservation::observedObjectWillBeDestroyed(Observable* object) {
+void KeyPathObservation::observedObjectWillBeDestroyed(Observable* object)
+{
     if (object == m_linkedObject)
         m_linkedObject = nullptr;
 }
 
-void KeyPathObservation::link() {
+void KeyPathObservation::link()
+{
     if (m_cancelled || m_restOfPath.empty())
         return;
     m_linkedObject = m_owner.observableForKey(m_firstKey);
@@ -74,7 +84,8 @@ void KeyPathObservation::link() {
         m_linkedObject->addObserver(this, m_restOfPath, KeyValueObservingOptions::None, this);
 }
 
-void KeyPathObservation::unlink() {
+void KeyPathObservation::unlink()
+{
     if (!m_linkedObject)
         return;
     Observable* linked = m_linkedObject;

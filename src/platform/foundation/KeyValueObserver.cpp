@@ -1,9 +1,11 @@
 #include "KeyValueObserver.h"
 
 KeyValueObserver::KeyValueObserver()
-    : m_lifetime(std::make_shared<const char>()) {}
+    : m_lifetime(std::make_shared<const char>())
+{}
 
-KeyValueObserver::~KeyValueObserver() {
+KeyValueObserver::~KeyValueObserver()
+{
     // Expire first, so that whatever the attachments undo can no longer reach this observer.
     m_lifetime.reset();
     std::map<const void*, std::shared_ptr<void>> attachments;
@@ -12,16 +14,20 @@ KeyValueObserver::~KeyValueObserver() {
 }
 
 void KeyValueObserver::observeValueForKeyPath(const std::string& /*keyPath*/, Observable* /*object*/,
-                                              const KeyValueChange& /*change*/, const void* /*context*/) {}
+                                              const KeyValueChange& /*change*/, const void* /*context*/)
+{}
 
-void KeyValueObserver::observedObjectWillBeDestroyed(Observable* /*object*/) {}
+void KeyValueObserver::observedObjectWillBeDestroyed(Observable* /*object*/)
+{}
 
-std::shared_ptr<void> KeyValueObserver::attachment(const void* tag) const {
+std::shared_ptr<void> KeyValueObserver::attachment(const void* tag) const
+{
     const auto it = m_attachments.find(tag);
     return it == m_attachments.end() ? nullptr : it->second;
 }
 
-void KeyValueObserver::setAttachment(const void* tag, std::shared_ptr<void> attachment) {
+void KeyValueObserver::setAttachment(const void* tag, std::shared_ptr<void> attachment)
+{
     if (!attachment) {
         // Released after the map no longer holds it, in case its destructor looks here.
         const auto it = m_attachments.find(tag);

@@ -8,10 +8,12 @@ enum class KeyValueObservingOptions : unsigned {
     Initial = 1u << 2,
 };
 
-constexpr KeyValueObservingOptions operator|(KeyValueObservingOptions a, KeyValueObservingOptions b) {
+constexpr KeyValueObservingOptions operator|(KeyValueObservingOptions a, KeyValueObservingOptions b)
+{
     return KeyValueObservingOptions(unsigned(a) | unsigned(b));
 }
 
-constexpr bool operator&(KeyValueObservingOptions a, KeyValueObservingOptions b) {
+constexpr bool operator&(KeyValueObservingOptions a, KeyValueObservingOptions b)
+{
     return (unsigned(a) & unsigned(b)) != 0;
 }

@@ -7,6 +7,7 @@ namespace {
 const std::thread::id mainThreadId = std::this_thread::get_id();
 } // namespace
 
-bool isMainThread() {
+bool isMainThread()
+{
     return std::this_thread::get_id() == mainThreadId;
 }

@@ -1,6 +1,7 @@
 #include "platform/foundation/Notification.h"
 
-PlistPtr Notification::plistForKey(const std::string& key) const {
+PlistPtr Notification::plistForKey(const std::string& key) const
+{
     const auto found = userInfo.find(key);
     if (found == userInfo.end())
         return nullptr;
@@ -8,7 +9,8 @@ PlistPtr Notification::plistForKey(const std::string& key) const {
     return value ? *value : nullptr;
 }
 
-const Error* Notification::errorForKey(const std::string& key) const {
+const Error* Notification::errorForKey(const std::string& key) const
+{
     const auto found = userInfo.find(key);
     return found == userInfo.end() ? nullptr : std::get_if<Error>(&found->second);
 }

@@ -9,7 +9,8 @@
 
 Observable::Observable() = default;
 
-Observable::~Observable() {
+Observable::~Observable()
+{
     std::vector<std::shared_ptr<KeyPathObservation>> observations;
     observations.swap(m_observations);
     for (const auto& observation : observations)
@@ -21,7 +22,8 @@ Observable::~Observable() {
 }
 
 void Observable::addObserver(KeyValueObserver* observer, const std::string& keyPath,
-                             KeyValueObservingOptions options, const void* context) {
+                             KeyValueObservingOptions options, const void* context)
+{
     QM_ASSERT(isMainThread(), "Main thread only!");
     QM_PARAMETER_ASSERT(observer, "observer != nil");
     QM_PARAMETER_ASSERT(!keyPath.empty(), "keyPath != nil");
@@ -34,24 +36,28 @@ void Observable::addObserver(KeyValueObserver* observer, const std::string& keyP
         observation->notifyObserver();
 }
 
-void Observable::removeObserver(KeyValueObserver* observer, const std::string& keyPath) {
+void Observable::removeObserver(KeyValueObserver* observer, const std::string& keyPath)
+{
     QM_ASSERT(isMainThread(), "Main thread only!");
     QM_ASSERT(detachObserver(observer, keyPath),
               "Cannot remove an observer that is not registered for the key path " + keyPath);
 }
 
-bool Observable::hasObserver(const KeyValueObserver* observer, const std::string& keyPath) const {
+bool Observable::hasObserver(const KeyValueObserver* observer, const std::string& keyPath) const
+{
     return std::any_of(m_observations.begin(), m_observations.end(), [&](const auto& observation) {
         return observation->observer() == observer && observation->keyPath() == keyPath;
     });
 }
 
-size_t Observable::observationCount() const {
+size_t Observable::observationCount() const
+{
     return size_t(std::count_if(m_observations.begin(), m_observations.end(),
                                 [](const auto& observation) { return observation->observer() != nullptr; }));
 }
 
-bool Observable::detachObserver(const KeyValueObserver* observer, const std::string& keyPath) {
+bool Observable::detachObserver(const KeyValueObserver* observer, const std::string& keyPath)
+{
     const auto it =
         std::find_if(m_observations.rbegin(), m_observations.rend(), [&](const auto& observation) {
             return observation->observer() == observer && observation->keyPath() == keyPath;
@@ -64,7 +70,8 @@ bool Observable::detachObserver(const KeyValueObserver* observer, const std::str
     return true;
 }
 
-void Observable::pruneVanishedObservers() {
+void Observable::pruneVanishedObservers()
+{
     std::vector<std::shared_ptr<KeyPathObservation>> vanished;
     std::erase_if(m_observations, [&vanished](const auto& observation) {
         if (observation->observer())
@@ -76,7 +83,8 @@ void Observable::pruneVanishedObservers() {
         observation->cancel();
 }
 
-std::any Observable::valueForKeyPath(const std::string& keyPath) const {
+std::any Observable::valueForKeyPath(const std::string& keyPath) const
+{
     const auto dot = keyPath.find('.');
     if (dot == std::string::npos)
         return valueForKey(keyPath);
@@ -84,15 +92,18 @@ std::any Observable::valueForKeyPath(const std::string& keyPath) const {
     return next ? next->valueForKeyPath(keyPath.substr(dot + 1)) : std::any();
 }
 
-std::any Observable::valueForKey(const std::string& /*key*/) const {
+std::any Observable::valueForKey(const std::string& /*key*/) const
+{
     return {};
 }
 
-Observable* Observable::observableForKey(const std::string& /*key*/) const {
+Observable* Observable::observableForKey(const std::string& /*key*/) const
+{
     return nullptr;
 }
 
-void Observable::didChangeValueForKey(std::string_view key) {
+void Observable::didChangeValueForKey(std::string_view key)
+{
     if (m_observations.empty())
         return;
     pruneVanishedObservers();

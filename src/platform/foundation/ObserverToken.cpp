@@ -6,17 +6,21 @@
 
 ObserverToken::ObserverToken(std::weak_ptr<NotificationRegistry> registry, uint64_t id)
     : m_registry(std::move(registry))
-    , m_id(id) {}
+    , m_id(id)
+{}
 
-ObserverToken::~ObserverToken() {
+ObserverToken::~ObserverToken()
+{
     remove();
 }
 
 ObserverToken::ObserverToken(ObserverToken&& other) noexcept
     : m_registry(std::move(other.m_registry))
-    , m_id(std::exchange(other.m_id, 0)) {}
+    , m_id(std::exchange(other.m_id, 0))
+{}
 
-ObserverToken& ObserverToken::operator=(ObserverToken&& other) noexcept {
+ObserverToken& ObserverToken::operator=(ObserverToken&& other) noexcept
+{
     if (this != &other) {
         remove();
         m_registry = std::move(other.m_registry);
@@ -25,13 +29,15 @@ ObserverToken& ObserverToken::operator=(ObserverToken&& other) noexcept {
     return *this;
 }
 
-void ObserverToken::remove() {
+void ObserverToken::remove()
+{
     if (auto registry = m_registry.lock())
         registry->remove(m_id);
     m_registry.reset();
     m_id = 0;
 }
 
-bool ObserverToken::isRegistered() const {
+bool ObserverToken::isRegistered() const
+{
     return m_id != 0 && !m_registry.expired();
 }

@@ -2,7 +2,8 @@
 
 #include "platform/foundation/InternalInconsistency.h"
 
-void Operation::start() {
+void Operation::start()
+{
     {
         std::lock_guard lock(m_mutex);
         QM_ASSERT(m_state == State::Ready, "Operation must be started only once");
@@ -21,7 +22,8 @@ void Operation::start() {
     markFinished();
 }
 
-void Operation::cancel() {
+void Operation::cancel()
+{
     m_cancelled.store(true);
     std::function<void(Operation*)> handler;
     {
@@ -34,22 +36,26 @@ void Operation::cancel() {
         handler(this);
 }
 
-bool Operation::isExecuting() const {
+bool Operation::isExecuting() const
+{
     std::lock_guard lock(m_mutex);
     return m_state == State::Executing;
 }
 
-bool Operation::isFinished() const {
+bool Operation::isFinished() const
+{
     std::lock_guard lock(m_mutex);
     return m_state == State::Finished;
 }
 
-void Operation::waitUntilFinished() const {
+void Operation::waitUntilFinished() const
+{
     std::unique_lock lock(m_mutex);
     m_finishedCondition.wait(lock, [this] { return m_state == State::Finished; });
 }
 
-bool Operation::attachToQueue(std::function<void(Operation*)> cancellationHandler) {
+bool Operation::attachToQueue(std::function<void(Operation*)> cancellationHandler)
+{
     std::lock_guard lock(m_mutex);
     if (m_queued || m_state != State::Ready)
         return false;
@@ -58,12 +64,14 @@ bool Operation::attachToQueue(std::function<void(Operation*)> cancellationHandle
     return true;
 }
 
-void Operation::markFinished() {
+void Operation::markFinished()
+{
     std::lock_guard lock(m_mutex);
     finishLocked();
 }
 
-void Operation::finishLocked() {
+void Operation::finishLocked()
+{
     m_state = State::Finished;
     m_cancellationHandler = nullptr;
     m_finishedCondition.notify_all();

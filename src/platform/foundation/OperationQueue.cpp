@@ -39,7 +39,8 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
 };
 
 namespace {
-void runLoggingFailures(Operation& operation) {
+void runLoggingFailures(Operation& operation)
+{
     try {
         operation.start();
     } catch (const std::exception& failure) {
@@ -50,25 +51,29 @@ void runLoggingFailures(Operation& operation) {
 }
 } // namespace
 
-std::size_t OperationQueue::State::limit() const {
+std::size_t OperationQueue::State::limit() const
+{
     if (maxConcurrentOperationCount > 0)
         return static_cast<std::size_t>(maxConcurrentOperationCount);
     return std::max(2u, std::thread::hardware_concurrency());
 }
 
-bool OperationQueue::State::isWorkerThread() const {
+bool OperationQueue::State::isWorkerThread() const
+{
     const auto self = std::this_thread::get_id();
     return std::any_of(workers.begin(), workers.end(),
                        [self](const auto& worker) { return worker.get_id() == self; });
 }
 
-void OperationQueue::State::spawnWorkersIfNeeded() {
+void OperationQueue::State::spawnWorkersIfNeeded()
+{
     // Each idle worker will take one waiting operation; start threads for the rest, up to the limit.
     while (waiting.size() > idleWorkers && workers.size() < limit())
         workers.emplace_back([self = shared_from_this()] { self->workerLoop(); });
 }
 
-std::shared_ptr<Operation> OperationQueue::State::takeNext() {
+std::shared_ptr<Operation> OperationQueue::State::takeNext()
+{
     auto best = waiting.begin();
     for (auto it = waiting.begin(); it != waiting.end(); ++it) {
         if ((*it)->queuePriority() > (*best)->queuePriority())
@@ -79,7 +84,8 @@ std::shared_ptr<Operation> OperationQueue::State::takeNext() {
     return operation;
 }
 
-void OperationQueue::State::workerLoop() {
+void OperationQueue::State::workerLoop()
+{
     std::unique_lock lock(mutex);
     for (;;) {
         ++idleWorkers;
@@ -106,7 +112,8 @@ void OperationQueue::State::workerLoop() {
     }
 }
 
-void OperationQueue::State::finishCancelled(Operation* operation) {
+void OperationQueue::State::finishCancelled(Operation* operation)
+{
     std::unique_lock lock(mutex);
     const auto it = std::find_if(waiting.begin(), waiting.end(),
                                  [operation](const auto& candidate) { return candidate.get() == operation; });
@@ -118,7 +125,8 @@ void OperationQueue::State::finishCancelled(Operation* operation) {
     finishUnqueued(std::move(cancelled));
 }
 
-void OperationQueue::State::finishUnqueued(std::vector<std::shared_ptr<Operation>> operations) {
+void OperationQueue::State::finishUnqueued(std::vector<std::shared_ptr<Operation>> operations)
+{
     // Cancelled operations only mark themselves finished when started.
     for (const auto& operation : operations)
         runLoggingFailures(*operation);
@@ -130,12 +138,14 @@ void OperationQueue::State::finishUnqueued(std::vector<std::shared_ptr<Operation
 }
 
 OperationQueue::OperationQueue(int maxConcurrentOperationCount)
-    : m_state(std::make_shared<State>()) {
+    : m_state(std::make_shared<State>())
+{
     m_state->maxConcurrentOperationCount =
         maxConcurrentOperationCount > 0 ? maxConcurrentOperationCount : defaultMaxConcurrentOperationCount;
 }
 
-OperationQueue::~OperationQueue() {
+OperationQueue::~OperationQueue()
+{
     std::vector<std::shared_ptr<Operation>> abandoned;
     std::vector<std::shared_ptr<Operation>> running;
     std::vector<std::thread> workers;
@@ -161,7 +171,8 @@ OperationQueue::~OperationQueue() {
     }
 }
 
-void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
+void OperationQueue::addOperation(std::shared_ptr<Operation> operation)
+{
     QM_PARAMETER_ASSERT(operation != nullptr, "operation != nil");
     std::weak_ptr<State> weakState = m_state;
     const bool attached = operation->attachToQueue([weakState](Operation* cancelled) {
@@ -184,7 +195,8 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
     m_state->workAvailable.notify_one();
 }
 
-void OperationQueue::cancelAllOperations() {
+void OperationQueue::cancelAllOperations()
+{
     std::vector<std::shared_ptr<Operation>> operations;
     {
         std::lock_guard lock(m_state->mutex);
@@ -195,23 +207,27 @@ void OperationQueue::cancelAllOperations() {
         operation->cancel();
 }
 
-void OperationQueue::waitUntilAllOperationsAreFinished() {
+void OperationQueue::waitUntilAllOperationsAreFinished()
+{
     std::unique_lock lock(m_state->mutex);
     QM_ASSERT(!m_state->isWorkerThread(), "An operation must not wait for its own queue to finish");
     m_state->allFinished.wait(lock, [this] { return m_state->unfinished == 0; });
 }
 
-std::size_t OperationQueue::operationCount() const {
+std::size_t OperationQueue::operationCount() const
+{
     std::lock_guard lock(m_state->mutex);
     return m_state->unfinished;
 }
 
-int OperationQueue::maxConcurrentOperationCount() const {
+int OperationQueue::maxConcurrentOperationCount() const
+{
     std::lock_guard lock(m_state->mutex);
     return m_state->maxConcurrentOperationCount;
 }
 
-void OperationQueue::setMaxConcurrentOperationCount(int count) {
+void OperationQueue::setMaxConcurrentOperationCount(int count)
+{
     std::lock_guard lock(m_state->mutex);
     m_state->maxConcurrentOperationCount = count > 0 ? count : defaultMaxConcurrentOperationCount;
     m_state->spawnWorkersIfNeeded();

@@ -16,20 +16,23 @@ constexpr int fileWriteUnknownError = 512;
 constexpr int lockTimeoutMilliseconds = 5000;
 } // namespace
 
-QString Preferences::directoryPath() {
+QString Preferences::directoryPath()
+{
     const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     const QString base =
         QDir::isAbsolutePath(configHome) ? configHome : QDir::homePath() + QStringLiteral("/.config");
     return QDir::cleanPath(base + QStringLiteral("/zuzire"));
 }
 
-QString Preferences::domainFilePath(const std::string& domain) {
+QString Preferences::domainFilePath(const std::string& domain)
+{
     QM_CASSERT(!domain.empty() && domain.find('/') == std::string::npos && domain != "." && domain != "..",
                "Preferences", "Invalid parameter not satisfying: domain is a plain name");
     return directoryPath() + QLatin1Char('/') + QString::fromStdString(domain) + QStringLiteral(".plist");
 }
 
-PlistPtr Preferences::copyDomain(const std::string& domain, Error* error) {
+PlistPtr Preferences::copyDomain(const std::string& domain, Error* error)
+{
     auto root = PropertyListSerialization::readFile(domainFilePath(domain), error);
     if (root && !root->isDictionary()) {
         qmSetError(error, Error(Error::cocoaDomain, fileReadCorruptFileError,
@@ -40,13 +43,15 @@ PlistPtr Preferences::copyDomain(const std::string& domain, Error* error) {
     return root;
 }
 
-PlistPtr Preferences::copyValue(const std::string& key, const std::string& domain) {
+PlistPtr Preferences::copyValue(const std::string& key, const std::string& domain)
+{
     const auto root = copyDomain(domain);
     return root ? root->objectForKey(key) : nullptr;
 }
 
 bool Preferences::setValue(const std::string& key, const PlistPtr& value, const std::string& domain,
-                           Error* error) {
+                           Error* error)
+{
     const QString path = domainFilePath(domain);
     if (!QDir().mkpath(directoryPath())) {
         qmSetError(error, Error(Error::cocoaDomain, fileWriteUnknownError,

@@ -8,7 +8,8 @@ namespace {
 // 2^63: the first double beyond int64_t's range; every double below it down to -2^63 converts.
 constexpr double int64Limit = 9223372036854775808.0;
 
-bool isBareWord(const std::string& text) {
+bool isBareWord(const std::string& text)
+{
     if (text.empty())
         return false;
     for (const unsigned char c : text) {
@@ -20,7 +21,8 @@ bool isBareWord(const std::string& text) {
     return true;
 }
 
-void appendQuoted(std::string& out, const std::string& text) {
+void appendQuoted(std::string& out, const std::string& text)
+{
     if (isBareWord(text)) {
         out += text;
         return;
@@ -47,54 +49,67 @@ void appendQuoted(std::string& out, const std::string& text) {
     out += '"';
 }
 
-std::string formatReal(double value) {
+std::string formatReal(double value)
+{
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.17g", value);
     return buffer;
 }
 } // namespace
 
-PlistPtr PlistValue::string(std::string value) {
+PlistPtr PlistValue::string(std::string value)
+{
     return make(Type::String, std::move(value));
 }
-PlistPtr PlistValue::integer(int64_t value) {
+PlistPtr PlistValue::integer(int64_t value)
+{
     return make(Type::Integer, value);
 }
-PlistPtr PlistValue::real(double value) {
+PlistPtr PlistValue::real(double value)
+{
     return make(Type::Real, value);
 }
-PlistPtr PlistValue::boolean(bool value) {
+PlistPtr PlistValue::boolean(bool value)
+{
     return make(Type::Boolean, value);
 }
-PlistPtr PlistValue::data(QByteArray value) {
+PlistPtr PlistValue::data(QByteArray value)
+{
     return make(Type::Data, std::move(value));
 }
-PlistPtr PlistValue::dictionary(PlistDictionary value) {
+PlistPtr PlistValue::dictionary(PlistDictionary value)
+{
     return make(Type::Dictionary, std::move(value));
 }
-PlistPtr PlistValue::array(PlistArray value) {
+PlistPtr PlistValue::array(PlistArray value)
+{
     return make(Type::Array, std::move(value));
 }
 
-PlistPtr PlistValue::date(double secondsSinceReferenceDate) {
+PlistPtr PlistValue::date(double secondsSinceReferenceDate)
+{
     return make(Type::Date, secondsSinceReferenceDate);
 }
 
-PlistPtr PlistValue::date(const QDateTime& value) {
+PlistPtr PlistValue::date(const QDateTime& value)
+{
     if (!value.isValid())
         return date(0.0);
     return date(static_cast<double>(referenceDate().msecsTo(value)) / 1000.0);
 }
 
-QDateTime PlistValue::referenceDate() {
+QDateTime PlistValue::referenceDate()
+{
     return QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
 }
 
-const std::string* PlistValue::asString() const {
+const std::string* PlistValue::asString() const
+{
     return m_type == Type::String ? &std::get<std::string>(m_storage) : nullptr;
 }
 
-std::optional<int64_t> PlistValue::asInteger() const {
+std::optional<int64_t> PlistValue::asInteger() const
+{
     if (m_type == Type::Integer)
         return std::get<int64_t>(m_storage);
     if (m_type == Type::Real) {
@@ -105,7 +120,8 @@ std::optional<int64_t> PlistValue::asInteger() const {
     return std::nullopt;
 }
 
-std::optional<double> PlistValue::asReal() const {
+std::optional<double> PlistValue::asReal() const
+{
     if (m_type == Type::Real)
         return std::get<double>(m_storage);
     if (m_type == Type::Integer)
@@ -113,38 +129,45 @@ std::optional<double> PlistValue::asReal() const {
     return std::nullopt;
 }
 
-std::optional<bool> PlistValue::asBoolean() const {
+std::optional<bool> PlistValue::asBoolean() const
+{
     if (m_type == Type::Boolean)
         return std::get<bool>(m_storage);
     return std::nullopt;
 }
 
-std::optional<double> PlistValue::asDateSeconds() const {
+std::optional<double> PlistValue::asDateSeconds() const
+{
     if (m_type == Type::Date)
         return std::get<double>(m_storage);
     return std::nullopt;
 }
 
-std::optional<QDateTime> PlistValue::asDate() const {
+std::optional<QDateTime> PlistValue::asDate() const
+{
     const auto seconds = asDateSeconds();
     if (!seconds)
         return std::nullopt;
     return referenceDate().addMSecs(static_cast<qint64>(std::llround(*seconds * 1000.0)));
 }
 
-const QByteArray* PlistValue::asData() const {
+const QByteArray* PlistValue::asData() const
+{
     return m_type == Type::Data ? &std::get<QByteArray>(m_storage) : nullptr;
 }
 
-const PlistDictionary* PlistValue::asDictionary() const {
+const PlistDictionary* PlistValue::asDictionary() const
+{
     return m_type == Type::Dictionary ? &std::get<PlistDictionary>(m_storage) : nullptr;
 }
 
-const PlistArray* PlistValue::asArray() const {
+const PlistArray* PlistValue::asArray() const
+{
     return m_type == Type::Array ? &std::get<PlistArray>(m_storage) : nullptr;
 }
 
-PlistPtr PlistValue::objectForKey(const std::string& key) const {
+PlistPtr PlistValue::objectForKey(const std::string& key) const
+{
     const auto* dictionary = asDictionary();
     if (!dictionary)
         return nullptr;
@@ -152,7 +175,8 @@ PlistPtr PlistValue::objectForKey(const std::string& key) const {
     return found == dictionary->end() ? nullptr : found->second;
 }
 
-bool PlistValue::operator==(const PlistValue& other) const {
+bool PlistValue::operator==(const PlistValue& other) const
+{
     if (m_type != other.m_type)
         return false;
     if (const auto* mine = asDictionary()) {
@@ -178,19 +202,22 @@ bool PlistValue::operator==(const PlistValue& other) const {
     return m_storage == other.m_storage;
 }
 
-bool PlistValue::equal(const PlistPtr& a, const PlistPtr& b) {
+bool PlistValue::equal(const PlistPtr& a, const PlistPtr& b)
+{
     if (!a || !b)
         return !a && !b;
     return a == b || *a == *b;
 }
 
-std::string PlistValue::description() const {
+std::string PlistValue::description() const
+{
     std::string out;
     describe(out);
     return out;
 }
 
-void PlistValue::describe(std::string& out) const {
+void PlistValue::describe(std::string& out) const
+{
     switch (m_type) {
     case Type::String:
         appendQuoted(out, std::get<std::string>(m_storage));

@@ -84,9 +84,17 @@ private:
     template <typename T>
     PlistValue(Type type, T&& value)
         : m_type(type)
-        , m_storage(std::in_place_type<std::decay_t<T>>, std::forward<T>(value)) {}
-    template <typename T> static PlistPtr make(Type type, T&& value) {
-        return PlistPtr(new PlistValue(type, std::forward<T>(value)));
+        , m_storage(std::in_place_type<std::decay_t<T>>, std::forward<T>(value))
+    {}
+    // One allocation for the value and its reference count: reloads build millions of these.
+    template <typename T> static PlistPtr make(Type type, T&& value)
+    {
+        struct Shared : PlistValue {
+            Shared(Type sharedType, T&& sharedValue)
+                : PlistValue(sharedType, std::forward<T>(sharedValue))
+            {}
+        };
+        return std::make_shared<const Shared>(type, std::forward<T>(value));
     }
     void describe(std::string& out) const;
 

@@ -17,7 +17,8 @@ struct BinaryReader {
     uint64_t size;
 
     // Big-endian unsigned integer of `width` bytes at `position`, or nothing beyond the end.
-    std::optional<uint64_t> read(uint64_t position, unsigned width) const {
+    std::optional<uint64_t> read(uint64_t position, unsigned width) const
+    {
         if (width == 0 || width > 8 || position > size || size - position < width)
             return std::nullopt;
         uint64_t value = 0;
@@ -52,7 +53,8 @@ struct Frame {
 class BinaryCheck {
 public:
     BinaryCheck(const char* bytes, qsizetype size)
-        : m_reader{reinterpret_cast<const unsigned char*>(bytes), static_cast<uint64_t>(size)} {}
+        : m_reader{reinterpret_cast<const unsigned char*>(bytes), static_cast<uint64_t>(size)}
+    {}
 
     std::string run();
 
@@ -73,7 +75,8 @@ private:
     std::vector<uint64_t> m_nodes;
 };
 
-std::string BinaryCheck::readTrailer() {
+std::string BinaryCheck::readTrailer()
+{
     const uint64_t size = m_reader.size;
     if (size < binaryHeaderSize + binaryTrailerSize)
         return "The binary property list is truncated.";
@@ -93,7 +96,8 @@ std::string BinaryCheck::readTrailer() {
     return {};
 }
 
-std::optional<uint64_t> BinaryCheck::objectOffset(uint64_t object) const {
+std::optional<uint64_t> BinaryCheck::objectOffset(uint64_t object) const
+{
     const auto offset =
         m_reader.read(m_trailer.offsetTable + object * m_trailer.offsetSize, m_trailer.offsetSize);
     if (!offset || *offset < binaryHeaderSize || *offset >= m_reader.size - binaryTrailerSize)
@@ -101,7 +105,8 @@ std::optional<uint64_t> BinaryCheck::objectOffset(uint64_t object) const {
     return offset;
 }
 
-std::optional<References> BinaryCheck::referencesOf(uint64_t object) {
+std::optional<References> BinaryCheck::referencesOf(uint64_t object)
+{
     const auto offset = objectOffset(object);
     if (!offset) {
         m_problem = "The binary property list refers outside its data.";
@@ -135,7 +140,8 @@ std::optional<References> BinaryCheck::referencesOf(uint64_t object) {
     return references;
 }
 
-bool BinaryCheck::enter(std::vector<Frame>& stack, uint64_t object) {
+bool BinaryCheck::enter(std::vector<Frame>& stack, uint64_t object)
+{
     if (stack.size() >= static_cast<size_t>(PropertyListSerialization::maximumDepth)) {
         m_problem = "The property list is nested too deeply.";
         return false;
@@ -149,7 +155,8 @@ bool BinaryCheck::enter(std::vector<Frame>& stack, uint64_t object) {
 }
 
 // Records the finished top frame and hands its totals to its parent.
-bool BinaryCheck::finish(std::vector<Frame>& stack) {
+bool BinaryCheck::finish(std::vector<Frame>& stack)
+{
     const Frame done = stack.back();
     stack.pop_back();
     m_state[done.object] = 2;
@@ -171,7 +178,8 @@ bool BinaryCheck::finish(std::vector<Frame>& stack) {
     return true;
 }
 
-std::string BinaryCheck::run() {
+std::string BinaryCheck::run()
+{
     if (auto problem = readTrailer(); !problem.empty())
         return problem;
     m_state.assign(m_trailer.objectCount, 0);
@@ -205,13 +213,15 @@ std::string BinaryCheck::run() {
     return {};
 }
 
-bool startsWith(const char* at, const char* end, const char* text) {
+bool startsWith(const char* at, const char* end, const char* text)
+{
     const size_t length = std::strlen(text);
     return static_cast<size_t>(end - at) >= length && std::memcmp(at, text, length) == 0;
 }
 
 // A container tag name ends at whitespace, '>' or '/'.
-bool isContainerTag(const char* at, const char* end, const char* name) {
+bool isContainerTag(const char* at, const char* end, const char* name)
+{
     if (!startsWith(at, end, name))
         return false;
     const char* after = at + std::strlen(name);
@@ -220,11 +230,13 @@ bool isContainerTag(const char* at, const char* end, const char* name) {
 }
 } // namespace
 
-std::string PropertyListLimits::checkBinary(const char* bytes, qsizetype size) {
+std::string PropertyListLimits::checkBinary(const char* bytes, qsizetype size)
+{
     return BinaryCheck(bytes, size).run();
 }
 
-std::string PropertyListLimits::checkXml(const char* bytes, qsizetype size) {
+std::string PropertyListLimits::checkXml(const char* bytes, qsizetype size)
+{
     const char* end = bytes + size;
     int depth = 0;
     for (const char* at = bytes; at < end; ++at) {

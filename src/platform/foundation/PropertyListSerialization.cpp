@@ -26,17 +26,20 @@ struct PlistDeleter {
 };
 using PlistHandle = std::unique_ptr<void, PlistDeleter>;
 
-Error readError(std::string description) {
+Error readError(std::string description)
+{
     return Error(Error::cocoaDomain, fileReadCorruptFileError, std::move(description));
 }
 
-Error writeError(std::string description) {
+Error writeError(std::string description)
+{
     return Error(Error::cocoaDomain, propertyListWriteInvalidError, std::move(description));
 }
 
 PlistPtr convert(plist_t node, int depth, Error* error);
 
-PlistPtr convertArray(plist_t node, int depth, Error* error) {
+PlistPtr convertArray(plist_t node, int depth, Error* error)
+{
     const uint32_t count = plist_array_get_size(node);
     PlistArray items;
     items.reserve(count);
@@ -49,7 +52,8 @@ PlistPtr convertArray(plist_t node, int depth, Error* error) {
     return PlistValue::array(std::move(items));
 }
 
-PlistPtr convertDictionary(plist_t node, int depth, Error* error) {
+PlistPtr convertDictionary(plist_t node, int depth, Error* error)
+{
     PlistDictionary entries;
     plist_dict_iter iterator = nullptr;
     plist_dict_new_iter(node, &iterator);
@@ -73,7 +77,8 @@ PlistPtr convertDictionary(plist_t node, int depth, Error* error) {
     return PlistValue::dictionary(std::move(entries));
 }
 
-PlistPtr convertScalar(plist_t node, Error* error) {
+PlistPtr convertScalar(plist_t node, Error* error)
+{
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         uint8_t value = 0;
@@ -126,7 +131,8 @@ PlistPtr convertScalar(plist_t node, Error* error) {
     return nullptr;
 }
 
-PlistPtr convert(plist_t node, int depth, Error* error) {
+PlistPtr convert(plist_t node, int depth, Error* error)
+{
     if (!node) {
         qmSetError(error, readError("The property list is incomplete."));
         return nullptr;
@@ -147,7 +153,8 @@ PlistPtr convert(plist_t node, int depth, Error* error) {
 
 PlistHandle build(const PlistPtr& value, int depth, Error* error);
 
-PlistHandle buildDate(double seconds, Error* error) {
+PlistHandle buildDate(double seconds, Error* error)
+{
     const double whole = std::floor(seconds);
     if (!std::isfinite(seconds) || whole < std::numeric_limits<int32_t>::min() ||
         whole > std::numeric_limits<int32_t>::max()) {
@@ -158,7 +165,8 @@ PlistHandle buildDate(double seconds, Error* error) {
     return PlistHandle(plist_new_date(static_cast<int32_t>(whole), std::min(microseconds, 999999)));
 }
 
-PlistHandle buildContainer(const PlistValue& value, int depth, Error* error) {
+PlistHandle buildContainer(const PlistValue& value, int depth, Error* error)
+{
     if (const auto* items = value.asArray()) {
         PlistHandle array(plist_new_array());
         for (const auto& item : *items) {
@@ -183,7 +191,8 @@ PlistHandle buildContainer(const PlistValue& value, int depth, Error* error) {
     return dictionary;
 }
 
-PlistHandle build(const PlistPtr& value, int depth, Error* error) {
+PlistHandle build(const PlistPtr& value, int depth, Error* error)
+{
     if (!value) {
         qmSetError(error, writeError("A property list cannot hold an absent value."));
         return nullptr;
@@ -216,7 +225,8 @@ PlistHandle build(const PlistPtr& value, int depth, Error* error) {
     return nullptr;
 }
 
-PlistPtr parse(const char* bytes, qsizetype size, Error* error) {
+PlistPtr parse(const char* bytes, qsizetype size, Error* error)
+{
     if (size <= 0) {
         qmSetError(error, readError("The property list is empty."));
         return nullptr;
@@ -247,7 +257,8 @@ PlistPtr parse(const char* bytes, qsizetype size, Error* error) {
     return convert(root, 1, error);
 }
 
-Error fileReadError(const QString& path, const QString& reason) {
+Error fileReadError(const QString& path, const QString& reason)
+{
     const QFileInfo info(path);
     int code = fileReadUnknownError;
     QString text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened.");
@@ -267,11 +278,13 @@ Error fileReadError(const QString& path, const QString& reason) {
 }
 } // namespace
 
-PlistPtr PropertyListSerialization::fromData(const QByteArray& data, Error* error) {
+PlistPtr PropertyListSerialization::fromData(const QByteArray& data, Error* error)
+{
     return parse(data.constData(), data.size(), error);
 }
 
-PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error) {
+PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error)
+{
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
         qmSetError(error, fileReadError(path, file.errorString()));
@@ -298,7 +311,8 @@ PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error) 
     return value;
 }
 
-QByteArray PropertyListSerialization::toData(const PlistPtr& value, Format format, Error* error) {
+QByteArray PropertyListSerialization::toData(const PlistPtr& value, Format format, Error* error)
+{
     auto root = build(value, 1, error);
     if (!root)
         return {};
@@ -320,7 +334,8 @@ QByteArray PropertyListSerialization::toData(const PlistPtr& value, Format forma
 }
 
 bool PropertyListSerialization::writeFile(const QString& path, const PlistPtr& value, Format format,
-                                          Error* error) {
+                                          Error* error)
+{
     const QByteArray bytes = toData(value, format, error);
     if (bytes.isEmpty())
         return false;

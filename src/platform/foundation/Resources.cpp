@@ -3,17 +3,20 @@
 #include <QCoreApplication>
 #include <QDir>
 
-QString Resources::directory() {
+QString Resources::directory()
+{
     const QString overridden = qEnvironmentVariable("ZUZIRE_RESOURCE_DIR");
     if (!overridden.isEmpty())
         return overridden;
     return QDir::cleanPath(executableDirectory() + QStringLiteral("/../share/zuzire"));
 }
 
-QString Resources::path(const QString& name) {
+QString Resources::path(const QString& name)
+{
     return directory() + QLatin1Char('/') + name;
 }
 
-QString Resources::executableDirectory() {
+QString Resources::executableDirectory()
+{
     return QCoreApplication::applicationDirPath();
 }

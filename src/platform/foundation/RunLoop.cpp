@@ -11,7 +11,8 @@ struct DelayedRequest::State {
     QPointer<QTimer> timer;
 };
 
-void DelayedRequest::cancel() {
+void DelayedRequest::cancel()
+{
     if (m_state && m_state->timer) {
         m_state->timer->stop();
         m_state->timer->deleteLater();
@@ -20,11 +21,13 @@ void DelayedRequest::cancel() {
         m_state->timer = nullptr;
 }
 
-bool DelayedRequest::isPending() const {
+bool DelayedRequest::isPending() const
+{
     return m_state && m_state->timer && m_state->timer->isActive();
 }
 
-DelayedRequest RunLoop::performAfterDelay(double seconds, std::function<void()> call) {
+DelayedRequest RunLoop::performAfterDelay(double seconds, std::function<void()> call)
+{
     auto state = std::make_shared<DelayedRequest::State>();
     auto* timer = new QTimer(QCoreApplication::instance());
     timer->setSingleShot(true);
@@ -39,11 +42,13 @@ DelayedRequest RunLoop::performAfterDelay(double seconds, std::function<void()> 
     return DelayedRequest(std::move(state));
 }
 
-void RunLoop::postToMainThread(std::function<void()> call) {
+void RunLoop::postToMainThread(std::function<void()> call)
+{
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call), Qt::QueuedConnection);
 }
 
-void RunLoop::postToMainThreadAndWait(std::function<void()> call) {
+void RunLoop::postToMainThreadAndWait(std::function<void()> call)
+{
     if (isMainThread()) {
         call();
         return;

@@ -18,7 +18,8 @@ private:
     friend class RunLoop;
     struct State;
     explicit DelayedRequest(std::shared_ptr<State> state)
-        : m_state(std::move(state)) {}
+        : m_state(std::move(state))
+    {}
     std::shared_ptr<State> m_state;
 };
 

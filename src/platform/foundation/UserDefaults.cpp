@@ -10,7 +10,8 @@
 #include <limits>
 
 namespace {
-PlistPtr parseArgumentValue(const QString& text) {
+PlistPtr parseArgumentValue(const QString& text)
+{
     if (text == QLatin1String("YES") || text == QLatin1String("true"))
         return PlistValue::boolean(true);
     if (text == QLatin1String("NO") || text == QLatin1String("false"))
@@ -34,7 +35,8 @@ PlistPtr parseArgumentValue(const QString& text) {
 
 // The leading integer of a string, as a person would read it: optional spaces and sign, digits;
 // saturates instead of overflowing.
-int64_t leadingInteger(const std::string& text) {
+int64_t leadingInteger(const std::string& text)
+{
     size_t at = text.find_first_not_of(" \t\n");
     if (at == std::string::npos)
         return 0;
@@ -51,7 +53,8 @@ int64_t leadingInteger(const std::string& text) {
     return negative ? -value : value;
 }
 
-int64_t truncatedReal(double value) {
+int64_t truncatedReal(double value)
+{
     if (std::isnan(value))
         return 0;
     if (value >= 9223372036854775807.0)
@@ -62,24 +65,28 @@ int64_t truncatedReal(double value) {
 }
 } // namespace
 
-UserDefaults::UserDefaults() {
+UserDefaults::UserDefaults()
+{
     QStringList arguments = QCoreApplication::arguments();
     if (!arguments.isEmpty())
         arguments.removeFirst();
     m_argumentDomain = parseArguments(arguments);
 }
 
-UserDefaults& UserDefaults::standard() {
+UserDefaults& UserDefaults::standard()
+{
     QM_CASSERT(isMainThread(), "UserDefaults", "Main thread only!");
     static UserDefaults defaults;
     return defaults;
 }
 
-void UserDefaults::setArgumentsForTesting(const QStringList& arguments) {
+void UserDefaults::setArgumentsForTesting(const QStringList& arguments)
+{
     standard().m_argumentDomain = parseArguments(arguments);
 }
 
-PlistDictionary UserDefaults::parseArguments(const QStringList& arguments) {
+PlistDictionary UserDefaults::parseArguments(const QStringList& arguments)
+{
     PlistDictionary domain;
     for (qsizetype i = 0; i + 1 < arguments.size(); ++i) {
         const QString& argument = arguments[i];
@@ -92,7 +99,8 @@ PlistDictionary UserDefaults::parseArguments(const QStringList& arguments) {
     return domain;
 }
 
-PlistPtr UserDefaults::objectForKey(const std::string& key) const {
+PlistPtr UserDefaults::objectForKey(const std::string& key) const
+{
     QM_ASSERT(isMainThread(), "Main thread only!");
     const auto argument = m_argumentDomain.find(key);
     if (argument != m_argumentDomain.end())
@@ -100,7 +108,8 @@ PlistPtr UserDefaults::objectForKey(const std::string& key) const {
     return Preferences::copyValue(key, Preferences::applicationDomain);
 }
 
-bool UserDefaults::boolForKey(const std::string& key) const {
+bool UserDefaults::boolForKey(const std::string& key) const
+{
     const auto value = objectForKey(key);
     if (!value)
         return false;
@@ -118,7 +127,8 @@ bool UserDefaults::boolForKey(const std::string& key) const {
     return false;
 }
 
-int64_t UserDefaults::integerForKey(const std::string& key) const {
+int64_t UserDefaults::integerForKey(const std::string& key) const
+{
     const auto value = objectForKey(key);
     if (!value)
         return 0;
@@ -133,7 +143,8 @@ int64_t UserDefaults::integerForKey(const std::string& key) const {
     return 0;
 }
 
-bool UserDefaults::setObject(const std::string& key, const PlistPtr& value, Error* error) {
+bool UserDefaults::setObject(const std::string& key, const PlistPtr& value, Error* error)
+{
     QM_ASSERT(isMainThread(), "Main thread only!");
     return Preferences::setValue(key, value, Preferences::applicationDomain, error);
 }

@@ -1,8 +1,10 @@
 #include "BasicAnimation.h"
 
 BasicAnimation::BasicAnimation(std::string keyPath)
-    : m_keyPath(std::move(keyPath)) {}
+    : m_keyPath(std::move(keyPath))
+{}
 
-std::shared_ptr<BasicAnimation> BasicAnimation::create(std::string keyPath) {
+std::shared_ptr<BasicAnimation> BasicAnimation::create(std::string keyPath)
+{
     return std::make_shared<BasicAnimation>(std::move(keyPath));
 }

@@ -7,17 +7,20 @@
 
 DrawingContext::DrawingContext(QPainter& painter, const Rect& bounds)
     : m_painter(painter)
-    , m_bounds(bounds.standardized()) {
+    , m_bounds(bounds.standardized())
+{
     m_painter.save();
     // Layer y-up points to the device's y-down pixels of the bounds.
     m_painter.setTransform(QTransform(1, 0, 0, -1, -m_bounds.minX(), m_bounds.maxY()), true);
 }
 
-DrawingContext::~DrawingContext() {
+DrawingContext::~DrawingContext()
+{
     m_painter.restore();
 }
 
-void DrawingContext::fillRect(const Rect& rect, const Color& color) {
+void DrawingContext::fillRect(const Rect& rect, const Color& color)
+{
     const Rect r = rect.standardized();
     if (r.isEmpty())
         return;
@@ -25,7 +28,8 @@ void DrawingContext::fillRect(const Rect& rect, const Color& color) {
 }
 
 void DrawingContext::drawLinearGradient(const std::vector<GradientStop>& stops, Point start, Point end,
-                                        bool extendBefore, bool extendAfter) {
+                                        bool extendBefore, bool extendAfter)
+{
     const double dx = end.x - start.x;
     const double dy = end.y - start.y;
     const double length = std::hypot(dx, dy);
@@ -48,7 +52,8 @@ void DrawingContext::drawLinearGradient(const std::vector<GradientStop>& stops, 
     m_painter.drawPolygon(band);
 }
 
-void DrawingContext::clipToRect(const Rect& rect) {
+void DrawingContext::clipToRect(const Rect& rect)
+{
     const Rect r = rect.standardized();
     m_painter.setClipRect(QRectF(r.minX(), r.minY(), r.width(), r.height()), Qt::IntersectClip);
 }

@@ -7,57 +7,72 @@
 
 Rect::Rect(double x, double y, double width, double height)
     : origin{x, y}
-    , size{width, height} {}
+    , size{width, height}
+{}
 
 Rect::Rect(Point anOrigin, Size aSize)
     : origin(anOrigin)
-    , size(aSize) {}
+    , size(aSize)
+{}
 
-Rect Rect::null() {
+Rect Rect::null()
+{
     const double infinity = std::numeric_limits<double>::infinity();
     return Rect(infinity, infinity, 0, 0);
 }
 
-double Rect::minX() const {
+double Rect::minX() const
+{
     return std::min(origin.x, origin.x + size.width);
 }
-double Rect::midX() const {
+double Rect::midX() const
+{
     return origin.x + size.width / 2;
 }
-double Rect::maxX() const {
+double Rect::maxX() const
+{
     return std::max(origin.x, origin.x + size.width);
 }
-double Rect::minY() const {
+double Rect::minY() const
+{
     return std::min(origin.y, origin.y + size.height);
 }
-double Rect::midY() const {
+double Rect::midY() const
+{
     return origin.y + size.height / 2;
 }
-double Rect::maxY() const {
+double Rect::maxY() const
+{
     return std::max(origin.y, origin.y + size.height);
 }
-double Rect::width() const {
+double Rect::width() const
+{
     return std::abs(size.width);
 }
-double Rect::height() const {
+double Rect::height() const
+{
     return std::abs(size.height);
 }
 
-bool Rect::isNull() const {
+bool Rect::isNull() const
+{
     return std::isinf(origin.x) || std::isinf(origin.y);
 }
 
-bool Rect::isEmpty() const {
+bool Rect::isEmpty() const
+{
     return isNull() || size.width == 0 || size.height == 0;
 }
 
-Rect Rect::standardized() const {
+Rect Rect::standardized() const
+{
     if (isNull())
         return *this;
     return Rect(minX(), minY(), width(), height());
 }
 
-Rect Rect::integral() const {
+Rect Rect::integral() const
+{
     if (isNull())
         return *this;
     const double left = std::floor(minX());
@@ -65,7 +80,8 @@ Rect Rect::integral() const {
     return Rect(left, bottom, std::ceil(maxX()) - left, std::ceil(maxY()) - bottom);
 }
 
-Rect Rect::insetBy(double dx, double dy) const {
+Rect Rect::insetBy(double dx, double dy) const
+{
     if (isNull())
         return *this;
     const Rect r = standardized();
@@ -75,13 +91,15 @@ Rect Rect::insetBy(double dx, double dy) const {
     return result;
 }
 
-Rect Rect::offsetBy(double dx, double dy) const {
+Rect Rect::offsetBy(double dx, double dy) const
+{
     if (isNull())
         return *this;
     return Rect(origin.x + dx, origin.y + dy, size.width, size.height);
 }
 
-Rect Rect::unionWith(const Rect& other) const {
+Rect Rect::unionWith(const Rect& other) const
+{
     if (isNull())
         return other.standardized();
     if (other.isNull())
@@ -91,7 +109,8 @@ Rect Rect::unionWith(const Rect& other) const {
     return Rect(left, bottom, std::max(maxX(), other.maxX()) - left, std::max(maxY(), other.maxY()) - bottom);
 }
 
-Rect Rect::intersection(const Rect& other) const {
+Rect Rect::intersection(const Rect& other) const
+{
     if (isNull() || other.isNull())
         return null();
     const double left = std::max(minX(), other.minX());
@@ -103,21 +122,25 @@ Rect Rect::intersection(const Rect& other) const {
     return Rect(left, bottom, right - left, top - bottom);
 }
 
-bool Rect::contains(Point point) const {
+bool Rect::contains(Point point) const
+{
     if (isEmpty())
         return false;
     return point.x >= minX() && point.x < maxX() && point.y >= minY() && point.y < maxY();
 }
 
-std::ostream& operator<<(std::ostream& stream, const Point& point) {
+std::ostream& operator<<(std::ostream& stream, const Point& point)
+{
     return stream << "(" << point.x << ", " << point.y << ")";
 }
 
-std::ostream& operator<<(std::ostream& stream, const Size& size) {
+std::ostream& operator<<(std::ostream& stream, const Size& size)
+{
     return stream << "(" << size.width << " x " << size.height << ")";
 }
 
-std::ostream& operator<<(std::ostream& stream, const Rect& rect) {
+std::ostream& operator<<(std::ostream& stream, const Rect& rect)
+{
     if (rect.isNull())
         return stream << "(null)";
     return stream << "(" << rect.origin.x << ", " << rect.origin.y << ", " << rect.size.width << ", "

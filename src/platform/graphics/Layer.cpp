@@ -14,23 +14,28 @@
 
 namespace {
 
-double lerp(double from, double to, double t) {
+double lerp(double from, double to, double t)
+{
     return from + (to - from) * t;
 }
 
-Point lerp(Point from, Point to, double t) {
+Point lerp(Point from, Point to, double t)
+{
     return {lerp(from.x, to.x, t), lerp(from.y, to.y, t)};
 }
 
-Size lerp(Size from, Size to, double t) {
+Size lerp(Size from, Size to, double t)
+{
     return {lerp(from.width, to.width, t), lerp(from.height, to.height, t)};
 }
 
-Rect lerp(const Rect& from, const Rect& to, double t) {
+Rect lerp(const Rect& from, const Rect& to, double t)
+{
     return Rect(lerp(from.origin, to.origin, t), lerp(from.size, to.size, t));
 }
 
-std::optional<Color> lerp(const std::optional<Color>& from, const std::optional<Color>& to, double t) {
+std::optional<Color> lerp(const std::optional<Color>& from, const std::optional<Color>& to, double t)
+{
     if (!from && !to)
         return std::nullopt;
     // No colour fades like the other colour made transparent.
@@ -45,7 +50,8 @@ std::optional<Color> lerp(const std::optional<Color>& from, const std::optional<
 
 // Blends two affine transforms through their rotation, scales, shear and translation, so that a
 // turn stays a turn half-way instead of shrinking.
-QTransform lerp(const QTransform& from, const QTransform& to, double t) {
+QTransform lerp(const QTransform& from, const QTransform& to, double t)
+{
     struct Parts {
         double angle, scaleX, scaleY, shear, dx, dy;
     };
@@ -78,7 +84,8 @@ QTransform lerp(const QTransform& from, const QTransform& to, double t) {
                       lerp(a.dy, b.dy, t));
 }
 
-template <typename T> bool anyIs(const std::any& value) {
+template <typename T> bool anyIs(const std::any& value)
+{
     return value.type() == typeid(T);
 }
 
@@ -86,28 +93,33 @@ template <typename T> bool anyIs(const std::any& value) {
 
 Layer::Layer() = default;
 
-Layer::~Layer() {
+Layer::~Layer()
+{
     for (const auto& sublayer : m_sublayers)
         sublayer->m_superlayer = nullptr;
     if (m_mask)
         m_mask->m_maskedLayer = nullptr;
 }
 
-LayerPtr Layer::create() {
+LayerPtr Layer::create()
+{
     return LayerPtr(new Layer());
 }
 
-std::string Layer::kindName() const {
+std::string Layer::kindName() const
+{
     return "Layer";
 }
 
-void Layer::propertyDidChange(const char* key) {
+void Layer::propertyDidChange(const char* key)
+{
     didChangeValueForKey(key);
     if (LayerTreeHost* host = hostOfTree())
         host->layerTreeNeedsDisplay();
 }
 
-LayerTreeHost* Layer::hostOfTree() const {
+LayerTreeHost* Layer::hostOfTree() const
+{
     const Layer* layer = this;
     for (;;) {
         if (layer->m_superlayer)
@@ -119,7 +131,8 @@ LayerTreeHost* Layer::hostOfTree() const {
     }
 }
 
-std::optional<double> Layer::implicitDuration(const char* key, const char* fallbackKey) const {
+std::optional<double> Layer::implicitDuration(const char* key, const char* fallbackKey) const
+{
     if (!m_presented || Transaction::disableActions() || !hostOfTree())
         return std::nullopt;
     double duration = Transaction::animationDuration();
@@ -141,7 +154,8 @@ std::optional<double> Layer::implicitDuration(const char* key, const char* fallb
 }
 
 void Layer::animateFrom(Property property, const LayerState& presented, const char* key,
-                        const char* fallbackKey) {
+                        const char* fallbackKey)
+{
     const std::optional<double> duration = implicitDuration(key, fallbackKey);
     if (!duration)
         return;
@@ -150,13 +164,15 @@ void Layer::animateFrom(Property property, const LayerState& presented, const ch
     m_implicitAnimations.push_back({property, presented, AnimationClock::now(), *duration});
 }
 
-void Layer::setBounds(const Rect& bounds) {
+void Layer::setBounds(const Rect& bounds)
+{
     changeBounds(bounds, false);
     propertyDidChange("bounds");
 }
 
 // Through setFrame() the "frame" action decides first, then the property's own.
-void Layer::changeBounds(const Rect& bounds, bool viaFrame) {
+void Layer::changeBounds(const Rect& bounds, bool viaFrame)
+{
     const Rect old = m_model.bounds;
     if (old != bounds) {
         const LayerState presented = presentation();
@@ -172,12 +188,14 @@ void Layer::changeBounds(const Rect& bounds, bool viaFrame) {
     }
 }
 
-void Layer::setPosition(Point position) {
+void Layer::setPosition(Point position)
+{
     changePosition(position, false);
     propertyDidChange("position");
 }
 
-void Layer::changePosition(Point position, bool viaFrame) {
+void Layer::changePosition(Point position, bool viaFrame)
+{
     if (m_model.position != position) {
         const LayerState presented = presentation();
         m_model.position = position;
@@ -186,7 +204,8 @@ void Layer::changePosition(Point position, bool viaFrame) {
     }
 }
 
-void Layer::setAnchorPoint(Point anchorPoint) {
+void Layer::setAnchorPoint(Point anchorPoint)
+{
     if (m_model.anchorPoint != anchorPoint) {
         const LayerState presented = presentation();
         m_model.anchorPoint = anchorPoint;
@@ -195,7 +214,8 @@ void Layer::setAnchorPoint(Point anchorPoint) {
     propertyDidChange("anchorPoint");
 }
 
-void Layer::setFrame(const Rect& frame) {
+void Layer::setFrame(const Rect& frame)
+{
     const Rect r = frame.isNull() ? Rect() : frame.standardized();
     const Point anchor = m_model.anchorPoint;
     changeBounds(Rect(m_model.bounds.origin, r.size), true);
@@ -206,7 +226,8 @@ void Layer::setFrame(const Rect& frame) {
     propertyDidChange("frame");
 }
 
-void Layer::setTransform(const QTransform& transform) {
+void Layer::setTransform(const QTransform& transform)
+{
     if (m_model.transform != transform) {
         const LayerState presented = presentation();
         m_model.transform = transform;
@@ -215,7 +236,8 @@ void Layer::setTransform(const QTransform& transform) {
     propertyDidChange("transform");
 }
 
-void Layer::setOpacity(double opacity) {
+void Layer::setOpacity(double opacity)
+{
     if (m_model.opacity != opacity) {
         const LayerState presented = presentation();
         m_model.opacity = opacity;
@@ -224,12 +246,14 @@ void Layer::setOpacity(double opacity) {
     propertyDidChange("opacity");
 }
 
-void Layer::setHidden(bool hidden) {
+void Layer::setHidden(bool hidden)
+{
     m_hidden = hidden;
     propertyDidChange("hidden");
 }
 
-void Layer::setBackgroundColor(std::optional<Color> color) {
+void Layer::setBackgroundColor(std::optional<Color> color)
+{
     if (m_model.backgroundColor != color) {
         const LayerState presented = presentation();
         m_model.backgroundColor = std::move(color);
@@ -238,7 +262,8 @@ void Layer::setBackgroundColor(std::optional<Color> color) {
     propertyDidChange("backgroundColor");
 }
 
-void Layer::setBorderWidth(double width) {
+void Layer::setBorderWidth(double width)
+{
     if (m_model.borderWidth != width) {
         const LayerState presented = presentation();
         m_model.borderWidth = width;
@@ -247,7 +272,8 @@ void Layer::setBorderWidth(double width) {
     propertyDidChange("borderWidth");
 }
 
-void Layer::setBorderColor(const Color& color) {
+void Layer::setBorderColor(const Color& color)
+{
     if (m_model.borderColor != color) {
         const LayerState presented = presentation();
         m_model.borderColor = color;
@@ -256,7 +282,8 @@ void Layer::setBorderColor(const Color& color) {
     propertyDidChange("borderColor");
 }
 
-void Layer::setShadowOpacity(double opacity) {
+void Layer::setShadowOpacity(double opacity)
+{
     if (m_model.shadowOpacity != opacity) {
         const LayerState presented = presentation();
         m_model.shadowOpacity = opacity;
@@ -265,7 +292,8 @@ void Layer::setShadowOpacity(double opacity) {
     propertyDidChange("shadowOpacity");
 }
 
-void Layer::setShadowRadius(double radius) {
+void Layer::setShadowRadius(double radius)
+{
     if (m_model.shadowRadius != radius) {
         const LayerState presented = presentation();
         m_model.shadowRadius = radius;
@@ -274,7 +302,8 @@ void Layer::setShadowRadius(double radius) {
     propertyDidChange("shadowRadius");
 }
 
-void Layer::setShadowOffset(Size offset) {
+void Layer::setShadowOffset(Size offset)
+{
     if (m_model.shadowOffset != offset) {
         const LayerState presented = presentation();
         m_model.shadowOffset = offset;
@@ -283,7 +312,8 @@ void Layer::setShadowOffset(Size offset) {
     propertyDidChange("shadowOffset");
 }
 
-void Layer::setShadowColor(const Color& color) {
+void Layer::setShadowColor(const Color& color)
+{
     if (m_model.shadowColor != color) {
         const LayerState presented = presentation();
         m_model.shadowColor = color;
@@ -292,7 +322,8 @@ void Layer::setShadowColor(const Color& color) {
     propertyDidChange("shadowColor");
 }
 
-void Layer::setContents(const QImage& contents) {
+void Layer::setContents(const QImage& contents)
+{
     if (!(contents.isNull() && m_contents.isNull()) && contents.cacheKey() != m_contents.cacheKey()) {
         LayerState presented = presentation();
         // What fades out is what was fully shown; a fade still under way is cut short.
@@ -307,12 +338,14 @@ void Layer::setContents(const QImage& contents) {
     propertyDidChange("contents");
 }
 
-void Layer::setContentsGravity(ContentsGravity gravity) {
+void Layer::setContentsGravity(ContentsGravity gravity)
+{
     m_contentsGravity = gravity;
     propertyDidChange("contentsGravity");
 }
 
-void Layer::setMask(LayerPtr mask) {
+void Layer::setMask(LayerPtr mask)
+{
     if (mask && mask.get() == m_mask.get()) {
         propertyDidChange("mask");
         return;
@@ -328,27 +361,32 @@ void Layer::setMask(LayerPtr mask) {
     propertyDidChange("mask");
 }
 
-void Layer::setMasksToBounds(bool masks) {
+void Layer::setMasksToBounds(bool masks)
+{
     m_masksToBounds = masks;
     propertyDidChange("masksToBounds");
 }
 
-void Layer::setAutoresizingMask(AutoresizingMask mask) {
+void Layer::setAutoresizingMask(AutoresizingMask mask)
+{
     m_autoresizingMask = mask;
     propertyDidChange("autoresizingMask");
 }
 
-void Layer::setName(std::string name) {
+void Layer::setName(std::string name)
+{
     m_name = std::move(name);
     propertyDidChange("name");
 }
 
-QVariant Layer::attribute(const std::string& key) const {
+QVariant Layer::attribute(const std::string& key) const
+{
     const auto it = m_attributes.find(key);
     return it == m_attributes.end() ? QVariant() : it->second;
 }
 
-void Layer::setAttribute(const std::string& key, QVariant value) {
+void Layer::setAttribute(const std::string& key, QVariant value)
+{
     if (value.isValid())
         m_attributes[key] = std::move(value);
     else
@@ -356,37 +394,43 @@ void Layer::setAttribute(const std::string& key, QVariant value) {
     propertyDidChange(key.c_str());
 }
 
-void Layer::setActions(ActionTable actions) {
+void Layer::setActions(ActionTable actions)
+{
     m_actions = std::move(actions);
     propertyDidChange("actions");
 }
 
-Layer* Layer::rootLayer() {
+Layer* Layer::rootLayer()
+{
     Layer* layer = this;
     while (layer->m_superlayer)
         layer = layer->m_superlayer;
     return layer;
 }
 
-const Layer* Layer::rootLayer() const {
+const Layer* Layer::rootLayer() const
+{
     return const_cast<Layer*>(this)->rootLayer();
 }
 
-void Layer::addSublayer(LayerPtr layer) {
+void Layer::addSublayer(LayerPtr layer)
+{
     if (!layer)
         return;
     layer->removeFromSuperlayer();
     attachSublayer(std::move(layer), m_sublayers.size());
 }
 
-void Layer::insertSublayerAt(LayerPtr layer, size_t index) {
+void Layer::insertSublayerAt(LayerPtr layer, size_t index)
+{
     if (!layer)
         return;
     layer->removeFromSuperlayer();
     attachSublayer(std::move(layer), std::min(index, m_sublayers.size()));
 }
 
-void Layer::insertSublayerBelow(LayerPtr layer, const Layer* sibling) {
+void Layer::insertSublayerBelow(LayerPtr layer, const Layer* sibling)
+{
     if (!layer)
         return;
     layer->removeFromSuperlayer();
@@ -395,7 +439,8 @@ void Layer::insertSublayerBelow(LayerPtr layer, const Layer* sibling) {
     attachSublayer(std::move(layer), it == m_sublayers.end() ? 0 : size_t(it - m_sublayers.begin()));
 }
 
-void Layer::insertSublayerAbove(LayerPtr layer, const Layer* sibling) {
+void Layer::insertSublayerAbove(LayerPtr layer, const Layer* sibling)
+{
     if (!layer)
         return;
     layer->removeFromSuperlayer();
@@ -405,7 +450,8 @@ void Layer::insertSublayerAbove(LayerPtr layer, const Layer* sibling) {
                    it == m_sublayers.end() ? m_sublayers.size() : size_t(it - m_sublayers.begin()) + 1);
 }
 
-void Layer::replaceSublayer(const Layer* oldLayer, LayerPtr newLayer) {
+void Layer::replaceSublayer(const Layer* oldLayer, LayerPtr newLayer)
+{
     QM_PARAMETER_ASSERT(oldLayer && oldLayer->m_superlayer == this, "oldLayer.superlayer == self");
     if (newLayer.get() == oldLayer)
         return;
@@ -419,7 +465,8 @@ void Layer::replaceSublayer(const Layer* oldLayer, LayerPtr newLayer) {
         attachSublayer(std::move(newLayer), index);
 }
 
-void Layer::removeFromSuperlayer() {
+void Layer::removeFromSuperlayer()
+{
     if (m_superlayer) {
         m_superlayer->detachSublayer(this);
         return;
@@ -428,7 +475,8 @@ void Layer::removeFromSuperlayer() {
         m_maskedLayer->setMask(nullptr);
 }
 
-void Layer::attachSublayer(LayerPtr layer, size_t index) {
+void Layer::attachSublayer(LayerPtr layer, size_t index)
+{
     for (const Layer* ancestor = this; ancestor; ancestor = ancestor->m_superlayer)
         QM_PARAMETER_ASSERT(ancestor != layer.get(), "layer is not an ancestor of self");
     layer->m_superlayer = this;
@@ -449,7 +497,8 @@ void Layer::attachSublayer(LayerPtr layer, size_t index) {
     propertyDidChange("sublayers");
 }
 
-void Layer::detachSublayer(const Layer* layer) {
+void Layer::detachSublayer(const Layer* layer)
+{
     const auto it = std::find_if(m_sublayers.begin(), m_sublayers.end(),
                                  [layer](const LayerPtr& l) { return l.get() == layer; });
     if (it == m_sublayers.end())
@@ -461,21 +510,24 @@ void Layer::detachSublayer(const Layer* layer) {
     propertyDidChange("sublayers");
 }
 
-QTransform Layer::toRoot() const {
+QTransform Layer::toRoot() const
+{
     QTransform result;
     for (const Layer* layer = this; layer->m_superlayer; layer = layer->m_superlayer)
         result = result * layer->m_model.toSuperlayer();
     return result;
 }
 
-Point Layer::convertPointToLayer(Point point, const Layer* other) const {
+Point Layer::convertPointToLayer(Point point, const Layer* other) const
+{
     QPointF p = toRoot().map(QPointF(point.x, point.y));
     if (other)
         p = other->toRoot().inverted().map(p);
     return {p.x(), p.y()};
 }
 
-Point Layer::convertPointFromLayer(Point point, const Layer* other) const {
+Point Layer::convertPointFromLayer(Point point, const Layer* other) const
+{
     QPointF p(point.x, point.y);
     if (other)
         p = other->toRoot().map(p);
@@ -485,7 +537,8 @@ Point Layer::convertPointFromLayer(Point point, const Layer* other) const {
 
 namespace {
 
-Rect mapRect(const QTransform& transform, const Rect& rect) {
+Rect mapRect(const QTransform& transform, const Rect& rect)
+{
     if (rect.isNull())
         return rect;
     const Rect r = rect.standardized();
@@ -497,44 +550,51 @@ Rect mapRect(const QTransform& transform, const Rect& rect) {
 
 } // namespace
 
-Rect Layer::convertRectToLayer(const Rect& rect, const Layer* other) const {
+Rect Layer::convertRectToLayer(const Rect& rect, const Layer* other) const
+{
     QTransform transform = toRoot();
     if (other)
         transform = transform * other->toRoot().inverted();
     return mapRect(transform, rect);
 }
 
-Rect Layer::convertRectFromLayer(const Rect& rect, const Layer* other) const {
+Rect Layer::convertRectFromLayer(const Rect& rect, const Layer* other) const
+{
     QTransform transform = toRoot().inverted();
     if (other)
         transform = other->toRoot() * transform;
     return mapRect(transform, rect);
 }
 
-void Layer::setLayoutManager(LayoutManager* manager) {
+void Layer::setLayoutManager(LayoutManager* manager)
+{
     m_layoutManager = manager;
     propertyDidChange("layoutManager");
 }
 
-void Layer::setNeedsLayout() {
+void Layer::setNeedsLayout()
+{
     m_needsLayout = true;
     if (m_superlayer)
         m_superlayer->markSubtreeNeedsLayout();
     propertyDidChange("needsLayout");
 }
 
-void Layer::markSubtreeNeedsLayout() {
+void Layer::markSubtreeNeedsLayout()
+{
     for (Layer* layer = this; layer && !layer->m_subtreeNeedsLayout; layer = layer->m_superlayer)
         layer->m_subtreeNeedsLayout = true;
 }
 
-void Layer::layoutSublayers() {
+void Layer::layoutSublayers()
+{
     m_needsLayout = false;
     if (m_layoutManager)
         m_layoutManager->layoutSublayersOfLayer(*this);
 }
 
-void Layer::layoutIfNeeded() {
+void Layer::layoutIfNeeded()
+{
     const LayerPtr keepAlive = shared_from_this();
     if (m_needsLayout)
         layoutSublayers();
@@ -550,7 +610,8 @@ void Layer::layoutIfNeeded() {
     }
 }
 
-void Layer::autoresizeSublayers(Size oldSize) {
+void Layer::autoresizeSublayers(Size oldSize)
+{
     const Size newSize{m_model.bounds.width(), m_model.bounds.height()};
     const Size old{std::abs(oldSize.width), std::abs(oldSize.height)};
     for (size_t i = 0; i < m_sublayers.size(); ++i) {
@@ -563,7 +624,8 @@ namespace {
 
 // Shares `delta` among the flexible parts of one axis in proportion to their current lengths
 // (evenly when they are all zero). Returns the new lengths.
-std::array<double, 3> distribute(std::array<double, 3> lengths, std::array<bool, 3> flexible, double delta) {
+std::array<double, 3> distribute(std::array<double, 3> lengths, std::array<bool, 3> flexible, double delta)
+{
     double total = 0;
     int count = 0;
     for (size_t i = 0; i < 3; ++i) {
@@ -583,7 +645,8 @@ std::array<double, 3> distribute(std::array<double, 3> lengths, std::array<bool,
 
 } // namespace
 
-void Layer::autoresizeWithOldSuperlayerSize(Size oldSize, Size newSize) {
+void Layer::autoresizeWithOldSuperlayerSize(Size oldSize, Size newSize)
+{
     using M = AutoresizingMask;
     if (m_autoresizingMask == M::NotSizable)
         return;
@@ -601,22 +664,26 @@ void Layer::autoresizeWithOldSuperlayerSize(Size oldSize, Size newSize) {
     setFrame(Rect(x[0], y[0], std::max(0.0, x[1]), std::max(0.0, y[1])));
 }
 
-void Layer::setDelegate(LayerDelegate* delegate) {
+void Layer::setDelegate(LayerDelegate* delegate)
+{
     m_delegate = delegate;
     propertyDidChange("delegate");
 }
 
-void Layer::setNeedsDisplay() {
+void Layer::setNeedsDisplay()
+{
     m_needsDisplay = true;
     propertyDidChange("needsDisplay");
 }
 
-void Layer::setNeedsDisplayOnBoundsChange(bool needs) {
+void Layer::setNeedsDisplayOnBoundsChange(bool needs)
+{
     m_needsDisplayOnBoundsChange = needs;
     propertyDidChange("needsDisplayOnBoundsChange");
 }
 
-void Layer::displayIfNeeded() {
+void Layer::displayIfNeeded()
+{
     if (!m_needsDisplay)
         return;
     m_needsDisplay = false;
@@ -635,7 +702,8 @@ void Layer::displayIfNeeded() {
     m_delegate->drawLayer(*this, context);
 }
 
-void Layer::addAnimation(std::shared_ptr<Animation> animation, std::optional<std::string> key) {
+void Layer::addAnimation(std::shared_ptr<Animation> animation, std::optional<std::string> key)
+{
     if (!animation)
         return;
     if (key)
@@ -647,7 +715,8 @@ void Layer::addAnimation(std::shared_ptr<Animation> animation, std::optional<std
     propertyDidChange("animations");
 }
 
-std::shared_ptr<Animation> Layer::animationForKey(std::optional<std::string> key) const {
+std::shared_ptr<Animation> Layer::animationForKey(std::optional<std::string> key) const
+{
     if (!key)
         return nullptr;
     for (const auto& entry : m_animations) {
@@ -657,19 +726,22 @@ std::shared_ptr<Animation> Layer::animationForKey(std::optional<std::string> key
     return nullptr;
 }
 
-void Layer::removeAnimationForKey(const std::string& key) {
+void Layer::removeAnimationForKey(const std::string& key)
+{
     std::erase_if(m_animations, [&key](const KeyedAnimation& entry) { return entry.key == key; });
     propertyDidChange("animations");
 }
 
-void Layer::removeAllAnimations() {
+void Layer::removeAllAnimations()
+{
     m_animations.clear();
     m_implicitAnimations.clear();
     m_previousContents = QImage();
     propertyDidChange("animations");
 }
 
-void Layer::applyImplicitAnimation(const ImplicitAnimation& animation, double t, LayerState& state) const {
+void Layer::applyImplicitAnimation(const ImplicitAnimation& animation, double t, LayerState& state) const
+{
     const LayerState& from = animation.from;
     switch (animation.property) {
     case Property::Bounds:
@@ -715,7 +787,8 @@ void Layer::applyImplicitAnimation(const ImplicitAnimation& animation, double t,
 }
 
 // Explicit animations of the simple key paths are shown too; others are only held.
-void Layer::applyExplicitAnimation(const KeyedAnimation& entry, double t, LayerState& state) const {
+void Layer::applyExplicitAnimation(const KeyedAnimation& entry, double t, LayerState& state) const
+{
     const auto* basic = dynamic_cast<const BasicAnimation*>(entry.animation.get());
     if (!basic)
         return;
@@ -732,7 +805,8 @@ void Layer::applyExplicitAnimation(const KeyedAnimation& entry, double t, LayerS
         state.transform = lerp(std::any_cast<QTransform>(from), std::any_cast<QTransform>(to), t);
 }
 
-LayerState Layer::presentation() const {
+LayerState Layer::presentation() const
+{
     LayerState state = m_model;
     if (m_implicitAnimations.empty() && m_animations.empty())
         return state;
@@ -750,7 +824,8 @@ LayerState Layer::presentation() const {
     return state;
 }
 
-bool Layer::hasRunningAnimations() const {
+bool Layer::hasRunningAnimations() const
+{
     const double now = AnimationClock::now();
     for (const auto& animation : m_implicitAnimations) {
         if (now < animation.beginTime + animation.duration)
@@ -766,7 +841,8 @@ bool Layer::hasRunningAnimations() const {
                        [](const LayerPtr& sublayer) { return sublayer->hasRunningAnimations(); });
 }
 
-void Layer::pruneFinishedAnimations() {
+void Layer::pruneFinishedAnimations()
+{
     if (m_implicitAnimations.empty() && m_animations.empty())
         return;
     const double now = AnimationClock::now();
@@ -778,13 +854,15 @@ void Layer::pruneFinishedAnimations() {
         m_previousContents = QImage();
 }
 
-void Layer::setTreeHost(LayerTreeHost* host) {
+void Layer::setTreeHost(LayerTreeHost* host)
+{
     m_treeHost = host;
     if (host)
         host->layerTreeNeedsDisplay();
 }
 
-std::any Layer::valueForKey(const std::string& key) const {
+std::any Layer::valueForKey(const std::string& key) const
+{
     using Getter = std::any (*)(const Layer&);
     static const std::map<std::string, Getter, std::less<>> getters = {
         {"bounds", [](const Layer& l) -> std::any { return l.bounds(); }},
@@ -820,7 +898,8 @@ std::any Layer::valueForKey(const std::string& key) const {
     return Observable::valueForKey(key);
 }
 
-Observable* Layer::observableForKey(const std::string& key) const {
+Observable* Layer::observableForKey(const std::string& key) const
+{
     if (key == "mask")
         return m_mask.get();
     return Observable::observableForKey(key);

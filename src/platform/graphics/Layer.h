@@ -55,11 +55,13 @@ enum class AutoresizingMask : unsigned {
     MaxYMargin = FlexibleMaxYMargin,
 };
 
-constexpr AutoresizingMask operator|(AutoresizingMask a, AutoresizingMask b) {
+constexpr AutoresizingMask operator|(AutoresizingMask a, AutoresizingMask b)
+{
     return AutoresizingMask(unsigned(a) | unsigned(b));
 }
 
-constexpr bool operator&(AutoresizingMask a, AutoresizingMask b) {
+constexpr bool operator&(AutoresizingMask a, AutoresizingMask b)
+{
     return (unsigned(a) & unsigned(b)) != 0;
 }
 

@@ -13,19 +13,22 @@
 
 namespace {
 
-QRectF toQRect(const Rect& rect) {
+QRectF toQRect(const Rect& rect)
+{
     const Rect r = rect.standardized();
     return QRectF(r.minX(), r.minY(), r.width(), r.height());
 }
 
 // Maps a y-up rectangle of the current coordinate space to a y-down one whose origin is the
 // rectangle's upper left, so images and text come out upright.
-QTransform flippedInto(const Rect& rect, const QTransform& current) {
+QTransform flippedInto(const Rect& rect, const QTransform& current)
+{
     const Rect r = rect.standardized();
     return QTransform(1, 0, 0, -1, r.minX(), r.maxY()) * current;
 }
 
-Rect gravityRect(ContentsGravity gravity, const Rect& bounds, QSizeF imageSize) {
+Rect gravityRect(ContentsGravity gravity, const Rect& bounds, QSizeF imageSize)
+{
     const Rect b = bounds.standardized();
     const double w = imageSize.width();
     const double h = imageSize.height();
@@ -63,7 +66,8 @@ Rect gravityRect(ContentsGravity gravity, const Rect& bounds, QSizeF imageSize) 
     return b;
 }
 
-void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double opacity) {
+void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double opacity)
+{
     if (image.isNull() || rect.isEmpty() || opacity <= 0)
         return;
     const QTransform saved = painter.transform();
@@ -75,7 +79,8 @@ void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double 
     painter.setOpacity(savedOpacity);
 }
 
-Qt::Alignment horizontalAlignment(TextLayer::AlignmentMode mode) {
+Qt::Alignment horizontalAlignment(TextLayer::AlignmentMode mode)
+{
     switch (mode) {
     case TextLayer::AlignmentMode::Right:
         return Qt::AlignRight;
@@ -90,7 +95,8 @@ Qt::Alignment horizontalAlignment(TextLayer::AlignmentMode mode) {
     return Qt::AlignLeft;
 }
 
-QString truncated(const TextLayer& layer, const QFontMetricsF& metrics, double width) {
+QString truncated(const TextLayer& layer, const QFontMetricsF& metrics, double width)
+{
     Qt::TextElideMode mode = Qt::ElideNone;
     switch (layer.truncationMode()) {
     case TextLayer::TruncationMode::None:
@@ -112,7 +118,8 @@ QString truncated(const TextLayer& layer, const QFontMetricsF& metrics, double w
 }
 
 // Text sits at the top of the bounds; it is not clipped, so a long untruncated line runs on.
-void drawText(QPainter& painter, const TextLayer& layer, const Rect& bounds, double opacity) {
+void drawText(QPainter& painter, const TextLayer& layer, const Rect& bounds, double opacity)
+{
     if (layer.string().isEmpty() || opacity <= 0)
         return;
     QFont font = layer.font().isEmpty() ? QFont() : QFont(layer.font());
@@ -135,7 +142,8 @@ void drawText(QPainter& painter, const TextLayer& layer, const Rect& bounds, dou
     painter.setOpacity(savedOpacity);
 }
 
-void drawBorder(QPainter& painter, const LayerState& state, double opacity) {
+void drawBorder(QPainter& painter, const LayerState& state, double opacity)
+{
     const Rect b = state.bounds.standardized();
     const double w = std::min({state.borderWidth, b.width() / 2, b.height() / 2});
     if (w <= 0 || opacity <= 0)
@@ -153,9 +161,11 @@ void drawBorder(QPainter& painter, const LayerState& state, double opacity) {
 class TreePainter {
 public:
     explicit TreePainter(QPainter& painter)
-        : m_painter(painter) {}
+        : m_painter(painter)
+    {}
 
-    void paintRoot(Layer& root) {
+    void paintRoot(Layer& root)
+    {
         const LayerState presented = root.presentation();
         paintLayer(root, nullptr, &presented, 1.0);
     }
@@ -163,7 +173,8 @@ public:
 private:
     // `state` is the layer's presentation; null to compute it here. `parentOpacity` is the
     // product of the ancestors' opacities.
-    void paintLayer(Layer& layer, const QTransform* toParent, const LayerState* state, double parentOpacity) {
+    void paintLayer(Layer& layer, const QTransform* toParent, const LayerState* state, double parentOpacity)
+    {
         layer.markPresented();
         layer.pruneFinishedAnimations();
         if (layer.isHidden())
@@ -191,7 +202,8 @@ private:
         m_painter.setTransform(saved);
     }
 
-    void paintContentAndSublayers(Layer& layer, const LayerState& state, double opacity) {
+    void paintContentAndSublayers(Layer& layer, const LayerState& state, double opacity)
+    {
         paintOwnContent(layer, state, opacity);
         if (layer.sublayers().empty())
             return;
@@ -216,7 +228,8 @@ private:
             m_painter.restore();
     }
 
-    void paintOwnContent(Layer& layer, const LayerState& state, double opacity) {
+    void paintOwnContent(Layer& layer, const LayerState& state, double opacity)
+    {
         if (state.backgroundColor && state.backgroundColor->alpha() > 0) {
             const double savedOpacity = m_painter.opacity();
             m_painter.setOpacity(opacity);
@@ -242,7 +255,8 @@ private:
     }
 
     // The device pixels the layer's subtree may cover, limited to the device.
-    QRect deviceRectOf(const Rect& rect, double margin) const {
+    QRect deviceRectOf(const Rect& rect, double margin) const
+    {
         const QRectF mapped =
             m_painter.transform().mapRect(toQRect(rect)).adjusted(-margin, -margin, margin, margin);
         const QRect device(0, 0, m_painter.device()->width(), m_painter.device()->height());
@@ -251,7 +265,8 @@ private:
 
     // Draws the layer and its sublayers into a transparent image covering `area` (device pixels,
     // scaled down by `scale`), at full opacity.
-    QImage renderOffscreen(Layer& layer, const LayerState& state, QRect area, double scale) {
+    QImage renderOffscreen(Layer& layer, const LayerState& state, QRect area, double scale)
+    {
         QImage image(QSize(std::max(1, int(std::ceil(area.width() / scale))),
                            std::max(1, int(std::ceil(area.height() / scale)))),
                      QImage::Format_ARGB32_Premultiplied);
@@ -268,7 +283,8 @@ private:
         return image;
     }
 
-    void paintMasked(Layer& layer, const LayerState& state, double opacity) {
+    void paintMasked(Layer& layer, const LayerState& state, double opacity)
+    {
         Layer& mask = *layer.mask();
         const LayerState maskState = mask.presentation();
         // Outside the mask nothing shows, so its frame bounds the work.
@@ -303,7 +319,8 @@ private:
 
     // A blur of the layer's silhouette, drawn at low resolution: a blurred shadow has no detail
     // worth the pixels.
-    void paintShadow(Layer& layer, const LayerState& state, double opacity) {
+    void paintShadow(Layer& layer, const LayerState& state, double opacity)
+    {
         const double radius = std::max(0.0, state.shadowRadius);
         if (const std::optional<Rect> plain = plainSilhouette(layer, state)) {
             if (plain->isEmpty())
@@ -330,7 +347,8 @@ private:
         drawDeviceImage(silhouette, QRectF(area).translated(offset), opacity * state.shadowOpacity);
     }
 
-    void drawDeviceImage(const QImage& image, const QRectF& area, double opacity) {
+    void drawDeviceImage(const QImage& image, const QRectF& area, double opacity)
+    {
         const QTransform saved = m_painter.transform();
         const double savedOpacity = m_painter.opacity();
         m_painter.setTransform(QTransform());
@@ -342,7 +360,8 @@ private:
 
     // The rectangle a layer covers when it is nothing but a background, border or image (a photo):
     // its shadow is a blurred rectangle, drawn without an offscreen pass.
-    static std::optional<Rect> plainSilhouette(const Layer& layer, const LayerState& state) {
+    static std::optional<Rect> plainSilhouette(const Layer& layer, const LayerState& state)
+    {
         if (!layer.sublayers().empty() || layer.mask() || layer.delegate() ||
             dynamic_cast<const TextLayer*>(&layer))
             return std::nullopt;
@@ -356,7 +375,8 @@ private:
     }
 
     // What the layer and its visible sublayers cover, in the layer's coordinates.
-    static Rect visualBounds(const Layer& layer, const LayerState& state) {
+    static Rect visualBounds(const Layer& layer, const LayerState& state)
+    {
         Rect result = state.bounds.standardized();
         if (layer.masksToBounds())
             return result;
@@ -376,7 +396,8 @@ private:
 
 } // namespace
 
-void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize) {
+void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize)
+{
     // Layers are never const objects themselves (they are made by create()), and laying out is
     // part of drawing a frame.
     Layer& tree = const_cast<Layer&>(root);
@@ -390,7 +411,8 @@ void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize) 
     painter.restore();
 }
 
-QImage LayerPainter::render(const Layer& root, QSize size) {
+QImage LayerPainter::render(const Layer& root, QSize size)
+{
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);

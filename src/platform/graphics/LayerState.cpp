@@ -1,6 +1,7 @@
 #include "LayerState.h"
 
-QTransform LayerState::toSuperlayer() const {
+QTransform LayerState::toSuperlayer() const
+{
     const double anchorX = bounds.origin.x + anchorPoint.x * bounds.size.width;
     const double anchorY = bounds.origin.y + anchorPoint.y * bounds.size.height;
     if (transform.isIdentity())
@@ -9,7 +10,8 @@ QTransform LayerState::toSuperlayer() const {
            QTransform::fromTranslate(position.x, position.y);
 }
 
-Rect LayerState::frame() const {
+Rect LayerState::frame() const
+{
     const Rect r = bounds.standardized();
     if (transform.isIdentity()) {
         return Rect(position.x - anchorPoint.x * r.width(), position.y - anchorPoint.y * r.height(),

@@ -10,7 +10,8 @@ namespace {
 
 // Fixed notation with at most two decimals and no trailing zeros, so dumps do not depend on
 // the stream's defaults.
-std::string number(double value) {
+std::string number(double value)
+{
     std::ostringstream stream;
     stream << std::fixed << std::setprecision(2) << (value == 0 ? 0.0 : value);
     std::string text = stream.str();
@@ -20,7 +21,8 @@ std::string number(double value) {
     return text == "-0" ? "0" : text;
 }
 
-void dumpLayer(const Layer& layer, int depth, const char* role, std::ostringstream& out) {
+void dumpLayer(const Layer& layer, int depth, const char* role, std::ostringstream& out)
+{
     out << std::string(size_t(depth) * 2, ' ');
     if (role)
         out << role << " ";
@@ -41,7 +43,8 @@ void dumpLayer(const Layer& layer, int depth, const char* role, std::ostringstre
 
 } // namespace
 
-std::string LayerTreeDump::dump(const Layer& root) {
+std::string LayerTreeDump::dump(const Layer& root)
+{
     std::ostringstream out;
     dumpLayer(root, 0, nullptr, out);
     return out.str();

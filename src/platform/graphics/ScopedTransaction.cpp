@@ -2,18 +2,22 @@
 
 #include "Transaction.h"
 
-ScopedTransaction::ScopedTransaction() {
+ScopedTransaction::ScopedTransaction()
+{
     Transaction::begin();
 }
 
-ScopedTransaction::~ScopedTransaction() {
+ScopedTransaction::~ScopedTransaction()
+{
     Transaction::commit();
 }
 
-void ScopedTransaction::setAnimationDuration(double seconds) {
+void ScopedTransaction::setAnimationDuration(double seconds)
+{
     Transaction::setAnimationDuration(seconds);
 }
 
-void ScopedTransaction::setDisableActions(bool disable) {
+void ScopedTransaction::setDisableActions(bool disable)
+{
     Transaction::setDisableActions(disable);
 }

@@ -11,7 +11,8 @@ namespace {
 
 // One pass of a running-sum box blur over `count` values `stride` apart.
 void boxBlur(std::vector<float>& values, size_t start, size_t count, size_t stride, int radius,
-             std::vector<float>& scratch) {
+             std::vector<float>& scratch)
+{
     scratch.resize(count);
     const float scale = 1.0f / float(2 * radius + 1);
     float sum = 0;
@@ -28,7 +29,8 @@ void boxBlur(std::vector<float>& values, size_t start, size_t count, size_t stri
 
 } // namespace
 
-void ShadowBlur::blurAlpha(QImage& image, double radius, const QColor& color) {
+void ShadowBlur::blurAlpha(QImage& image, double radius, const QColor& color)
+{
     if (image.format() != QImage::Format_ARGB32_Premultiplied)
         image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const size_t width = size_t(image.width());
@@ -62,7 +64,8 @@ void ShadowBlur::blurAlpha(QImage& image, double radius, const QColor& color) {
     }
 }
 
-void ShadowBlur::fillBlurredRect(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
+void ShadowBlur::fillBlurredRect(QPainter& painter, const QRectF& rect, double radius, const QColor& color)
+{
     const QRectF r = rect.normalized();
     if (radius <= 0.5) {
         painter.fillRect(r, color);

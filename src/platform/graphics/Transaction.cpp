@@ -14,13 +14,15 @@ struct Frame {
     std::optional<bool> disableActions;
 };
 
-std::vector<Frame>& stack() {
+std::vector<Frame>& stack()
+{
     static std::vector<Frame> s_stack;
     return s_stack;
 }
 
 // The implicit transaction sits at the bottom and ends with the current turn of the event loop.
-Frame& currentFrame() {
+Frame& currentFrame()
+{
     auto& frames = stack();
     if (frames.empty()) {
         frames.push_back(Frame{true, {}, {}});
@@ -35,24 +37,29 @@ Frame& currentFrame() {
 
 } // namespace
 
-void Transaction::begin() {
+void Transaction::begin()
+{
     QM_CASSERT(isMainThread(), "Transaction", "Main thread only!");
     stack().push_back(Frame{});
 }
 
-void Transaction::commit() {
+void Transaction::commit()
+{
     auto& frames = stack();
     QM_CASSERT(!frames.empty() && !frames.back().implicit, "Transaction", "Commit without begin");
     frames.pop_back();
 }
 
-void Transaction::flush() {}
+void Transaction::flush()
+{}
 
-void Transaction::setAnimationDuration(double seconds) {
+void Transaction::setAnimationDuration(double seconds)
+{
     currentFrame().animationDuration = seconds;
 }
 
-double Transaction::animationDuration() {
+double Transaction::animationDuration()
+{
     const auto& frames = stack();
     for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
         if (it->animationDuration)
@@ -61,11 +68,13 @@ double Transaction::animationDuration() {
     return defaultAnimationDuration;
 }
 
-void Transaction::setDisableActions(bool disable) {
+void Transaction::setDisableActions(bool disable)
+{
     currentFrame().disableActions = disable;
 }
 
-bool Transaction::disableActions() {
+bool Transaction::disableActions()
+{
     const auto& frames = stack();
     for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
         if (it->disableActions)
@@ -74,6 +83,7 @@ bool Transaction::disableActions() {
     return false;
 }
 
-int Transaction::depthForTesting() {
+int Transaction::depthForTesting()
+{
     return int(stack().size());
 }

@@ -3,14 +3,14 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 
-void UserActivity::report() {
+void UserActivity::report()
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/ScreenSaver"),
-                                       QStringLiteral("org.freedesktop.ScreenSaver"),
-                                       QStringLiteral("SimulateUserActivity"));
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/ScreenSaver"),
+        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("SimulateUserActivity"));
     // Starting a screen saver just to tell it the user is here would defeat the purpose.
     message.setAutoStartService(false);
     // send() queues the call and returns; the reply, if any, is dropped.

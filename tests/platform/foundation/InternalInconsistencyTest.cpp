@@ -9,7 +9,8 @@ struct Widgetish {
 };
 } // namespace
 
-TEST(InternalInconsistencyTest, CarriesDescriptionOperationObjectAndFile) {
+TEST(InternalInconsistencyTest, CarriesDescriptionOperationObjectAndFile)
+{
     Widgetish widget;
     try {
         widget.check(false);
@@ -23,7 +24,8 @@ TEST(InternalInconsistencyTest, CarriesDescriptionOperationObjectAndFile) {
     EXPECT_NO_THROW(widget.check(true));
 }
 
-TEST(InternalInconsistencyTest, ParameterChecksQuoteTheConditionText) {
+TEST(InternalInconsistencyTest, ParameterChecksQuoteTheConditionText)
+{
     Widgetish widget;
     try {
         widget.checkParameter(0);

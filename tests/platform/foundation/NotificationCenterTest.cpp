@@ -16,14 +16,16 @@ protected:
     NotificationCenter m_center;
     std::vector<std::string> m_heard;
 
-    ObserverToken listen(const std::string& label, std::string name, const void* object) {
+    ObserverToken listen(const std::string& label, std::string name, const void* object)
+    {
         return m_center.addObserver(std::move(name), object,
                                     [this, label](const Notification&) { m_heard.push_back(label); });
     }
 };
 } // namespace
 
-TEST_F(NotificationCenterTest, observersFilterByNameAndSender) {
+TEST_F(NotificationCenterTest, observersFilterByNameAndSender)
+{
     const int albumInfo = 0;
     const int other = 0;
     auto anySender = listen("any", reloadName, nullptr);
@@ -40,7 +42,8 @@ TEST_F(NotificationCenterTest, observersFilterByNameAndSender) {
     EXPECT_EQ(m_heard, (std::vector<std::string>{"everything"}));
 }
 
-TEST_F(NotificationCenterTest, userInfoCarriesAlbumsOrAnError) {
+TEST_F(NotificationCenterTest, userInfoCarriesAlbumsOrAnError)
+{
     std::optional<std::string> albumName;
     std::optional<Error> failure;
     auto token = m_center.addObserver(reloadName, nullptr, [&](const Notification& notification) {
@@ -64,7 +67,8 @@ TEST_F(NotificationCenterTest, userInfoCarriesAlbumsOrAnError) {
     EXPECT_EQ(failure->code(), 1);
 }
 
-TEST_F(NotificationCenterTest, aDestroyedOrRemovedTokenIsNeverCalled) {
+TEST_F(NotificationCenterTest, aDestroyedOrRemovedTokenIsNeverCalled)
+{
     auto kept = listen("kept", reloadName, nullptr);
     {
         auto scoped = listen("scoped", reloadName, nullptr);
@@ -81,7 +85,8 @@ TEST_F(NotificationCenterTest, aDestroyedOrRemovedTokenIsNeverCalled) {
     EXPECT_EQ(m_heard, (std::vector<std::string>{"kept", "replacement"}));
 }
 
-TEST_F(NotificationCenterTest, observersMayRemoveThemselvesAndOthersDuringAPost) {
+TEST_F(NotificationCenterTest, observersMayRemoveThemselvesAndOthersDuringAPost)
+{
     ObserverToken later;
     ObserverToken self;
     auto first = m_center.addObserver(reloadName, nullptr, [&](const Notification&) {
@@ -99,7 +104,8 @@ TEST_F(NotificationCenterTest, observersMayRemoveThemselvesAndOthersDuringAPost)
     EXPECT_EQ(m_heard, (std::vector<std::string>{"first", "self", "first"}));
 }
 
-TEST_F(NotificationCenterTest, anObserverDestroyedByAnEarlierHandlerIsSkipped) {
+TEST_F(NotificationCenterTest, anObserverDestroyedByAnEarlierHandlerIsSkipped)
+{
     struct Screen {
         ObserverToken token;
         std::vector<std::string>* heard;
@@ -114,7 +120,8 @@ TEST_F(NotificationCenterTest, anObserverDestroyedByAnEarlierHandlerIsSkipped) {
     EXPECT_TRUE(m_heard.empty());
 }
 
-TEST_F(NotificationCenterTest, observersAddedDuringAPostHearTheNextOne) {
+TEST_F(NotificationCenterTest, observersAddedDuringAPostHearTheNextOne)
+{
     ObserverToken added;
     auto adder = m_center.addObserver(reloadName, nullptr, [&](const Notification&) {
         if (!added.isRegistered())
@@ -126,7 +133,8 @@ TEST_F(NotificationCenterTest, observersAddedDuringAPostHearTheNextOne) {
     EXPECT_EQ(m_heard, (std::vector<std::string>{"added"}));
 }
 
-TEST_F(NotificationCenterTest, aTokenOutlivingItsCentreIsHarmless) {
+TEST_F(NotificationCenterTest, aTokenOutlivingItsCentreIsHarmless)
+{
     ObserverToken token;
     {
         NotificationCenter shortLived;
@@ -137,7 +145,8 @@ TEST_F(NotificationCenterTest, aTokenOutlivingItsCentreIsHarmless) {
     token.remove();
 }
 
-TEST_F(NotificationCenterTest, postingOffTheMainThreadIsAProgrammingError) {
+TEST_F(NotificationCenterTest, postingOffTheMainThreadIsAProgrammingError)
+{
     bool threw = false;
     std::unique_ptr<QThread> thread(QThread::create([&] {
         try {

@@ -15,24 +15,28 @@ namespace {
 class Item : public Observable {
 public:
     int value() const { return m_value; }
-    void setValue(int value) {
+    void setValue(int value)
+    {
         m_value = value;
         didChangeValueForKey("value");
     }
     const std::shared_ptr<Item>& child() const { return m_child; }
-    void setChild(std::shared_ptr<Item> child) {
+    void setChild(std::shared_ptr<Item> child)
+    {
         m_child = std::move(child);
         didChangeValueForKey("child");
     }
 
-    std::any valueForKey(const std::string& key) const override {
+    std::any valueForKey(const std::string& key) const override
+    {
         if (key == "value")
             return m_value;
         if (key == "child")
             return m_child;
         return Observable::valueForKey(key);
     }
-    Observable* observableForKey(const std::string& key) const override {
+    Observable* observableForKey(const std::string& key) const override
+    {
         return key == "child" ? m_child.get() : nullptr;
     }
 
@@ -51,14 +55,16 @@ struct Call {
 class Recorder : public KeyValueObserver {
 public:
     void observeValueForKeyPath(const std::string& keyPath, Observable* object, const KeyValueChange& change,
-                                const void* context) override {
+                                const void* context) override
+    {
         calls.push_back({keyPath, object, change.newValue, context});
         if (onCall)
             onCall();
     }
     void observedObjectWillBeDestroyed(Observable* object) override { destroyedObjects.push_back(object); }
 
-    std::vector<int> values() const {
+    std::vector<int> values() const
+    {
         std::vector<int> result;
         for (const Call& call : calls)
             result.push_back(call.newValue.has_value() ? std::any_cast<int>(call.newValue) : -1);
@@ -74,7 +80,8 @@ const char context[] = "test context";
 
 } // namespace
 
-TEST(ObservableTest, EverySetterCallIsAnnouncedWithTheOptionsAsked) {
+TEST(ObservableTest, EverySetterCallIsAnnouncedWithTheOptionsAsked)
+{
     Item item;
     Recorder withNew, plain;
     item.addObserver(&withNew, "value", KeyValueObservingOptions::New, context);
@@ -96,7 +103,8 @@ TEST(ObservableTest, EverySetterCallIsAnnouncedWithTheOptionsAsked) {
     EXPECT_EQ(initial.values(), (std::vector<int>{3})) << "called at once, with the value";
 }
 
-TEST(ObservableTest, DottedKeyPathFollowsTheReplacedObject) {
+TEST(ObservableTest, DottedKeyPathFollowsTheReplacedObject)
+{
     Item root;
     auto first = std::make_shared<Item>();
     first->setValue(1);
@@ -133,7 +141,8 @@ TEST(ObservableTest, DottedKeyPathFollowsTheReplacedObject) {
     EXPECT_EQ(first->observationCount(), 0u) << "removal stops following the path";
 }
 
-TEST(ObservableTest, ThreeComponentPathsAndVanishingIntermediates) {
+TEST(ObservableTest, ThreeComponentPathsAndVanishingIntermediates)
+{
     Item root;
     root.setChild(std::make_shared<Item>());
     root.child()->setChild(std::make_shared<Item>());
@@ -153,7 +162,8 @@ TEST(ObservableTest, ThreeComponentPathsAndVanishingIntermediates) {
     EXPECT_EQ(recorder.calls.size(), 5u);
 }
 
-TEST(ObservableTest, VanishedObserversAreSkippedAndForgotten) {
+TEST(ObservableTest, VanishedObserversAreSkippedAndForgotten)
+{
     Item item;
     auto gone = std::make_unique<Recorder>();
     Recorder stays;
@@ -166,7 +176,8 @@ TEST(ObservableTest, VanishedObserversAreSkippedAndForgotten) {
     EXPECT_EQ(stays.values(), (std::vector<int>{1}));
 }
 
-TEST(ObservableTest, ObserversHearTheObjectGo) {
+TEST(ObservableTest, ObserversHearTheObjectGo)
+{
     Recorder recorder;
     Observable* address = nullptr;
     {
@@ -178,7 +189,8 @@ TEST(ObservableTest, ObserversHearTheObjectGo) {
     EXPECT_EQ(recorder.destroyedObjects, (std::vector<Observable*>{address, address}));
 }
 
-TEST(ObservableTest, HandlersMayRemoveRegistrationsWhileBeingCalled) {
+TEST(ObservableTest, HandlersMayRemoveRegistrationsWhileBeingCalled)
+{
     Item item;
     Recorder first, second;
     first.onCall = [&] {
@@ -194,7 +206,8 @@ TEST(ObservableTest, HandlersMayRemoveRegistrationsWhileBeingCalled) {
     EXPECT_EQ(second.calls.size(), 0u) << "removed before its turn";
 }
 
-TEST(ObservableTest, RemovingWhatIsNotRegisteredFails) {
+TEST(ObservableTest, RemovingWhatIsNotRegisteredFails)
+{
     Item item;
     Recorder recorder;
     item.addObserver(&recorder, "value", KeyValueObservingOptions::None, nullptr);

@@ -17,10 +17,12 @@ namespace {
 class CallOperation : public Operation {
 public:
     explicit CallOperation(std::function<void(CallOperation&)> body)
-        : m_body(std::move(body)) {}
+        : m_body(std::move(body))
+    {}
 
     static std::shared_ptr<CallOperation> make(std::function<void(CallOperation&)> body,
-                                               QueuePriority priority = QueuePriority::Normal) {
+                                               QueuePriority priority = QueuePriority::Normal)
+    {
         auto operation = std::make_shared<CallOperation>(std::move(body));
         operation->setQueuePriority(priority);
         return operation;
@@ -39,7 +41,8 @@ struct Blocker {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
 
-    std::shared_ptr<CallOperation> operation() {
+    std::shared_ptr<CallOperation> operation()
+    {
         return CallOperation::make([this](CallOperation&) {
             started.set_value();
             released.wait();
@@ -49,11 +52,13 @@ struct Blocker {
 
 class OrderLog {
 public:
-    void append(int value) {
+    void append(int value)
+    {
         std::lock_guard lock(m_mutex);
         m_values.push_back(value);
     }
-    std::vector<int> values() const {
+    std::vector<int> values() const
+    {
         std::lock_guard lock(m_mutex);
         return m_values;
     }
@@ -64,7 +69,8 @@ private:
 };
 } // namespace
 
-TEST(OperationQueueTest, SerialQueueRunsOneAtATimeInTheOrderAdded) {
+TEST(OperationQueueTest, SerialQueueRunsOneAtATimeInTheOrderAdded)
+{
     OperationQueue queue(1);
     std::atomic<int> inFlight = 0;
     std::atomic<int> mostInFlight = 0;
@@ -90,7 +96,8 @@ TEST(OperationQueueTest, SerialQueueRunsOneAtATimeInTheOrderAdded) {
     EXPECT_EQ(queue.operationCount(), 0u);
 }
 
-TEST(OperationQueueTest, ConcurrentQueueRunsOperationsAtTheSameTimeAndDrains) {
+TEST(OperationQueueTest, ConcurrentQueueRunsOperationsAtTheSameTimeAndDrains)
+{
     OperationQueue queue(3);
     // The first three wait for one another: only concurrent running lets them end.
     std::latch firstStarted(3);
@@ -111,7 +118,8 @@ TEST(OperationQueueTest, ConcurrentQueueRunsOperationsAtTheSameTimeAndDrains) {
         EXPECT_TRUE(operation->isFinished());
 }
 
-TEST(OperationQueueTest, HigherPriorityStartsFirstAmongTheWaiting) {
+TEST(OperationQueueTest, HigherPriorityStartsFirstAmongTheWaiting)
+{
     using Priority = Operation::QueuePriority;
     OperationQueue queue(1);
     Blocker blocker;
@@ -136,7 +144,8 @@ TEST(OperationQueueTest, HigherPriorityStartsFirstAmongTheWaiting) {
     EXPECT_EQ(log.values(), (std::vector<int>{5, 3, 6, 2, 4, 1}));
 }
 
-TEST(OperationQueueTest, CancelledOperationsNeverRunAndFinishAtOnce) {
+TEST(OperationQueueTest, CancelledOperationsNeverRunAndFinishAtOnce)
+{
     OperationQueue queue(1);
     Blocker blocker;
     auto running = blocker.operation();
@@ -171,7 +180,8 @@ TEST(OperationQueueTest, CancelledOperationsNeverRunAndFinishAtOnce) {
     EXPECT_FALSE(running->isExecuting());
 }
 
-TEST(OperationQueueTest, AFailureEndsOnlyItsOwnOperation) {
+TEST(OperationQueueTest, AFailureEndsOnlyItsOwnOperation)
+{
     OperationQueue queue(1);
     auto failing = CallOperation::make([](CallOperation&) { throw std::runtime_error("disk on fire"); });
     bool nextRan = false;
@@ -183,7 +193,8 @@ TEST(OperationQueueTest, AFailureEndsOnlyItsOwnOperation) {
     EXPECT_TRUE(nextRan);
 }
 
-TEST(OperationQueueTest, MisuseIsAProgrammingError) {
+TEST(OperationQueueTest, MisuseIsAProgrammingError)
+{
     OperationQueue queue(1);
     auto operation = CallOperation::make([](CallOperation&) {});
     queue.addOperation(operation);
@@ -208,7 +219,8 @@ TEST(OperationQueueTest, MisuseIsAProgrammingError) {
     EXPECT_THROW(queue.addOperation(started), InternalInconsistency);
 }
 
-TEST(OperationQueueTest, DestroyingAQueueCancelsWhatWaitsAndJoinsWhatRuns) {
+TEST(OperationQueueTest, DestroyingAQueueCancelsWhatWaitsAndJoinsWhatRuns)
+{
     auto queue = std::make_unique<OperationQueue>(1);
     std::promise<void> started;
     bool runningSawCancel = false;
@@ -242,13 +254,15 @@ TEST(OperationQueueTest, DestroyingAQueueCancelsWhatWaitsAndJoinsWhatRuns) {
     EXPECT_TRUE(watchedArgument.expired());
 }
 
-TEST(OperationQueueTest, AQueueMayBeDestroyedByItsOwnLastOperation) {
+TEST(OperationQueueTest, AQueueMayBeDestroyedByItsOwnLastOperation)
+{
     std::promise<void> destroyed;
     // Members go in reverse order: the queue first, then the marker that reports it.
     struct Owner {
         struct Marker {
             std::promise<void>* promise = nullptr;
-            ~Marker() {
+            ~Marker()
+            {
                 if (promise)
                     promise->set_value();
             }

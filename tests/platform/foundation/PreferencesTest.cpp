@@ -16,7 +16,8 @@ protected:
     TemporaryConfigHome m_home;
 };
 
-void writeRaw(const QString& path, const QByteArray& bytes) {
+void writeRaw(const QString& path, const QByteArray& bytes)
+{
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -24,7 +25,8 @@ void writeRaw(const QString& path, const QByteArray& bytes) {
 }
 } // namespace
 
-TEST_F(PreferencesTest, domainFilesLiveUnderTheConfigHome) {
+TEST_F(PreferencesTest, domainFilesLiveUnderTheConfigHome)
+{
     EXPECT_EQ(Preferences::domainFilePath("com.apple.iApps"),
               m_home.path() + "/zuzire/com.apple.iApps.plist");
     qputenv("XDG_CONFIG_HOME", "relative/ignored");
@@ -33,7 +35,8 @@ TEST_F(PreferencesTest, domainFilesLiveUnderTheConfigHome) {
     EXPECT_THROW(Preferences::domainFilePath(""), InternalInconsistency);
 }
 
-TEST_F(PreferencesTest, missingOrUnreadableFilesHoldNoValue) {
+TEST_F(PreferencesTest, missingOrUnreadableFilesHoldNoValue)
+{
     EXPECT_EQ(Preferences::copyValue(libraryKey, Preferences::libraryDomain), nullptr);
     writeRaw(Preferences::domainFilePath(Preferences::libraryDomain), "garbage");
     EXPECT_EQ(Preferences::copyValue(libraryKey, Preferences::libraryDomain), nullptr);
@@ -43,7 +46,8 @@ TEST_F(PreferencesTest, missingOrUnreadableFilesHoldNoValue) {
     EXPECT_EQ(Preferences::copyValue(libraryKey, Preferences::libraryDomain), nullptr);
 }
 
-TEST_F(PreferencesTest, libraryUrlStringsSurviveUnchanged) {
+TEST_F(PreferencesTest, libraryUrlStringsSurviveUnchanged)
+{
     const auto list =
         PlistValue::array({PlistValue::string("file://localhost/home/me/Pictures/A/AlbumData.xml"),
                            PlistValue::string("file:///home/me/Pictures/B%20C/AlbumData.xml")});
@@ -54,7 +58,8 @@ TEST_F(PreferencesTest, libraryUrlStringsSurviveUnchanged) {
     EXPECT_TRUE(PlistValue::equal(stored, list)) << (stored ? stored->description() : "nil");
 }
 
-TEST_F(PreferencesTest, settingAKeyKeepsTheOthersAndNullRemoves) {
+TEST_F(PreferencesTest, settingAKeyKeepsTheOthersAndNullRemoves)
+{
     const std::string domain = Preferences::applicationDomain;
     ASSERT_TRUE(Preferences::setValue("LaunchFullScreen", PlistValue::boolean(true), domain));
     ASSERT_TRUE(Preferences::setValue("NumberOfStages", PlistValue::integer(2), domain));
@@ -68,7 +73,8 @@ TEST_F(PreferencesTest, settingAKeyKeepsTheOthersAndNullRemoves) {
               QStringList{"com.quillmoss.lumendeck.plist"});
 }
 
-TEST_F(PreferencesTest, aDamagedFileIsReportedNotOverwritten) {
+TEST_F(PreferencesTest, aDamagedFileIsReportedNotOverwritten)
+{
     const QString path = Preferences::domainFilePath(Preferences::applicationDomain);
     writeRaw(path, "<plist><dict><key>Hand edited</key>");
     Error error;

@@ -10,7 +10,8 @@
 namespace {
 using Format = PropertyListSerialization::Format;
 
-PlistPtr everyType() {
+PlistPtr everyType()
+{
     PlistArray numbers{PlistValue::integer(0),
                        PlistValue::integer(-5),
                        PlistValue::integer(42),
@@ -34,7 +35,8 @@ PlistPtr everyType() {
     return PlistValue::dictionary(std::move(entries));
 }
 
-QByteArray nestedXml(int depth) {
+QByteArray nestedXml(int depth)
+{
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
     for (int i = 0; i < depth; ++i)
         xml += "<array>";
@@ -43,14 +45,16 @@ QByteArray nestedXml(int depth) {
     return xml + "</plist>";
 }
 
-void appendBigEndian(QByteArray& out, uint64_t value, int width) {
+void appendBigEndian(QByteArray& out, uint64_t value, int width)
+{
     for (int i = width - 1; i >= 0; --i)
         out += static_cast<char>((value >> (8 * i)) & 0xff);
 }
 
 // A binary list of `count` objects where object i (a one-element array) holds object i + 1, the last
 // one empty: one nesting level per object.
-QByteArray nestedBinary(int count, bool cyclic = false) {
+QByteArray nestedBinary(int count, bool cyclic = false)
+{
     QByteArray data = "bplist00";
     std::vector<uint64_t> offsets;
     for (int i = 0; i < count; ++i) {
@@ -75,7 +79,8 @@ QByteArray nestedBinary(int count, bool cyclic = false) {
 }
 
 // Each level is an array holding the next level twice: 2^levels leaves from a few hundred bytes.
-QByteArray sharedBinary(int levels) {
+QByteArray sharedBinary(int levels)
+{
     QByteArray data = "bplist00";
     std::vector<uint64_t> offsets;
     for (int i = 0; i < levels; ++i) {
@@ -98,7 +103,8 @@ QByteArray sharedBinary(int levels) {
     return data;
 }
 
-void expectCorrupt(const QByteArray& data) {
+void expectCorrupt(const QByteArray& data)
+{
     Error error;
     EXPECT_EQ(PropertyListSerialization::fromData(data, &error), nullptr);
     EXPECT_EQ(error.domain(), Error::cocoaDomain);
@@ -107,7 +113,8 @@ void expectCorrupt(const QByteArray& data) {
 }
 } // namespace
 
-TEST(PropertyListSerializationTest, everyTypeSurvivesXmlAndBinary) {
+TEST(PropertyListSerializationTest, everyTypeSurvivesXmlAndBinary)
+{
     const auto original = everyType();
     for (const auto format : {Format::Xml, Format::Binary}) {
         Error error;
@@ -120,7 +127,8 @@ TEST(PropertyListSerializationTest, everyTypeSurvivesXmlAndBinary) {
     }
 }
 
-TEST(PropertyListSerializationTest, binaryDatesKeepFractionsXmlDatesWholeSeconds) {
+TEST(PropertyListSerializationTest, binaryDatesKeepFractionsXmlDatesWholeSeconds)
+{
     const auto date = PlistValue::array({PlistValue::date(-12.25)});
     const auto binary =
         PropertyListSerialization::fromData(PropertyListSerialization::toData(date, Format::Binary));
@@ -131,7 +139,8 @@ TEST(PropertyListSerializationTest, binaryDatesKeepFractionsXmlDatesWholeSeconds
     EXPECT_NEAR(*xml->asArray()->front()->asDateSeconds(), -12.25, 1.0);
 }
 
-TEST(PropertyListSerializationTest, readsAHandWrittenXmlFile) {
+TEST(PropertyListSerializationTest, readsAHandWrittenXmlFile)
+{
     const QByteArray xml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0">
@@ -157,7 +166,8 @@ TEST(PropertyListSerializationTest, readsAHandWrittenXmlFile) {
     EXPECT_TRUE(root->objectForKey("Empty")->asArray()->empty());
 }
 
-TEST(PropertyListSerializationTest, malformedEmptyAndTruncatedDataAreErrors) {
+TEST(PropertyListSerializationTest, malformedEmptyAndTruncatedDataAreErrors)
+{
     expectCorrupt(QByteArray());
     expectCorrupt("not a property list at all");
     expectCorrupt("<plist version=\"1.0\"><dict><key>a</key><string>b</dict></plist>");
@@ -172,7 +182,8 @@ TEST(PropertyListSerializationTest, malformedEmptyAndTruncatedDataAreErrors) {
         expectCorrupt(binary.left(length));
 }
 
-TEST(PropertyListSerializationTest, damagedBinaryTrailersAndReferencesAreErrors) {
+TEST(PropertyListSerializationTest, damagedBinaryTrailersAndReferencesAreErrors)
+{
     const QByteArray good = PropertyListSerialization::toData(everyType(), Format::Binary);
     const qsizetype trailer = good.size() - 32;
     for (const qsizetype at : {trailer + 6, trailer + 7, trailer + 15, trailer + 23}) {
@@ -188,7 +199,8 @@ TEST(PropertyListSerializationTest, damagedBinaryTrailersAndReferencesAreErrors)
     }
 }
 
-TEST(PropertyListSerializationTest, deepNestingIsRefusedWithoutExhaustingTheStack) {
+TEST(PropertyListSerializationTest, deepNestingIsRefusedWithoutExhaustingTheStack)
+{
     EXPECT_NE(PropertyListSerialization::fromData(nestedXml(100)), nullptr);
     expectCorrupt(nestedXml(PropertyListSerialization::maximumDepth + 1));
     expectCorrupt(nestedXml(300000));
@@ -198,14 +210,16 @@ TEST(PropertyListSerializationTest, deepNestingIsRefusedWithoutExhaustingTheStac
     expectCorrupt(nestedBinary(300000));
 }
 
-TEST(PropertyListSerializationTest, cyclesAndExplosiveSharingInBinaryAreRefused) {
+TEST(PropertyListSerializationTest, cyclesAndExplosiveSharingInBinaryAreRefused)
+{
     expectCorrupt(nestedBinary(3, true));
     expectCorrupt(nestedBinary(1, true));
     EXPECT_NE(PropertyListSerialization::fromData(sharedBinary(8)), nullptr);
     expectCorrupt(sharedBinary(40));
 }
 
-TEST(PropertyListSerializationTest, valuesTheFormatCannotHoldAreWriteErrors) {
+TEST(PropertyListSerializationTest, valuesTheFormatCannotHoldAreWriteErrors)
+{
     Error error;
     EXPECT_TRUE(
         PropertyListSerialization::toData(PlistValue::array({nullptr}), Format::Xml, &error).isEmpty());
@@ -216,7 +230,8 @@ TEST(PropertyListSerializationTest, valuesTheFormatCannotHoldAreWriteErrors) {
     EXPECT_TRUE(PropertyListSerialization::toData(PlistValue::date(1e12), Format::Binary).isEmpty());
 }
 
-TEST(PropertyListSerializationTest, fileErrorsCarryTheFileUrl) {
+TEST(PropertyListSerializationTest, fileErrorsCarryTheFileUrl)
+{
     QTemporaryDir folder;
     const QString missing = folder.filePath("missing.plist");
     Error error;
@@ -247,7 +262,8 @@ TEST(PropertyListSerializationTest, fileErrorsCarryTheFileUrl) {
     EXPECT_EQ(error.code(), 259);
 }
 
-TEST(PropertyListSerializationTest, writeFileReplacesWholeAndLeavesNoHalfFile) {
+TEST(PropertyListSerializationTest, writeFileReplacesWholeAndLeavesNoHalfFile)
+{
     QTemporaryDir folder;
     const QString path = folder.filePath("values.plist");
     ASSERT_TRUE(PropertyListSerialization::writeFile(path, everyType(), Format::Binary));

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-TEST(PropertyListTest, integersIncludeWholeRealsOnly) {
+TEST(PropertyListTest, integersIncludeWholeRealsOnly)
+{
     EXPECT_EQ(PlistValue::real(3.0)->asInteger(), 3);
     EXPECT_EQ(PlistValue::real(-0.0)->asInteger(), 0);
     EXPECT_FALSE(PlistValue::real(3.5)->asInteger());
@@ -13,7 +14,8 @@ TEST(PropertyListTest, integersIncludeWholeRealsOnly) {
     EXPECT_EQ(PlistValue::real(-9223372036854775808.0)->asInteger(), INT64_MIN);
 }
 
-TEST(PropertyListTest, datesCountFromTheReferenceDate) {
+TEST(PropertyListTest, datesCountFromTheReferenceDate)
+{
     const QDateTime moment(QDate(2008, 3, 1), QTime(12, 30, 15), QTimeZone::utc());
     const auto date = PlistValue::date(moment);
     EXPECT_EQ(date->asDate(), moment);
@@ -21,7 +23,8 @@ TEST(PropertyListTest, datesCountFromTheReferenceDate) {
     EXPECT_EQ(PlistValue::date(QDateTime())->asDateSeconds(), 0.0);
 }
 
-TEST(PropertyListTest, lookupAndDeepEquality) {
+TEST(PropertyListTest, lookupAndDeepEquality)
+{
     const auto photo = [](int64_t rating) {
         return PlistValue::dictionary(
             {{"Rating", PlistValue::integer(rating)}, {"GUID", PlistValue::string("g")}});
@@ -39,7 +42,8 @@ TEST(PropertyListTest, lookupAndDeepEquality) {
     EXPECT_TRUE(PlistValue::equal(nullptr, nullptr));
 }
 
-TEST(PropertyListTest, descriptionIsReadable) {
+TEST(PropertyListTest, descriptionIsReadable)
+{
     const auto album = PlistValue::dictionary({
         {"name", PlistValue::string("My \"best\" photos")},
         {"items",

@@ -9,14 +9,16 @@
 #include <thread>
 
 namespace {
-void spinEventLoop(int milliseconds) {
+void spinEventLoop(int milliseconds)
+{
     QEventLoop loop;
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
 }
 } // namespace
 
-TEST(RunLoopTest, DelayedRequestRunsOnNextTurnAndCanBeCancelled) {
+TEST(RunLoopTest, DelayedRequestRunsOnNextTurnAndCanBeCancelled)
+{
     int ran = 0;
     auto kept = RunLoop::performAfterDelay(0, [&] { ++ran; });
     auto cancelled = RunLoop::performAfterDelay(0, [&] { ran += 100; });
@@ -31,7 +33,8 @@ TEST(RunLoopTest, DelayedRequestRunsOnNextTurnAndCanBeCancelled) {
     kept.cancel();
 }
 
-TEST(RunLoopTest, PostAndWaitFromAnotherThreadRunsOnTheMainThread) {
+TEST(RunLoopTest, PostAndWaitFromAnotherThreadRunsOnTheMainThread)
+{
     EXPECT_TRUE(isMainThread());
     bool ranOnMain = false;
     bool workerWasMain = true;

@@ -12,7 +12,8 @@ protected:
     void SetUp() override { UserDefaults::setArgumentsForTesting({}); }
     void TearDown() override { UserDefaults::setArgumentsForTesting({}); }
 
-    void store(const std::string& key, PlistPtr value) {
+    void store(const std::string& key, PlistPtr value)
+    {
         ASSERT_TRUE(UserDefaults::standard().setObject(key, std::move(value)));
     }
     static bool boolFor(const std::string& key) { return UserDefaults::standard().boolForKey(key); }
@@ -22,13 +23,15 @@ protected:
 };
 } // namespace
 
-TEST_F(UserDefaultsTest, absentKeysAreFalseAndZero) {
+TEST_F(UserDefaultsTest, absentKeysAreFalseAndZero)
+{
     EXPECT_EQ(UserDefaults::standard().objectForKey("LaunchFullScreen"), nullptr);
     EXPECT_FALSE(boolFor("LaunchFullScreen"));
     EXPECT_EQ(integerFor("NumberOfStages"), 0);
 }
 
-TEST_F(UserDefaultsTest, fileValuesAreReadAndArgumentsOverrideThemWithoutBeingWritten) {
+TEST_F(UserDefaultsTest, fileValuesAreReadAndArgumentsOverrideThemWithoutBeingWritten)
+{
     store("LaunchFullScreen", PlistValue::boolean(false));
     store("NumberOfStages", PlistValue::integer(3));
     EXPECT_FALSE(boolFor("LaunchFullScreen"));
@@ -44,7 +47,8 @@ TEST_F(UserDefaultsTest, fileValuesAreReadAndArgumentsOverrideThemWithoutBeingWr
     EXPECT_EQ(integerFor("NumberOfStages"), 2);
 }
 
-TEST_F(UserDefaultsTest, argumentValuesAreLiteralsWhenTheyReadAsOne) {
+TEST_F(UserDefaultsTest, argumentValuesAreLiteralsWhenTheyReadAsOne)
+{
     const auto domain = UserDefaults::parseArguments(
         {"-A", "YES", "-B", "NO", "-C", "7", "-D", "text with spaces", "-E", "-2.5", "-F", "7th"});
     EXPECT_EQ(domain.at("A")->asBoolean(), true);
@@ -55,14 +59,16 @@ TEST_F(UserDefaultsTest, argumentValuesAreLiteralsWhenTheyReadAsOne) {
     EXPECT_EQ(*domain.at("F")->asString(), "7th");
 }
 
-TEST_F(UserDefaultsTest, programOptionsAndDanglingKeysAreNotDefaults) {
+TEST_F(UserDefaultsTest, programOptionsAndDanglingKeysAreNotDefaults)
+{
     const auto domain =
         UserDefaults::parseArguments({"--automation", "-NumberOfStages", "2", "plain", "-Dangling"});
     EXPECT_EQ(domain.size(), 1u);
     EXPECT_EQ(domain.at("NumberOfStages")->asInteger(), 2);
 }
 
-TEST_F(UserDefaultsTest, boolCoercions) {
+TEST_F(UserDefaultsTest, boolCoercions)
+{
     const std::pair<PlistPtr, bool> cases[] = {
         {PlistValue::boolean(true), true}, {PlistValue::integer(0), false},
         {PlistValue::integer(-1), true},   {PlistValue::real(0.5), true},
@@ -77,7 +83,8 @@ TEST_F(UserDefaultsTest, boolCoercions) {
     }
 }
 
-TEST_F(UserDefaultsTest, integerCoercions) {
+TEST_F(UserDefaultsTest, integerCoercions)
+{
     const std::pair<PlistPtr, int64_t> cases[] = {
         {PlistValue::integer(-2), -2},
         {PlistValue::real(3.9), 3},

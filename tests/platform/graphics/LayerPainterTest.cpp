@@ -11,7 +11,8 @@ namespace {
 // The feathered edge the photo strip draws: opaque, fading to nothing over the last 10 points.
 class RightFeather : public LayerDelegate {
 public:
-    void drawLayer(Layer& layer, DrawingContext& context) override {
+    void drawLayer(Layer& layer, DrawingContext& context) override
+    {
         ++draws;
         const Rect b = layer.bounds();
         const std::vector<DrawingContext::GradientStop> stops{{0.0, Color::rgb(0, 0, 1, 1.0)},
@@ -23,7 +24,8 @@ public:
     int draws = 0;
 };
 
-::testing::AssertionResult near(QColor actual, QColor expected, int tolerance = 6) {
+::testing::AssertionResult near(QColor actual, QColor expected, int tolerance = 6)
+{
     const int worst =
         std::max({std::abs(actual.red() - expected.red()), std::abs(actual.green() - expected.green()),
                   std::abs(actual.blue() - expected.blue()), std::abs(actual.alpha() - expected.alpha())});
@@ -33,7 +35,8 @@ public:
                                          << ", expected " << expected.name(QColor::HexArgb).toStdString();
 }
 
-LayerPtr filledLayer(const Rect& frame, const Color& color) {
+LayerPtr filledLayer(const Rect& frame, const Color& color)
+{
     const LayerPtr layer = Layer::create();
     layer->setFrame(frame);
     layer->setBackgroundColor(color);
@@ -44,7 +47,8 @@ LayerPtr filledLayer(const Rect& frame, const Color& color) {
 
 class LayerPainterTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         root->setFrame(Rect(0, 0, 100, 100));
         root->setBackgroundColor(Color::white(1, 1));
     }
@@ -54,7 +58,8 @@ protected:
     LayerPtr root = Layer::create();
 };
 
-TEST_F(LayerPainterTest, YUpPlacesALowLayerAtTheBottomAndHiddenLayersVanish) {
+TEST_F(LayerPainterTest, YUpPlacesALowLayerAtTheBottomAndHiddenLayersVanish)
+{
     root->addSublayer(filledLayer(Rect(0, 0, 100, 20), Color::rgb(1, 0, 0, 1)));
     const LayerPtr hidden = filledLayer(Rect(0, 80, 100, 20), Color::rgb(0, 0, 1, 1));
     hidden->setHidden(true);
@@ -66,7 +71,8 @@ TEST_F(LayerPainterTest, YUpPlacesALowLayerAtTheBottomAndHiddenLayersVanish) {
     EXPECT_TRUE(near(pixel(image, 50, 50), Qt::white));
 }
 
-TEST_F(LayerPainterTest, OpacityMultipliesDownTheTree) {
+TEST_F(LayerPainterTest, OpacityMultipliesDownTheTree)
+{
     const LayerPtr parent = filledLayer(Rect(0, 0, 100, 100), Color::clear());
     parent->setOpacity(0.5);
     parent->addSublayer(filledLayer(Rect(0, 0, 50, 100), Color::black()));
@@ -76,7 +82,8 @@ TEST_F(LayerPainterTest, OpacityMultipliesDownTheTree) {
     EXPECT_TRUE(near(pixel(image, 75, 50), Qt::white));
 }
 
-TEST_F(LayerPainterTest, MaskDrawnByADelegateFeathersTheEdge) {
+TEST_F(LayerPainterTest, MaskDrawnByADelegateFeathersTheEdge)
+{
     RightFeather feather;
     const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::black());
     const LayerPtr mask = Layer::create();
@@ -100,7 +107,8 @@ TEST_F(LayerPainterTest, MaskDrawnByADelegateFeathersTheEdge) {
     EXPECT_TRUE(near(pixel(narrower, 70, 50), Qt::white)) << "outside the mask nothing shows";
 }
 
-TEST_F(LayerPainterTest, ContentsKeepTheirAspectWhenAsked) {
+TEST_F(LayerPainterTest, ContentsKeepTheirAspectWhenAsked)
+{
     QImage wide(20, 10, QImage::Format_RGB32);
     wide.fill(Qt::red);
     QImage marked = wide;
@@ -118,7 +126,8 @@ TEST_F(LayerPainterTest, ContentsKeepTheirAspectWhenAsked) {
     EXPECT_TRUE(near(pixel(image, 1, 27), Qt::blue)) << "the image's first row is drawn at its top";
 }
 
-TEST_F(LayerPainterTest, TextSitsAtTheTopOfItsBounds) {
+TEST_F(LayerPainterTest, TextSitsAtTheTopOfItsBounds)
+{
     const auto text = TextLayer::create();
     text->setFrame(Rect(0, 0, 100, 100));
     text->setString(QStringLiteral("HHHH"));
@@ -138,7 +147,8 @@ TEST_F(LayerPainterTest, TextSitsAtTheTopOfItsBounds) {
     EXPECT_EQ(darkRows(40, 100), 0);
 }
 
-TEST_F(LayerPainterTest, ShadowFallsBelowAPhoto) {
+TEST_F(LayerPainterTest, ShadowFallsBelowAPhoto)
+{
     const LayerPtr photo = filledLayer(Rect(30, 30, 40, 40), Color::black());
     photo->setShadowOpacity(1.0);
     root->addSublayer(photo);

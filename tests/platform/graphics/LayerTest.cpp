@@ -12,7 +12,8 @@ namespace {
 
 class CountingLayoutManager : public LayoutManager {
 public:
-    void layoutSublayersOfLayer(Layer& layer) override {
+    void layoutSublayersOfLayer(Layer& layer) override
+    {
         ++calls;
         lastLayer = &layer;
         if (onLayout)
@@ -28,7 +29,8 @@ public:
 class RectRecorder : public KeyValueObserver {
 public:
     void observeValueForKeyPath(const std::string& keyPath, Observable* /*object*/,
-                                const KeyValueChange& change, const void* /*context*/) override {
+                                const KeyValueChange& change, const void* /*context*/) override
+    {
         keyPaths.push_back(keyPath);
         rects.push_back(change.newValue.has_value() ? std::any_cast<Rect>(change.newValue) : Rect::null());
     }
@@ -37,7 +39,8 @@ public:
     std::vector<Rect> rects;
 };
 
-std::vector<Layer*> sublayersOf(const Layer& layer) {
+std::vector<Layer*> sublayersOf(const Layer& layer)
+{
     std::vector<Layer*> result;
     for (const auto& sublayer : layer.sublayers())
         result.push_back(sublayer.get());
@@ -46,7 +49,8 @@ std::vector<Layer*> sublayersOf(const Layer& layer) {
 
 } // namespace
 
-TEST(LayerTest, FrameBoundsPositionAndAnchorAgree) {
+TEST(LayerTest, FrameBoundsPositionAndAnchorAgree)
+{
     const LayerPtr layer = Layer::create();
     EXPECT_EQ(layer->anchorPoint(), (Point{0.5, 0.5}));
     EXPECT_EQ(layer->frame(), Rect());
@@ -66,7 +70,8 @@ TEST(LayerTest, FrameBoundsPositionAndAnchorAgree) {
     EXPECT_EQ(layer->bounds(), Rect(5, 5, 10, 20)) << "frames are standardized";
 }
 
-TEST(LayerTest, ConvertRectBetweenNestedLayers) {
+TEST(LayerTest, ConvertRectBetweenNestedLayers)
+{
     const LayerPtr root = Layer::create();
     root->setFrame(Rect(0, 0, 800, 600));
     const LayerPtr child = Layer::create();
@@ -90,7 +95,8 @@ TEST(LayerTest, ConvertRectBetweenNestedLayers) {
     EXPECT_EQ(grandchild->convertPointFromLayer({1, 2}, child.get()), p);
 }
 
-TEST(LayerTest, PixelAlignmentThroughTheRootAtAnIntegralOffset) {
+TEST(LayerTest, PixelAlignmentThroughTheRootAtAnIntegralOffset)
+{
     const LayerPtr root = Layer::create();
     root->setFrame(Rect(0, 0, 800, 600));
     const LayerPtr child = Layer::create();
@@ -104,7 +110,8 @@ TEST(LayerTest, PixelAlignmentThroughTheRootAtAnIntegralOffset) {
     EXPECT_EQ(child->rootLayer(), root.get());
 }
 
-TEST(LayerTest, TransformTurnsAboutTheAnchor) {
+TEST(LayerTest, TransformTurnsAboutTheAnchor)
+{
     const LayerPtr root = Layer::create();
     const LayerPtr layer = Layer::create();
     layer->setBounds(Rect(0, 0, 20, 10));
@@ -124,7 +131,8 @@ TEST(LayerTest, TransformTurnsAboutTheAnchor) {
     EXPECT_NEAR(top.y, 110, 1e-9);
 }
 
-TEST(LayerTest, SublayerOperationsKeepOrderAndReparent) {
+TEST(LayerTest, SublayerOperationsKeepOrderAndReparent)
+{
     const LayerPtr parent = Layer::create();
     const LayerPtr a = Layer::create(), b = Layer::create(), c = Layer::create(), d = Layer::create();
     parent->addSublayer(a);
@@ -152,7 +160,8 @@ TEST(LayerTest, SublayerOperationsKeepOrderAndReparent) {
     EXPECT_EQ(sublayersOf(*parent), (std::vector<Layer*>{c.get(), b.get()})) << "re-adding moves to the top";
 }
 
-TEST(LayerTest, CyclesAndForeignReplacementsAreRefused) {
+TEST(LayerTest, CyclesAndForeignReplacementsAreRefused)
+{
     const LayerPtr parent = Layer::create();
     const LayerPtr child = Layer::create();
     parent->addSublayer(child);
@@ -163,7 +172,8 @@ TEST(LayerTest, CyclesAndForeignReplacementsAreRefused) {
     EXPECT_EQ(child->superlayer(), parent.get());
 }
 
-TEST(LayerTest, SublayersOutlivingTheirParentForgetIt) {
+TEST(LayerTest, SublayersOutlivingTheirParentForgetIt)
+{
     const LayerPtr child = Layer::create();
     {
         const LayerPtr parent = Layer::create();
@@ -175,7 +185,8 @@ TEST(LayerTest, SublayersOutlivingTheirParentForgetIt) {
     child->removeFromSuperlayer();
 }
 
-TEST(LayerTest, LayoutManagerRunsOncePerPassOnlyWhenMarked) {
+TEST(LayerTest, LayoutManagerRunsOncePerPassOnlyWhenMarked)
+{
     CountingLayoutManager manager;
     const LayerPtr layer = Layer::create();
     layer->setLayoutManager(&manager);
@@ -195,7 +206,8 @@ TEST(LayerTest, LayoutManagerRunsOncePerPassOnlyWhenMarked) {
     EXPECT_EQ(manager.calls, 2) << "an immediate layout does not wait for a mark";
 }
 
-TEST(LayerTest, LayoutThatMarksLayersBelowIsFinishedInTheSamePass) {
+TEST(LayerTest, LayoutThatMarksLayersBelowIsFinishedInTheSamePass)
+{
     CountingLayoutManager top, below;
     const LayerPtr root = Layer::create();
     const LayerPtr middle = Layer::create();
@@ -217,7 +229,8 @@ TEST(LayerTest, LayoutThatMarksLayersBelowIsFinishedInTheSamePass) {
     EXPECT_EQ(below.calls, 2);
 }
 
-TEST(LayerTest, BoundsSizeChangeMarksForLayout) {
+TEST(LayerTest, BoundsSizeChangeMarksForLayout)
+{
     const LayerPtr layer = Layer::create();
     layer->setFrame(Rect(0, 0, 10, 10));
     layer->layoutIfNeeded();
@@ -227,7 +240,8 @@ TEST(LayerTest, BoundsSizeChangeMarksForLayout) {
     EXPECT_TRUE(layer->needsLayout());
 }
 
-TEST(LayerTest, AutoresizingFollowsTheSuperlayer) {
+TEST(LayerTest, AutoresizingFollowsTheSuperlayer)
+{
     CountingLayoutManager manager;
     const LayerPtr parent = Layer::create();
     parent->setFrame(Rect(0, 0, 100, 100));
@@ -252,7 +266,8 @@ TEST(LayerTest, AutoresizingFollowsTheSuperlayer) {
     EXPECT_EQ(manager.calls, 0) << "autoresizing does not wait for the layout pass";
 }
 
-TEST(LayerTest, AttributesAndAnimationsByKey) {
+TEST(LayerTest, AttributesAndAnimationsByKey)
+{
     const LayerPtr layer = Layer::create();
     layer->setAttribute("com_quillmoss_ItemIndex", QVariant::fromValue(7u));
     EXPECT_EQ(layer->attribute("com_quillmoss_ItemIndex").toUInt(), 7u);
@@ -274,7 +289,8 @@ TEST(LayerTest, AttributesAndAnimationsByKey) {
     EXPECT_FALSE(named->value("other").has_value());
 }
 
-TEST(LayerTest, EveryChangeInAHostedTreeAsksForARepaint) {
+TEST(LayerTest, EveryChangeInAHostedTreeAsksForARepaint)
+{
     FakeLayerTreeHost host;
     const LayerPtr root = Layer::create();
     root->setTreeHost(&host);
@@ -295,7 +311,8 @@ TEST(LayerTest, EveryChangeInAHostedTreeAsksForARepaint) {
     root->setTreeHost(nullptr);
 }
 
-TEST(LayerTest, AFrameChangeIsHeardAsABoundsChangeWithTheWholeFrameStored) {
+TEST(LayerTest, AFrameChangeIsHeardAsABoundsChangeWithTheWholeFrameStored)
+{
     const LayerPtr layer = Layer::create();
     RectRecorder bounds, frame;
     layer->addObserver(&bounds, "bounds", KeyValueObservingOptions::New, nullptr);
@@ -311,7 +328,8 @@ TEST(LayerTest, AFrameChangeIsHeardAsABoundsChangeWithTheWholeFrameStored) {
     layer->removeObserver(&frame, "frame");
 }
 
-TEST(LayerTest, PropertiesReadBackWithTheirGettersTypes) {
+TEST(LayerTest, PropertiesReadBackWithTheirGettersTypes)
+{
     const auto text = TextLayer::create();
     text->setName("status");
     text->setString("Zuzire: loading.");
@@ -327,7 +345,8 @@ TEST(LayerTest, PropertiesReadBackWithTheirGettersTypes) {
     EXPECT_FALSE(text->valueForKey("noSuchKey").has_value());
 }
 
-TEST(LayerTest, AMaskCanLeadAKeyPath) {
+TEST(LayerTest, AMaskCanLeadAKeyPath)
+{
     const LayerPtr layer = Layer::create();
     RectRecorder recorder;
     layer->addObserver(&recorder, "mask.bounds", KeyValueObservingOptions::New, nullptr);

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-TEST(LayerTreeDumpTest, OneLinePerLayerIndentedByDepth) {
+TEST(LayerTreeDumpTest, OneLinePerLayerIndentedByDepth)
+{
     const LayerPtr root = Layer::create();
     root->setFrame(Rect(0, 0, 800, 600));
     const LayerPtr strip = Layer::create();

@@ -13,7 +13,8 @@
 // Implicit animations of layer changes, and the transactions that shape them.
 class TransactionTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         root->setFrame(Rect(0, 0, 100, 100));
         root->setTreeHost(&host);
         layer->setFrame(Rect(0, 0, 10, 10));
@@ -23,7 +24,8 @@ protected:
     void TearDown() override { root->setTreeHost(nullptr); }
 
     // Puts the tree on screen, as the host's first paint does, and lets all fades finish.
-    void showOnce() {
+    void showOnce()
+    {
         clock.advance(10);
         LayerPainter::render(*root, QSize(10, 10));
     }
@@ -34,7 +36,8 @@ protected:
     LayerPtr layer = Layer::create();
 };
 
-TEST_F(TransactionTest, FrameChangeAnimatesFromWhatIsShownToTheModelValue) {
+TEST_F(TransactionTest, FrameChangeAnimatesFromWhatIsShownToTheModelValue)
+{
     layer->setFrame(Rect(100, 0, 30, 10));
     EXPECT_EQ(layer->frame(), Rect(100, 0, 30, 10)) << "the model changes at once";
     EXPECT_EQ(layer->presentationFrame(), Rect(0, 0, 10, 10));
@@ -47,7 +50,8 @@ TEST_F(TransactionTest, FrameChangeAnimatesFromWhatIsShownToTheModelValue) {
     EXPECT_FALSE(root->hasRunningAnimations());
 }
 
-TEST_F(TransactionTest, ARetargetStartsFromTheValueOnScreen) {
+TEST_F(TransactionTest, ARetargetStartsFromTheValueOnScreen)
+{
     layer->setOpacity(0);
     clock.advance(0.125);
     EXPECT_DOUBLE_EQ(layer->presentationOpacity(), 0.5);
@@ -57,7 +61,8 @@ TEST_F(TransactionTest, ARetargetStartsFromTheValueOnScreen) {
     EXPECT_DOUBLE_EQ(layer->presentationOpacity(), 0.75);
 }
 
-TEST_F(TransactionTest, LayersOffScreenChangeAtOnce) {
+TEST_F(TransactionTest, LayersOffScreenChangeAtOnce)
+{
     const LayerPtr detached = Layer::create();
     detached->setFrame(Rect(0, 0, 10, 10));
     detached->setFrame(Rect(50, 50, 10, 10));
@@ -74,7 +79,8 @@ TEST_F(TransactionTest, LayersOffScreenChangeAtOnce) {
     EXPECT_EQ(layer->presentationFrame(), Rect(50, 50, 10, 10)) << "a tree without a host is not on screen";
 }
 
-TEST_F(TransactionTest, ActionTableEntryOfNoneDisablesThatKey) {
+TEST_F(TransactionTest, ActionTableEntryOfNoneDisablesThatKey)
+{
     layer->setActions({{"frame", nullptr}, {"opacity", nullptr}});
     layer->setFrame(Rect(50, 50, 10, 10));
     layer->setOpacity(0.5);
@@ -85,7 +91,8 @@ TEST_F(TransactionTest, ActionTableEntryOfNoneDisablesThatKey) {
     EXPECT_EQ(layer->presentationPosition(), (Point{55, 55})) << "position set on its own still animates";
 }
 
-TEST_F(TransactionTest, DisabledActionsAndDurationsNest) {
+TEST_F(TransactionTest, DisabledActionsAndDurationsNest)
+{
     {
         ScopedTransaction outer;
         outer.setAnimationDuration(1.0);
@@ -106,11 +113,13 @@ TEST_F(TransactionTest, DisabledActionsAndDurationsNest) {
     EXPECT_FALSE(Transaction::disableActions());
 }
 
-TEST_F(TransactionTest, CommitWithoutBeginIsAProgrammingError) {
+TEST_F(TransactionTest, CommitWithoutBeginIsAProgrammingError)
+{
     EXPECT_THROW(Transaction::commit(), InternalInconsistency);
 }
 
-TEST_F(TransactionTest, AddedSublayersFadeInUnlessTheParentSaysNo) {
+TEST_F(TransactionTest, AddedSublayersFadeInUnlessTheParentSaysNo)
+{
     const LayerPtr added = Layer::create();
     root->addSublayer(added);
     EXPECT_DOUBLE_EQ(added->presentationOpacity(), 0);
@@ -124,7 +133,8 @@ TEST_F(TransactionTest, AddedSublayersFadeInUnlessTheParentSaysNo) {
     EXPECT_DOUBLE_EQ(quiet->presentationOpacity(), 1);
 }
 
-TEST_F(TransactionTest, ContentsCrossFadeAndThePreviousImageIsReleased) {
+TEST_F(TransactionTest, ContentsCrossFadeAndThePreviousImageIsReleased)
+{
     QImage first(4, 4, QImage::Format_RGB32);
     first.fill(Qt::red);
     QImage second(4, 4, QImage::Format_RGB32);
@@ -145,7 +155,8 @@ TEST_F(TransactionTest, ContentsCrossFadeAndThePreviousImageIsReleased) {
     EXPECT_EQ(layer->contents(), second);
 }
 
-TEST_F(TransactionTest, ExplicitBasicAnimationShowsOnScreenOnly) {
+TEST_F(TransactionTest, ExplicitBasicAnimationShowsOnScreenOnly)
+{
     const auto fade = BasicAnimation::create("opacity");
     fade->setFromValue(0.0);
     fade->setToValue(1.0);

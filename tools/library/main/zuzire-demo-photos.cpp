@@ -4,7 +4,8 @@
 #include <cstdio>
 
 // zuzire-demo-photos FOLDER: writes the demo photo folders into FOLDER.
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     // Drawing needs fonts, not a screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
