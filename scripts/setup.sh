@@ -14,7 +14,7 @@ packages=(
     # a display, a window manager and a session bus for headless runs and tests
     xvfb xauth openbox dbus dbus-x11
     # fonts the screens use
-    fonts-dejavu-core fonts-urw-base35
+    fonts-dejavu-core fonts-urw-base35 fonts-beteckna
 )
 
 missing=()

@@ -2,27 +2,42 @@
 
 #include "library/AlbumInfo.h"
 #include "platform/foundation/InternalInconsistency.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
+#include "rating/AlbumController.h"
+#include "rating/StageController.h"
+#include "support/QMKVOAdditions.h"
 #include "ui/ApplicationDelegate.h"
+#include "ui/HostView.h"
+#include "ui/QMColorAdditions.h"
+#include "ui/QMLayerAdditions.h"
 
+#include <QDebug>
 #include <algorithm>
 
 namespace {
 // The screen is laid out on a virtual canvas of this size, scaled to the layer.
 constexpr double canvasWidth = 800;
 constexpr double canvasHeight = 600;
+constexpr int defaultStages = 4;
 } // namespace
 
 RootController::RootController()
 {
-    layer()->setBackgroundColor(Color::white(1, 1));
+    layer()->setBackgroundColor(qm_CGColor(Color::white(1, 1)));
     m_statusLayer = TextLayer::create();
-    m_statusLayer->setForegroundColor(Color::white(0, 1));
+    m_statusLayer->setForegroundColor(qm_CGColor(Color::white(0, 1)));
     m_statusLayer->setFont(QStringLiteral("Futura"));
     m_statusLayer->setAlignmentMode(TextLayer::AlignmentMode::Center);
     layer()->addSublayer(m_statusLayer);
     layer()->setNeedsLayout();
-    setStatus(0);
+    qm_addObserver<RootController>(*this, this, "status",
+                                   KeyValueObservingOptions::New | KeyValueObservingOptions::Initial);
+    m_reloadObservation = NotificationCenter::defaultCenter().addObserver(
+        AlbumInfo::didReloadNotification, nullptr, [this](const Notification& n) { albumInfoDidLoad(n); });
 }
+
+RootController::~RootController() = default;
 
 QString RootController::textForStatus(int32_t status)
 {
@@ -42,11 +57,58 @@ QString RootController::textForStatus(int32_t status)
     }
 }
 
+int RootController::numberOfStages()
+{
+    const int64_t stages = UserDefaults::standard().integerForKey("NumberOfStages");
+    return stages >= 1 && stages <= defaultStages ? static_cast<int>(stages) : defaultStages;
+}
+
 void RootController::setStatus(int32_t status)
 {
-    QM_ASSERT(!textForStatus(status).isEmpty(), "Bad status is bad");
     m_status = status;
-    m_statusLayer->setString(textForStatus(status));
+    didChangeValueForKey("status");
+}
+
+std::any RootController::valueForKey(const std::string& key) const
+{
+    if (key == "status")
+        return m_status;
+    return Raroderavarav::valueForKey(key);
+}
+
+void RootController::observeValueForKeyPath(const std::string& keyPath, Observable* object,
+                                            const KeyValueChange& change, const void* context)
+{
+    if (context != QMKVOObservationContext) {
+        Raroderavarav::observeValueForKeyPath(keyPath, object, change, context);
+        return;
+    }
+    if (keyPath != "status")
+        return;
+    const QString text = textForStatus(m_status);
+    QM_ASSERT(!text.isEmpty(), "Bad status is bad");
+    m_statusLayer->setString(text);
+    ApplicationDelegate* application = ApplicationDelegate::shared();
+    if (m_status == -1 && hostView() && hostView()->isInFullScreenMode() && application)
+        application->toggleFullScreen();
+}
+
+void RootController::albumInfoDidLoad(const Notification& notification)
+{
+    if (PlistPtr albums = notification.plistForKey(AlbumInfo::unratedAlbumsKey)) {
+        QM_ASSERT(albums->asArray() && !albums->asArray()->empty(), "Albums expected!");
+        m_albumPicker = std::make_shared<AlbumController>(*albums->asArray());
+        if (hostView())
+            hostView()->pushController(m_albumPicker);
+        return;
+    }
+    const Error* error = notification.errorForKey(AlbumInfo::errorKey);
+    if (error && error->domain() == Error::applicationDomain) {
+        setStatus(-1);
+        return;
+    }
+    qWarning("Error loading iPhoto data - %s", error ? error->description().c_str() : "(null)");
+    setStatus(-2);
 }
 
 void RootController::layerDidAppear()
@@ -54,8 +116,24 @@ void RootController::layerDidAppear()
     ApplicationDelegate* application = ApplicationDelegate::shared();
     if (application && application->isTerminating())
         return;
-    if (m_status == 0)
+    if (m_albumPicker)
+        startStageForChosenAlbum();
+    else if (m_status == 0)
         AlbumInfo::sharedAlbumInfo()->reload();
+}
+
+void RootController::startStageForChosenAlbum()
+{
+    const PlistArray& albums = m_albumPicker->albums();
+    const size_t position = m_albumPicker->position();
+    m_albumPicker = nullptr;
+    if (position >= albums.size() || !hostView())
+        return;
+    PlistPtr items = albums[position]->objectForKey("items");
+    const PlistArray none;
+    auto stage = std::make_shared<StageController>(items && items->asArray() ? *items->asArray() : none,
+                                                   numberOfStages());
+    hostView()->pushController(stage);
 }
 
 void RootController::buttonMenu()
@@ -73,4 +151,5 @@ void RootController::layoutSublayersOfLayer(Layer& theLayer)
     m_statusLayer->setFontSize(50 * std::min(sx, sy));
     m_statusLayer->setBounds(Rect(0, 0, canvasWidth * sx, 75 * sy));
     m_statusLayer->setPosition(Point{400 * sx, 350 * sy});
+    m_statusLayer->setFrame(qm_pixelAlignRect(theLayer, m_statusLayer->frame()));
 }

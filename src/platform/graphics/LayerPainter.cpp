@@ -1,5 +1,6 @@
 #include "LayerPainter.h"
 
+#include "FontSubstitutes.h"
 #include "Layer.h"
 #include "ShadowBlur.h"
 #include "TextLayer.h"
@@ -122,6 +123,7 @@ void drawText(QPainter& painter, const TextLayer& layer, const Rect& bounds, dou
 {
     if (layer.string().isEmpty() || opacity <= 0)
         return;
+    FontSubstitutes::install();
     QFont font = layer.font().isEmpty() ? QFont() : QFont(layer.font());
     font.setPixelSize(std::max(1, int(std::lround(layer.fontSize()))));
     const Rect b = bounds.standardized();
