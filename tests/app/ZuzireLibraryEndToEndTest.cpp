@@ -1,0 +1,114 @@
+#include "platform/foundation/Preferences.h"
+#include "platform/foundation/PropertyListSerialization.h"
+#include "support/TemporaryConfigHome.h"
+#include "support/ZuzireProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <gtest/gtest.h>
+
+namespace {
+QStringList textsOf(const QString& treeLine)
+{
+    QStringList texts;
+    for (const QJsonValue& text : parseJsonLine(treeLine)["texts"].toArray())
+        texts << text.toString();
+    return texts;
+}
+
+QStringList controllersOf(const QString& treeLine)
+{
+    QStringList controllers;
+    for (const QJsonValue& name : parseJsonLine(treeLine)["controllers"].toArray())
+        controllers << name.toString();
+    return controllers;
+}
+
+// The program on a library of the test's own making, with the preference pointing at it.
+class ZuzireLibraryEndToEndTest : public testing::Test {
+protected:
+    void registerLibrary(const QString& albumDataPath)
+    {
+        const PlistPtr databases = PlistValue::array(
+            {PlistValue::string(QUrl::fromLocalFile(albumDataPath).toString().toStdString())});
+        ASSERT_TRUE(Preferences::setValue("iPhotoRecentDatabases", databases, Preferences::libraryDomain));
+    }
+
+    // One album of two photos with the given ratings.
+    QString writeLibrary(int firstRating, int secondRating)
+    {
+        auto photo = [](const std::string& guid, int rating) {
+            return PlistValue::dictionary({{"GUID", PlistValue::string(guid)},
+                                           {"MediaType", PlistValue::string("Image")},
+                                           {"Rating", PlistValue::integer(rating)},
+                                           {"Aspect Ratio", PlistValue::real(1.5)}});
+        };
+        const PlistPtr albumData = PlistValue::dictionary(
+            {{"Master Image List",
+              PlistValue::dictionary({{"1", photo("A", firstRating)}, {"2", photo("B", secondRating)}})},
+             {"List of Albums",
+              PlistValue::array({PlistValue::dictionary(
+                  {{"AlbumName", PlistValue::string("Trip")},
+                   {"KeyList", PlistValue::array({PlistValue::string("1"), PlistValue::string("2")})}})})}});
+        const QString path = library.filePath("AlbumData.xml");
+        EXPECT_TRUE(
+            PropertyListSerialization::writeFile(path, albumData, PropertyListSerialization::Format::Xml));
+        return path;
+    }
+
+    ProgramRun run(const QString& script) { return runZuzire(script, {}, config.path()); }
+
+    TemporaryConfigHome config;
+    QTemporaryDir library;
+};
+} // namespace
+
+TEST_F(ZuzireLibraryEndToEndTest, LoadingShowsForASecondThenThePickerOpens)
+{
+    registerLibrary(writeLibrary(0, 4));
+    const ProgramRun result = run("tree\nwait 0.6\ntree\nwait 1.2\ntree\nquit\n");
+    ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+    ASSERT_EQ(result.lines.size(), 6);
+    EXPECT_EQ(textsOf(result.lines[0]), QStringList{"Zuzire: loading."});
+    EXPECT_EQ(textsOf(result.lines[2]), QStringList{"Zuzire: loading."});
+    EXPECT_EQ(controllersOf(result.lines[4]), QStringList({"RootController", "AlbumController"}));
+}
+
+TEST_F(ZuzireLibraryEndToEndTest, ALibraryWithEveryPhotoRatedHasNothingToRate)
+{
+    registerLibrary(writeLibrary(3, 5));
+    const ProgramRun result = run("wait 1.6\ntree\n");
+    ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+    ASSERT_EQ(result.lines.size(), 2);
+    EXPECT_EQ(textsOf(result.lines[1]), QStringList{"No photos need rating."});
+}
+
+TEST_F(ZuzireLibraryEndToEndTest, NoPreferenceOrAnUnreadableFileMeansNoLibrary)
+{
+    ProgramRun result = run("wait 1.6\ntree\n");
+    ASSERT_EQ(result.lines.size(), 2);
+    EXPECT_EQ(textsOf(result.lines[1]), QStringList{"No iPhoto library found!"});
+
+    const QString garbage = library.filePath("AlbumData.xml");
+    QFile file(garbage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<plist><dict><key>Master");
+    file.close();
+    registerLibrary(garbage);
+    result = run("wait 1.6\ntree\n");
+    ASSERT_EQ(result.lines.size(), 2);
+    EXPECT_EQ(textsOf(result.lines[1]), QStringList{"No iPhoto library found!"});
+    EXPECT_TRUE(result.errors.contains("Error loading iPhoto data - ")) << result.errors.toStdString();
+}
+
+TEST_F(ZuzireLibraryEndToEndTest, MenuOnTheRootScreenQuits)
+{
+    QProcess process;
+    startZuzire(process, config.path());
+    process.write("wait 1.6\npress Menu\n");
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+              QStringList({"ok", "ok"}));
+}

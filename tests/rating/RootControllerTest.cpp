@@ -1,0 +1,171 @@
+#include "rating/RootController.h"
+
+#include "library/AlbumInfo.h"
+#include "platform/foundation/InternalInconsistency.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
+#include "rating/AlbumController.h"
+#include "rating/StageController.h"
+#include "ui/ApplicationDelegate.h"
+#include "ui/HostView.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+// Stands in for the application: counts what the root screen asks of it.
+class FakeApplication : public ApplicationDelegate {
+public:
+    FakeApplication() { ApplicationDelegate::setShared(this); }
+    ~FakeApplication() override { ApplicationDelegate::setShared(nullptr); }
+    bool isTerminating() const override { return terminating; }
+    void toggleFullScreen() override { ++toggles; }
+    void terminate() override { ++terminations; }
+
+    bool terminating = false;
+    int toggles = 0;
+    int terminations = 0;
+};
+
+PlistPtr album(const std::string& name, int photos)
+{
+    PlistArray items;
+    for (int index = 0; index < photos; ++index)
+        items.push_back(PlistValue::dictionary({{"qm_ItemKey", PlistValue::string(std::to_string(index))}}));
+    return PlistValue::dictionary({{"name", PlistValue::string(name)}, {"items", PlistValue::array(items)}});
+}
+
+class RootControllerTest : public testing::Test {
+protected:
+    RootControllerTest()
+    {
+        application.terminating = true; // no reloads unless a test asks for them
+        view.pushController(root);
+        application.terminating = false;
+    }
+
+    ~RootControllerTest() override { UserDefaults::setArgumentsForTesting({}); }
+
+    void postAlbums(PlistArray albums)
+    {
+        NotificationCenter::defaultCenter().post(AlbumInfo::didReloadNotification, nullptr,
+                                                 {{AlbumInfo::unratedAlbumsKey, PlistValue::array(albums)}});
+    }
+
+    void postError(const Error& error)
+    {
+        NotificationCenter::defaultCenter().post(AlbumInfo::didReloadNotification, nullptr,
+                                                 {{AlbumInfo::errorKey, error}});
+    }
+
+    static std::string failureOf(const std::function<void()>& call)
+    {
+        try {
+            call();
+        } catch (const InternalInconsistency& failure) {
+            return failure.description();
+        }
+        return "no failure";
+    }
+
+    FakeApplication application;
+    HostView view;
+    std::shared_ptr<RootController> root = std::make_shared<RootController>();
+};
+} // namespace
+
+TEST_F(RootControllerTest, EveryStatusHasItsText)
+{
+    EXPECT_EQ(root->statusLayerForTesting().string(), "Zuzire: loading.");
+    const std::pair<int, const char*> texts[] = {{1, "Finishing work: please stand by."},
+                                                 {-1, "No photos need rating."},
+                                                 {-2, "No iPhoto library found!"},
+                                                 {-3, "Remote broken \u2014 Upgrade OS X"},
+                                                 {0, "Zuzire: loading."}};
+    for (const auto& [status, text] : texts) {
+        root->setStatus(status);
+        EXPECT_EQ(root->statusLayerForTesting().string(), QString::fromUtf8(text));
+    }
+    EXPECT_EQ(failureOf([&] { root->setStatus(2); }), "Bad status is bad");
+    EXPECT_EQ(root->statusLayerForTesting().string(), "Zuzire: loading.");
+}
+
+TEST_F(RootControllerTest, NothingToRateLeavesFullScreenOnly)
+{
+    postError(Error(Error::applicationDomain, 1));
+    EXPECT_EQ(root->status(), -1);
+    EXPECT_EQ(application.toggles, 0); // windowed: only the text changes
+
+    view.show();
+    view.enterFullScreenMode();
+    root->setStatus(-1);
+    EXPECT_EQ(application.toggles, 1);
+}
+
+TEST_F(RootControllerTest, AnyOtherReloadErrorMeansNoLibrary)
+{
+    postError(Error(Error::cocoaDomain, 260, "The file couldn't be opened."));
+    EXPECT_EQ(root->status(), -2);
+    EXPECT_EQ(root->statusLayerForTesting().string(), "No iPhoto library found!");
+}
+
+TEST_F(RootControllerTest, AlbumsOpenThePickerAndTheChosenAlbumItsStage)
+{
+    UserDefaults::setArgumentsForTesting({"-NumberOfStages", "2"});
+    postAlbums({album("Coast", 3), album("Garden", 5)});
+    auto* picker = dynamic_cast<AlbumController*>(view.currentController());
+    ASSERT_NE(picker, nullptr);
+    EXPECT_EQ(picker->albums().size(), 2u);
+    EXPECT_EQ(root->status(), 0);
+
+    view.performButton(ButtonDown);
+    view.performButton(ButtonSelect);
+    auto* stage = dynamic_cast<StageController*>(view.currentController());
+    ASSERT_NE(stage, nullptr);
+    EXPECT_EQ(stage->items().size(), 5u);
+    EXPECT_EQ(stage->stages(), 2);
+    ASSERT_EQ(view.controllers().size(), 2u);
+}
+
+TEST_F(RootControllerTest, AnEmptyAlbumListIsAProgrammingError)
+{
+    EXPECT_EQ(failureOf([&] { postAlbums({}); }), "Albums expected!");
+}
+
+TEST_F(RootControllerTest, NumberOfStagesOutsideOneToFourMeansFour)
+{
+    const std::pair<QStringList, int> cases[] = {{{}, 4},
+                                                 {{"-NumberOfStages", "0"}, 4},
+                                                 {{"-NumberOfStages", "-2"}, 4},
+                                                 {{"-NumberOfStages", "7"}, 4},
+                                                 {{"-NumberOfStages", "1"}, 1},
+                                                 {{"-NumberOfStages", "3"}, 3},
+                                                 {{"-NumberOfStages", "4"}, 4}};
+    for (const auto& [arguments, stages] : cases) {
+        UserDefaults::setArgumentsForTesting(arguments);
+        EXPECT_EQ(RootController::numberOfStages(), stages) << arguments.join(' ').toStdString();
+    }
+}
+
+TEST_F(RootControllerTest, MenuQuitsAndTheOtherButtonsDoNothing)
+{
+    for (int button : {ButtonUp, ButtonDown, ButtonLeft, ButtonRight, ButtonSelect})
+        view.performButton(button);
+    EXPECT_EQ(application.terminations, 0);
+    view.performButton(ButtonMenu);
+    EXPECT_EQ(application.terminations, 1);
+    EXPECT_EQ(view.controllers().size(), 1u);
+}
+
+TEST_F(RootControllerTest, TextBandFollowsTheVirtualCanvas)
+{
+    view.resize(1600, 1200);
+    view.show();
+    root->layer()->layoutIfNeeded();
+    const TextLayer& status = root->statusLayerForTesting();
+    EXPECT_DOUBLE_EQ(status.fontSize(), 100);
+    EXPECT_EQ(status.frame(), Rect(0, 625, 1600, 150));
+    EXPECT_EQ(status.position(), (Point{800, 700}));
+
+    auto stranger = Layer::create();
+    EXPECT_EQ(failureOf([&] { root->layoutSublayersOfLayer(*stranger); }), "Layout own layer only");
+}
