@@ -34,13 +34,12 @@ fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     cat >&2 <<MESSAGE
-Zuzire is built, but this machine has no display to show its window on.
-Run it on a virtual display instead:
-    xvfb-run -a -s "-screen 0 1280x800x24" build/bin/zuzire
-or drive it without any window at all:
-    QT_QPA_PLATFORM=offscreen build/bin/zuzire --automation
+This machine has no display to show Zuzire's window on, so here is a short tour instead: the
+program runs on a virtual display, goes through its screens and keeps a screenshot of each.
+To run it yourself on a virtual display:
+    XDG_CONFIG_HOME=$demo/config xvfb-run -a -s "-screen 0 1280x800x24" build/bin/zuzire --automation
 MESSAGE
-    exit 1
+    exec scripts/tour.sh "$demo/tour"
 fi
 
 exec build/bin/zuzire "$@"
