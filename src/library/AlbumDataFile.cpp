@@ -4,9 +4,6 @@
 #include <cstring>
 
 namespace {
-constexpr int fileReadUnknownError = 256;
-constexpr int fileReadNoPermissionError = 257;
-constexpr int fileReadNoSuchFileError = 260;
 constexpr int fileReadUnsupportedSchemeError = 262;
 
 std::optional<QString> localPath(const QUrl& url)
@@ -18,23 +15,6 @@ std::optional<QString> localPath(const QUrl& url)
     return url.path();
 }
 
-Error readError(const QUrl& url, const QString& path, const QString& reason)
-{
-    const QFileInfo info(path);
-    int code = fileReadUnknownError;
-    QString text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened.");
-    if (!info.exists()) {
-        code = fileReadNoSuchFileError;
-        text =
-            QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because there is no such file.");
-    } else if (info.isFile() && !info.isReadable()) {
-        code = fileReadNoPermissionError;
-        text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because you don\u2019t have "
-                              "permission to view it.");
-    }
-    return Error(Error::cocoaDomain, code, text.arg(info.fileName()).toStdString(), reason.toStdString(),
-                 url);
-}
 } // namespace
 
 AlbumDataFile::AlbumDataFile(const QUrl& url, const QString& path)
@@ -67,7 +47,7 @@ std::unique_ptr<AlbumDataFile> AlbumDataFile::open(const QUrl& url, Error* error
 bool AlbumDataFile::load(Error* error)
 {
     if (QFileInfo(m_file.fileName()).isDir() || !m_file.open(QIODevice::ReadOnly)) {
-        qmSetError(error, readError(m_url, m_file.fileName(), m_file.errorString()));
+        qmSetError(error, Error::fileReadError(m_file.fileName(), m_file.errorString(), m_url));
         return false;
     }
     const qint64 size = m_file.size();
@@ -80,7 +60,7 @@ bool AlbumDataFile::load(Error* error)
     }
     m_copy = m_file.readAll();
     if (m_file.error() != QFileDevice::NoError) {
-        qmSetError(error, readError(m_url, m_file.fileName(), m_file.errorString()));
+        qmSetError(error, Error::fileReadError(m_file.fileName(), m_file.errorString(), m_url));
         return false;
     }
     m_size = m_copy.size();

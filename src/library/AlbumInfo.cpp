@@ -17,11 +17,10 @@
 
 namespace {
 constexpr int propertyListReadCorruptError = 259;
-constexpr int fileReadNoSuchFileError = 260;
 
 Error noLibraryError()
 {
-    return Error(Error::cocoaDomain, fileReadNoSuchFileError, "Could not find current iPhoto library",
+    return Error(Error::cocoaDomain, Error::fileReadNoSuchFileError, "Could not find current iPhoto library",
                  "No iPhoto data was found. Please make sure that an iPhoto library has been properly "
                  "configured");
 }

@@ -9,20 +9,13 @@
 #include <gtest/gtest.h>
 
 namespace {
-QStringList textsOf(const QString& treeLine)
+// One list of strings of a `tree` answer: "texts" or "controllers".
+QStringList stringsOf(const QString& treeLine, const char* key)
 {
-    QStringList texts;
-    for (const QJsonValue& text : parseJsonLine(treeLine)["texts"].toArray())
-        texts << text.toString();
-    return texts;
-}
-
-QStringList controllersOf(const QString& treeLine)
-{
-    QStringList controllers;
-    for (const QJsonValue& name : parseJsonLine(treeLine)["controllers"].toArray())
-        controllers << name.toString();
-    return controllers;
+    QStringList strings;
+    for (const QJsonValue& value : parseJsonLine(treeLine)[key].toArray())
+        strings << value.toString();
+    return strings;
 }
 
 // The program on a library of the test's own making, with the preference pointing at it.
@@ -70,9 +63,9 @@ TEST_F(ZuzireLibraryEndToEndTest, LoadingShowsForASecondThenThePickerOpens)
     const ProgramRun result = run("tree\nwait 0.6\ntree\nwait 1.2\ntree\nquit\n");
     ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
     ASSERT_EQ(result.lines.size(), 6);
-    EXPECT_EQ(textsOf(result.lines[0]), QStringList{"Zuzire: loading."});
-    EXPECT_EQ(textsOf(result.lines[2]), QStringList{"Zuzire: loading."});
-    EXPECT_EQ(controllersOf(result.lines[4]), QStringList({"RootController", "AlbumController"}));
+    EXPECT_EQ(stringsOf(result.lines[0], "texts"), QStringList{"Zuzire: loading."});
+    EXPECT_EQ(stringsOf(result.lines[2], "texts"), QStringList{"Zuzire: loading."});
+    EXPECT_EQ(stringsOf(result.lines[4], "controllers"), QStringList({"RootController", "AlbumController"}));
 }
 
 TEST_F(ZuzireLibraryEndToEndTest, ALibraryWithEveryPhotoRatedHasNothingToRate)
@@ -81,14 +74,14 @@ TEST_F(ZuzireLibraryEndToEndTest, ALibraryWithEveryPhotoRatedHasNothingToRate)
     const ProgramRun result = run("wait 1.6\ntree\n");
     ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
     ASSERT_EQ(result.lines.size(), 2);
-    EXPECT_EQ(textsOf(result.lines[1]), QStringList{"No photos need rating."});
+    EXPECT_EQ(stringsOf(result.lines[1], "texts"), QStringList{"No photos need rating."});
 }
 
 TEST_F(ZuzireLibraryEndToEndTest, NoPreferenceOrAnUnreadableFileMeansNoLibrary)
 {
     ProgramRun result = run("wait 1.6\ntree\n");
     ASSERT_EQ(result.lines.size(), 2);
-    EXPECT_EQ(textsOf(result.lines[1]), QStringList{"No iPhoto library found!"});
+    EXPECT_EQ(stringsOf(result.lines[1], "texts"), QStringList{"No iPhoto library found!"});
 
     const QString garbage = library.filePath("AlbumData.xml");
     QFile file(garbage);
@@ -98,7 +91,7 @@ TEST_F(ZuzireLibraryEndToEndTest, NoPreferenceOrAnUnreadableFileMeansNoLibrary)
     registerLibrary(garbage);
     result = run("wait 1.6\ntree\n");
     ASSERT_EQ(result.lines.size(), 2);
-    EXPECT_EQ(textsOf(result.lines[1]), QStringList{"No iPhoto library found!"});
+    EXPECT_EQ(stringsOf(result.lines[1], "texts"), QStringList{"No iPhoto library found!"});
     EXPECT_TRUE(result.errors.contains("Error loading iPhoto data - ")) << result.errors.toStdString();
 }
 

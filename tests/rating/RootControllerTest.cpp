@@ -1,11 +1,11 @@
 #include "rating/RootController.h"
 
 #include "library/AlbumInfo.h"
-#include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "rating/AlbumController.h"
 #include "rating/StageController.h"
+#include "support/FailureOf.h"
 #include "ui/ApplicationDelegate.h"
 #include "ui/HostView.h"
 
@@ -55,16 +55,6 @@ protected:
     {
         NotificationCenter::defaultCenter().post(AlbumInfo::didReloadNotification, nullptr,
                                                  {{AlbumInfo::errorKey, error}});
-    }
-
-    static std::string failureOf(const std::function<void()>& call)
-    {
-        try {
-            call();
-        } catch (const InternalInconsistency& failure) {
-            return failure.description();
-        }
-        return "no failure";
     }
 
     FakeApplication application;

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/KeyValueObserver.h"
+#include "support/FailureOf.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -85,16 +86,6 @@ public:
 };
 
 namespace {
-
-template <typename F> std::string failureOf(F&& f)
-{
-    try {
-        f();
-    } catch (const InternalInconsistency& failure) {
-        return failure.what();
-    }
-    return {};
-}
 
 template <typename Class, typename Observer>
 concept CanObserveAs = requires(Observable& observed, Observer* observer)

@@ -1,6 +1,6 @@
 #include "ui/HostView.h"
 
-#include "platform/foundation/InternalInconsistency.h"
+#include "support/FailureOf.h"
 #include "support/RecordingController.h"
 
 #include <gmock/gmock.h>
@@ -24,16 +24,6 @@ protected:
         for (const LayerPtr& layer : view.layer()->sublayers())
             layers.push_back(layer.get());
         return layers;
-    }
-
-    static std::string failureOf(const std::function<void()>& call)
-    {
-        try {
-            call();
-        } catch (const InternalInconsistency& failure) {
-            return failure.description();
-        }
-        return "no failure";
     }
 
     std::shared_ptr<Log> log = std::make_shared<Log>();

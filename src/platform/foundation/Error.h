@@ -15,6 +15,16 @@ public:
     static constexpr const char* posixDomain = "NSPOSIXErrorDomain";
     // File reading and property-list failures (260 no such file, 259 not a valid file).
     static constexpr const char* cocoaDomain = "NSCocoaErrorDomain";
+    // Codes of the file-reading failures in cocoaDomain.
+    static constexpr int fileReadUnknownError = 256;
+    static constexpr int fileReadNoPermissionError = 257;
+    static constexpr int fileReadCorruptFileError = 259;
+    static constexpr int fileReadNoSuchFileError = 260;
+
+    // The failure to read the file at `path`, told by what is there now: no such file, no
+    // permission, or unknown; `reason` says what went wrong. It carries `url` (the file's own
+    // URL when empty) and the path under "NSFilePath".
+    static Error fileReadError(const QString& path, const QString& reason, const QUrl& url = {});
 
     Error() = default;
     Error(std::string domain, int code, std::string description = {}, std::string failureReason = {},

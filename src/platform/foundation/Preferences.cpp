@@ -9,8 +9,6 @@
 #include <QUrl>
 
 namespace {
-constexpr int fileReadNoSuchFileError = 260;
-constexpr int fileReadCorruptFileError = 259;
 constexpr int fileWriteUnknownError = 512;
 // Writers of one domain (the program, the library service) wait this long for each other.
 constexpr int lockTimeoutMilliseconds = 5000;
@@ -35,7 +33,7 @@ PlistPtr Preferences::copyDomain(const std::string& domain, Error* error)
 {
     auto root = PropertyListSerialization::readFile(domainFilePath(domain), error);
     if (root && !root->isDictionary()) {
-        qmSetError(error, Error(Error::cocoaDomain, fileReadCorruptFileError,
+        qmSetError(error, Error(Error::cocoaDomain, Error::fileReadCorruptFileError,
                                 "The preferences file holds no dictionary.", {},
                                 QUrl::fromLocalFile(domainFilePath(domain))));
         return nullptr;
@@ -68,7 +66,7 @@ bool Preferences::setValue(const std::string& key, const PlistPtr& value, const 
     }
     Error readError;
     auto root = copyDomain(domain, &readError);
-    if (!root && readError.code() != fileReadNoSuchFileError) {
+    if (!root && readError.code() != Error::fileReadNoSuchFileError) {
         qmSetError(error, std::move(readError));
         return false;
     }

@@ -14,10 +14,6 @@
 
 namespace {
 // Property-list errors, in the platform's numbering.
-constexpr int fileReadUnknownError = 256;
-constexpr int fileReadNoPermissionError = 257;
-constexpr int fileReadCorruptFileError = 259;
-constexpr int fileReadNoSuchFileError = 260;
 constexpr int fileWriteUnknownError = 512;
 constexpr int propertyListWriteInvalidError = 3851;
 
@@ -28,7 +24,7 @@ using PlistHandle = std::unique_ptr<void, PlistDeleter>;
 
 Error readError(std::string description)
 {
-    return Error(Error::cocoaDomain, fileReadCorruptFileError, std::move(description));
+    return Error(Error::cocoaDomain, Error::fileReadCorruptFileError, std::move(description));
 }
 
 Error writeError(std::string description)
@@ -257,25 +253,6 @@ PlistPtr parse(const char* bytes, qsizetype size, Error* error)
     return convert(root, 1, error);
 }
 
-Error fileReadError(const QString& path, const QString& reason)
-{
-    const QFileInfo info(path);
-    int code = fileReadUnknownError;
-    QString text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened.");
-    if (!info.exists()) {
-        code = fileReadNoSuchFileError;
-        text =
-            QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because there is no such file.");
-    } else if (info.isFile() && !info.isReadable()) {
-        code = fileReadNoPermissionError;
-        text = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because you don\u2019t have "
-                              "permission to view it.");
-    }
-    Error error(Error::cocoaDomain, code, text.arg(info.fileName()).toStdString(), reason.toStdString(),
-                QUrl::fromLocalFile(info.absoluteFilePath()));
-    error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())}});
-    return error;
-}
 } // namespace
 
 PlistPtr PropertyListSerialization::fromData(const QByteArray& data, Error* error)
@@ -287,7 +264,7 @@ PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error)
 {
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        qmSetError(error, fileReadError(path, file.errorString()));
+        qmSetError(error, Error::fileReadError(path, file.errorString()));
         return nullptr;
     }
     // Mapped: the program's own files are replaced by rename, never rewritten in place, so the
