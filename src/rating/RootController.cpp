@@ -95,6 +95,11 @@ void RootController::observeValueForKeyPath(const std::string& keyPath, Observab
 
 void RootController::albumInfoDidLoad(const Notification& notification)
 {
+    // A reload that finishes while the program shuts down must neither open the picker nor hide
+    // the finishing message.
+    ApplicationDelegate* application = ApplicationDelegate::shared();
+    if (application && application->isTerminating())
+        return;
     if (PlistPtr albums = notification.plistForKey(AlbumInfo::unratedAlbumsKey)) {
         QM_ASSERT(albums->asArray() && !albums->asArray()->empty(), "Albums expected!");
         m_albumPicker = std::make_shared<AlbumController>(*albums->asArray());

@@ -159,3 +159,13 @@ TEST_F(RootControllerTest, TextBandFollowsTheVirtualCanvas)
     auto stranger = Layer::create();
     EXPECT_EQ(failureOf([&] { root->layoutSublayersOfLayer(*stranger); }), "Layout own layer only");
 }
+
+TEST_F(RootControllerTest, AReloadFinishingDuringShutdownChangesNothing)
+{
+    root->setStatus(1);
+    application.terminating = true;
+    postAlbums({album("Coast", 3)});
+    postError(Error(Error::applicationDomain, 1));
+    EXPECT_EQ(view.controllers().size(), 1u);
+    EXPECT_EQ(root->statusLayerForTesting().string(), "Finishing work: please stand by.");
+}
