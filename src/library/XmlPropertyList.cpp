@@ -152,82 +152,6 @@ std::string describe(const pugi::xml_node& node, const char* problem)
            std::to_string(node.offset_debug()) + ")";
 }
 
-// Checks what conversion later takes for granted, so building a value never fails.
-class Validator {
-public:
-    std::string error;
-
-    bool check(const pugi::xml_node& node, int depth)
-    {
-        switch (kindOf(node)) {
-        case Kind::Dict:
-        case Kind::Array:
-            return checkContainer(node, depth);
-        case Kind::String:
-        case Kind::Key:
-            return checkText(node);
-        case Kind::Integer:
-            return checkText(node) &&
-                   expect(node, parseInteger(textOf(node, m_scratch)).has_value(), "Malformed integer");
-        case Kind::Real:
-            return checkText(node) &&
-                   expect(node, parseReal(textOf(node, m_scratch)).has_value(), "Malformed real");
-        case Kind::Date:
-            return checkText(node) &&
-                   expect(node, parseDate(textOf(node, m_scratch)).has_value(), "Malformed date");
-        case Kind::Data:
-            return checkText(node) && expect(node, isBase64(textOf(node, m_scratch)), "Malformed data");
-        case Kind::True:
-        case Kind::False:
-            return expect(node, !node.first_child(), "Unexpected content");
-        case Kind::Unknown:
-            break;
-        }
-        return expect(node, false, "Unknown element");
-    }
-
-private:
-    bool expect(const pugi::xml_node& node, bool condition, const char* problem)
-    {
-        if (!condition && error.empty())
-            error = describe(node, problem);
-        return condition;
-    }
-
-    bool checkText(const pugi::xml_node& node)
-    {
-        for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-            if (!isText(child))
-                return expect(child, false, "Unexpected element inside a value");
-        }
-        return true;
-    }
-
-    bool checkContainer(const pugi::xml_node& node, int depth)
-    {
-        if (!expect(node, depth <= XmlPropertyList::maximumDepth, "Nested too deeply"))
-            return false;
-        const bool isDict = kindOf(node) == Kind::Dict;
-        bool expectKey = true;
-        for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-            if (child.type() != pugi::node_element)
-                continue;
-            const bool isKey = kindOf(child) == Kind::Key;
-            if (isDict &&
-                !expect(child, isKey == expectKey, isKey ? "Key without value" : "Value without key"))
-                return false;
-            if (!isDict && !expect(child, !isKey, "Key outside a dictionary"))
-                return false;
-            if (!check(child, depth + 1))
-                return false;
-            expectKey = !isKey;
-        }
-        return expect(node, !isDict || expectKey, "Key without value");
-    }
-
-    std::string m_scratch;
-};
-
 pugi::xml_node nextElement(pugi::xml_node node)
 {
     while (node && node.type() != pugi::node_element)
@@ -240,56 +164,143 @@ pugi::xml_node firstElement(const pugi::xml_node& node)
     return nextElement(node.first_child());
 }
 
-// Builds values from a validated document.
+// The element children of `node`, in file order.
+void collectElements(const pugi::xml_node& node, std::vector<pugi::xml_node>& elements)
+{
+    elements.clear();
+    for (pugi::xml_node child = firstElement(node); child; child = nextElement(child.next_sibling()))
+        elements.push_back(child);
+}
+
+// Builds values and checks, in the same walk, that they are a sound property list: known
+// elements, keys paired with values, values that read as their type, bounded nesting. Stops at
+// the first problem in file order, so the problem reported is the same whichever part of the
+// file is built.
 class Builder {
 public:
-    PlistPtr value(const pugi::xml_node& node)
+    std::string error;
+
+    // nullptr when `node` (at nesting level `depth`, the root being 1) is unsound.
+    PlistPtr value(const pugi::xml_node& node, int depth)
     {
         switch (kindOf(node)) {
-        case Kind::Dict:
-            return PlistValue::dictionary(dictionary(node));
-        case Kind::Array: {
-            PlistArray array;
-            for (pugi::xml_node child = firstElement(node); child; child = nextElement(child.next_sibling()))
-                array.push_back(value(child));
-            return PlistValue::array(std::move(array));
+        case Kind::Dict: {
+            if (!nestingAllowed(node, depth))
+                return nullptr;
+            std::vector<pugi::xml_node> elements;
+            collectElements(node, elements);
+            auto built = dictionary(node, elements, depth);
+            return built ? PlistValue::dictionary(std::move(*built)) : nullptr;
         }
+        case Kind::Array:
+            return nestingAllowed(node, depth) ? array(node, depth) : nullptr;
         case Kind::String:
         case Kind::Key:
-            return PlistValue::string(std::string(textOf(node, m_scratch)));
+            return isPlainText(node) ? PlistValue::string(std::string(textOf(node, m_scratch))) : nullptr;
         case Kind::Integer:
-            return PlistValue::integer(parseInteger(textOf(node, m_scratch)).value_or(0));
+            return number(node, parseInteger, PlistValue::integer, "Malformed integer");
         case Kind::Real:
-            return PlistValue::real(parseReal(textOf(node, m_scratch)).value_or(0));
+            return number(node, parseReal, PlistValue::real, "Malformed real");
         case Kind::Date:
-            return PlistValue::date(parseDate(textOf(node, m_scratch)).value_or(0));
-        case Kind::Data: {
-            const std::string_view text = textOf(node, m_scratch);
-            return PlistValue::data(QByteArray::fromBase64(QByteArray(text.data(), qsizetype(text.size()))));
-        }
+            return number(node, parseDate, [](double seconds) { return PlistValue::date(seconds); },
+                          "Malformed date");
+        case Kind::Data:
+            return data(node);
         case Kind::True:
-            return PlistValue::boolean(true);
         case Kind::False:
+            if (!expect(node, !node.first_child(), "Unexpected content"))
+                return nullptr;
+            return PlistValue::boolean(kindOf(node) == Kind::True);
         case Kind::Unknown:
             break;
         }
-        return PlistValue::boolean(false);
+        expect(node, false, "Unknown element");
+        return nullptr;
     }
 
-    PlistDictionary dictionary(const pugi::xml_node& node)
+    // The entries of the <dict> `node` whose element children are `elements`; no value when
+    // one of them is unsound. A repeated key keeps its last value.
+    std::optional<PlistDictionary> dictionary(const pugi::xml_node& node,
+                                              const std::vector<pugi::xml_node>& elements, int depth)
     {
-        PlistDictionary dictionary;
-        for (pugi::xml_node key = firstElement(node); key; key = nextElement(key.next_sibling())) {
-            const pugi::xml_node element = nextElement(key.next_sibling());
-            dictionary.insert_or_assign(std::string(textOf(key, m_scratch)), value(element));
-            key = element;
+        PlistDictionary entries;
+        for (size_t index = 0; index < elements.size(); index += 2) {
+            const pugi::xml_node key = elements[index];
+            if (!expect(key, kindOf(key) == Kind::Key, "Value without key") || !isPlainText(key))
+                return std::nullopt;
+            if (index + 1 == elements.size()) {
+                expect(node, false, "Key without value");
+                return std::nullopt;
+            }
+            const pugi::xml_node element = elements[index + 1];
+            if (!expect(element, kindOf(element) != Kind::Key, "Key without value"))
+                return std::nullopt;
+            std::string name(textOf(key, m_scratch));
+            PlistPtr built = value(element, depth + 1);
+            if (!built)
+                return std::nullopt;
+            entries.insert_or_assign(std::move(name), std::move(built));
         }
-        return dictionary;
+        return entries;
     }
 
     std::string text(const pugi::xml_node& node) { return std::string(textOf(node, m_scratch)); }
 
 private:
+    bool expect(const pugi::xml_node& node, bool condition, const char* problem)
+    {
+        if (!condition && error.empty())
+            error = describe(node, problem);
+        return condition;
+    }
+
+    bool nestingAllowed(const pugi::xml_node& node, int depth)
+    {
+        return expect(node, depth <= XmlPropertyList::maximumDepth, "Nested too deeply");
+    }
+
+    bool isPlainText(const pugi::xml_node& node)
+    {
+        for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+            if (!isText(child))
+                return expect(child, false, "Unexpected element inside a value");
+        }
+        return true;
+    }
+
+    template <typename Parse, typename Make>
+    PlistPtr number(const pugi::xml_node& node, Parse parse, Make make, const char* problem)
+    {
+        if (!isPlainText(node))
+            return nullptr;
+        const auto parsed = parse(textOf(node, m_scratch));
+        return expect(node, parsed.has_value(), problem) ? make(*parsed) : nullptr;
+    }
+
+    PlistPtr data(const pugi::xml_node& node)
+    {
+        if (!isPlainText(node))
+            return nullptr;
+        const std::string_view text = textOf(node, m_scratch);
+        if (!expect(node, isBase64(text), "Malformed data"))
+            return nullptr;
+        return PlistValue::data(QByteArray::fromBase64(QByteArray(text.data(), qsizetype(text.size()))));
+    }
+
+    PlistPtr array(const pugi::xml_node& node, int depth)
+    {
+        PlistArray items;
+        for (pugi::xml_node child = firstElement(node); child; child = nextElement(child.next_sibling())) {
+            if (!expect(child, kindOf(child) != Kind::Key, "Key outside a dictionary"))
+                return nullptr;
+            PlistPtr built = value(child, depth + 1);
+            if (!built)
+                return nullptr;
+            items.push_back(std::move(built));
+        }
+        return PlistValue::array(std::move(items));
+    }
+
     std::string m_scratch;
 };
 
@@ -324,23 +335,21 @@ int64_t ratingValue(const pugi::xml_node& rating)
     }
 }
 
-bool isAccepted(const pugi::xml_node& entry, const UnratedPhotoFilter& filter)
+// Whether the photo entry with the element children `elements` is handed on. Elements pair up
+// as they come, whatever they are, and the last of a repeated key counts: a malformed entry
+// that is left out anyway is not worth refusing the whole file for.
+bool isAccepted(const std::vector<pugi::xml_node>& elements, const UnratedPhotoFilter& filter)
 {
-    if (kindOf(entry) != Kind::Dict)
-        return false;
-    // One pass over the entry for the three keys that decide; the last of a repeated key counts.
     pugi::xml_node mediaType, rating, guid;
     std::string scratch;
-    for (pugi::xml_node key = firstElement(entry); key; key = nextElement(key.next_sibling())) {
-        const pugi::xml_node value = nextElement(key.next_sibling());
-        const std::string_view name = textOf(key, scratch);
+    for (size_t index = 0; index + 1 < elements.size(); index += 2) {
+        const std::string_view name = textOf(elements[index], scratch);
         if (name == "MediaType")
-            mediaType = value;
+            mediaType = elements[index + 1];
         else if (name == "Rating")
-            rating = value;
+            rating = elements[index + 1];
         else if (name == "GUID")
-            guid = value;
-        key = value;
+            guid = elements[index + 1];
     }
     std::string mediaScratch, guidScratch;
     const auto text = [](const pugi::xml_node& value,
@@ -350,6 +359,116 @@ bool isAccepted(const pugi::xml_node& entry, const UnratedPhotoFilter& filter)
         return textOf(value, buffer);
     };
     return filter.accepts(text(mediaType, mediaScratch), ratingValue(rating), text(guid, guidScratch));
+}
+
+// A photo entry of the master list, and its record once it is known to be handed on.
+struct Photo {
+    std::string_view name;
+    pugi::xml_node entry;
+    bool listed = false;
+    PlistPtr record;
+    // The first album to list the photo takes `record`; any later place gets a copy of its own,
+    // so that no two places in the result are the same object.
+    bool handedOut = false;
+};
+
+// An album with the photos its key list names, in that order, as indexes into the photos.
+struct ListedAlbum {
+    pugi::xml_node node;
+    std::vector<size_t> photos;
+};
+
+class PhotoIndex {
+public:
+    explicit PhotoIndex(const pugi::xml_node& master)
+    {
+        std::string scratch;
+        for (pugi::xml_node key = firstElement(master); key; key = nextElement(key.next_sibling())) {
+            const pugi::xml_node entry = nextElement(key.next_sibling());
+            std::string_view name = textOf(key, scratch);
+            // Keys split by CDATA need storage of their own; the rest point into the parsed buffer.
+            if (name.data() == scratch.data()) {
+                m_joinedKeys.push_back(std::make_unique<std::string>(scratch));
+                name = *m_joinedKeys.back();
+            }
+            m_photos.push_back(Photo{name, entry, false, nullptr, false});
+            // A repeated identifier names its last entry.
+            m_indexes.insert_or_assign(name, m_photos.size() - 1);
+            key = entry;
+        }
+    }
+
+    std::vector<Photo>& photos() { return m_photos; }
+
+    std::optional<size_t> find(std::string_view name) const
+    {
+        const auto found = m_indexes.find(name);
+        return found == m_indexes.end() ? std::nullopt : std::optional<size_t>(found->second);
+    }
+
+private:
+    std::vector<std::unique_ptr<std::string>> m_joinedKeys;
+    std::vector<Photo> m_photos;
+    std::unordered_map<std::string_view, size_t> m_indexes;
+};
+
+std::vector<ListedAlbum> listAlbums(const pugi::xml_node& albums, PhotoIndex& index)
+{
+    std::vector<ListedAlbum> listed;
+    std::string scratch;
+    for (pugi::xml_node album = firstElement(albums); album; album = nextElement(album.next_sibling())) {
+        if (kindOf(album) != Kind::Dict)
+            continue;
+        const pugi::xml_node keyList = valueForKey(album, "KeyList");
+        if (kindOf(keyList) != Kind::Array)
+            continue;
+        ListedAlbum entry{album, {}};
+        for (pugi::xml_node key = firstElement(keyList); key; key = nextElement(key.next_sibling())) {
+            if (kindOf(key) != Kind::String)
+                continue;
+            if (const auto found = index.find(textOf(key, scratch))) {
+                index.photos()[*found].listed = true;
+                entry.photos.push_back(*found);
+            }
+        }
+        listed.push_back(std::move(entry));
+    }
+    return listed;
+}
+
+// Builds the records of the listed photos that `filter` accepts. Only what is handed on is built,
+// so only that is checked. In file order: the entries lie in memory as in the file, and reading
+// them in the order albums list them would jump about a working set far larger than the caches.
+bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, std::string* errorText)
+{
+    Builder builder;
+    std::vector<pugi::xml_node> elements;
+    for (Photo& photo : photos) {
+        if (!photo.listed || kindOf(photo.entry) != Kind::Dict)
+            continue;
+        collectElements(photo.entry, elements);
+        if (!isAccepted(elements, filter))
+            continue;
+        // An entry lies at least three levels deep: root, master list, entry.
+        auto record = builder.dictionary(photo.entry, elements, 3);
+        if (!record) {
+            if (errorText)
+                *errorText = builder.error;
+            return false;
+        }
+        record->insert_or_assign("qm_ItemKey", PlistValue::string(std::string(photo.name)));
+        photo.record = PlistValue::dictionary(std::move(*record));
+    }
+    return true;
+}
+
+PlistPtr handOut(Photo& photo)
+{
+    if (!photo.record || !photo.handedOut) {
+        photo.handedOut = true;
+        return photo.record;
+    }
+    return PlistValue::dictionary(*photo.record->asDictionary());
 }
 } // namespace
 
@@ -389,13 +508,11 @@ std::unique_ptr<XmlPropertyList> XmlPropertyList::parseInPlace(char* buffer, siz
 
 PlistPtr XmlPropertyList::toTree(std::string* errorText) const
 {
-    Validator validator;
-    if (!validator.check(m_document->root, 1)) {
-        if (errorText)
-            *errorText = validator.error;
-        return nullptr;
-    }
-    return Builder().value(m_document->root);
+    Builder builder;
+    PlistPtr tree = builder.value(m_document->root, 1);
+    if (!tree && errorText)
+        *errorText = builder.error;
+    return tree;
 }
 
 std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoFilter& filter,
@@ -409,52 +526,22 @@ std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoF
     if (kindOf(master) != Kind::Dict || kindOf(albums) != Kind::Array)
         return PlistArray();
 
-    // Keys split by CDATA need storage of their own; the rest point into the parsed buffer.
-    std::vector<std::unique_ptr<std::string>> joinedKeys;
-    std::unordered_map<std::string_view, pugi::xml_node> entries;
-    std::string scratch;
-    for (pugi::xml_node key = firstElement(master); key; key = nextElement(key.next_sibling())) {
-        const pugi::xml_node entry = nextElement(key.next_sibling());
-        std::string_view name = textOf(key, scratch);
-        if (name.data() == scratch.data()) {
-            joinedKeys.push_back(std::make_unique<std::string>(scratch));
-            name = *joinedKeys.back();
-        }
-        entries.insert_or_assign(name, entry);
-        key = entry;
-    }
+    PhotoIndex index(master);
+    const std::vector<ListedAlbum> listed = listAlbums(albums, index);
+    if (!buildRecords(index.photos(), filter, errorText))
+        return std::nullopt;
 
-    Validator validator;
     Builder builder;
     PlistArray result;
-    for (pugi::xml_node album = firstElement(albums); album; album = nextElement(album.next_sibling())) {
-        if (kindOf(album) != Kind::Dict)
-            continue;
-        const pugi::xml_node keyList = valueForKey(album, "KeyList");
-        if (kindOf(keyList) != Kind::Array)
-            continue;
+    for (const ListedAlbum& album : listed) {
         PlistArray items;
-        for (pugi::xml_node key = firstElement(keyList); key; key = nextElement(key.next_sibling())) {
-            if (kindOf(key) != Kind::String)
-                continue;
-            const std::string_view name = textOf(key, scratch);
-            const auto found = entries.find(name);
-            if (found == entries.end() || !isAccepted(found->second, filter))
-                continue;
-            // Only what is handed on is built, so only that needs checking; the depth of an entry
-            // inside the file is at least three (root, list, entry).
-            if (!validator.check(found->second, 3)) {
-                if (errorText)
-                    *errorText = validator.error;
-                return std::nullopt;
-            }
-            PlistDictionary record = builder.dictionary(found->second);
-            record.insert_or_assign("qm_ItemKey", PlistValue::string(std::string(name)));
-            items.push_back(PlistValue::dictionary(std::move(record)));
+        for (const size_t photo : album.photos) {
+            if (PlistPtr record = handOut(index.photos()[photo]))
+                items.push_back(std::move(record));
         }
         if (items.empty())
             continue;
-        const pugi::xml_node name = valueForKey(album, "AlbumName");
+        const pugi::xml_node name = valueForKey(album.node, "AlbumName");
         PlistDictionary record;
         record.emplace("name", PlistValue::string(kindOf(name) == Kind::String ? builder.text(name) : ""));
         record.emplace("items", PlistValue::array(std::move(items)));
