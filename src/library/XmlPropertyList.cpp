@@ -189,8 +189,10 @@ public:
                 return nullptr;
             std::vector<pugi::xml_node> elements;
             collectElements(node, elements);
-            auto built = dictionary(node, elements, depth);
-            return built ? PlistValue::dictionary(std::move(*built)) : nullptr;
+            std::vector<PlistDictionary::value_type> built;
+            if (!entries(node, elements, depth, built))
+                return nullptr;
+            return PlistValue::dictionary(PlistDictionary::fromEntries(std::move(built)));
         }
         case Kind::Array:
             return nestingAllowed(node, depth) ? array(node, depth) : nullptr;
@@ -202,8 +204,8 @@ public:
         case Kind::Real:
             return number(node, parseReal, PlistValue::real, "Malformed real");
         case Kind::Date:
-            return number(node, parseDate, [](double seconds) { return PlistValue::date(seconds); },
-                          "Malformed date");
+            return number(
+                node, parseDate, [](double seconds) { return PlistValue::date(seconds); }, "Malformed date");
         case Kind::Data:
             return data(node);
         case Kind::True:
@@ -218,30 +220,28 @@ public:
         return nullptr;
     }
 
-    // The entries of the <dict> `node` whose element children are `elements`; no value when
-    // one of them is unsound. A repeated key keeps its last value.
-    std::optional<PlistDictionary> dictionary(const pugi::xml_node& node,
-                                              const std::vector<pugi::xml_node>& elements, int depth)
+    // Appends the entries of the <dict> `node`, whose element children are `elements`, in file
+    // order; false when one of them is unsound.
+    bool entries(const pugi::xml_node& node, const std::vector<pugi::xml_node>& elements, int depth,
+                 std::vector<PlistDictionary::value_type>& entries)
     {
-        PlistDictionary entries;
+        entries.reserve(entries.size() + elements.size() / 2 + 1);
         for (size_t index = 0; index < elements.size(); index += 2) {
             const pugi::xml_node key = elements[index];
             if (!expect(key, kindOf(key) == Kind::Key, "Value without key") || !isPlainText(key))
-                return std::nullopt;
-            if (index + 1 == elements.size()) {
-                expect(node, false, "Key without value");
-                return std::nullopt;
-            }
+                return false;
+            if (index + 1 == elements.size())
+                return expect(node, false, "Key without value");
             const pugi::xml_node element = elements[index + 1];
             if (!expect(element, kindOf(element) != Kind::Key, "Key without value"))
-                return std::nullopt;
+                return false;
             std::string name(textOf(key, m_scratch));
             PlistPtr built = value(element, depth + 1);
             if (!built)
-                return std::nullopt;
-            entries.insert_or_assign(std::move(name), std::move(built));
+                return false;
+            entries.emplace_back(std::move(name), std::move(built));
         }
-        return entries;
+        return true;
     }
 
     std::string text(const pugi::xml_node& node) { return std::string(textOf(node, m_scratch)); }
@@ -450,14 +450,15 @@ bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, 
         if (!isAccepted(elements, filter))
             continue;
         // An entry lies at least three levels deep: root, master list, entry.
-        auto record = builder.dictionary(photo.entry, elements, 3);
-        if (!record) {
+        std::vector<PlistDictionary::value_type> record;
+        if (!builder.entries(photo.entry, elements, 3, record)) {
             if (errorText)
                 *errorText = builder.error;
             return false;
         }
-        record->insert_or_assign("qm_ItemKey", PlistValue::string(std::string(photo.name)));
-        photo.record = PlistValue::dictionary(std::move(*record));
+        // Last, so it replaces a key of the same name in the entry.
+        record.emplace_back("qm_ItemKey", PlistValue::string(std::string(photo.name)));
+        photo.record = PlistValue::dictionary(PlistDictionary::fromEntries(std::move(record)));
     }
     return true;
 }
