@@ -1,6 +1,7 @@
 #include "library/XmlPropertyList.h"
 
 #include <QByteArray>
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <pugixml.hpp>
@@ -48,7 +49,8 @@ Kind kindOf(const pugi::xml_node& node)
 
 bool isText(const pugi::xml_node& node)
 {
-    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+    const pugi::xml_node_type type = node.type();
+    return type == pugi::node_pcdata || type == pugi::node_cdata;
 }
 
 // The element's text. Usually one piece that stays in the parsed buffer; text split by CDATA
@@ -198,7 +200,9 @@ public:
             return nestingAllowed(node, depth) ? array(node, depth) : nullptr;
         case Kind::String:
         case Kind::Key:
-            return isPlainText(node) ? PlistValue::string(std::string(textOf(node, m_scratch))) : nullptr;
+            if (const auto text = plainText(node))
+                return PlistValue::string(std::string(*text));
+            return nullptr;
         case Kind::Integer:
             return number(node, parseInteger, PlistValue::integer, "Malformed integer");
         case Kind::Real:
@@ -228,14 +232,17 @@ public:
         entries.reserve(entries.size() + elements.size() / 2 + 1);
         for (size_t index = 0; index < elements.size(); index += 2) {
             const pugi::xml_node key = elements[index];
-            if (!expect(key, kindOf(key) == Kind::Key, "Value without key") || !isPlainText(key))
+            if (!expect(key, kindOf(key) == Kind::Key, "Value without key"))
+                return false;
+            const auto keyText = plainText(key);
+            if (!keyText)
                 return false;
             if (index + 1 == elements.size())
                 return expect(node, false, "Key without value");
             const pugi::xml_node element = elements[index + 1];
             if (!expect(element, kindOf(element) != Kind::Key, "Key without value"))
                 return false;
-            std::string name(textOf(key, m_scratch));
+            std::string name(*keyText);
             PlistPtr built = value(element, depth + 1);
             if (!built)
                 return false;
@@ -268,23 +275,36 @@ private:
         return true;
     }
 
+    // The text of a value or key; none, and the problem noted, when an element sits inside.
+    std::optional<std::string_view> plainText(const pugi::xml_node& node)
+    {
+        // Nearly always a single piece, decided with two steps through the tree.
+        const pugi::xml_node first = node.first_child();
+        if (!first)
+            return std::string_view();
+        if (!first.next_sibling() && isText(first))
+            return std::string_view(first.value());
+        if (!isPlainText(node))
+            return std::nullopt;
+        return textOf(node, m_scratch);
+    }
+
     template <typename Parse, typename Make>
     PlistPtr number(const pugi::xml_node& node, Parse parse, Make make, const char* problem)
     {
-        if (!isPlainText(node))
+        const auto text = plainText(node);
+        if (!text)
             return nullptr;
-        const auto parsed = parse(textOf(node, m_scratch));
+        const auto parsed = parse(*text);
         return expect(node, parsed.has_value(), problem) ? make(*parsed) : nullptr;
     }
 
     PlistPtr data(const pugi::xml_node& node)
     {
-        if (!isPlainText(node))
+        const auto text = plainText(node);
+        if (!text || !expect(node, isBase64(*text), "Malformed data"))
             return nullptr;
-        const std::string_view text = textOf(node, m_scratch);
-        if (!expect(node, isBase64(text), "Malformed data"))
-            return nullptr;
-        return PlistValue::data(QByteArray::fromBase64(QByteArray(text.data(), qsizetype(text.size()))));
+        return PlistValue::data(QByteArray::fromBase64(QByteArray(text->data(), qsizetype(text->size()))));
     }
 
     PlistPtr array(const pugi::xml_node& node, int depth)
@@ -360,6 +380,58 @@ bool isAccepted(const std::vector<pugi::xml_node>& elements, const UnratedPhotoF
     };
     return filter.accepts(text(mediaType, mediaScratch), ratingValue(rating), text(guid, guidScratch));
 }
+
+// Puts the entries of successive records in key order. The photo entries of one file nearly
+// always list the same keys in the same order, so the order found for one entry is reused for
+// the next as long as its keys match, instead of sorting every record again.
+class RecordOrder {
+public:
+    PlistDictionary arrange(std::vector<PlistDictionary::value_type> entries)
+    {
+        if (!matchesLast(entries))
+            learn(entries);
+        if (m_order.empty())
+            return PlistDictionary::fromEntries(std::move(entries));
+        std::vector<PlistDictionary::value_type> sorted;
+        sorted.reserve(entries.size());
+        for (const uint32_t position : m_order)
+            sorted.push_back(std::move(entries[position]));
+        return PlistDictionary::fromSortedEntries(std::move(sorted));
+    }
+
+private:
+    bool matchesLast(const std::vector<PlistDictionary::value_type>& entries) const
+    {
+        if (entries.size() != m_keys.size())
+            return false;
+        for (size_t index = 0; index < entries.size(); ++index) {
+            if (entries[index].first != m_keys[index])
+                return false;
+        }
+        return true;
+    }
+
+    void learn(const std::vector<PlistDictionary::value_type>& entries)
+    {
+        m_keys.clear();
+        m_order.clear();
+        for (const auto& entry : entries)
+            m_keys.push_back(entry.first);
+        for (uint32_t position = 0; position < entries.size(); ++position)
+            m_order.push_back(position);
+        std::sort(m_order.begin(), m_order.end(),
+                  [&](uint32_t a, uint32_t b) { return m_keys[a] < m_keys[b]; });
+        // A repeated key needs the general way, which keeps its last value.
+        const auto repeated = std::adjacent_find(
+            m_order.begin(), m_order.end(), [&](uint32_t a, uint32_t b) { return m_keys[a] == m_keys[b]; });
+        if (repeated != m_order.end())
+            m_order.clear();
+    }
+
+    std::vector<std::string> m_keys;
+    // Positions in file order, in key order; empty when a key repeats.
+    std::vector<uint32_t> m_order;
+};
 
 // A photo entry of the master list, and its record once it is known to be handed on.
 struct Photo {
@@ -442,6 +514,7 @@ std::vector<ListedAlbum> listAlbums(const pugi::xml_node& albums, PhotoIndex& in
 bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, std::string* errorText)
 {
     Builder builder;
+    RecordOrder order;
     std::vector<pugi::xml_node> elements;
     for (Photo& photo : photos) {
         if (!photo.listed || kindOf(photo.entry) != Kind::Dict)
@@ -458,7 +531,7 @@ bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, 
         }
         // Last, so it replaces a key of the same name in the entry.
         record.emplace_back("qm_ItemKey", PlistValue::string(std::string(photo.name)));
-        photo.record = PlistValue::dictionary(PlistDictionary::fromEntries(std::move(record)));
+        photo.record = PlistValue::dictionary(order.arrange(std::move(record)));
     }
     return true;
 }

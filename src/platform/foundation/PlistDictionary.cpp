@@ -1,6 +1,7 @@
 #include "platform/foundation/PlistDictionary.h"
 
 #include <algorithm>
+#include <cassert>
 #include <stdexcept>
 
 namespace {
@@ -61,6 +62,16 @@ PlistDictionary PlistDictionary::fromEntries(std::vector<value_type> entries)
     if (!std::is_sorted(dictionary.m_entries.begin(), dictionary.m_entries.end(), keyLess))
         sortStably(dictionary.m_entries);
     removeRepeatedKeys(dictionary.m_entries, true);
+    return dictionary;
+}
+
+PlistDictionary PlistDictionary::fromSortedEntries(std::vector<value_type> entries)
+{
+    assert(std::adjacent_find(entries.begin(), entries.end(), [](const value_type& a, const value_type& b) {
+               return !keyLess(a, b);
+           }) == entries.end());
+    PlistDictionary dictionary;
+    dictionary.m_entries = std::move(entries);
     return dictionary;
 }
 

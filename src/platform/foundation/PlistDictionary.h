@@ -32,6 +32,9 @@ public:
     // Entries in any order; of a repeated key, the last entry counts, as if each had been
     // assigned in turn.
     static PlistDictionary fromEntries(std::vector<value_type> entries);
+    // Entries already in key order with no key repeated, taken as they are (checked only in
+    // debug builds): for builders that know the order without comparing every key again.
+    static PlistDictionary fromSortedEntries(std::vector<value_type> entries);
 
     const_iterator begin() const { return m_entries.begin(); }
     const_iterator end() const { return m_entries.end(); }
