@@ -1,5 +1,7 @@
 #include "library/XmlPropertyList.h"
 
+#include "platform/foundation/PlistValueBatch.h"
+
 #include <QByteArray>
 #include <algorithm>
 #include <charconv>
@@ -201,22 +203,23 @@ public:
         case Kind::String:
         case Kind::Key:
             if (const auto text = plainText(node))
-                return PlistValue::string(std::string(*text));
+                return scalar(&PlistValueBatch::string, &PlistValue::string, std::string(*text));
             return nullptr;
         case Kind::Integer:
-            return number(node, parseInteger, PlistValue::integer, "Malformed integer");
+            return number(node, parseInteger, &PlistValueBatch::integer, &PlistValue::integer,
+                          "Malformed integer");
         case Kind::Real:
-            return number(node, parseReal, PlistValue::real, "Malformed real");
+            return number(node, parseReal, &PlistValueBatch::real, &PlistValue::real, "Malformed real");
         case Kind::Date:
-            return number(
-                node, parseDate, [](double seconds) { return PlistValue::date(seconds); }, "Malformed date");
+            return number(node, parseDate, &PlistValueBatch::date,
+                          static_cast<PlistPtr (*)(double)>(&PlistValue::date), "Malformed date");
         case Kind::Data:
             return data(node);
         case Kind::True:
         case Kind::False:
             if (!expect(node, !node.first_child(), "Unexpected content"))
                 return nullptr;
-            return PlistValue::boolean(kindOf(node) == Kind::True);
+            return scalar(&PlistValueBatch::boolean, &PlistValue::boolean, kindOf(node) == Kind::True);
         case Kind::Unknown:
             break;
         }
@@ -252,6 +255,13 @@ public:
     }
 
     std::string text(const pugi::xml_node& node) { return std::string(textOf(node, m_scratch)); }
+    PlistPtr string(std::string text)
+    {
+        return scalar(&PlistValueBatch::string, &PlistValue::string, std::move(text));
+    }
+
+    // From now on, scalar values share allocations of `capacity` values (see PlistValueBatch).
+    void startBatch(size_t capacity) { m_batch.emplace(capacity); }
 
 private:
     bool expect(const pugi::xml_node& node, bool condition, const char* problem)
@@ -289,14 +299,21 @@ private:
         return textOf(node, m_scratch);
     }
 
-    template <typename Parse, typename Make>
-    PlistPtr number(const pugi::xml_node& node, Parse parse, Make make, const char* problem)
+    template <typename T>
+    PlistPtr scalar(PlistPtr (PlistValueBatch::*batched)(T), PlistPtr (*plain)(T), T value)
+    {
+        return m_batch ? ((*m_batch).*batched)(std::move(value)) : plain(std::move(value));
+    }
+
+    template <typename Parse, typename T>
+    PlistPtr number(const pugi::xml_node& node, Parse parse, PlistPtr (PlistValueBatch::*batched)(T),
+                    PlistPtr (*plain)(T), const char* problem)
     {
         const auto text = plainText(node);
         if (!text)
             return nullptr;
         const auto parsed = parse(*text);
-        return expect(node, parsed.has_value(), problem) ? make(*parsed) : nullptr;
+        return expect(node, parsed.has_value(), problem) ? scalar(batched, plain, T(*parsed)) : nullptr;
     }
 
     PlistPtr data(const pugi::xml_node& node)
@@ -304,7 +321,8 @@ private:
         const auto text = plainText(node);
         if (!text || !expect(node, isBase64(*text), "Malformed data"))
             return nullptr;
-        return PlistValue::data(QByteArray::fromBase64(QByteArray(text->data(), qsizetype(text->size()))));
+        return scalar(&PlistValueBatch::data, &PlistValue::data,
+                      QByteArray::fromBase64(QByteArray(text->data(), qsizetype(text->size()))));
     }
 
     PlistPtr array(const pugi::xml_node& node, int depth)
@@ -322,6 +340,7 @@ private:
     }
 
     std::string m_scratch;
+    std::optional<PlistValueBatch> m_batch;
 };
 
 // The value stored under `key` in a <dict> element; the last one when the key repeats.
@@ -522,6 +541,10 @@ bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, 
         collectElements(photo.entry, elements);
         if (!isAccepted(elements, filter))
             continue;
+        // One allocation for the record's scalar values: its fields, "qm_ItemKey", and a few
+        // inside its containers (a photo's keywords).
+        constexpr size_t nestedValues = 4;
+        builder.startBatch(elements.size() / 2 + 1 + nestedValues);
         // An entry lies at least three levels deep: root, master list, entry.
         std::vector<PlistDictionary::value_type> record;
         if (!builder.entries(photo.entry, elements, 3, record)) {
@@ -530,7 +553,7 @@ bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, 
             return false;
         }
         // Last, so it replaces a key of the same name in the entry.
-        record.emplace_back("qm_ItemKey", PlistValue::string(std::string(photo.name)));
+        record.emplace_back("qm_ItemKey", builder.string(std::string(photo.name)));
         photo.record = PlistValue::dictionary(order.arrange(std::move(record)));
     }
     return true;

@@ -73,6 +73,16 @@ public:
     // The reference date of property-list dates.
     static QDateTime referenceDate();
 
+    // Only PlistValueBatch can make one, so only it builds values outside the factories.
+    class BatchKey {
+        friend class PlistValueBatch;
+        BatchKey() = default;
+    };
+    template <typename T>
+    PlistValue(BatchKey, Type type, T&& value)
+        : PlistValue(type, std::forward<T>(value))
+    {}
+
 private:
     using Storage = std::variant<std::string, int64_t, double, bool, QByteArray, PlistDictionary, PlistArray>;
 
