@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <deque>
 #include <pugixml.hpp>
 #include <unordered_map>
 #include <vector>
@@ -21,29 +22,41 @@ constexpr unsigned parseOptions = pugi::parse_default | pugi::parse_ws_pcdata_si
 
 enum class Kind { Dict, Array, String, Key, Integer, Real, True, False, Date, Data, Unknown };
 
+// Whether the C string `name` is `expected`. Compared here rather than by strcmp: element names
+// are compared hundreds of thousands of times a reload, and this stops at the first difference
+// without reading past the end of a shorter name.
+template <size_t Size> bool isNamed(const char* name, const char (&expected)[Size])
+{
+    for (size_t index = 0; index < Size; ++index) {
+        if (name[index] != expected[index])
+            return false;
+    }
+    return true;
+}
+
 Kind kindOf(const pugi::xml_node& node)
 {
     const char* name = node.name();
     switch (name[0]) {
     case 'd':
-        return std::strcmp(name, "dict") == 0   ? Kind::Dict
-               : std::strcmp(name, "date") == 0 ? Kind::Date
-               : std::strcmp(name, "data") == 0 ? Kind::Data
-                                                : Kind::Unknown;
+        return isNamed(name, "dict")   ? Kind::Dict
+               : isNamed(name, "date") ? Kind::Date
+               : isNamed(name, "data") ? Kind::Data
+                                       : Kind::Unknown;
     case 'a':
-        return std::strcmp(name, "array") == 0 ? Kind::Array : Kind::Unknown;
+        return isNamed(name, "array") ? Kind::Array : Kind::Unknown;
     case 's':
-        return std::strcmp(name, "string") == 0 ? Kind::String : Kind::Unknown;
+        return isNamed(name, "string") ? Kind::String : Kind::Unknown;
     case 'k':
-        return std::strcmp(name, "key") == 0 ? Kind::Key : Kind::Unknown;
+        return isNamed(name, "key") ? Kind::Key : Kind::Unknown;
     case 'i':
-        return std::strcmp(name, "integer") == 0 ? Kind::Integer : Kind::Unknown;
+        return isNamed(name, "integer") ? Kind::Integer : Kind::Unknown;
     case 'r':
-        return std::strcmp(name, "real") == 0 ? Kind::Real : Kind::Unknown;
+        return isNamed(name, "real") ? Kind::Real : Kind::Unknown;
     case 't':
-        return std::strcmp(name, "true") == 0 ? Kind::True : Kind::Unknown;
+        return isNamed(name, "true") ? Kind::True : Kind::Unknown;
     case 'f':
-        return std::strcmp(name, "false") == 0 ? Kind::False : Kind::Unknown;
+        return isNamed(name, "false") ? Kind::False : Kind::Unknown;
     default:
         return Kind::Unknown;
     }
@@ -168,13 +181,49 @@ pugi::xml_node firstElement(const pugi::xml_node& node)
     return nextElement(node.first_child());
 }
 
-// The element children of `node`, in file order.
-void collectElements(const pugi::xml_node& node, std::vector<pugi::xml_node>& elements)
-{
-    elements.clear();
-    for (pugi::xml_node child = firstElement(node); child; child = nextElement(child.next_sibling()))
-        elements.push_back(child);
-}
+// The elements of a <dict> taken pairwise in file order, whatever they are, with the text of
+// each first element read once: deciding about a photo and building its record both need it.
+class Fields {
+public:
+    struct Field {
+        pugi::xml_node key;
+        // Null when the dictionary ends after `key`.
+        pugi::xml_node value;
+        std::string_view name;
+        // Whether `key` holds nothing but one piece of text, so `name` needs no further check.
+        bool isSimple;
+    };
+
+    void read(const pugi::xml_node& dict)
+    {
+        m_fields.clear();
+        m_joinedNames.clear();
+        for (pugi::xml_node key = firstElement(dict); key;) {
+            const pugi::xml_node value = nextElement(key.next_sibling());
+            m_fields.push_back(field(key, value));
+            key = value ? nextElement(value.next_sibling()) : pugi::xml_node();
+        }
+    }
+
+    const std::vector<Field>& list() const { return m_fields; }
+
+private:
+    Field field(const pugi::xml_node& key, const pugi::xml_node& value)
+    {
+        const pugi::xml_node first = key.first_child();
+        if (!first)
+            return {key, value, {}, true};
+        if (!first.next_sibling() && isText(first))
+            return {key, value, first.value(), true};
+        std::string scratch;
+        m_joinedNames.push_back(std::string(textOf(key, scratch)));
+        return {key, value, m_joinedNames.back(), false};
+    }
+
+    std::vector<Field> m_fields;
+    // Names split by CDATA sections, joined; a deque, so the names stay where they are.
+    std::deque<std::string> m_joinedNames;
+};
 
 // Builds values and checks, in the same walk, that they are a sound property list: known
 // elements, keys paired with values, values that read as their type, bounded nesting. Stops at
@@ -185,16 +234,18 @@ public:
     std::string error;
 
     // nullptr when `node` (at nesting level `depth`, the root being 1) is unsound.
-    PlistPtr value(const pugi::xml_node& node, int depth)
+    PlistPtr value(const pugi::xml_node& node, int depth) { return value(node, kindOf(node), depth); }
+
+    PlistPtr value(const pugi::xml_node& node, Kind kind, int depth)
     {
-        switch (kindOf(node)) {
+        switch (kind) {
         case Kind::Dict: {
             if (!nestingAllowed(node, depth))
                 return nullptr;
-            std::vector<pugi::xml_node> elements;
-            collectElements(node, elements);
+            Fields fields;
+            fields.read(node);
             std::vector<PlistDictionary::value_type> built;
-            if (!entries(node, elements, depth, built))
+            if (!entries(node, fields, depth, built))
                 return nullptr;
             return PlistValue::dictionary(PlistDictionary::fromEntries(std::move(built)));
         }
@@ -219,7 +270,7 @@ public:
         case Kind::False:
             if (!expect(node, !node.first_child(), "Unexpected content"))
                 return nullptr;
-            return scalar(&PlistValueBatch::boolean, &PlistValue::boolean, kindOf(node) == Kind::True);
+            return scalar(&PlistValueBatch::boolean, &PlistValue::boolean, kind == Kind::True);
         case Kind::Unknown:
             break;
         }
@@ -227,29 +278,26 @@ public:
         return nullptr;
     }
 
-    // Appends the entries of the <dict> `node`, whose element children are `elements`, in file
-    // order; false when one of them is unsound.
-    bool entries(const pugi::xml_node& node, const std::vector<pugi::xml_node>& elements, int depth,
+    // Appends the entries of the <dict> `node`, read into `fields`, in file order; false when one
+    // of them is unsound.
+    bool entries(const pugi::xml_node& node, const Fields& fields, int depth,
                  std::vector<PlistDictionary::value_type>& entries)
     {
-        entries.reserve(entries.size() + elements.size() / 2 + 1);
-        for (size_t index = 0; index < elements.size(); index += 2) {
-            const pugi::xml_node key = elements[index];
-            if (!expect(key, kindOf(key) == Kind::Key, "Value without key"))
+        entries.reserve(entries.size() + fields.list().size() + 1);
+        for (const Fields::Field& field : fields.list()) {
+            if (!expect(field.key, kindOf(field.key) == Kind::Key, "Value without key"))
                 return false;
-            const auto keyText = plainText(key);
-            if (!keyText)
+            if (!field.isSimple && !plainText(field.key))
                 return false;
-            if (index + 1 == elements.size())
+            if (!field.value)
                 return expect(node, false, "Key without value");
-            const pugi::xml_node element = elements[index + 1];
-            if (!expect(element, kindOf(element) != Kind::Key, "Key without value"))
+            const Kind kind = kindOf(field.value);
+            if (!expect(field.value, kind != Kind::Key, "Key without value"))
                 return false;
-            std::string name(*keyText);
-            PlistPtr built = value(element, depth + 1);
+            PlistPtr built = value(field.value, kind, depth + 1);
             if (!built)
                 return false;
-            entries.emplace_back(std::move(name), std::move(built));
+            entries.emplace_back(std::string(field.name), std::move(built));
         }
         return true;
     }
@@ -374,21 +422,21 @@ int64_t ratingValue(const pugi::xml_node& rating)
     }
 }
 
-// Whether the photo entry with the element children `elements` is handed on. Elements pair up
-// as they come, whatever they are, and the last of a repeated key counts: a malformed entry
-// that is left out anyway is not worth refusing the whole file for.
-bool isAccepted(const std::vector<pugi::xml_node>& elements, const UnratedPhotoFilter& filter)
+// Whether the photo entry read into `fields` is handed on. Elements pair up as they come, whatever they are,
+// and the last of a repeated key counts: a malformed entry that is left out anyway is not worth refusing the
+// whole file for.
+bool isAccepted(const Fields& fields, const UnratedPhotoFilter& filter)
 {
     pugi::xml_node mediaType, rating, guid;
-    std::string scratch;
-    for (size_t index = 0; index + 1 < elements.size(); index += 2) {
-        const std::string_view name = textOf(elements[index], scratch);
-        if (name == "MediaType")
-            mediaType = elements[index + 1];
-        else if (name == "Rating")
-            rating = elements[index + 1];
-        else if (name == "GUID")
-            guid = elements[index + 1];
+    for (const Fields::Field& field : fields.list()) {
+        if (!field.value)
+            continue;
+        if (field.name == "MediaType")
+            mediaType = field.value;
+        else if (field.name == "Rating")
+            rating = field.value;
+        else if (field.name == "GUID")
+            guid = field.value;
     }
     std::string mediaScratch, guidScratch;
     const auto text = [](const pugi::xml_node& value,
@@ -405,7 +453,8 @@ bool isAccepted(const std::vector<pugi::xml_node>& elements, const UnratedPhotoF
 // the next as long as its keys match, instead of sorting every record again.
 class RecordOrder {
 public:
-    PlistDictionary arrange(std::vector<PlistDictionary::value_type> entries)
+    // Takes the entries out of `entries`.
+    PlistDictionary arrange(std::vector<PlistDictionary::value_type>& entries)
     {
         if (!matchesLast(entries))
             learn(entries);
@@ -534,27 +583,28 @@ bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, 
 {
     Builder builder;
     RecordOrder order;
-    std::vector<pugi::xml_node> elements;
+    Fields fields;
+    std::vector<PlistDictionary::value_type> record;
     for (Photo& photo : photos) {
         if (!photo.listed || kindOf(photo.entry) != Kind::Dict)
             continue;
-        collectElements(photo.entry, elements);
-        if (!isAccepted(elements, filter))
+        fields.read(photo.entry);
+        if (!isAccepted(fields, filter))
             continue;
         // One allocation for the record's scalar values: its fields, "qm_ItemKey", and a few
         // inside its containers (a photo's keywords).
         constexpr size_t nestedValues = 4;
-        builder.startBatch(elements.size() / 2 + 1 + nestedValues);
+        builder.startBatch(fields.list().size() + 1 + nestedValues);
         // An entry lies at least three levels deep: root, master list, entry.
-        std::vector<PlistDictionary::value_type> record;
-        if (!builder.entries(photo.entry, elements, 3, record)) {
+        record.clear();
+        if (!builder.entries(photo.entry, fields, 3, record)) {
             if (errorText)
                 *errorText = builder.error;
             return false;
         }
         // Last, so it replaces a key of the same name in the entry.
         record.emplace_back("qm_ItemKey", builder.string(std::string(photo.name)));
-        photo.record = PlistValue::dictionary(order.arrange(std::move(record)));
+        photo.record = PlistValue::dictionary(order.arrange(record));
     }
     return true;
 }
