@@ -529,10 +529,12 @@ public:
                 name = *m_joinedKeys.back();
             }
             m_photos.push_back(Photo{name, entry, false, nullptr, false});
-            // A repeated identifier names its last entry.
-            m_indexes.insert_or_assign(name, m_photos.size() - 1);
             key = entry;
         }
+        m_indexes.reserve(m_photos.size());
+        // A repeated identifier names its last entry.
+        for (size_t photo = 0; photo < m_photos.size(); ++photo)
+            m_indexes.insert_or_assign(m_photos[photo].name, photo);
     }
 
     std::vector<Photo>& photos() { return m_photos; }
