@@ -8,13 +8,14 @@ PlistValueBatch::PlistValueBatch(size_t capacity)
 
 template <typename T> PlistPtr PlistValueBatch::add(PlistValue::Type type, T&& value)
 {
-    if (!m_values || m_values->size() == m_capacity) {
-        m_values = std::make_shared<std::vector<PlistValue>>();
-        m_values->reserve(m_capacity);
+    if (!m_values || m_used == m_capacity) {
+        m_values = std::make_shared<std::optional<PlistValue>[]>(m_capacity);
+        m_used = 0;
     }
-    m_values->emplace_back(PlistValue::BatchKey(), type, std::forward<T>(value));
+    std::optional<PlistValue>& slot = m_values[m_used++];
+    slot.emplace(PlistValue::BatchKey(), type, std::forward<T>(value));
     // Shares the batch's ownership and points at the one value.
-    return PlistPtr(m_values, &m_values->back());
+    return PlistPtr(m_values, &*slot);
 }
 
 PlistPtr PlistValueBatch::string(std::string value)

@@ -3,7 +3,7 @@
 #include "platform/foundation/PropertyList.h"
 
 #include <memory>
-#include <vector>
+#include <optional>
 
 // Scalar values (strings, numbers, booleans, dates, data) built side by side in one allocation
 // with one reference count: each value keeps its whole batch alive. For readers that build many
@@ -29,6 +29,8 @@ private:
     template <typename T> PlistPtr add(PlistValue::Type type, T&& value);
 
     size_t m_capacity;
-    // Reserved to m_capacity and never grown past it, so the values never move.
-    std::shared_ptr<std::vector<PlistValue>> m_values;
+    // One allocation of m_capacity slots, the first m_used of them filled; it never grows, so
+    // the values never move.
+    std::shared_ptr<std::optional<PlistValue>[]> m_values;
+    size_t m_used = 0;
 };
