@@ -354,7 +354,7 @@ TEST_F(AlbumInfoTest, AReloadGivesTheRecordsOfTheWholeTreeWhateverTheEntriesLook
         entry +
         "</dict>\n"
         "<key>3</key><dict><key>Rating</key><integer>0</integer><key>MediaType</key><string>Image</string>"
-        "<key>Caption</key><string>other order</string></dict>\n"
+        "<key>Keywords</key><array/><key>Caption</key><string>other order</string></dict>\n"
         "<key>4</key><dict>" +
         entry +
         "<key>Caption</key><string>second</string></dict>\n"
