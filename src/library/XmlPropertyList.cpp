@@ -8,7 +8,6 @@
 #include <cstring>
 #include <deque>
 #include <pugixml.hpp>
-#include <unordered_map>
 #include <vector>
 
 struct XmlPropertyList::Document {
@@ -515,6 +514,8 @@ struct ListedAlbum {
     std::vector<size_t> photos;
 };
 
+// The photo entries of the master list, found by identifier. Open addressing in one array: a
+// table node per photo would cost an allocation and a free for each, and scatter the lookups.
 class PhotoIndex {
 public:
     explicit PhotoIndex(const pugi::xml_node& master)
@@ -531,24 +532,56 @@ public:
             m_photos.push_back(Photo{name, entry, false, nullptr, false});
             key = entry;
         }
-        m_indexes.reserve(m_photos.size());
-        // A repeated identifier names its last entry.
+        // At most half full, so probe sequences stay short.
+        size_t capacity = 16;
+        while (capacity < 2 * m_photos.size())
+            capacity *= 2;
+        m_slots.assign(capacity, Slot());
         for (size_t photo = 0; photo < m_photos.size(); ++photo)
-            m_indexes.insert_or_assign(m_photos[photo].name, photo);
+            insert(photo);
     }
 
     std::vector<Photo>& photos() { return m_photos; }
 
     std::optional<size_t> find(std::string_view name) const
     {
-        const auto found = m_indexes.find(name);
-        return found == m_indexes.end() ? std::nullopt : std::optional<size_t>(found->second);
+        const size_t hash = std::hash<std::string_view>()(name);
+        for (size_t at = hash & mask();; at = (at + 1) & mask()) {
+            const Slot& slot = m_slots[at];
+            if (slot.photoPlusOne == 0)
+                return std::nullopt;
+            if (slot.hash == hash && m_photos[slot.photoPlusOne - 1].name == name)
+                return slot.photoPlusOne - 1;
+        }
     }
 
 private:
+    struct Slot {
+        size_t hash = 0;
+        // 0 for an empty slot.
+        size_t photoPlusOne = 0;
+    };
+
+    size_t mask() const { return m_slots.size() - 1; }
+
+    // A repeated identifier names its last entry.
+    void insert(size_t photo)
+    {
+        const std::string_view name = m_photos[photo].name;
+        const size_t hash = std::hash<std::string_view>()(name);
+        for (size_t at = hash & mask();; at = (at + 1) & mask()) {
+            Slot& slot = m_slots[at];
+            if (slot.photoPlusOne == 0 ||
+                (slot.hash == hash && m_photos[slot.photoPlusOne - 1].name == name)) {
+                slot = {hash, photo + 1};
+                return;
+            }
+        }
+    }
+
     std::vector<std::unique_ptr<std::string>> m_joinedKeys;
     std::vector<Photo> m_photos;
-    std::unordered_map<std::string_view, size_t> m_indexes;
+    std::vector<Slot> m_slots;
 };
 
 std::vector<ListedAlbum> listAlbums(const pugi::xml_node& albums, PhotoIndex& index)
