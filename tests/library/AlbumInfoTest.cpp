@@ -337,8 +337,9 @@ TEST_F(AlbumInfoTest, XmlValuesOfEveryKindSurviveTheReader)
 TEST_F(AlbumInfoTest, AReloadGivesTheRecordsOfTheWholeTreeWhateverTheEntriesLookLike)
 {
     // Entries that share a layout, one in another order, one with a key given twice (the last
-    // counts), one with its own "qm_ItemKey", one whose deciding key is split by CDATA, and
-    // photos listed twice in one album and again in another.
+    // counts), one with its own "qm_ItemKey", one whose deciding key is split by CDATA, an
+    // identifier given twice (its last entry counts), and photos listed twice in one album and
+    // again in another.
     const QByteArray entry =
         "<key>MediaType</key><string>Image</string><key>Caption</key><string>c</string>"
         "<key>Rating</key><integer>0</integer><key>Keywords</key><array><string>1</string>"
@@ -366,6 +367,8 @@ TEST_F(AlbumInfoTest, AReloadGivesTheRecordsOfTheWholeTreeWhateverTheEntriesLook
         "<key>7</key><dict>" +
         entry +
         "</dict>\n"
+        "<key>2</key><dict><key>MediaType</key><string>Image</string><key>Caption</key>"
+        "<string>given again</string></dict>\n"
         "</dict>\n<key>List of Albums</key>\n<array>\n"
         "<dict><key>AlbumName</key><string>All</string><key>KeyList</key><array>"
         "<string>1</string><string>2</string><string>3</string><string>4</string><string>5</string>"
@@ -388,6 +391,7 @@ TEST_F(AlbumInfoTest, AReloadGivesTheRecordsOfTheWholeTreeWhateverTheEntriesLook
     ASSERT_EQ(albums->size(), 2u);
     EXPECT_EQ(itemKeys((*albums)[0]), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "7"}));
     const PlistArray& items = *(*albums)[0]->objectForKey("items")->asArray();
+    EXPECT_EQ(*items[1]->objectForKey("Caption")->asString(), "given again");
     EXPECT_EQ(*items[3]->objectForKey("Caption")->asString(), "second");
     EXPECT_EQ(*items[4]->objectForKey("qm_ItemKey")->asString(), "5");
     EXPECT_EQ(*items[5]->objectForKey("Captions")->asString(), "split");
