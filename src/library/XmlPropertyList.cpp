@@ -1,5 +1,6 @@
 #include "library/XmlPropertyList.h"
 
+#include "library/RecordKeyOrder.h"
 #include "platform/foundation/PlistValueBatch.h"
 
 #include <QByteArray>
@@ -444,59 +445,6 @@ bool isAccepted(const Fields& fields, const UnratedPhotoFilter& filter)
     return filter.accepts(text(mediaType, mediaScratch), ratingValue(rating), text(guid, guidScratch));
 }
 
-// Puts the entries of successive records in key order. The photo entries of one file nearly
-// always list the same keys in the same order, so the order found for one entry is reused for
-// the next as long as its keys match, instead of sorting every record again.
-class RecordOrder {
-public:
-    // Takes the entries out of `entries`.
-    PlistDictionary arrange(std::vector<PlistDictionary::value_type>& entries)
-    {
-        if (!matchesLast(entries))
-            learn(entries);
-        if (m_order.empty())
-            return PlistDictionary::fromEntries(std::move(entries));
-        std::vector<PlistDictionary::value_type> sorted;
-        sorted.reserve(entries.size());
-        for (const uint32_t position : m_order)
-            sorted.push_back(std::move(entries[position]));
-        return PlistDictionary::fromSortedEntries(std::move(sorted));
-    }
-
-private:
-    bool matchesLast(const std::vector<PlistDictionary::value_type>& entries) const
-    {
-        if (entries.size() != m_keys.size())
-            return false;
-        for (size_t index = 0; index < entries.size(); ++index) {
-            if (entries[index].first != m_keys[index])
-                return false;
-        }
-        return true;
-    }
-
-    void learn(const std::vector<PlistDictionary::value_type>& entries)
-    {
-        m_keys.clear();
-        m_order.clear();
-        for (const auto& entry : entries)
-            m_keys.push_back(entry.first);
-        for (uint32_t position = 0; position < entries.size(); ++position)
-            m_order.push_back(position);
-        std::sort(m_order.begin(), m_order.end(),
-                  [&](uint32_t a, uint32_t b) { return m_keys[a] < m_keys[b]; });
-        // A repeated key needs the general way, which keeps its last value.
-        const auto repeated = std::adjacent_find(
-            m_order.begin(), m_order.end(), [&](uint32_t a, uint32_t b) { return m_keys[a] == m_keys[b]; });
-        if (repeated != m_order.end())
-            m_order.clear();
-    }
-
-    std::vector<std::string> m_keys;
-    // Positions in file order, in key order; empty when a key repeats.
-    std::vector<uint32_t> m_order;
-};
-
 // A photo entry of the master list, and its record once it is known to be handed on.
 struct Photo {
     std::string_view name;
@@ -614,7 +562,7 @@ std::vector<ListedAlbum> listAlbums(const pugi::xml_node& albums, PhotoIndex& in
 bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, std::string* errorText)
 {
     Builder builder;
-    RecordOrder order;
+    RecordKeyOrder order;
     Fields fields;
     std::vector<PlistDictionary::value_type> record;
     for (Photo& photo : photos) {
