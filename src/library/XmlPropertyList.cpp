@@ -285,7 +285,7 @@ public:
     {
         entries.reserve(entries.size() + fields.list().size() + 1);
         for (const Fields::Field& field : fields.list()) {
-            if (!expect(field.key, kindOf(field.key) == Kind::Key, "Value without key"))
+            if (!expect(field.key, isNamed(field.key.name(), "key"), "Value without key"))
                 return false;
             if (!field.isSimple && !plainText(field.key))
                 return false;
@@ -544,7 +544,7 @@ std::vector<ListedAlbum> listAlbums(const pugi::xml_node& albums, PhotoIndex& in
             continue;
         ListedAlbum entry{album, {}};
         for (pugi::xml_node key = firstElement(keyList); key; key = nextElement(key.next_sibling())) {
-            if (kindOf(key) != Kind::String)
+            if (!isNamed(key.name(), "string"))
                 continue;
             if (const auto found = index.find(textOf(key, scratch))) {
                 index.photos()[*found].listed = true;
