@@ -22,11 +22,7 @@ AlbumDataFile::AlbumDataFile(const QUrl& url, const QString& path)
     , m_file(path)
 {}
 
-AlbumDataFile::~AlbumDataFile()
-{
-    if (m_mapped)
-        m_file.unmap(reinterpret_cast<uchar*>(m_data));
-}
+AlbumDataFile::~AlbumDataFile() = default;
 
 std::unique_ptr<AlbumDataFile> AlbumDataFile::open(const QUrl& url, Error* error)
 {
@@ -50,25 +46,32 @@ bool AlbumDataFile::load(Error* error)
         qmSetError(error, Error::fileReadError(m_file.fileName(), m_file.errorString(), m_url));
         return false;
     }
-    const qint64 size = m_file.size();
-    if (size > 0)
-        m_data = reinterpret_cast<char*>(m_file.map(0, size, QFileDevice::MapPrivateOption));
-    if (m_data) {
-        m_mapped = true;
-        m_size = static_cast<qsizetype>(size);
-        return true;
-    }
-    m_copy = m_file.readAll();
+    // A file that reports no size (a pipe, a file in /proc) is read to its end instead.
+    const qint64 size = m_file.isSequential() ? 0 : m_file.size();
+    if (size <= 0 || !readKnownSize(size))
+        m_contents = m_file.readAll();
     if (m_file.error() != QFileDevice::NoError) {
         qmSetError(error, Error::fileReadError(m_file.fileName(), m_file.errorString(), m_url));
         return false;
     }
-    m_size = m_copy.size();
-    m_data = m_copy.data();
     return true;
+}
+
+bool AlbumDataFile::readKnownSize(qint64 size)
+{
+    // Uninitialised: the read overwrites every byte, and clearing a hundred megabytes first
+    // would cost as much as a page copy.
+    m_contents = QByteArray(static_cast<qsizetype>(size), Qt::Uninitialized);
+    const qint64 read = m_file.read(m_contents.data(), size);
+    if (read == size && m_file.atEnd())
+        return true;
+    // The file changed while it was read: start over and take whatever it holds now.
+    m_contents.clear();
+    m_file.seek(0);
+    return false;
 }
 
 bool AlbumDataFile::isBinary() const
 {
-    return m_size >= 6 && std::memcmp(m_data, "bplist", 6) == 0;
+    return m_contents.size() >= 6 && std::memcmp(m_contents.constData(), "bplist", 6) == 0;
 }

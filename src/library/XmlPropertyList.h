@@ -14,7 +14,8 @@
 // The XML itself is checked whole by the parser. Whether it is a sound property list (known
 // elements, keys paired with values, values that read as their type, bounded nesting) is checked
 // for what is built: toTree() checks everything, findUnratedAlbums() the entries it hands on and
-// skips whatever else does not fit, as it skips missing keys.
+// skips whatever else does not fit, as it skips missing keys. Both are checked while they are
+// built, and the problem reported is the first one in file order.
 //
 // One object per read; not shared between threads.
 class XmlPropertyList {
@@ -35,8 +36,9 @@ public:
 
     // The album records of the albums with photos `filter` accepts, as a reload hands them on:
     // {"name": album name, "items": [item records]}, each item record a copy of the photo's
-    // entry plus "qm_ItemKey". Gives the same records as building the whole tree first; fails
-    // (with the reason in `errorText`) when an entry to be handed on is malformed.
+    // entry plus "qm_ItemKey". Gives the same records as building the whole tree first (a photo
+    // listed in several places gets a record of its own in each); fails (with the reason in
+    // `errorText`) when an entry to be handed on is malformed.
     std::optional<PlistArray> findUnratedAlbums(const UnratedPhotoFilter& filter,
                                                 std::string* errorText) const;
 

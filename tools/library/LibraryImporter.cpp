@@ -17,7 +17,9 @@
 
 struct LibraryImporter::State {
     PlistDictionary top;
-    PlistDictionary master;
+    // A tree while photos are added one by one (a dictionary value keeps an array, which makes
+    // that quadratic for a large library).
+    std::map<std::string, PlistPtr> master;
     PlistArray albums;
     // Canonical file path -> identifier of its entry.
     std::map<QString, std::string> keyByPath;
@@ -146,7 +148,8 @@ bool LibraryImporter::import(const QStringList& folders, Error* error)
     }
     std::erase_if(state.master, [&](const auto& entry) { return !listed.contains(entry.first); });
 
-    state.top.insert_or_assign("Master Image List", PlistValue::dictionary(std::move(state.master)));
+    state.top.insert_or_assign("Master Image List", PlistValue::dictionary(PlistDictionary::fromEntries(
+                                                        {state.master.begin(), state.master.end()})));
     state.top.insert_or_assign("List of Albums", PlistValue::array(std::move(state.albums)));
     state.top.insert_or_assign("Archive Path", string(QFileInfo(m_libraryFolder).absoluteFilePath()));
     state.top.insert_or_assign("Application Version", PlistValue::string("zuzire-library 1"));
@@ -173,7 +176,7 @@ bool LibraryImporter::readExisting(State& state, Error* error) const
     }
     state.top = *tree->asDictionary();
     if (const PlistPtr master = tree->objectForKey("Master Image List"); master && master->isDictionary())
-        state.master = *master->asDictionary();
+        state.master = {master->asDictionary()->begin(), master->asDictionary()->end()};
     if (const PlistPtr albums = tree->objectForKey("List of Albums"); albums && albums->isArray())
         state.albums = *albums->asArray();
     for (const auto& [key, entry] : state.master) {

@@ -1,22 +1,18 @@
 #pragma once
 
+#include "platform/foundation/PlistDictionary.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
-class PlistValue;
-
-// Values are immutable once built, so one tree is shared read-only between threads without locks.
-using PlistPtr = std::shared_ptr<const PlistValue>;
-// Ordered by key: lookups are logarithmic, and descriptions and written files come out the same
-// every time, which keeps logs comparable and files diffable.
-using PlistDictionary = std::map<std::string, PlistPtr>;
+// Values are immutable once built, so one tree is shared read-only between threads without locks
+// (PlistPtr is declared beside PlistDictionary).
 using PlistArray = std::vector<PlistPtr>;
 
 // One node of a property-list tree: dictionary, array, string (UTF-8), integer, real, boolean,
@@ -76,6 +72,16 @@ public:
 
     // The reference date of property-list dates.
     static QDateTime referenceDate();
+
+    // Only PlistValueBatch can make one, so only it builds values outside the factories.
+    class BatchKey {
+        friend class PlistValueBatch;
+        BatchKey() = default;
+    };
+    template <typename T>
+    PlistValue(BatchKey, Type type, T&& value)
+        : PlistValue(type, std::forward<T>(value))
+    {}
 
 private:
     using Storage = std::variant<std::string, int64_t, double, bool, QByteArray, PlistDictionary, PlistArray>;

@@ -50,7 +50,7 @@ PlistPtr convertArray(plist_t node, int depth, Error* error)
 
 PlistPtr convertDictionary(plist_t node, int depth, Error* error)
 {
-    PlistDictionary entries;
+    std::vector<PlistDictionary::value_type> entries;
     plist_dict_iter iterator = nullptr;
     plist_dict_new_iter(node, &iterator);
     if (!iterator) {
@@ -68,9 +68,9 @@ PlistPtr convertDictionary(plist_t node, int depth, Error* error)
         auto converted = convert(value, depth + 1, error);
         if (!converted)
             return nullptr;
-        entries.insert_or_assign(key ? std::string(key) : std::string(), std::move(converted));
+        entries.emplace_back(key ? std::string(key) : std::string(), std::move(converted));
     }
-    return PlistValue::dictionary(std::move(entries));
+    return PlistValue::dictionary(PlistDictionary::fromEntries(std::move(entries)));
 }
 
 PlistPtr convertScalar(plist_t node, Error* error)
