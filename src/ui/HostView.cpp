@@ -210,38 +210,22 @@ void HostView::paintEvent(QPaintEvent* /*event*/)
 
 void HostView::performButton(int button)
 {
+    struct Delivery {
+        void (Raroderavarav::*operation)();
+        const char* sound;
+    };
+    static constexpr Delivery deliveries[] = {
+        {&Raroderavarav::buttonUp, "clickSound"},     {&Raroderavarav::buttonDown, "clickSound"},
+        {&Raroderavarav::buttonLeft, "clickSound"},   {&Raroderavarav::buttonRight, "clickSound"},
+        {&Raroderavarav::buttonSelect, "clunkSound"}, {&Raroderavarav::buttonMenu, "clankSound"},
+    };
     m_preventSound = false;
-    std::string sound = "clickSound";
-    Raroderavarav* controller = currentController();
-    switch (button) {
-    case ButtonUp:
-        if (controller)
-            controller->buttonUp();
-        break;
-    case ButtonDown:
-        if (controller)
-            controller->buttonDown();
-        break;
-    case ButtonLeft:
-        if (controller)
-            controller->buttonLeft();
-        break;
-    case ButtonRight:
-        if (controller)
-            controller->buttonRight();
-        break;
-    case ButtonSelect:
-        sound = "clunkSound";
-        if (controller)
-            controller->buttonSelect();
-        break;
-    case ButtonMenu:
-        sound = "clankSound";
-        if (controller)
-            controller->buttonMenu();
-        break;
-    default:
-        break;
+    const char* sound = "clickSound";
+    if (button >= ButtonUp && button <= ButtonMenu) {
+        const Delivery& delivery = deliveries[button];
+        sound = delivery.sound;
+        if (Raroderavarav* controller = currentController())
+            (controller->*delivery.operation)();
     }
     hidePointerUntilMouseMoves();
     if (!m_preventSound)
@@ -363,27 +347,22 @@ void HostView::remoteDriverEventWithButton(RemoteDriver& /*driver*/, RemoteButto
     UserActivity::report();
     if (!isPressed)
         return;
+    // Held codes keep their flag and so match nothing; every other flag is dropped.
     switch (button & (RemoteButtonHoldFlag | 0xFF)) {
     case RemoteButtonUp:
-        performButton(ButtonUp);
-        break;
+        return performButton(ButtonUp);
     case RemoteButtonDown:
-        performButton(ButtonDown);
-        break;
+        return performButton(ButtonDown);
     case RemoteButtonLeft:
-        performButton(ButtonLeft);
-        break;
+        return performButton(ButtonLeft);
     case RemoteButtonRight:
-        performButton(ButtonRight);
-        break;
+        return performButton(ButtonRight);
     case RemoteButtonCenter:
     case RemoteButtonPlay:
-        performButton(ButtonSelect);
-        break;
+        return performButton(ButtonSelect);
     case RemoteButtonMenu:
-        performButton(ButtonMenu);
-        break;
+        return performButton(ButtonMenu);
     default:
-        break;
+        return;
     }
 }
