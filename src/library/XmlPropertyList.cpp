@@ -1,11 +1,11 @@
 #include "library/XmlPropertyList.h"
 
 #include "library/RecordKeyOrder.h"
+#include "library/XmlPlistScalars.h"
 #include "platform/foundation/PlistValueBatch.h"
 
 #include <QByteArray>
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <deque>
 #include <pugixml.hpp>
@@ -84,86 +84,6 @@ std::string_view textOf(const pugi::xml_node& node, std::string& scratch)
     for (; piece; piece = piece.next_sibling())
         scratch += piece.value();
     return scratch;
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (!text.empty() && isSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-std::optional<int64_t> parseInteger(std::string_view text)
-{
-    text = trimmed(text);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    int64_t value = 0;
-    const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || status != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
-std::optional<double> parseReal(std::string_view text)
-{
-    text = trimmed(text);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    double value = 0;
-    const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || status != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
-int64_t daysFromCivil(int64_t year, unsigned month, unsigned day)
-{
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
-}
-
-// "2001-01-01T00:00:00Z" as seconds since the property-list reference date.
-std::optional<double> parseDate(std::string_view text)
-{
-    text = trimmed(text);
-    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-        text[16] != ':' || text[19] != 'Z')
-        return std::nullopt;
-    const auto field = [&](size_t at, size_t length) -> std::optional<unsigned> {
-        unsigned value = 0;
-        const auto [end, status] = std::from_chars(text.data() + at, text.data() + at + length, value);
-        if (status != std::errc() || end != text.data() + at + length)
-            return std::nullopt;
-        return value;
-    };
-    const auto year = field(0, 4), month = field(5, 2), day = field(8, 2);
-    const auto hour = field(11, 2), minute = field(14, 2), second = field(17, 2);
-    if (!year || !month || !day || !hour || !minute || !second || *month < 1 || *month > 12 || *day < 1 ||
-        *day > 31 || *hour > 23 || *minute > 59 || *second > 60)
-        return std::nullopt;
-    constexpr int64_t referenceDays = 11323; // 2001-01-01 after 1970-01-01
-    const int64_t days = daysFromCivil(*year, *month, *day) - referenceDays;
-    return double(days * 86400 + *hour * 3600 + *minute * 60 + *second);
-}
-
-bool isBase64(std::string_view text)
-{
-    for (const char c : text) {
-        const bool valid = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                           c == '+' || c == '/' || c == '=' || c == ' ' || c == '\t' || c == '\n' ||
-                           c == '\r';
-        if (!valid)
-            return false;
-    }
-    return true;
 }
 
 std::string describe(const pugi::xml_node& node, const char* problem)
@@ -257,12 +177,13 @@ public:
                 return scalar(&PlistValueBatch::string, &PlistValue::string, std::string(*text));
             return nullptr;
         case Kind::Integer:
-            return number(node, parseInteger, &PlistValueBatch::integer, &PlistValue::integer,
-                          "Malformed integer");
+            return number(node, XmlPlistScalars::parseInteger, &PlistValueBatch::integer,
+                          &PlistValue::integer, "Malformed integer");
         case Kind::Real:
-            return number(node, parseReal, &PlistValueBatch::real, &PlistValue::real, "Malformed real");
+            return number(node, XmlPlistScalars::parseReal, &PlistValueBatch::real, &PlistValue::real,
+                          "Malformed real");
         case Kind::Date:
-            return number(node, parseDate, &PlistValueBatch::date,
+            return number(node, XmlPlistScalars::parseDate, &PlistValueBatch::date,
                           static_cast<PlistPtr (*)(double)>(&PlistValue::date), "Malformed date");
         case Kind::Data:
             return data(node);
@@ -364,7 +285,7 @@ private:
     PlistPtr data(const pugi::xml_node& node)
     {
         const auto text = plainText(node);
-        if (!text || !expect(node, isBase64(*text), "Malformed data"))
+        if (!text || !expect(node, XmlPlistScalars::isBase64(*text), "Malformed data"))
             return nullptr;
         return scalar(&PlistValueBatch::data, &PlistValue::data,
                       QByteArray::fromBase64(QByteArray(text->data(), qsizetype(text->size()))));
@@ -407,9 +328,10 @@ int64_t ratingValue(const pugi::xml_node& rating)
     std::string scratch;
     switch (kindOf(rating)) {
     case Kind::Integer:
-        return parseInteger(textOf(rating, scratch)).value_or(0);
+        return XmlPlistScalars::parseInteger(textOf(rating, scratch)).value_or(0);
     case Kind::Real:
-        return UnratedPhotoFilter::truncatedReal(parseReal(textOf(rating, scratch)).value_or(0));
+        return UnratedPhotoFilter::truncatedReal(
+            XmlPlistScalars::parseReal(textOf(rating, scratch)).value_or(0));
     case Kind::True:
         return 1;
     case Kind::String:
