@@ -206,12 +206,7 @@ void Layer::changePosition(Point position, bool viaFrame)
 
 void Layer::setAnchorPoint(Point anchorPoint)
 {
-    if (m_model.anchorPoint != anchorPoint) {
-        const LayerState presented = presentation();
-        m_model.anchorPoint = anchorPoint;
-        animateFrom(Property::AnchorPoint, presented, "anchorPoint");
-    }
-    propertyDidChange("anchorPoint");
+    setAnimatable(&LayerState::anchorPoint, anchorPoint, Property::AnchorPoint, "anchorPoint");
 }
 
 void Layer::setFrame(const Rect& frame)
@@ -228,22 +223,12 @@ void Layer::setFrame(const Rect& frame)
 
 void Layer::setTransform(const QTransform& transform)
 {
-    if (m_model.transform != transform) {
-        const LayerState presented = presentation();
-        m_model.transform = transform;
-        animateFrom(Property::Transform, presented, "transform");
-    }
-    propertyDidChange("transform");
+    setAnimatable(&LayerState::transform, transform, Property::Transform, "transform");
 }
 
 void Layer::setOpacity(double opacity)
 {
-    if (m_model.opacity != opacity) {
-        const LayerState presented = presentation();
-        m_model.opacity = opacity;
-        animateFrom(Property::Opacity, presented, "opacity");
-    }
-    propertyDidChange("opacity");
+    setAnimatable(&LayerState::opacity, opacity, Property::Opacity, "opacity");
 }
 
 void Layer::setHidden(bool hidden)
@@ -264,62 +249,32 @@ void Layer::setBackgroundColor(std::optional<Color> color)
 
 void Layer::setBorderWidth(double width)
 {
-    if (m_model.borderWidth != width) {
-        const LayerState presented = presentation();
-        m_model.borderWidth = width;
-        animateFrom(Property::BorderWidth, presented, "borderWidth");
-    }
-    propertyDidChange("borderWidth");
+    setAnimatable(&LayerState::borderWidth, width, Property::BorderWidth, "borderWidth");
 }
 
 void Layer::setBorderColor(const Color& color)
 {
-    if (m_model.borderColor != color) {
-        const LayerState presented = presentation();
-        m_model.borderColor = color;
-        animateFrom(Property::BorderColor, presented, "borderColor");
-    }
-    propertyDidChange("borderColor");
+    setAnimatable(&LayerState::borderColor, color, Property::BorderColor, "borderColor");
 }
 
 void Layer::setShadowOpacity(double opacity)
 {
-    if (m_model.shadowOpacity != opacity) {
-        const LayerState presented = presentation();
-        m_model.shadowOpacity = opacity;
-        animateFrom(Property::ShadowOpacity, presented, "shadowOpacity");
-    }
-    propertyDidChange("shadowOpacity");
+    setAnimatable(&LayerState::shadowOpacity, opacity, Property::ShadowOpacity, "shadowOpacity");
 }
 
 void Layer::setShadowRadius(double radius)
 {
-    if (m_model.shadowRadius != radius) {
-        const LayerState presented = presentation();
-        m_model.shadowRadius = radius;
-        animateFrom(Property::ShadowRadius, presented, "shadowRadius");
-    }
-    propertyDidChange("shadowRadius");
+    setAnimatable(&LayerState::shadowRadius, radius, Property::ShadowRadius, "shadowRadius");
 }
 
 void Layer::setShadowOffset(Size offset)
 {
-    if (m_model.shadowOffset != offset) {
-        const LayerState presented = presentation();
-        m_model.shadowOffset = offset;
-        animateFrom(Property::ShadowOffset, presented, "shadowOffset");
-    }
-    propertyDidChange("shadowOffset");
+    setAnimatable(&LayerState::shadowOffset, offset, Property::ShadowOffset, "shadowOffset");
 }
 
 void Layer::setShadowColor(const Color& color)
 {
-    if (m_model.shadowColor != color) {
-        const LayerState presented = presentation();
-        m_model.shadowColor = color;
-        animateFrom(Property::ShadowColor, presented, "shadowColor");
-    }
-    propertyDidChange("shadowColor");
+    setAnimatable(&LayerState::shadowColor, color, Property::ShadowColor, "shadowColor");
 }
 
 void Layer::setContents(const QImage& contents)

@@ -287,6 +287,18 @@ private:
     std::optional<double> implicitDuration(const char* key, const char* fallbackKey = nullptr) const;
     void animateFrom(Property property, const LayerState& presented, const char* key,
                      const char* fallbackKey = nullptr);
+    // Stores a new model value, animates it on screen when it differs, and announces the setter
+    // call in any case.
+    template <typename T>
+    void setAnimatable(T LayerState::*field, const T& value, Property property, const char* key)
+    {
+        if (m_model.*field != value) {
+            const LayerState presented = presentation();
+            m_model.*field = value;
+            animateFrom(property, presented, key);
+        }
+        propertyDidChange(key);
+    }
     void applyImplicitAnimation(const ImplicitAnimation& animation, double t, LayerState& state) const;
     void applyExplicitAnimation(const KeyedAnimation& entry, double t, LayerState& state) const;
     void markSubtreeNeedsLayout();
