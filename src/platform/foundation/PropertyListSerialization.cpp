@@ -1,10 +1,10 @@
 #include "platform/foundation/PropertyListSerialization.h"
 
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/PropertyListLimits.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUrl>
 #include <cmath>
 #include <cstdlib>
@@ -14,7 +14,6 @@
 
 namespace {
 // Property-list errors, in the platform's numbering.
-constexpr int fileWriteUnknownError = 512;
 constexpr int propertyListWriteInvalidError = 3851;
 
 struct PlistDeleter {
@@ -314,18 +313,5 @@ bool PropertyListSerialization::writeFile(const QString& path, const PlistPtr& v
                                           Error* error)
 {
     const QByteArray bytes = toData(value, format, error);
-    if (bytes.isEmpty())
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        qmSetError(error, Error(Error::cocoaDomain, fileWriteUnknownError,
-                                QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved.")
-                                    .arg(QFileInfo(path).fileName())
-                                    .toStdString(),
-                                file.errorString().toStdString(),
-                                QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())));
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return !bytes.isEmpty() && AtomicFile::write(path, bytes, error);
 }

@@ -1,0 +1,215 @@
+#include "platform/foundation/AtomicFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+std::optional<AtomicFile::Fault> injectedFault;
+
+// Returns false with errno set when the test hook wants `step` to fail.
+bool injected(AtomicFile::Step step)
+{
+    if (!injectedFault || injectedFault->step != step)
+        return false;
+    errno = injectedFault->code;
+    return true;
+}
+
+const char* stepName(AtomicFile::Step step)
+{
+    switch (step) {
+    case AtomicFile::Step::Open:
+        return "creating the new file";
+    case AtomicFile::Step::Write:
+        return "writing";
+    case AtomicFile::Step::Sync:
+        return "flushing to disk";
+    case AtomicFile::Step::Close:
+        return "closing";
+    case AtomicFile::Step::Rename:
+        return "replacing the old file";
+    case AtomicFile::Step::SyncFolder:
+        return "flushing the folder";
+    }
+    return "writing";
+}
+
+int codeFor(int errnoValue)
+{
+    switch (errnoValue) {
+    case ENOSPC:
+    case EDQUOT:
+        return AtomicFile::writeOutOfSpaceError;
+    case EACCES:
+    case EPERM:
+        return AtomicFile::writeNoPermissionError;
+    case EROFS:
+        return AtomicFile::writeVolumeReadOnlyError;
+    default:
+        return AtomicFile::writeUnknownError;
+    }
+}
+
+// The file a path finally names: a symbolic link is replaced through, not over.
+QString targetOf(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return info.absoluteFilePath();
+    const QString target = info.canonicalFilePath();
+    return target.isEmpty() ? QFileInfo(info.symLinkTarget()).absoluteFilePath() : target;
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* next = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        if (injected(AtomicFile::Step::Write))
+            return false;
+        const ssize_t written = ::write(fd, next, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        next += written;
+        left -= written;
+    }
+    return true;
+}
+
+// Folders that cannot be flushed (some file systems refuse) are no failure of ours.
+bool syncFolder(const QByteArray& folder)
+{
+    if (injected(AtomicFile::Step::SyncFolder))
+        return false;
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return synced;
+}
+
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const QString& target)
+    {
+        const QFileInfo info(target);
+        m_name = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                                   QStringLiteral(".XXXXXX"));
+        if (injected(AtomicFile::Step::Open))
+            return;
+        m_fd = ::mkostemp(m_name.data(), O_CLOEXEC);
+        if (m_fd < 0)
+            return;
+        m_exists = true;
+        struct stat old {};
+        const mode_t mode = ::stat(QFile::encodeName(target).constData(), &old) == 0
+                                ? (old.st_mode & 07777)
+                                : (0666 & ~currentUmask());
+        ::fchmod(m_fd, mode);
+    }
+    ~TemporaryFile()
+    {
+        const int saved = errno;
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_exists && !m_kept)
+            ::unlink(m_name.constData());
+        errno = saved;
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    int fd() const { return m_fd; }
+    const QByteArray& name() const { return m_name; }
+
+    bool close()
+    {
+        const int fd = std::exchange(m_fd, -1);
+        if (injected(AtomicFile::Step::Close)) {
+            ::close(fd);
+            return false;
+        }
+        return ::close(fd) == 0;
+    }
+    void keep() { m_kept = true; }
+
+private:
+    static mode_t currentUmask()
+    {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mask;
+    }
+
+    QByteArray m_name;
+    int m_fd = -1;
+    bool m_exists = false;
+    bool m_kept = false;
+};
+
+} // namespace
+
+void AtomicFile::setFaultForTesting(std::optional<Fault> fault)
+{
+    injectedFault = fault;
+}
+
+Error AtomicFile::writeError(const QString& path, Step step, int code)
+{
+    const QFileInfo info(path);
+    QString description =
+        QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved.").arg(info.fileName());
+    if (code == ENOSPC || code == EDQUOT)
+        description =
+            QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved because there isn\u2019t "
+                           "enough space.")
+                .arg(info.fileName());
+    const std::string reason = std::string(stepName(step)) + " " +
+                               QDir::toNativeSeparators(info.absoluteFilePath()).toStdString() + ": " +
+                               std::strerror(code);
+    Error error(Error::cocoaDomain, codeFor(code), description.toStdString(), reason,
+                QUrl::fromLocalFile(info.absoluteFilePath()));
+    error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())},
+                       {"NSUnderlyingError", PlistValue::integer(code)}});
+    return error;
+}
+
+bool AtomicFile::write(const QString& path, const QByteArray& bytes, Error* error)
+{
+    const QString target = targetOf(path);
+    const auto fail = [&](Step step) {
+        qmSetError(error, writeError(target, step, errno));
+        return false;
+    };
+    TemporaryFile file(target);
+    if (file.fd() < 0)
+        return fail(Step::Open);
+    if (!writeAll(file.fd(), bytes))
+        return fail(Step::Write);
+    if (injected(Step::Sync) || ::fsync(file.fd()) != 0)
+        return fail(Step::Sync);
+    if (!file.close())
+        return fail(Step::Close);
+    if (injected(Step::Rename) ||
+        ::rename(file.name().constData(), QFile::encodeName(target).constData()) != 0)
+        return fail(Step::Rename);
+    file.keep();
+    if (!syncFolder(QFile::encodeName(QFileInfo(target).absolutePath())))
+        return fail(Step::SyncFolder);
+    return true;
+}

@@ -1,0 +1,100 @@
+#include "platform/foundation/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray contentsOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void put(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+class AtomicFileTest : public ::testing::Test {
+protected:
+    void TearDown() override { AtomicFile::setFaultForTesting(std::nullopt); }
+
+    QStringList entries() const
+    {
+        return QDir(m_folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir m_folder;
+    QString m_path = m_folder.filePath(QStringLiteral("AlbumData.xml"));
+};
+
+TEST_F(AtomicFileTest, ReplacesContentsAndKeepsPermissions)
+{
+    put(m_path, "old contents");
+    ASSERT_EQ(::chmod(QFile::encodeName(m_path).constData(), 0640), 0);
+    ASSERT_TRUE(AtomicFile::write(m_path, "new"));
+    EXPECT_EQ(contentsOf(m_path), "new");
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(m_path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("AlbumData.xml")});
+}
+
+TEST_F(AtomicFileTest, CreatesAMissingFile)
+{
+    ASSERT_TRUE(AtomicFile::write(m_path, QByteArray(100000, 'x')));
+    EXPECT_EQ(contentsOf(m_path), QByteArray(100000, 'x'));
+}
+
+TEST_F(AtomicFileTest, ReplacesTheTargetOfALinkAndKeepsTheLink)
+{
+    const QString target = m_folder.filePath(QStringLiteral("real.xml"));
+    put(target, "old");
+    ASSERT_TRUE(QFile::link(target, m_path));
+    ASSERT_TRUE(AtomicFile::write(m_path, "new"));
+    EXPECT_TRUE(QFileInfo(m_path).isSymLink());
+    EXPECT_EQ(contentsOf(target), "new");
+}
+
+// Every step that can fail leaves the old file whole and no temporary file behind.
+TEST_F(AtomicFileTest, AFailureAtAnyStepBeforeTheRenameKeepsTheOldFile)
+{
+    using Step = AtomicFile::Step;
+    for (const Step step : {Step::Open, Step::Write, Step::Sync, Step::Close, Step::Rename}) {
+        put(m_path, "old contents");
+        AtomicFile::setFaultForTesting(AtomicFile::Fault{step, ENOSPC});
+        Error error;
+        EXPECT_FALSE(AtomicFile::write(m_path, "new contents", &error)) << int(step);
+        EXPECT_EQ(contentsOf(m_path), "old contents") << int(step);
+        EXPECT_EQ(entries(), QStringList{QStringLiteral("AlbumData.xml")}) << int(step);
+        EXPECT_EQ(error.code(), AtomicFile::writeOutOfSpaceError) << int(step);
+        EXPECT_NE(error.failureReason().find("AlbumData.xml"), std::string::npos) << error.failureReason();
+    }
+}
+
+TEST_F(AtomicFileTest, AFailedFolderFlushIsReported)
+{
+    AtomicFile::setFaultForTesting(AtomicFile::Fault{AtomicFile::Step::SyncFolder, EIO});
+    Error error;
+    EXPECT_FALSE(AtomicFile::write(m_path, "new", &error));
+    EXPECT_EQ(error.code(), AtomicFile::writeUnknownError);
+    EXPECT_NE(error.failureReason().find("flushing the folder"), std::string::npos);
+}
+
+TEST_F(AtomicFileTest, AFolderThatCannotBeWrittenIsAnErrorAndNothingChanges)
+{
+    const QString path = QStringLiteral("/proc/zuzire-cannot-exist/AlbumData.xml");
+    Error error;
+    EXPECT_FALSE(AtomicFile::write(path, "new", &error));
+    EXPECT_EQ(error.domain(), Error::cocoaDomain);
+    EXPECT_NE(error.failureReason().find("creating the new file"), std::string::npos);
+}
+
+} // namespace
