@@ -5,6 +5,7 @@
 #include "library/PhotoDecoder.h"
 #include "library/QMAliasAdditions.h"
 #include "library/XmlPropertyList.h"
+#include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/MainThread.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Preferences.h"
@@ -269,9 +270,39 @@ bool AlbumInfo::didRateItems() const
 
 void AlbumInfo::noteItemRated(const PlistPtr& item)
 {
-    const PlistPtr guid = item ? item->objectForKey("GUID") : nullptr;
-    if (!guid || !guid->isString())
-        return;
-    m_ratedItems.insert(*guid->asString());
+    // A photo without a GUID cannot be left out of later reloads, but its rating was written all
+    // the same, and the library should come forward at quit.
     m_didRateItems.store(true);
+    const PlistPtr guid = item ? item->objectForKey("GUID") : nullptr;
+    if (guid && guid->isString())
+        m_ratedItems.insert(*guid->asString());
+}
+
+void AlbumInfo::applyRating(unsigned rating, const PlistPtr& item)
+{
+    QM_ASSERT(rating != 0, "Un-rating not supported.");
+    const PlistPtr key = item ? item->objectForKey(itemKey) : nullptr;
+    const unsigned long long itemID =
+        key && key->isString() ? RatingHelper::itemIdentifier(*key->asString()) : 0;
+    QM_ASSERT(itemID != 0, "Item must have non-zero qm_ItemKey");
+
+    // The write tells its bookkeeping whether it succeeded; the serial queue runs the two in turn.
+    auto written = std::make_shared<std::atomic<bool>>(false);
+    m_workQueue.addOperation(AlbumInfoOperation::create([rating, itemID, written, limit = m_ratingTimeLimit] {
+        written->store(runScriptToApplyRating(rating, itemID, limit));
+    }));
+    // `this` outlives the operation: the queue is destroyed first, and it finishes or drops its
+    // operations before it goes.
+    m_workQueue.addOperation(AlbumInfoOperation::create([this, item, written] {
+        if (written->load())
+            noteItemRated(item);
+    }));
+}
+
+bool AlbumInfo::runScriptToApplyRating(unsigned rating, unsigned long long itemID,
+                                       std::chrono::milliseconds timeLimit)
+{
+    const QString script = RatingHelper::scriptPath();
+    QM_CASSERT(!script.isEmpty(), "AlbumInfo", "Helper script not found");
+    return RatingHelper::run(script, itemID, rating, timeLimit);
 }

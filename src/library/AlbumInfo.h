@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/AlbumInfoClock.h"
+#include "library/RatingHelper.h"
 #include "library/UnratedPhotoFilter.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/OperationQueue.h"
@@ -9,6 +10,7 @@
 #include <QImage>
 #include <QUrl>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -21,8 +23,9 @@
 //   item record: every key of the photo's entry in the file, plus "qm_ItemKey", the decimal
 //   identifier under which the entry stands.
 //
-// Threads: reload() and sharedAlbumInfo() on the main thread; reload(Error*), performReload(),
-// findUnratedAlbums() and noteItemRated() on the work queue (the rated GUIDs are touched only
+// Threads: reload(), applyRating() and sharedAlbumInfo() on the main thread; reload(Error*),
+// performReload(), findUnratedAlbums(), runScriptToApplyRating() and noteItemRated() on the work
+// queue (the rated GUIDs are touched only
 // there, so they need no lock); imageForItem() and aspectRatioForItem() from any thread, they
 // touch no state; readAlbumInfo() and defaultAlbumInfoURL() from any thread.
 class AlbumInfo : public std::enable_shared_from_this<AlbumInfo> {
@@ -82,12 +85,30 @@ public:
 
     OperationQueue& workQueue() { return m_workQueue; }
 
+    // Queues the writing of `rating` stars for the photo of `item` behind everything queued so
+    // far, then its bookkeeping, and returns at once. Writes run one at a time, in the order of
+    // the calls; a reload requested later sees the photo as rated once its write succeeded. A
+    // failed write leaves the photo unrated, so a later reload offers it again. Refuses a rating
+    // of 0 ("Un-rating not supported.") and a record whose "qm_ItemKey" is no decimal number
+    // other than 0 ("Item must have non-zero qm_ItemKey"); nothing is queued then. Main thread.
+    void applyRating(unsigned rating, const PlistPtr& item);
+
+    // Runs the RateItem script for one photo and waits for it to end, at most `timeLimit`. True
+    // when the rating was written; a failure is logged. A missing script is a programming error
+    // ("Helper script not found") and starts nothing. Work queue.
+    static bool runScriptToApplyRating(unsigned rating, unsigned long long itemID,
+                                       std::chrono::milliseconds timeLimit = RatingHelper::defaultTimeLimit);
+
+    // How long one write may take before it counts as stuck; for writes queued afterwards.
+    void setRatingTimeLimitForTesting(std::chrono::milliseconds limit) { m_ratingTimeLimit = limit; }
+
     // Blocks until every operation queued so far has finished. From the main thread the
     // announcements of queued reloads are still delivered while it waits.
     void finish();
-    // Whether a rating was written in this run. Read it after finish().
+    // Whether a rating was written successfully in this run. Read it after finish().
     bool didRateItems() const;
-    // Remembers the record's "GUID" as rated, so later reloads leave the photo out. Work queue.
+    // Remembers the record's "GUID" as rated, so later reloads leave the photo out, and that a
+    // rating was written. Work queue, after the photo's write succeeded.
     void noteItemRated(const PlistPtr& item);
 
 private:
@@ -100,6 +121,8 @@ private:
     // The latest request; read and written on the main thread only (each queued reload carries
     // its own request time to the work queue).
     std::optional<double> m_reloadTime;
+    // Main thread; each queued write carries its own copy.
+    std::chrono::milliseconds m_ratingTimeLimit = RatingHelper::defaultTimeLimit;
     // Last: destroyed first, so no queued operation outlives the state it uses.
     OperationQueue m_workQueue{1};
 };
