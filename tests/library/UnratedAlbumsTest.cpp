@@ -293,7 +293,7 @@ TEST_F(UnratedAlbumsTest, RatingsOfEveryKindAreReadAlikeByEveryReader)
 }
 
 // A number too large for 64 bits is certainly no 0: its photo is rated and left out, and the
-// reload goes on, as with a binary file, which cannot hold such a number.
+// reload goes on rather than refusing the whole library for one odd rating.
 TEST_F(UnratedAlbumsTest, AnIntegerBeyondSixtyFourBitsIsARating)
 {
     const QByteArray bytes = xmlLibrary({
