@@ -196,11 +196,16 @@ TEST(QMKVOAdditionsTest, AVanishedObserverLosesItsRegistrations)
     qm_addObserver<Watcher>(watched, watcher.get(), "value", KeyValueObservingOptions::New);
     qm_addObserver<Watcher>(watched, watcher.get(), "other", KeyValueObservingOptions::New);
     EXPECT_EQ(QMKVOProxy::proxyCountForTesting(&watched), 2u);
+    auto calls = std::make_shared<int>(0);
+    watcher->onCall = [calls] { ++*calls; };
+    watched.setValue(1);
+    EXPECT_EQ(*calls, 1);
 
     watcher.reset();
     EXPECT_EQ(QMKVOProxy::proxyCountForTesting(&watched), 0u);
     EXPECT_EQ(watched.observationCount(), 0u);
-    watched.setValue(1);
+    watched.setValue(2);
+    EXPECT_EQ(*calls, 1) << "nothing reaches the observer that is gone";
 }
 
 TEST(QMKVOAdditionsTest, AVanishedObservedObjectLeavesNothingBehind)
