@@ -1,5 +1,7 @@
 #include "library/UnratedPhotoFilter.h"
 
+#include "library/XmlPlistScalars.h"
+
 #include <cmath>
 #include <limits>
 
@@ -57,6 +59,16 @@ int64_t UnratedPhotoFilter::leadingInteger(std::string_view text)
         value = value * 10 + digit;
     }
     return negative ? -value : value;
+}
+
+int64_t UnratedPhotoFilter::integerText(std::string_view text)
+{
+    if (const auto value = XmlPlistScalars::parseInteger(text))
+        return *value;
+    const int64_t clamped = leadingInteger(text);
+    const bool outOfRange =
+        clamped == std::numeric_limits<int64_t>::max() || clamped == std::numeric_limits<int64_t>::min();
+    return outOfRange ? clamped : 0;
 }
 
 int64_t UnratedPhotoFilter::truncatedReal(double value)

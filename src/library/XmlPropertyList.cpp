@@ -328,7 +328,7 @@ int64_t ratingValue(const pugi::xml_node& rating)
     std::string scratch;
     switch (kindOf(rating)) {
     case Kind::Integer:
-        return XmlPlistScalars::parseInteger(textOf(rating, scratch)).value_or(0);
+        return UnratedPhotoFilter::integerText(textOf(rating, scratch));
     case Kind::Real:
         return UnratedPhotoFilter::truncatedReal(
             XmlPlistScalars::parseReal(textOf(rating, scratch)).value_or(0));

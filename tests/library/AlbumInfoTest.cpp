@@ -54,19 +54,6 @@ PlistPtr library()
                                                album("Rated", {"2"}), album("Second", {"4", "5"})})}});
 }
 
-std::vector<std::string> itemKeys(const PlistPtr& albumRecord)
-{
-    std::vector<std::string> keys;
-    for (const PlistPtr& item : *albumRecord->objectForKey("items")->asArray())
-        keys.push_back(*item->objectForKey("qm_ItemKey")->asString());
-    return keys;
-}
-
-std::string nameOf(const PlistPtr& albumRecord)
-{
-    return *albumRecord->objectForKey("name")->asString();
-}
-
 // A clock that only moves when told to, or when the reload sleeps.
 struct SteppedClock {
     std::mutex mutex;
@@ -262,54 +249,6 @@ TEST_F(AlbumInfoTest, DeeplyNestedXmlIsRefusedNotRecursedInto)
     EXPECT_EQ(error.code(), 259);
 }
 
-TEST_F(AlbumInfoTest, OnlyUnratedImagesAreListedInAlbumOrder)
-{
-    AlbumInfo albumInfo;
-    const PlistArray albums = albumInfo.findUnratedAlbums(library());
-    ASSERT_EQ(albums.size(), 2u);
-    EXPECT_EQ(nameOf(albums[0]), "Mixed");
-    EXPECT_EQ(itemKeys(albums[0]), (std::vector<std::string>{"1", "4"}));
-    EXPECT_EQ(nameOf(albums[1]), "Second");
-    EXPECT_EQ(itemKeys(albums[1]), (std::vector<std::string>{"4", "5"}));
-
-    // Every key of the entry, plus the key it stands under.
-    const PlistPtr record = albums[0]->objectForKey("items")->asArray()->front();
-    EXPECT_EQ(record->asDictionary()->size(), photo("G1", "Image", 0)->asDictionary()->size() + 1);
-    EXPECT_EQ(*record->objectForKey("Caption")->asString(), "caption of G1");
-    EXPECT_EQ(albumInfo.aspectRatioForItem(record), 1.5);
-    EXPECT_EQ(albumInfo.aspectRatioForItem(PlistValue::dictionary({})), 0.0);
-}
-
-TEST_F(AlbumInfoTest, ThePhotoRatedEarlierInTheRunIsLeftOut)
-{
-    AlbumInfo albumInfo;
-    EXPECT_FALSE(albumInfo.didRateItems());
-    albumInfo.noteItemRated(photo("G5", "Image", 0));
-    EXPECT_TRUE(albumInfo.didRateItems());
-    albumInfo.noteItemRated(photo("G1", "Image", 0));
-
-    const PlistArray albums = albumInfo.findUnratedAlbums(library());
-    ASSERT_EQ(albums.size(), 2u);
-    EXPECT_EQ(itemKeys(albums[0]), (std::vector<std::string>{"4"}));
-    EXPECT_EQ(itemKeys(albums[1]), (std::vector<std::string>{"4"}));
-}
-
-TEST_F(AlbumInfoTest, XmlAndBinaryFilesGiveTheSameRecordsAsTheWholeTree)
-{
-    AlbumInfo albumInfo;
-    albumInfo.noteItemRated(photo("G5", "Image", 0));
-    const PlistArray expected = albumInfo.findUnratedAlbums(library());
-    for (const auto format :
-         {PropertyListSerialization::Format::Xml, PropertyListSerialization::Format::Binary}) {
-        const QString file = writeLibrary(QString("library%1").arg(int(format)), library(), format);
-        setDatabases({fileUrl(file)});
-        const auto albums = albumInfo.reload(nullptr);
-        ASSERT_TRUE(albums);
-        EXPECT_TRUE(PlistValue::equal(PlistValue::array(*albums), PlistValue::array(expected)));
-        EXPECT_TRUE(PlistValue::equal(AlbumInfo::readAlbumInfo(QUrl::fromLocalFile(file)), library()));
-    }
-}
-
 TEST_F(AlbumInfoTest, XmlValuesOfEveryKindSurviveTheReader)
 {
     QFile file(path("kinds.xml"));
@@ -332,72 +271,6 @@ TEST_F(AlbumInfoTest, XmlValuesOfEveryKindSurviveTheReader)
     EXPECT_EQ(tree->objectForKey("d")->asDateSeconds(), 86401.0);
     EXPECT_EQ(*tree->objectForKey("b")->asData(), QByteArray("\x00\x01\x02", 3));
     EXPECT_TRUE(tree->objectForKey("e")->asArray()->empty());
-}
-
-TEST_F(AlbumInfoTest, AReloadGivesTheRecordsOfTheWholeTreeWhateverTheEntriesLookLike)
-{
-    // Entries that share a layout, one in another order, one with a key given twice (the last
-    // counts), one with its own "qm_ItemKey", one whose deciding key is split by CDATA, an
-    // identifier given twice (its last entry counts), and photos listed twice in one album and
-    // again in another.
-    const QByteArray entry =
-        "<key>MediaType</key><string>Image</string><key>Caption</key><string>c</string>"
-        "<key>Rating</key><integer>0</integer><key>Keywords</key><array><string>1</string>"
-        "</array>";
-    QFile file(path("library.xml"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(
-        "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n<key>Master Image List</key>\n<dict>\n"
-        "<key>1</key><dict>" +
-        entry +
-        "</dict>\n"
-        "<key>2</key><dict>" +
-        entry +
-        "</dict>\n"
-        "<key>3</key><dict><key>Rating</key><integer>0</integer><key>MediaType</key><string>Image</string>"
-        "<key>Keywords</key><array/><key>Caption</key><string>other order</string></dict>\n"
-        "<key>4</key><dict>" +
-        entry +
-        "<key>Caption</key><string>second</string></dict>\n"
-        "<key>5</key><dict>" +
-        entry +
-        "<key>qm_ItemKey</key><string>stale</string></dict>\n"
-        "<key>6</key><dict><key>Media<![CDATA[Type]]></key><string>Im<![CDATA[age]]></string>"
-        "<key>Cap<![CDATA[tion]]>s</key><string>split</string></dict>\n"
-        "<key>7</key><dict>" +
-        entry +
-        "</dict>\n"
-        "<key>2</key><dict><key>MediaType</key><string>Image</string><key>Caption</key>"
-        "<string>given again</string></dict>\n"
-        "</dict>\n<key>List of Albums</key>\n<array>\n"
-        "<dict><key>AlbumName</key><string>All</string><key>KeyList</key><array>"
-        "<string>1</string><string>2</string><string>3</string><string>4</string><string>5</string>"
-        "<string>6</string><string>7</string><string>7</string></array></dict>\n"
-        "<dict><key>AlbumName</key><string>Again</string><key>KeyList</key><array>"
-        "<string>1</string></array></dict>\n</array>\n</dict>\n</plist>\n");
-    file.close();
-    setDatabases({fileUrl(path("library.xml"))});
-
-    AlbumInfo albumInfo;
-    Error error;
-    const auto albums = albumInfo.reload(&error);
-    ASSERT_TRUE(albums) << error.description();
-    const PlistArray expected =
-        albumInfo.findUnratedAlbums(AlbumInfo::readAlbumInfo(QUrl::fromLocalFile(path("library.xml"))));
-    EXPECT_TRUE(PlistValue::equal(PlistValue::array(*albums), PlistValue::array(expected)))
-        << PlistValue::array(*albums)->description() << "\n"
-        << PlistValue::array(expected)->description();
-
-    ASSERT_EQ(albums->size(), 2u);
-    EXPECT_EQ(itemKeys((*albums)[0]), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "7"}));
-    const PlistArray& items = *(*albums)[0]->objectForKey("items")->asArray();
-    EXPECT_EQ(*items[1]->objectForKey("Caption")->asString(), "given again");
-    EXPECT_EQ(*items[3]->objectForKey("Caption")->asString(), "second");
-    EXPECT_EQ(*items[4]->objectForKey("qm_ItemKey")->asString(), "5");
-    EXPECT_EQ(*items[5]->objectForKey("Captions")->asString(), "split");
-    // No two places in the result are the same object, as with records built one by one.
-    EXPECT_NE(items[6], items[7]);
-    EXPECT_NE(items[0], (*albums)[1]->objectForKey("items")->asArray()->front());
 }
 
 TEST_F(AlbumInfoTest, ContentInsideAnEmptyElementIsRefused)

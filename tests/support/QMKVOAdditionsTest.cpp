@@ -144,6 +144,37 @@ TEST(QMKVOAdditionsTest, DuplicateRegistrationsAndUnmatchedRemovalsFail)
         << "registering again after removal";
 }
 
+// A registration tried on another thread fails before anything is registered, and a removal
+// tried there leaves the registration as it was: the registry and the observed object agree.
+TEST(QMKVOAdditionsTest, OffTheMainThreadRegistrationAndRemovalFailAndChangeNothing)
+{
+    Watcher watcher;
+    Watched watched;
+    EXPECT_EQ(failureOffTheMainThread([&] {
+                  qm_addObserver<Watcher>(watched, &watcher, "value", KeyValueObservingOptions::New);
+              }),
+              "Main thread only!");
+    EXPECT_EQ(QMKVOProxy::proxyCountForTesting(&watched), 0u);
+    EXPECT_EQ(watched.observationCount(), 0u);
+
+    // The same registration on the main thread is a first one, not a duplicate.
+    EXPECT_EQ(failureOf([&] {
+                  qm_addObserver<Watcher>(watched, &watcher, "value", KeyValueObservingOptions::New);
+              }),
+              "");
+    watched.setValue(4);
+    EXPECT_EQ(watcher.watcherCalls, (std::vector<std::string>{"value=4"}));
+
+    EXPECT_EQ(failureOffTheMainThread([&] { qm_removeObserver<Watcher>(watched, &watcher); }),
+              "Main thread only!");
+    EXPECT_EQ(QMKVOProxy::proxyCountForTesting(&watched), 1u);
+    watched.setValue(5);
+    EXPECT_EQ(watcher.watcherCalls, (std::vector<std::string>{"value=4", "value=5"}));
+    EXPECT_EQ(failureOf([&] { qm_removeObserver<Watcher>(watched, &watcher); }), "");
+    EXPECT_EQ(QMKVOProxy::proxyCountForTesting(&watched), 0u);
+    EXPECT_EQ(watched.observationCount(), 0u);
+}
+
 TEST(QMKVOAdditionsTest, RemovalWithoutKeyPathTakesEveryKeyPathOfThatClassOnly)
 {
     SubWatcher watcher;
@@ -165,11 +196,16 @@ TEST(QMKVOAdditionsTest, AVanishedObserverLosesItsRegistrations)
     qm_addObserver<Watcher>(watched, watcher.get(), "value", KeyValueObservingOptions::New);
     qm_addObserver<Watcher>(watched, watcher.get(), "other", KeyValueObservingOptions::New);
     EXPECT_EQ(QMKVOProxy::proxyCountForTesting(&watched), 2u);
+    auto calls = std::make_shared<int>(0);
+    watcher->onCall = [calls] { ++*calls; };
+    watched.setValue(1);
+    EXPECT_EQ(*calls, 1);
 
     watcher.reset();
     EXPECT_EQ(QMKVOProxy::proxyCountForTesting(&watched), 0u);
     EXPECT_EQ(watched.observationCount(), 0u);
-    watched.setValue(1);
+    watched.setValue(2);
+    EXPECT_EQ(*calls, 1) << "nothing reaches the observer that is gone";
 }
 
 TEST(QMKVOAdditionsTest, AVanishedObservedObjectLeavesNothingBehind)

@@ -1,3 +1,4 @@
+#include "support/NativeGestures.h"
 #include "support/QMSFX.h"
 #include "support/RecordingController.h"
 #include "ui/Cursor.h"
@@ -49,6 +50,25 @@ protected:
         event.setAccepted(false);
         QCoreApplication::sendEvent(&view, &event);
         return event.isAccepted();
+    }
+
+    // One touchpad gesture through the view's own event handling: begin, the pans and, unless the
+    // desktop drops it, the end.
+    void sendGesture(std::initializer_list<QPointF> pans, bool ended = true)
+    {
+        sendGestureEvent(Qt::BeginNativeGesture);
+        for (QPointF pan : pans)
+            sendGestureEvent(Qt::PanNativeGesture, pan);
+        if (ended)
+            sendGestureEvent(Qt::EndNativeGesture);
+    }
+
+    void sendGestureEvent(Qt::NativeGestureType type, QPointF delta = {})
+    {
+        QNativeGestureEvent event = nativeGesture(type, delta);
+        event.setAccepted(false);
+        QCoreApplication::sendEvent(&view, &event);
+        EXPECT_TRUE(event.isAccepted());
     }
 
     std::shared_ptr<RecordingController::Log> log = std::make_shared<RecordingController::Log>();
@@ -122,4 +142,27 @@ TEST_F(HostViewInputTest, SwipesFavourTheVerticalAndNeedNoThreshold)
     view.swipeWithEvent(0, 0.5);
     EXPECT_EQ(soundOf([&] { view.swipeWithEvent(0, 0); }), "");
     EXPECT_THAT(*log, ElementsAre("C buttonRight", "C buttonDown", "C buttonLeft", "C buttonUp"));
+}
+
+TEST_F(HostViewInputTest, TouchpadGesturesInARowReachTheCurrentControllerAsButtons)
+{
+    sendGesture({{2, -8}, {1, -20}});
+    EXPECT_EQ(soundOf([&] { sendGesture({{30, 4}, {25, -2}}); }), "clickSound");
+    // A gesture the desktop never ended counts for nothing, nor does its movement linger.
+    sendGesture({{-400, 0}}, false);
+    sendGesture({{6, 2}});
+    sendGesture({{-3, 40}});
+    EXPECT_EQ(soundOf([&] { sendGesture({}); }), "") << "no movement, no button";
+    EXPECT_THAT(*log, ElementsAre("C buttonUp", "C buttonRight", "C buttonRight", "C buttonDown"));
+
+    // The next swipe goes to the controller that is current now.
+    auto top = std::make_shared<RecordingController>("T", log);
+    view.pushController(top);
+    log->clear();
+    sendGesture({{-50, 10}});
+    EXPECT_THAT(*log, ElementsAre("T buttonLeft"));
+    view.popController();
+    log->clear();
+    sendGesture({{-50, 10}});
+    EXPECT_THAT(*log, ElementsAre("C buttonLeft"));
 }

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/KeyValueObserver.h"
+#include "support/FailureOf.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -218,4 +219,22 @@ TEST(ObservableTest, RemovingWhatIsNotRegisteredFails)
     EXPECT_THROW(item.removeObserver(&recorder, "value"), InternalInconsistency);
     EXPECT_THROW(item.addObserver(nullptr, "value", KeyValueObservingOptions::None, nullptr),
                  InternalInconsistency);
+}
+
+TEST(ObservableTest, RegisteringAndRemovingOffTheMainThreadFailAndChangeNothing)
+{
+    Item item;
+    Recorder recorder;
+    EXPECT_EQ(failureOffTheMainThread(
+                  [&] { item.addObserver(&recorder, "value", KeyValueObservingOptions::None, nullptr); }),
+              "Main thread only!");
+    EXPECT_EQ(item.observationCount(), 0u);
+    item.setValue(1);
+    EXPECT_TRUE(recorder.calls.empty());
+
+    item.addObserver(&recorder, "value", KeyValueObservingOptions::None, nullptr);
+    EXPECT_EQ(failureOffTheMainThread([&] { item.removeObserver(&recorder, "value"); }), "Main thread only!");
+    EXPECT_TRUE(item.hasObserver(&recorder, "value"));
+    item.setValue(2);
+    EXPECT_EQ(recorder.calls.size(), 1u);
 }

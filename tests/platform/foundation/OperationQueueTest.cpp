@@ -1,12 +1,13 @@
 #include "platform/foundation/OperationQueue.h"
 
 #include "platform/foundation/InternalInconsistency.h"
+#include "support/TimeLimit.h"
+#include "support/WaitUntil.h"
 
 #include <atomic>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
-#include <latch>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -35,19 +36,37 @@ private:
     std::function<void(CallOperation&)> m_body;
 };
 
-// Holds a queue's worker until released, and tells when it has started.
-struct Blocker {
-    std::promise<void> started;
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
+// Holds a queue's worker until released, and tells when it has started. It lets go by itself when
+// it goes away or after the wait limit, so a failing test never leaves a worker waiting for ever.
+class Blocker {
+public:
+    ~Blocker() { release(); }
 
     std::shared_ptr<CallOperation> operation()
     {
-        return CallOperation::make([this](CallOperation&) {
-            started.set_value();
-            released.wait();
+        return CallOperation::make([state = m_state](CallOperation&) {
+            state->started.set_value();
+            state->released.wait_for(waitLimit);
         });
     }
+
+    // Whether the operation started within the wait limit.
+    bool waitUntilStarted() { return isReadyWithin(m_started); }
+
+    void release()
+    {
+        std::call_once(m_state->releasing, [this] { m_state->release.set_value(); });
+    }
+
+private:
+    struct State {
+        std::promise<void> started;
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::once_flag releasing;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+    std::future<void> m_started = m_state->started.get_future();
 };
 
 class OrderLog {
@@ -69,7 +88,13 @@ private:
 };
 } // namespace
 
-TEST(OperationQueueTest, SerialQueueRunsOneAtATimeInTheOrderAdded)
+// Every wait of these tests ends: the queue's own waits and destructors, which have no limit of
+// their own, under the fixture's time limit.
+class OperationQueueTest : public testing::Test {
+    TimeLimit m_limit;
+};
+
+TEST_F(OperationQueueTest, SerialQueueRunsOneAtATimeInTheOrderAdded)
 {
     OperationQueue queue(1);
     std::atomic<int> inFlight = 0;
@@ -96,35 +121,40 @@ TEST(OperationQueueTest, SerialQueueRunsOneAtATimeInTheOrderAdded)
     EXPECT_EQ(queue.operationCount(), 0u);
 }
 
-TEST(OperationQueueTest, ConcurrentQueueRunsOperationsAtTheSameTimeAndDrains)
+TEST_F(OperationQueueTest, ConcurrentQueueRunsOperationsAtTheSameTimeAndDrains)
 {
-    OperationQueue queue(3);
-    // The first three wait for one another: only concurrent running lets them end.
-    std::latch firstStarted(3);
+    // The first three wait for one another: only concurrent running lets them meet.
+    std::atomic<int> firstArrived = 0;
+    std::atomic<int> firstMet = 0;
     std::atomic<int> finished = 0;
+    OperationQueue queue(3);
     std::vector<std::shared_ptr<CallOperation>> operations;
     for (int i = 0; i < 200; ++i) {
         operations.push_back(CallOperation::make([&, i](CallOperation&) {
-            if (i < 3)
-                firstStarted.arrive_and_wait();
+            if (i < 3) {
+                ++firstArrived;
+                if (waitUntil([&] { return firstArrived.load() == 3; }))
+                    ++firstMet;
+            }
             ++finished;
         }));
         queue.addOperation(operations.back());
     }
     queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(firstMet.load(), 3) << "the first three ran at the same time";
     EXPECT_EQ(finished.load(), 200);
     EXPECT_EQ(queue.operationCount(), 0u);
     for (const auto& operation : operations)
         EXPECT_TRUE(operation->isFinished());
 }
 
-TEST(OperationQueueTest, HigherPriorityStartsFirstAmongTheWaiting)
+TEST_F(OperationQueueTest, HigherPriorityStartsFirstAmongTheWaiting)
 {
     using Priority = Operation::QueuePriority;
     OperationQueue queue(1);
     Blocker blocker;
     queue.addOperation(blocker.operation());
-    blocker.started.get_future().wait();
+    ASSERT_TRUE(blocker.waitUntilStarted());
 
     OrderLog log;
     const auto add = [&](int tag, Priority priority) {
@@ -138,19 +168,19 @@ TEST(OperationQueueTest, HigherPriorityStartsFirstAmongTheWaiting)
     auto raised = CallOperation::make([&log](CallOperation&) { log.append(6); }, Priority::VeryLow);
     queue.addOperation(raised);
     raised->setQueuePriority(Priority::High);
-    blocker.release.set_value();
+    blocker.release();
     queue.waitUntilAllOperationsAreFinished();
 
     EXPECT_EQ(log.values(), (std::vector<int>{5, 3, 6, 2, 4, 1}));
 }
 
-TEST(OperationQueueTest, CancelledOperationsNeverRunAndFinishAtOnce)
+TEST_F(OperationQueueTest, CancelledOperationsNeverRunAndFinishAtOnce)
 {
     OperationQueue queue(1);
     Blocker blocker;
     auto running = blocker.operation();
     queue.addOperation(running);
-    blocker.started.get_future().wait();
+    ASSERT_TRUE(blocker.waitUntilStarted());
 
     std::atomic<int> ran = 0;
     auto cancelledWhileWaiting = CallOperation::make([&](CallOperation&) { ++ran; });
@@ -173,14 +203,14 @@ TEST(OperationQueueTest, CancelledOperationsNeverRunAndFinishAtOnce)
     queue.addOperation(cancelledBeforeAdding);
     EXPECT_TRUE(cancelledBeforeAdding->isFinished());
 
-    blocker.release.set_value();
+    blocker.release();
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(ran.load(), 0);
     EXPECT_TRUE(running->isFinished());
     EXPECT_FALSE(running->isExecuting());
 }
 
-TEST(OperationQueueTest, AFailureEndsOnlyItsOwnOperation)
+TEST_F(OperationQueueTest, AFailureEndsOnlyItsOwnOperation)
 {
     OperationQueue queue(1);
     auto failing = CallOperation::make([](CallOperation&) { throw std::runtime_error("disk on fire"); });
@@ -193,7 +223,7 @@ TEST(OperationQueueTest, AFailureEndsOnlyItsOwnOperation)
     EXPECT_TRUE(nextRan);
 }
 
-TEST(OperationQueueTest, MisuseIsAProgrammingError)
+TEST_F(OperationQueueTest, MisuseIsAProgrammingError)
 {
     OperationQueue queue(1);
     auto operation = CallOperation::make([](CallOperation&) {});
@@ -219,22 +249,21 @@ TEST(OperationQueueTest, MisuseIsAProgrammingError)
     EXPECT_THROW(queue.addOperation(started), InternalInconsistency);
 }
 
-TEST(OperationQueueTest, DestroyingAQueueCancelsWhatWaitsAndJoinsWhatRuns)
+TEST_F(OperationQueueTest, DestroyingAQueueCancelsWhatWaitsAndJoinsWhatRuns)
 {
-    auto queue = std::make_unique<OperationQueue>(1);
+    // Declared before the queue: its operations use them until the queue is gone.
     std::promise<void> started;
-    bool runningSawCancel = false;
-    // Spins only until the destructor cancels it; it then returns.
+    std::atomic<bool> runningSawCancel = false;
+    std::atomic<int> ran = 0;
+    auto queue = std::make_unique<OperationQueue>(1);
+    // Waits only until the destructor cancels it; it then returns.
     auto running = CallOperation::make([&](CallOperation& self) {
         started.set_value();
-        while (!self.isCancelled())
-            std::this_thread::yield();
-        runningSawCancel = true;
+        runningSawCancel = waitUntil([&] { return self.isCancelled(); });
     });
     queue->addOperation(running);
-    started.get_future().wait();
+    ASSERT_TRUE(isReadyWithin(started.get_future()));
 
-    std::atomic<int> ran = 0;
     auto argument = std::make_shared<int>(7);
     std::weak_ptr<int> watchedArgument = argument;
     std::vector<std::shared_ptr<CallOperation>> waiting;
@@ -254,13 +283,12 @@ TEST(OperationQueueTest, DestroyingAQueueCancelsWhatWaitsAndJoinsWhatRuns)
     EXPECT_TRUE(watchedArgument.expired());
 }
 
-TEST(OperationQueueTest, AQueueMayBeDestroyedByItsOwnLastOperation)
+TEST_F(OperationQueueTest, AQueueMayBeDestroyedByItsOwnLastOperation)
 {
-    std::promise<void> destroyed;
     // Members go in reverse order: the queue first, then the marker that reports it.
     struct Owner {
         struct Marker {
-            std::promise<void>* promise = nullptr;
+            std::shared_ptr<std::promise<void>> promise;
             ~Marker()
             {
                 if (promise)
@@ -269,9 +297,11 @@ TEST(OperationQueueTest, AQueueMayBeDestroyedByItsOwnLastOperation)
         } marker;
         OperationQueue queue{1};
     };
+    auto destroyed = std::make_shared<std::promise<void>>();
+    std::future<void> reported = destroyed->get_future();
     auto owner = std::make_shared<Owner>();
-    owner->marker.promise = &destroyed;
+    owner->marker.promise = destroyed;
     owner->queue.addOperation(CallOperation::make([owner](CallOperation&) {}));
     owner.reset();
-    destroyed.get_future().wait();
+    EXPECT_TRUE(isReadyWithin(reported));
 }

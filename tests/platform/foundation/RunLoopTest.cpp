@@ -1,21 +1,13 @@
 #include "platform/foundation/RunLoop.h"
 
 #include "platform/foundation/MainThread.h"
+#include "support/TimeLimit.h"
+#include "support/WaitUntil.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
-
-namespace {
-void spinEventLoop(int milliseconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-} // namespace
 
 TEST(RunLoopTest, DelayedRequestRunsOnNextTurnAndCanBeCancelled)
 {
@@ -26,24 +18,30 @@ TEST(RunLoopTest, DelayedRequestRunsOnNextTurnAndCanBeCancelled)
     cancelled.cancel();
     cancelled.cancel();
     EXPECT_FALSE(cancelled.isPending());
-    EXPECT_EQ(ran, 0);
-    spinEventLoop(20);
+    EXPECT_EQ(ran, 0) << "not before the event loop turns";
+    ASSERT_TRUE(processEventsUntil([&] { return ran != 0; }));
+    // A turn more, for anything due at the same time that came after it.
+    QCoreApplication::processEvents();
     EXPECT_EQ(ran, 1);
     EXPECT_FALSE(kept.isPending());
     kept.cancel();
+    EXPECT_EQ(ran, 1);
 }
 
 TEST(RunLoopTest, PostAndWaitFromAnotherThreadRunsOnTheMainThread)
 {
     EXPECT_TRUE(isMainThread());
-    bool ranOnMain = false;
-    bool workerWasMain = true;
+    // The worker is joined under the limit: if the call never ran it would wait for ever.
+    TimeLimit limit;
+    std::atomic<bool> ranOnMain = false;
+    std::atomic<bool> workerWasMain = true;
+    std::atomic<bool> workerReturned = false;
     std::thread worker([&] {
         workerWasMain = isMainThread();
         RunLoop::postToMainThreadAndWait([&] { ranOnMain = isMainThread(); });
+        workerReturned = true;
     });
-    while (!ranOnMain)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(processEventsUntil([&] { return workerReturned.load(); }));
     worker.join();
     EXPECT_FALSE(workerWasMain);
     EXPECT_TRUE(ranOnMain);
