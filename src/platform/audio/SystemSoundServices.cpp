@@ -1,6 +1,6 @@
 #include "platform/audio/SystemSoundServices.h"
 
-#include "platform/audio/SoundEffectBackend.h"
+#include "platform/audio/SoundOutputBackend.h"
 #include "platform/audio/WaveFile.h"
 #include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/MainThread.h"
@@ -39,7 +39,7 @@ void assertMainThread(const char* operation)
 void releaseDefaultBackend()
 {
     Registry& sounds = registry();
-    if (dynamic_cast<SoundEffectBackend*>(sounds.backend.get()))
+    if (dynamic_cast<SoundOutputBackend*>(sounds.backend.get()))
         sounds.backend.reset();
 }
 
@@ -58,7 +58,7 @@ SystemSoundBackend* backend()
 {
     Registry& sounds = registry();
     if (!sounds.backend && QCoreApplication::instance()) {
-        sounds.backend = std::make_shared<SoundEffectBackend>();
+        sounds.backend = std::make_shared<SoundOutputBackend>();
         qAddPostRoutine(releaseDefaultBackend);
         loadAll(*sounds.backend, sounds.sounds);
     }

@@ -25,6 +25,8 @@ public:
     std::int64_t frameCount() const;
     // Seconds.
     double duration() const;
+    // The frames as stored: little-endian samples, channels interleaved.
+    const QByteArray& data() const { return m_data; }
     // The samples of a 16-bit file, channels interleaved; empty for other sample sizes.
     std::vector<std::int16_t> samples16() const;
 
