@@ -215,12 +215,12 @@ void HostView::performButton(int button)
         const char* sound;
     };
     static constexpr Delivery deliveries[] = {
-        {&Raroderavarav::buttonUp, "clickSound"},     {&Raroderavarav::buttonDown, "clickSound"},
-        {&Raroderavarav::buttonLeft, "clickSound"},   {&Raroderavarav::buttonRight, "clickSound"},
-        {&Raroderavarav::buttonSelect, "clunkSound"}, {&Raroderavarav::buttonMenu, "clankSound"},
+        {&Raroderavarav::buttonUp, clickSound},     {&Raroderavarav::buttonDown, clickSound},
+        {&Raroderavarav::buttonLeft, clickSound},   {&Raroderavarav::buttonRight, clickSound},
+        {&Raroderavarav::buttonSelect, clunkSound}, {&Raroderavarav::buttonMenu, clankSound},
     };
     m_preventSound = false;
-    const char* sound = "clickSound";
+    const char* sound = clickSound;
     if (button >= ButtonUp && button <= ButtonMenu) {
         const Delivery& delivery = deliveries[button];
         sound = delivery.sound;
