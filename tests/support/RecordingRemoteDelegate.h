@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Error.h"
 #include "platform/hid/EvdevKeyTable.h"
 #include "platform/hid/SimulatedHidBackend.h"
 #include "remote/RemoteDriver.h"
