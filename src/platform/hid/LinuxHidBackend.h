@@ -15,9 +15,12 @@ struct udev_monitor;
 // compatible by a udev rule that sets ZUZIRE_REMOTE_COMPATIBILITY_MASK=1 (read as the property
 // "IRBridgeRemoteCompatibilityMask"). Other nodes have the class "IOHIDDevice".
 //
-// There is no console-user list and no busy message here: the kernel hands events to every
-// open reader whatever another program's secure keyboard entry does (that lives in the display
-// server, above evdev), so nothing ever takes the receiver away that a restart would get back.
+// There is no console-user list and no busy message here, so the driver's restart after a
+// change of secure input or of the console's user never triggers, and needs not: secure keyboard
+// entry on Linux is a grab inside the display server, above the kernel's input layer, and never
+// takes a receiver's events away from its reader; and when another user's session takes the
+// console, this program's window loses activation, which in the automatic exclusive mode already
+// gives the receiver up and takes it back once the window is active again.
 class LinuxHidBackend : public HidBackend {
 public:
     LinuxHidBackend();
