@@ -142,7 +142,9 @@ void LinuxHidBackend::removeDevice(const std::string& syspath)
 
 void LinuxHidBackend::readMonitor()
 {
-    while (udev_device* device = udev_monitor_receive_device(m_monitor)) {
+    // One device per wake-up: the notifier fires again while more are waiting, and a read never
+    // blocks the main thread.
+    if (udev_device* device = udev_monitor_receive_device(m_monitor)) {
         const std::string action = valueOrEmpty(udev_device_get_action(device));
         if (action == "add")
             addDevice(device);
