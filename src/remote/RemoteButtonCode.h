@@ -31,3 +31,9 @@ enum RemoteMode : int32_t {
     RemoteModeExclusive = 2,
     RemoteModeExclusiveAuto = 3,
 };
+
+enum RemoteModel : int32_t {
+    RemoteModelUndetermined = 0,
+    RemoteModelNotAluminium = 1,
+    RemoteModelAluminium = 2,
+};
