@@ -118,6 +118,13 @@ void Layer::propertyDidChange(const char* key)
         host->layerTreeNeedsDisplay();
 }
 
+double Layer::deviceScale() const
+{
+    const LayerTreeHost* host = hostOfTree();
+    const double ratio = host ? host->devicePixelRatio() : 1.0;
+    return ratio > 0 ? ratio : 1.0;
+}
+
 LayerTreeHost* Layer::hostOfTree() const
 {
     const Layer* layer = this;

@@ -242,6 +242,8 @@ public:
     // are reported to it.
     LayerTreeHost* treeHost() const { return m_treeHost; }
     void setTreeHost(LayerTreeHost* host);
+    // Device pixels per point of the host of the tree this layer is in; 1 without a host.
+    double deviceScale() const;
 
     std::any valueForKey(const std::string& key) const override;
     Observable* observableForKey(const std::string& key) const override;
