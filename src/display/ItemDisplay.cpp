@@ -22,7 +22,7 @@
 // and no later one starts.
 struct ItemDisplay::LoadGuard {
     std::shared_mutex mutex;
-    ItemDisplay* display = nullptr;             // non-owning
+    ItemDisplay* display = nullptr;              // non-owning
     ItemDisplayDataSource* dataSource = nullptr; // non-owning
 };
 
@@ -80,8 +80,8 @@ ItemDisplay::ItemDisplay()
     m_layer->setLayoutManager(this);
     m_layer->setActions({{"sublayers", nullptr}});
     const auto options = KeyValueObservingOptions::New;
-    for (const char* keyPath :
-         {"dataSource", "position", "autoAdvanceInterval", "featherLeftEdge", "featherRightEdge", "layer.bounds"})
+    for (const char* keyPath : {"dataSource", "position", "autoAdvanceInterval", "featherLeftEdge",
+                                "featherRightEdge", "layer.bounds"})
         qm_addObserver<ItemDisplay>(*this, this, keyPath, options);
 }
 
@@ -353,9 +353,8 @@ void ItemDisplay::loadLayerInBackground(const LayerPtr& photoLayer)
     const std::size_t index = itemIndexOf(*photoLayer);
     auto operation = QMInvocationOperation::create();
     operation->prepare([guard = m_loadGuard, layer = std::weak_ptr<Layer>(photoLayer),
-                        self = std::weak_ptr<Operation>(operation), index, size] {
-        loadPhotoForLayer(guard, layer, self, index, size);
-    });
+                        self = std::weak_ptr<Operation>(operation), index,
+                        size] { loadPhotoForLayer(guard, layer, self, index, size); });
     if (index == m_position)
         operation->setQueuePriority(Operation::QueuePriority::High);
     photoLayer->setAttribute(loadOperationKey, QVariant::fromValue(std::shared_ptr<Operation>(operation)));
@@ -363,8 +362,10 @@ void ItemDisplay::loadLayerInBackground(const LayerPtr& photoLayer)
     m_workQueue->addOperation(std::move(operation));
 }
 
-void ItemDisplay::loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard, const std::weak_ptr<Layer>& photoLayer,
-                                    const std::weak_ptr<Operation>& operation, std::size_t index, unsigned size)
+void ItemDisplay::loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard,
+                                    const std::weak_ptr<Layer>& photoLayer,
+                                    const std::weak_ptr<Operation>& operation, std::size_t index,
+                                    unsigned size)
 {
     QM_CASSERT(size != 0, "ItemDisplay", "Image size must be set for layer");
     QImage image;
@@ -380,13 +381,14 @@ void ItemDisplay::loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard, con
         throw std::runtime_error("No image, sad trombone.");
     image = preparedForDrawing(std::move(image));
     RunLoop::postToMainThread([guard = std::weak_ptr<LoadGuard>(guard), photoLayer, operation,
-                               image = std::move(image), size] {
-        showLoadedPhoto(guard, photoLayer, operation, image, size);
-    });
+                               image = std::move(image),
+                               size] { showLoadedPhoto(guard, photoLayer, operation, image, size); });
 }
 
-void ItemDisplay::showLoadedPhoto(const std::weak_ptr<LoadGuard>& guard, const std::weak_ptr<Layer>& photoLayer,
-                                  const std::weak_ptr<Operation>& operation, const QImage& image, unsigned size)
+void ItemDisplay::showLoadedPhoto(const std::weak_ptr<LoadGuard>& guard,
+                                  const std::weak_ptr<Layer>& photoLayer,
+                                  const std::weak_ptr<Operation>& operation, const QImage& image,
+                                  unsigned size)
 {
     const std::shared_ptr<LoadGuard> display = guard.lock();
     const LayerPtr layer = photoLayer.lock();

@@ -113,11 +113,14 @@ private:
     std::size_t numberOfItems();
     double aspectRatioForItem(std::size_t index);
     // On a load thread: asks for the image and hands it to the main thread.
-    static void loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard, const std::weak_ptr<Layer>& photoLayer,
-                                  const std::weak_ptr<Operation>& operation, std::size_t index, unsigned size);
+    static void loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard,
+                                  const std::weak_ptr<Layer>& photoLayer,
+                                  const std::weak_ptr<Operation>& operation, std::size_t index,
+                                  unsigned size);
     // On the main thread: fades the image in on its layer, if both still exist.
     static void showLoadedPhoto(const std::weak_ptr<LoadGuard>& guard, const std::weak_ptr<Layer>& photoLayer,
-                                const std::weak_ptr<Operation>& operation, const QImage& image, unsigned size);
+                                const std::weak_ptr<Operation>& operation, const QImage& image,
+                                unsigned size);
 
     // Destroyed last: waits for running loads once everything they could reach is cut off.
     std::unique_ptr<OperationQueue> m_workQueue;

@@ -8,7 +8,7 @@ std::size_t ItemDisplayDataSource::numberOfItemsInDisplay(ItemDisplay& /*display
 }
 
 QImage ItemDisplayDataSource::itemDisplayNeedsImage(ItemDisplay& /*display*/, std::size_t /*index*/,
-                                                     unsigned /*size*/)
+                                                    unsigned /*size*/)
 {
     return {};
 }

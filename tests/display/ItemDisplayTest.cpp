@@ -1,12 +1,12 @@
 #include "display/ItemDisplay.h"
 
-#include "support/FailureOf.h"
-#include "support/FakeItemDisplayDataSource.h"
-#include "support/FakeLayerTreeHost.h"
 #include "platform/graphics/DrawingContext.h"
 #include "platform/graphics/LayerPainter.h"
 #include "platform/graphics/LayerTreeDump.h"
 #include "platform/graphics/ManualAnimationClock.h"
+#include "support/FailureOf.h"
+#include "support/FakeItemDisplayDataSource.h"
+#include "support/FakeLayerTreeHost.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -34,7 +34,10 @@ protected:
 
     const Layer& photo(std::size_t index) const { return *m_display.itemLayers().at(index); }
 
-    static unsigned loadSize(const Layer& layer) { return layer.attribute(ItemDisplay::loadSizeKey).toUInt(); }
+    static unsigned loadSize(const Layer& layer)
+    {
+        return layer.attribute(ItemDisplay::loadSizeKey).toUInt();
+    }
 
     FakeItemDisplayDataSource m_source;
     ItemDisplay m_display;
