@@ -272,3 +272,21 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
     EXPECT_TRUE(near(pixel(image, 30, 5), Qt::white, 2)) << "nothing outside the mask";
     EXPECT_TRUE(near(pixel(image, 95, 50), Qt::white, 2));
 }
+
+TEST_F(LayerPainterTest, AnOpaquePhotoCoversItsShadowOnlyWhileItIsOpaque)
+{
+    QImage red(40, 40, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const LayerPtr photo = Layer::create();
+    photo->setFrame(Rect(30, 30, 40, 40));
+    photo->setContents(red);
+    photo->setShadowOpacity(1.0);
+    root->addSublayer(photo);
+    const QImage opaque = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_LT(pixel(opaque, 50, 71).lightness(), 200) << "the shadow still shows below";
+    EXPECT_TRUE(near(pixel(opaque, 50, 50), Qt::red, 2));
+
+    photo->setOpacity(0.5);
+    const QImage translucent = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_TRUE(near(pixel(translucent, 50, 50), QColor(191, 64, 64), 8)) << "half red over its half shadow";
+}
