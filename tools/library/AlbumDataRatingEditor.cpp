@@ -274,8 +274,9 @@ private:
     std::string m_problem;
 };
 
-// Walks the pairs of the dictionary `dict` opens. `visit(key, keyTag, valueTag)` must step past
-// the value (Scanner::skip or a walk of its own). Gives the start of "</dict>", or null.
+// Walks the pairs of the dictionary `dict` opens. `visit(key, keyTag, keyEnd, valueTag)` must step
+// past the value (Scanner::skip or a walk of its own); `keyEnd` is where the key's element ends.
+// Gives the start of "</dict>", or null.
 template <typename Visit> const char* walkDictionary(Scanner& scanner, const Tag& dict, Visit&& visit)
 {
     if (dict.kind == Tag::Kind::Empty)
@@ -290,10 +291,11 @@ template <typename Visit> const char* walkDictionary(Scanner& scanner, const Tag
         std::string_view keyText;
         if (!scanner.text(key, decoded, keyText))
             return nullptr;
+        const char* keyEnd = scanner.position();
         const Tag value = scanner.next();
         if (!value.isValue())
             return scanner.fail("a key without a value"), nullptr;
-        if (!visit(keyText, key, value))
+        if (!visit(keyText, key, keyEnd, value))
             return nullptr;
     }
 }
@@ -330,14 +332,14 @@ public:
         std::string_view pairSeparator, firstSeparator, keyValueSeparator;
         bool rated = false;
         const char* close =
-            walkDictionary(scanner, dict, [&](std::string_view key, const Tag& k, const Tag& v) {
+            walkDictionary(scanner, dict, [&](std::string_view key, const Tag& k, const char* keyEnd, const Tag& v) {
                 const std::string_view separator(previousEnd, size_t(k.start - previousEnd));
                 if (!lastValueEnd)
                     firstSeparator = separator;
                 else if (pairSeparator.empty())
                     pairSeparator = separator;
                 if (keyValueSeparator.empty())
-                    keyValueSeparator = std::string_view(k.end, size_t(v.start - k.end));
+                    keyValueSeparator = std::string_view(keyEnd, size_t(v.start - keyEnd));
                 const char* valueEnd = scanner.skip(v);
                 if (!valueEnd)
                     return false;
@@ -411,7 +413,7 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArrayView x
     std::vector<Edit> edits;
     EntryEditor entryEditor(begin, "<integer>" + QByteArray::number(stars) + "</integer>");
     bool found = false;
-    const auto visitPhoto = [&](std::string_view photoKey, const Tag& keyTag, const Tag& value) {
+    const auto visitPhoto = [&](std::string_view photoKey, const Tag& keyTag, const char*, const Tag& value) {
         if (photoKey != key)
             return scanner.skip(value) != nullptr;
         found = true;
@@ -420,7 +422,7 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArrayView x
         return entryEditor.edit(scanner, keyTag, value, edits);
     };
     const bool walked =
-        walkDictionary(scanner, root, [&](std::string_view topKey, const Tag&, const Tag& value) {
+        walkDictionary(scanner, root, [&](std::string_view topKey, const Tag&, const char*, const Tag& value) {
             if (topKey == "Master Image List" && value.name == "dict")
                 return walkDictionary(scanner, value, visitPhoto) != nullptr;
             return scanner.skip(value) != nullptr;
