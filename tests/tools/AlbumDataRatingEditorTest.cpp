@@ -15,16 +15,17 @@ const QByteArray header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
 // A library whose photo 7 carries `entry` (the inside of its dictionary, tab-indented).
 QByteArray library(const QByteArray& entry)
 {
-    return header + "<dict>\n"
-                    "\t<key>Master Image List</key>\n"
-                    "\t<dict>\n"
-                    "\t\t<key>3</key>\n"
-                    "\t\t<dict>\n"
-                    "\t\t\t<key>Rating</key>\n"
-                    "\t\t\t<integer>0</integer>\n"
-                    "\t\t</dict>\n"
-                    "\t\t<key>7</key>\n"
-                    "\t\t<dict>\n" +
+    return header +
+           "<dict>\n"
+           "\t<key>Master Image List</key>\n"
+           "\t<dict>\n"
+           "\t\t<key>3</key>\n"
+           "\t\t<dict>\n"
+           "\t\t\t<key>Rating</key>\n"
+           "\t\t\t<integer>0</integer>\n"
+           "\t\t</dict>\n"
+           "\t\t<key>7</key>\n"
+           "\t\t<dict>\n" +
            entry +
            "\t\t</dict>\n"
            "\t</dict>\n"
@@ -39,7 +40,8 @@ int64_t ratingOf(const QByteArray& xml, const std::string& key)
     EXPECT_TRUE(tree) << error.description();
     if (!tree)
         return -1;
-    const PlistPtr rating = tree->objectForKey("Master Image List")->objectForKey(key)->objectForKey("Rating");
+    const PlistPtr rating =
+        tree->objectForKey("Master Image List")->objectForKey(key)->objectForKey("Rating");
     return rating && rating->asInteger() ? *rating->asInteger() : -1;
 }
 
@@ -103,9 +105,10 @@ TEST(AlbumDataRatingEditorTest, AddsAMissingRatingInTheEntrysOwnIndentation)
                      "<string>G</string>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>3</integer>\n");
     EXPECT_EQ(ratingOf(tabbed.bytes, "7"), 3);
 
-    QByteArray spaces = "<plist version=\"1.0\">\r\n<dict>\r\n  <key>Master Image List</key>\r\n  <dict>\r\n"
-                        "    <key>7</key>\r\n    <dict>\r\n      <key>GUID</key>\r\n      <string>G</string>\r\n"
-                        "    </dict>\r\n  </dict>\r\n</dict>\r\n</plist>\r\n";
+    QByteArray spaces =
+        "<plist version=\"1.0\">\r\n<dict>\r\n  <key>Master Image List</key>\r\n  <dict>\r\n"
+        "    <key>7</key>\r\n    <dict>\r\n      <key>GUID</key>\r\n      <string>G</string>\r\n"
+        "    </dict>\r\n  </dict>\r\n</dict>\r\n</plist>\r\n";
     const auto spaced = AlbumDataRatingEditor::withRating(spaces, "7", 1);
     ASSERT_EQ(spaced.outcome, Outcome::Changed) << spaced.problem;
     expectOnlyChange(spaces, spaced.bytes, "<string>G</string>\r\n",
@@ -155,15 +158,16 @@ TEST(AlbumDataRatingEditorTest, RefusesWhatItCannotEditSafely)
     EXPECT_EQ(refused.outcome, Outcome::Unsupported);
     EXPECT_EQ(refused.problem, "the photo's entry is no dictionary");
 
-    EXPECT_EQ(AlbumDataRatingEditor::withRating("<plist><array/></plist>", "7", 3).outcome, Outcome::Unsupported);
+    EXPECT_EQ(AlbumDataRatingEditor::withRating("<plist><array/></plist>", "7", 3).outcome,
+              Outcome::Unsupported);
     EXPECT_EQ(AlbumDataRatingEditor::withRating("\xFF\xFE<\0p\0", "7", 3).outcome, Outcome::Unsupported);
     // An entity the editor does not know, in a key it has to compare, is a refusal, not a guess.
     QByteArray unknownEntity = original;
     unknownEntity.replace("<key>7</key>", "<key>&seven;</key>");
     EXPECT_EQ(AlbumDataRatingEditor::withRating(unknownEntity, "7", 3).outcome, Outcome::Unsupported);
     // Cut short inside the photo's entry.
-    EXPECT_EQ(AlbumDataRatingEditor::withRating(original.left(original.indexOf("<integer>0</integer>\n\t\t</dict>")),
-                                                "7", 3)
+    EXPECT_EQ(AlbumDataRatingEditor::withRating(
+                  original.left(original.indexOf("<integer>0</integer>\n\t\t</dict>")), "7", 3)
                   .outcome,
               Outcome::Unsupported);
 }

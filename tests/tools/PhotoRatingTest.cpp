@@ -187,7 +187,8 @@ TEST_F(PhotoRatingTest, AFileChangedBehindTheStampIsCheckedInFullAgain)
     Error error;
     EXPECT_FALSE(PhotoRating::apply(m_path, "2", 3, &error));
     EXPECT_EQ(error.code(), Error::fileReadCorruptFileError);
-    EXPECT_TRUE(error.localizedDescription().starts_with(m_path.toStdString() + " is no valid album data file"))
+    EXPECT_TRUE(
+        error.localizedDescription().starts_with(m_path.toStdString() + " is no valid album data file"))
         << error.localizedDescription();
     EXPECT_EQ(contents(m_path), broken);
 }
@@ -196,15 +197,17 @@ TEST_F(PhotoRatingTest, AFailedWriteLeavesTheOldFileAndSaysWhich)
 {
     const QByteArray original = libraryXml(3);
     writeBytes(m_path, original);
-    for (const AtomicFile::Step step : {AtomicFile::Step::Open, AtomicFile::Step::Write, AtomicFile::Step::Sync,
-                                        AtomicFile::Step::Close, AtomicFile::Step::Rename}) {
+    for (const AtomicFile::Step step :
+         {AtomicFile::Step::Open, AtomicFile::Step::Write, AtomicFile::Step::Sync, AtomicFile::Step::Close,
+          AtomicFile::Step::Rename}) {
         AtomicFile::setFaultForTesting(AtomicFile::Fault{step, ENOSPC});
         Error error;
         EXPECT_FALSE(PhotoRating::apply(m_path, "2", 5, &error));
         AtomicFile::setFaultForTesting(std::nullopt);
         EXPECT_EQ(contents(m_path), original);
         EXPECT_EQ(error.code(), AtomicFile::writeOutOfSpaceError);
-        EXPECT_NE(error.failureReason().find(m_path.toStdString()), std::string::npos) << error.failureReason();
+        EXPECT_NE(error.failureReason().find(m_path.toStdString()), std::string::npos)
+            << error.failureReason();
     }
     // Nothing is left behind but the old file and the lock.
     EXPECT_EQ(QDir(m_folder.path()).entryList(QDir::Files | QDir::Hidden).join(' '), ".lock AlbumData.xml");

@@ -331,8 +331,8 @@ public:
         const char* lastValueEnd = nullptr;
         std::string_view pairSeparator, firstSeparator, keyValueSeparator;
         bool rated = false;
-        const char* close =
-            walkDictionary(scanner, dict, [&](std::string_view key, const Tag& k, const char* keyEnd, const Tag& v) {
+        const char* close = walkDictionary(
+            scanner, dict, [&](std::string_view key, const Tag& k, const char* keyEnd, const Tag& v) {
                 const std::string_view separator(previousEnd, size_t(k.start - previousEnd));
                 if (!lastValueEnd)
                     firstSeparator = separator;
@@ -421,8 +421,8 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArrayView x
             return scanner.fail("the photo's entry is no dictionary");
         return entryEditor.edit(scanner, keyTag, value, edits);
     };
-    const bool walked =
-        walkDictionary(scanner, root, [&](std::string_view topKey, const Tag&, const char*, const Tag& value) {
+    const bool walked = walkDictionary(
+        scanner, root, [&](std::string_view topKey, const Tag&, const char*, const Tag& value) {
             if (topKey == "Master Image List" && value.name == "dict")
                 return walkDictionary(scanner, value, visitPhoto) != nullptr;
             return scanner.skip(value) != nullptr;

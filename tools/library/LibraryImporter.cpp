@@ -14,12 +14,14 @@
 #include <QUrl>
 #include <QUuid>
 #include <algorithm>
+#include <cstring>
 #include <dirent.h>
 #include <limits>
 #include <map>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 struct LibraryImporter::State {
     PlistDictionary top;
@@ -491,6 +493,24 @@ bool LibraryImporter::registerLibrary(const QString& albumDataPath, Error* error
         if (entry && !(entry->isString() && *entry->asString() == url))
             databases.push_back(entry);
     }
-    return Preferences::setValue("iPhotoRecentDatabases", PlistValue::array(std::move(databases)),
-                                 Preferences::libraryDomain, error);
+    Error setError;
+    if (Preferences::setValue("iPhotoRecentDatabases", PlistValue::array(std::move(databases)),
+                              Preferences::libraryDomain, &setError))
+        return true;
+    // The preference writer reports some failures without the file or the cause (a full disk makes
+    // its lock fail, which it reports as held by another program): say both.
+    const QString file = Preferences::domainFilePath(Preferences::libraryDomain);
+    QString cause = QString::fromStdString(setError.localizedDescription());
+    if (!setError.failureReason().empty())
+        cause += QStringLiteral(" (") + QString::fromStdString(setError.failureReason()) + QLatin1Char(')');
+    struct statvfs space {};
+    if (::statvfs(QFile::encodeName(Preferences::directoryPath()).constData(), &space) == 0 &&
+        space.f_bavail == 0)
+        cause = QString::fromLocal8Bit(std::strerror(ENOSPC));
+    qmSetError(error,
+               Error(setError.domain(), setError.code(),
+                     QStringLiteral("cannot write the library preference file %1: %2; it is left as it was")
+                         .arg(file, cause)
+                         .toStdString()));
+    return false;
 }

@@ -321,7 +321,7 @@ int LibraryTool::import(const Options& options, std::FILE* out, std::FILE* err)
     if (!imported)
         return fail(err, errorText(error));
     if (!LibraryImporter::registerLibrary(importer.albumDataPath(), &error))
-        return fail(err, QStringLiteral("the library %1 was built but could not be registered: %2")
+        return fail(err, QStringLiteral("the library %1 was built but not registered: %2")
                              .arg(importer.albumDataPath(), errorText(error)));
     const LibraryImporter::Summary& summary = importer.summary();
     std::fprintf(out, "Imported %s into %s: %s added, %ld kept, %ld skipped.\n",
