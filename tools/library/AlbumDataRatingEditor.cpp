@@ -92,19 +92,32 @@ public:
         }
     }
 
-    // Steps past the element `tag` opens, returning where it ends.
+    // Steps past the element `tag` opens, returning where it ends. Most of a library is stepped
+    // over here, so plain tags (no attributes with quotes) are only counted, not taken apart.
     const char* skip(const Tag& tag)
     {
         if (tag.kind == Tag::Kind::Empty)
             return tag.end;
         for (int depth = 1; depth > 0;) {
-            const Tag inner = next();
-            if (inner.kind == Tag::Kind::Open)
-                ++depth;
-            else if (inner.kind == Tag::Kind::Close)
+            const auto* open =
+                static_cast<const char*>(std::memchr(m_position, '<', size_t(m_end - m_position)));
+            const auto* close =
+                open ? static_cast<const char*>(std::memchr(open, '>', size_t(m_end - open))) : nullptr;
+            if (!close || open[1] == '!' || open[1] == '?' || hasQuote(open, close)) {
+                const Tag inner = next();
+                if (inner.kind == Tag::Kind::Open)
+                    ++depth;
+                else if (inner.kind == Tag::Kind::Close)
+                    --depth;
+                else if (inner.kind != Tag::Kind::Empty)
+                    return fail("an element that does not end"), nullptr;
+                continue;
+            }
+            if (open[1] == '/')
                 --depth;
-            else if (inner.kind != Tag::Kind::Empty)
-                return fail("an element that does not end"), nullptr;
+            else if (close[-1] != '/')
+                ++depth;
+            m_position = close + 1;
         }
         return m_position;
     }
@@ -153,6 +166,11 @@ public:
     }
 
 private:
+    static bool hasQuote(const char* from, const char* to)
+    {
+        return std::memchr(from, '"', size_t(to - from)) || std::memchr(from, '\'', size_t(to - from));
+    }
+
     bool startsWith(const char* at, std::string_view prefix) const
     {
         return size_t(m_end - at) >= prefix.size() && std::memcmp(at, prefix.data(), prefix.size()) == 0;

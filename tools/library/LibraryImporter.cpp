@@ -5,6 +5,7 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "tools/library/LibraryLock.h"
+#include "tools/library/ValidationStamp.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -235,8 +236,15 @@ bool LibraryImporter::import(const QStringList& folders, Error* error)
     state.top.insert_or_assign("Application Version", PlistValue::string("zuzire-library 1"));
     state.top.try_emplace("Major Version", PlistValue::integer(2));
     state.top.try_emplace("Minor Version", PlistValue::integer(0));
-    return PropertyListSerialization::writeFile(albumDataPath(), PlistValue::dictionary(std::move(state.top)),
-                                                PropertyListSerialization::Format::Xml, error);
+    const QByteArray bytes = PropertyListSerialization::toData(PlistValue::dictionary(std::move(state.top)),
+                                                               PropertyListSerialization::Format::Xml, error);
+    if (bytes.isEmpty() || !AtomicFile::write(albumDataPath(), bytes, error))
+        return false;
+    // The first rating after an import need not parse the whole file again, once the program's
+    // reader has accepted what was written.
+    if (PropertyListSerialization::fromData(bytes))
+        ValidationStamp::record(albumDataPath(), bytes);
+    return true;
 }
 
 QStringList LibraryImporter::albumFolders(const QStringList& folders)

@@ -1,16 +1,16 @@
 #include "tools/library/ValidationStamp.h"
 
-#include "platform/foundation/AtomicFile.h"
-#include "tools/library/RegularFileReader.h"
-
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <cstring>
+#include <sys/xattr.h>
 
 namespace {
 constexpr uint64_t prime1 = 0x9E3779B185EBCA87ull;
 constexpr uint64_t prime2 = 0xC2B2AE3D27D4EB4Full;
 constexpr uint64_t prime3 = 0x165667B19E3779F9ull;
-const QByteArray header = "zuzire-library: contents accepted by the album data reader\n";
+const char* const attributeName = "user.zuzire.accepted";
 
 uint64_t rotateLeft(uint64_t value, int bits)
 {
@@ -48,11 +48,19 @@ uint64_t hash(QByteArrayView bytes)
 }
 } // namespace
 
-QString ValidationStamp::path(const QString& albumDataPath)
+namespace {
+// The lock file LibraryLock uses, which every library folder the tool has written holds.
+QByteArray lockFile(const QString& albumDataPath)
 {
-    const QFileInfo info(albumDataPath);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".checked");
+    return QFile::encodeName(QFileInfo(albumDataPath).absoluteDir().filePath(QStringLiteral(".lock")));
 }
+
+// The file's name is part of the stamp: a folder may hold more than one album data file.
+QByteArray stamp(const QString& albumDataPath, QByteArrayView bytes)
+{
+    return QFile::encodeName(QFileInfo(albumDataPath).fileName()) + '\n' + ValidationStamp::digest(bytes);
+}
+} // namespace
 
 QByteArray ValidationStamp::digest(QByteArrayView bytes)
 {
@@ -61,11 +69,19 @@ QByteArray ValidationStamp::digest(QByteArrayView bytes)
 
 bool ValidationStamp::matches(const QString& albumDataPath, QByteArrayView bytes)
 {
-    const auto stamp = RegularFileReader::read(path(albumDataPath), nullptr, 4096);
-    return stamp && *stamp == header + digest(bytes);
+    char value[1024];
+    const ssize_t size = ::getxattr(lockFile(albumDataPath).constData(), attributeName, value, sizeof value);
+    return size > 0 && QByteArrayView(value, size) == stamp(albumDataPath, bytes);
 }
 
-bool ValidationStamp::record(const QString& albumDataPath, QByteArrayView bytes, Error* error)
+bool ValidationStamp::record(const QString& albumDataPath, QByteArrayView bytes)
 {
-    return AtomicFile::write(path(albumDataPath), header + digest(bytes), error);
+    const QByteArray value = stamp(albumDataPath, bytes);
+    return ::setxattr(lockFile(albumDataPath).constData(), attributeName, value.constData(),
+                      size_t(value.size()), 0) == 0;
+}
+
+void ValidationStamp::forget(const QString& albumDataPath)
+{
+    ::removexattr(lockFile(albumDataPath).constData(), attributeName);
 }
