@@ -171,3 +171,18 @@ TEST(AlbumDataRatingEditorTest, RefusesWhatItCannotEditSafely)
                   .outcome,
               Outcome::Unsupported);
 }
+
+TEST(AlbumDataRatingEditorTest, ADuplicatedPhotoEntryIsChangedWhereverItStands)
+{
+    // Readers differ on which of two equal keys wins; whichever they take carries the new rating.
+    for (const QByteArray& secondKey : {QByteArray("<key>7</key>"), QByteArray("<key>&#55;</key>")}) {
+        QByteArray original = library("\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n");
+        original.replace("\t</dict>\n</dict>",
+                         "\t\t" + secondKey +
+                             "<dict><key>Rating</key><integer>1</integer></dict>\n\t</dict>\n</dict>");
+        const auto result = AlbumDataRatingEditor::withRating(original, "7", 5);
+        ASSERT_EQ(result.outcome, Outcome::Changed) << result.problem;
+        EXPECT_EQ(result.bytes.count("<integer>5</integer>"), 2) << secondKey.constData();
+        EXPECT_EQ(result.bytes.size(), original.size());
+    }
+}

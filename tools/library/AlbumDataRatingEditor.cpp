@@ -431,13 +431,24 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArrayView x
     std::vector<Edit> edits;
     EntryEditor entryEditor(begin, "<integer>" + QByteArray::number(stars) + "</integer>");
     bool found = false;
+    bool finished = false;
+    const QByteArray plainKey = "<key>" + QByteArray(key.data(), qsizetype(key.size())) + "</key>";
     const auto visitPhoto = [&](std::string_view photoKey, const Tag& keyTag, const char*, const Tag& value) {
         if (photoKey != key)
             return scanner.skip(value) != nullptr;
         found = true;
         if (value.name != "dict")
             return scanner.fail("the photo's entry is no dictionary");
-        return entryEditor.edit(scanner, keyTag, value, edits);
+        if (!entryEditor.edit(scanner, keyTag, value, edits))
+            return false;
+        // Another entry of the photo (a duplicate key, which some reader might take instead) can
+        // only follow where its key, or a key spelled with references or CDATA, does: without
+        // any, the rest need not be walked.
+        const auto holds = [rest = scanner.position(), end](QByteArrayView what) {
+            return memmem(rest, size_t(end - rest), what.data(), size_t(what.size())) != nullptr;
+        };
+        finished = !holds(plainKey) && !holds("&#") && !holds("<![CDATA[") && !holds("Master Image List");
+        return !finished;
     };
     const bool walked = walkDictionary(
         scanner, root, [&](std::string_view topKey, const Tag&, const char*, const Tag& value) {
@@ -445,7 +456,7 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArrayView x
                 return walkDictionary(scanner, value, visitPhoto) != nullptr;
             return scanner.skip(value) != nullptr;
         });
-    if (!walked) {
+    if (!walked && !finished) {
         result.problem = scanner.problem();
         return result;
     }
