@@ -1,5 +1,6 @@
 #include "tools/library/AlbumDataRatingEditor.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -406,16 +407,16 @@ private:
 
 } // namespace
 
-AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArrayView xml, std::string_view key,
+AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, std::string_view key,
                                                                 int stars)
 {
     Result result;
-    const char* begin = xml.data();
+    const char* begin = xml.constData();
     const char* end = begin + xml.size();
     // Multi-byte encodings would need every offset translated; no library writes them.
     if (xml.size() >= 2 &&
-        (xml[0] == '\0' || xml[1] == '\0' || (uchar(xml[0]) == 0xFE && uchar(xml[1]) == 0xFF) ||
-         (uchar(xml[0]) == 0xFF && uchar(xml[1]) == 0xFE))) {
+        (begin[0] == '\0' || begin[1] == '\0' || (uchar(begin[0]) == 0xFE && uchar(begin[1]) == 0xFF) ||
+         (uchar(begin[0]) == 0xFF && uchar(begin[1]) == 0xFE))) {
         result.problem = "it is not in UTF-8";
         return result;
     }
@@ -466,14 +467,22 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArrayView x
     }
 
     QByteArray& out = result.bytes;
-    out.reserve(xml.size() + 64);
-    const char* copied = begin;
-    for (const Edit& edit : edits) {
-        out.append(copied, edit.from - copied);
-        out.append(edit.with);
-        copied = edit.to;
+    if (std::all_of(edits.begin(), edits.end(),
+                    [](const Edit& edit) { return edit.with.size() == edit.to - edit.from; })) {
+        // The usual change, one rating for another: no second copy of a file of a hundred megabytes.
+        out = std::move(xml);
+        for (const Edit& edit : edits)
+            std::memcpy(out.data() + (edit.from - begin), edit.with.constData(), size_t(edit.with.size()));
+    } else {
+        out.reserve(xml.size() + 64);
+        const char* copied = begin;
+        for (const Edit& edit : edits) {
+            out.append(copied, edit.from - copied);
+            out.append(edit.with);
+            copied = edit.to;
+        }
+        out.append(copied, end - copied);
     }
-    out.append(copied, end - copied);
     result.outcome = Outcome::Changed;
     return result;
 }

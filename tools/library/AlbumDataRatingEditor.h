@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QByteArrayView>
 #include <string>
 #include <string_view>
 
@@ -26,6 +25,8 @@ public:
         std::string problem; // why, when Unsupported
     };
 
-    // `key` is the photo's key in "Master Image List" (its decimal identifier).
-    static Result withRating(QByteArrayView xml, std::string_view key, int stars);
+    // `key` is the photo's key in "Master Image List" (its decimal identifier). `xml` is taken by
+    // value so that a caller that moves its bytes in has them changed in place where the new
+    // rating is as long as the old.
+    static Result withRating(QByteArray xml, std::string_view key, int stars);
 };

@@ -51,13 +51,13 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
                                .arg(folder, QString::fromStdString(lockError.localizedDescription()))));
         return false;
     }
-    const auto bytes = RegularFileReader::read(path, error);
+    auto bytes = RegularFileReader::read(path, error);
     if (!bytes)
         return false;
     if (!ValidationStamp::matches(path, *bytes) && !isSound(path, *bytes, error))
         return false;
 
-    const auto edited = AlbumDataRatingEditor::withRating(*bytes, key, stars);
+    const auto edited = AlbumDataRatingEditor::withRating(std::move(*bytes), key, stars);
     switch (edited.outcome) {
     case AlbumDataRatingEditor::Outcome::NoSuchPhoto:
         qmSetError(error,
