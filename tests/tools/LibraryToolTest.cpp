@@ -1,8 +1,10 @@
 #include "tools/library/LibraryTool.h"
 
 #include "library/AlbumInfo.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "support/TemporaryConfigHome.h"
 #include "tools/library/ExifOrientation.h"
 #include "tools/library/LibraryImporter.h"
 
@@ -13,7 +15,12 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 QByteArray jpeg(int width, int height)
@@ -57,10 +64,6 @@ protected:
         write("Photos/Beach/clip.mov", "not decoded");
         write("Photos/Beach/notes.txt", "ignored");
         write("Photos/Town/x.jpg", jpeg(100, 100));
-    }
-    void TearDown() override
-    {
-        Preferences::setValue("iPhotoRecentDatabases", nullptr, Preferences::libraryDomain);
     }
 
     QString path(const QString& relative) const { return m_folder.filePath(relative); }
@@ -110,6 +113,13 @@ protected:
         return {};
     }
 
+    QByteArray bytesOf(const QString& relative) const
+    {
+        QFile file(path(relative));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    }
+
+    TemporaryConfigHome m_config;
     QTemporaryDir m_folder;
 };
 
@@ -186,7 +196,15 @@ TEST_F(LibraryToolTest, ListCountsUnratedPhotosOfEveryAlbum)
     ASSERT_EQ(run({"rate", QString::fromStdString(keyOf("x.jpg")), "2"}).status, 0);
     const ToolRun listed = run({"list"});
     EXPECT_EQ(listed.status, 0);
-    EXPECT_EQ(listed.out, "     3  Beach\n     0  Town\n");
+    EXPECT_EQ(listed.out, "Unrated  Photos  Album\n      3       4  Beach\n      0       1  Town\n");
+    // For scripts: no header, no padding.
+    EXPECT_EQ(run({"list", "--tsv"}).out, "3\t4\tBeach\n0\t1\tTown\n");
+    const ToolRun photos = run({"--tsv", "list", "--photos"});
+    EXPECT_EQ(photos.status, 0);
+    EXPECT_NE(photos.out.find("Town\t" + keyOf("x.jpg") + "\t2\tImage\t" +
+                              path("Photos/Town/x.jpg").toStdString() + "\n"),
+              std::string::npos)
+        << photos.out;
 }
 
 TEST_F(LibraryToolTest, TheNewLibraryIsRegisteredBeforeOthers)
@@ -207,6 +225,10 @@ TEST_F(LibraryToolTest, FailuresAreOneLineAndLeaveTheLibraryAsItWas)
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "zuzire-library: no such folder: " + path("Photos/Nowhere").toStdString() + "\n");
     EXPECT_FALSE(QFile::exists(path("Library/AlbumData.xml")));
+    const ToolRun notAFolder = import({"Photos/Town/x.jpg"});
+    EXPECT_EQ(notAFolder.status, 1);
+    EXPECT_EQ(notAFolder.err, "zuzire-library: " + path("Photos/Town/x.jpg").toStdString() +
+                                  " is a file, not a folder of photos\n");
 
     write("Library/AlbumData.xml", "<plist><dict><key>broken");
     const ToolRun broken = import({"Photos/Town"});
@@ -216,8 +238,20 @@ TEST_F(LibraryToolTest, FailuresAreOneLineAndLeaveTheLibraryAsItWas)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "<plist><dict><key>broken");
 
-    EXPECT_EQ(run({"rate", "1", "3"}).status, 1); // no library registered
-    EXPECT_EQ(run({"rate", "1", "9"}).status, 2);
+    const ToolRun unregistered = run({"rate", "1", "3"});
+    EXPECT_EQ(unregistered.status, 1);
+    EXPECT_EQ(unregistered.err, "zuzire-library: no library is registered in " +
+                                    Preferences::domainFilePath(Preferences::libraryDomain).toStdString() +
+                                    "; build one with: zuzire-library import PHOTO-FOLDER\n");
+    for (const char* stars : {"0", "6", "-1", "three"}) {
+        const ToolRun refused = run({"rate", "1", stars});
+        EXPECT_EQ(refused.status, 2) << stars;
+        EXPECT_TRUE(refused.err.starts_with("zuzire-library: " + std::string(stars) +
+                                            " stars: a rating is 1 to 5 stars\n"))
+            << refused.err;
+    }
+    EXPECT_EQ(run({"rate", "1x", "3"}).status, 2);
+    EXPECT_EQ(run({"rate", "1"}).status, 2);
     EXPECT_EQ(run({"frobnicate"}).status, 2);
     EXPECT_EQ(run({}).status, 2);
 }
@@ -225,7 +259,279 @@ TEST_F(LibraryToolTest, FailuresAreOneLineAndLeaveTheLibraryAsItWas)
 TEST_F(LibraryToolTest, RatingAPhotoThatIsNotThereFails)
 {
     ASSERT_EQ(import({"Photos/Town"}).status, 0);
+    const QByteArray before = bytesOf("Library/AlbumData.xml");
     const ToolRun result = run({"rate", "77", "3"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("no photo 77"), std::string::npos);
+    EXPECT_EQ(result.err,
+              "zuzire-library: no photo 77 in " + path("Library/AlbumData.xml").toStdString() + "\n");
+    EXPECT_EQ(bytesOf("Library/AlbumData.xml"), before);
+
+    const ToolRun rated = run({"rate", "01", "1"});
+    EXPECT_EQ(rated.status, 0) << rated.err;
+    EXPECT_EQ(rated.out, "Photo 1 now has 1 star.\n");
+}
+
+TEST_F(LibraryToolTest, OptionsStandAnywhereAndTheToolExplainsItself)
+{
+    const ToolRun imported = run({"import", path("Photos/Town"), "--library", path("Library")});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(imported.out, "Imported 1 album into " + path("Library/AlbumData.xml").toStdString() +
+                                ": 1 photo added, 0 kept, 0 skipped.\n");
+    const ToolRun again =
+        run({"--library=" + path("Library"), "import", path("Photos/Beach"), path("Photos/Town")});
+    EXPECT_EQ(again.out, "Imported 2 albums into " + path("Library/AlbumData.xml").toStdString() +
+                             ": 4 photos added, 1 kept, 0 skipped.\n");
+
+    const ToolRun help = run({"list", "--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* command :
+         {"import", "list", "rate ID STARS", "activate", "--recursive", "--tsv", "--version"})
+        EXPECT_NE(help.out.find(command), std::string::npos) << command;
+    const ToolRun version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.starts_with("zuzire-library ")) << version.out;
+
+    const ToolRun unknown = run({"list", "--colour"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.err.starts_with("zuzire-library: unknown option: --colour\nusage:")) << unknown.err;
+}
+
+TEST_F(LibraryToolTest, RecursiveImportMakesAnAlbumOfEveryFolderWithPhotos)
+{
+    write("Photos/Trips/Alps/2019/p.jpg", jpeg(40, 30));
+    write("Photos/Trips/Coast/q.png", jpeg(40, 30));
+    write("Photos/Trips/Empty/readme.txt", "no photos here");
+    const ToolRun result = run({"import", "--recursive", path("Photos/Trips"), "--library", path("Library")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    QStringList names;
+    const PlistPtr tree = albumData();
+    for (const PlistPtr& album : *tree->objectForKey("List of Albums")->asArray())
+        names << QString::fromStdString(*album->objectForKey("AlbumName")->asString());
+    EXPECT_EQ(names, QStringList({"2019", "Coast"}));
+}
+
+TEST_F(LibraryToolTest, PhotosThatCannotBeImportedAreReportedNotHiddenOrBlank)
+{
+    // A PNG whose header reads but whose pixels are damaged.
+    QImage image(64, 64, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    const qsizetype pixels = png.indexOf("IDAT") + 8;
+    for (qsizetype i = pixels; i < png.size() - 16; ++i)
+        png[i] = char(0x5A);
+    write("Photos/Town/damaged.png", png);
+    // A name that is no UTF-8 cannot be recorded in the album data file.
+    const QByteArray oddName = QFile::encodeName(path("Photos/Town")) + "/caf\xe9.jpg";
+    {
+        ASSERT_TRUE(QFile(path("Photos/Town/x.jpg")).copy(path("Photos/Town/tmp.jpg")));
+        ASSERT_EQ(::rename(QFile::encodeName(path("Photos/Town/tmp.jpg")).constData(), oddName.constData()),
+                  0);
+    }
+
+    const ToolRun result = import({"Photos/Town"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("zuzire-library: warning: skipped " +
+                              path("Photos/Town/damaged.png").toStdString() +
+                              ": its pixels cannot be decoded\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("zuzire-library: warning: skipped " + path("Photos/Town").toStdString() +
+                              "/caf\\xe9.jpg: its name is not UTF-8"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.out.find("1 photo added, 0 kept, 2 skipped."), std::string::npos) << result.out;
+    EXPECT_EQ(albumData()->objectForKey("Master Image List")->asDictionary()->size(), 1u);
+}
+
+TEST_F(LibraryToolTest, IdentifiersAtTheEndOfTheRangeAreAnErrorNotAnOverflow)
+{
+    const QString max = QString::number(std::numeric_limits<int64_t>::max());
+    write("Library/AlbumData.xml",
+          ("<plist version=\"1.0\"><dict><key>Master Image List</key><dict><key>" + max +
+           "</key><dict><key>ImagePath</key><string>/gone.jpg</string></dict></dict>"
+           "<key>List of Albums</key><array/></dict></plist>")
+              .toUtf8());
+    const QByteArray before = bytesOf("Library/AlbumData.xml");
+    const ToolRun photo = import({"Photos/Town"});
+    EXPECT_EQ(photo.status, 1);
+    EXPECT_EQ(photo.err, "zuzire-library: no photo identifier is left in " +
+                             path("Library/AlbumData.xml").toStdString() + " for " +
+                             path("Photos/Town/x.jpg").toStdString() + ": the highest in use is " +
+                             max.toStdString() + "\n");
+    EXPECT_EQ(bytesOf("Library/AlbumData.xml"), before);
+
+    write("Library/AlbumData.xml", ("<plist version=\"1.0\"><dict><key>Master Image List</key><dict/>"
+                                    "<key>List of Albums</key><array><dict><key>AlbumId</key><integer>" +
+                                    max + "</integer></dict></array></dict></plist>")
+                                       .toUtf8());
+    const ToolRun album = import({"Photos/Town"});
+    EXPECT_EQ(album.status, 1);
+    EXPECT_TRUE(album.err.starts_with("zuzire-library: no album identifier is left in " +
+                                      path("Library/AlbumData.xml").toStdString()))
+        << album.err;
+}
+
+TEST_F(LibraryToolTest, OddFilesAsAlbumDataAreRefusedAtOnceByName)
+{
+    ASSERT_EQ(import({"Photos/Town"}).status, 0);
+    const QString albumData = path("Library/AlbumData.xml");
+    const std::string name = albumData.toStdString();
+    QFile::remove(albumData);
+
+    // A named pipe without a writer would block a plain open for ever.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(albumData).constData(), 0600), 0);
+    for (const char* command : {"list", "rate"}) {
+        const ToolRun result =
+            run(command == std::string("list") ? QStringList{"list"} : QStringList{"rate", "1", "2"});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "zuzire-library: " + name + " is a named pipe, not a regular file\n");
+    }
+    QFile::remove(albumData);
+
+    ASSERT_TRUE(QDir().mkdir(albumData));
+    EXPECT_EQ(run({"rate", "1", "2"}).err, "zuzire-library: " + name + " is a folder, not a file\n");
+    QDir().rmdir(albumData);
+
+    ASSERT_TRUE(QFile::link("/dev/zero", albumData));
+    EXPECT_EQ(run({"list"}).err, "zuzire-library: " + name + " is a device, not a regular file\n");
+    QFile::remove(albumData);
+
+    write("Library/AlbumData.xml", "<plist><array/></plist>");
+    EXPECT_EQ(run({"rate", "1", "2"}).err,
+              "zuzire-library: " + name + " is no album data file: its root is no dictionary\n");
+}
+
+TEST_F(LibraryToolTest, ABrokenPreferenceFileIsNamedWithWhatIsWrong)
+{
+    const QString preference = Preferences::domainFilePath(Preferences::libraryDomain);
+    QDir().mkpath(QFileInfo(preference).absolutePath());
+    const std::string name = preference.toStdString();
+
+    QFile(preference).open(QIODevice::WriteOnly);
+    EXPECT_EQ(run({"list"}).err,
+              "zuzire-library: the library preference file " + name +
+                  " is empty; register a library with: zuzire-library import PHOTO-FOLDER\n");
+    QFile::remove(preference);
+
+    ASSERT_TRUE(QFile::link(preference, preference));
+    EXPECT_EQ(run({"rate", "1", "2"}).err, "zuzire-library: cannot read the library preference: " + name +
+                                               " is a loop of symbolic links\n");
+    QFile::remove(preference);
+}
+
+TEST_F(LibraryToolTest, AnImportThatCannotWriteLeavesEveryOldFile)
+{
+    ASSERT_EQ(import({"Photos/Beach"}).status, 0);
+    const QByteArray albumDataBefore = bytesOf("Library/AlbumData.xml");
+    const QString thumbnail = QString::fromStdString(*entry("a.jpg")->objectForKey("ThumbPath")->asString());
+    const QByteArray thumbnailBefore = bytesOf(QDir(m_folder.path()).relativeFilePath(thumbnail));
+    // Newer photos, so their thumbnails are written again.
+    write("Photos/Beach/a.jpg", jpeg(210, 300));
+    QFile(path("Photos/Beach/a.jpg"))
+        .setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
+    for (const AtomicFile::Step step : {AtomicFile::Step::Write, AtomicFile::Step::Sync,
+                                        AtomicFile::Step::Close, AtomicFile::Step::Rename}) {
+        AtomicFile::setFaultForTesting(AtomicFile::Fault{step, ENOSPC});
+        const ToolRun failed = import({"Photos/Beach"});
+        AtomicFile::setFaultForTesting(std::nullopt);
+        EXPECT_EQ(failed.status, 1);
+        EXPECT_NE(failed.err.find(thumbnail.toStdString() + ": No space left on device"), std::string::npos)
+            << failed.err;
+        EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+        EXPECT_EQ(bytesOf("Library/AlbumData.xml"), albumDataBefore);
+        EXPECT_EQ(bytesOf(QDir(m_folder.path()).relativeFilePath(thumbnail)), thumbnailBefore);
+    }
+}
+
+// A real file system that fills up: a small tmpfs, where the machine lets the test mount one.
+TEST_F(LibraryToolTest, AFullDiskLeavesEveryOldFileAndSaysWhichFile)
+{
+    const QString disk = path("disk");
+    QDir().mkpath(disk);
+    if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                     << "); the fault-injection tests cover the same paths";
+    struct Unmount {
+        QByteArray where;
+        ~Unmount() { ::umount2(where.constData(), MNT_DETACH); }
+    } unmount{QFile::encodeName(disk)};
+
+    qputenv("XDG_CONFIG_HOME", (disk + "/config").toUtf8());
+    const ToolRun built = run({"import", path("Photos/Beach"), "--library", disk + "/Library"});
+    ASSERT_EQ(built.status, 0) << built.err;
+    const QString albumData = disk + "/Library/AlbumData.xml";
+    const QString preference = Preferences::domainFilePath(Preferences::libraryDomain);
+    auto bytes = [](const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+    };
+    const QByteArray albumDataBefore = bytes(albumData);
+    const QByteArray preferenceBefore = bytes(preference);
+    ASSERT_FALSE(preferenceBefore.isEmpty());
+
+    // Fill the disk to the last block.
+    {
+        QFile filler(disk + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+
+    const ToolRun rated = run({"rate", "1", "5"});
+    EXPECT_EQ(rated.status, 1);
+    EXPECT_NE(rated.err.find(albumData.toStdString() + ": No space left on device"), std::string::npos)
+        << rated.err;
+    EXPECT_EQ(std::count(rated.err.begin(), rated.err.end(), '\n'), 1) << rated.err;
+    EXPECT_EQ(bytes(albumData), albumDataBefore);
+
+    const ToolRun imported = run({"import", path("Photos/Town"), "--library", disk + "/Library"});
+    EXPECT_EQ(imported.status, 1);
+    EXPECT_NE(imported.err.find("No space left on device"), std::string::npos) << imported.err;
+    EXPECT_EQ(bytes(albumData), albumDataBefore);
+
+    // Registering another library needs the preference file rewritten.
+    const ToolRun registered = run({"import", path("Photos/Town"), "--library", path("Elsewhere")});
+    EXPECT_EQ(registered.status, 1);
+    EXPECT_NE(registered.err.find(preference.toStdString()), std::string::npos) << registered.err;
+    EXPECT_EQ(std::count(registered.err.begin(), registered.err.end(), '\n'), 1) << registered.err;
+    EXPECT_EQ(bytes(preference), preferenceBefore);
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+}
+
+TEST_F(LibraryToolTest, TheProgramsCommandLinesWorkAsTheRealTool)
+{
+    ASSERT_EQ(import({"Photos/Town"}).status, 0);
+    // The rating script's own command line, and a library folder whose name is no UTF-8: the raw
+    // bytes reach the tool, which refuses rather than writing to a differently named folder.
+    const QByteArray tool =
+        QFile::encodeName(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire-library");
+    const QByteArray odd = QFile::encodeName(path("lib")) + "\xff"
+                                                            "X";
+    auto runRaw = [&](std::vector<const char*> arguments) {
+        arguments.insert(arguments.begin(), tool.constData());
+        arguments.push_back(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execv(tool.constData(), const_cast<char* const*>(arguments.data()));
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(runRaw({"rate", keyOf("x.jpg").c_str(), "4"}), 0);
+    EXPECT_EQ(entry("x.jpg")->objectForKey("Rating")->asInteger(), 4);
+    EXPECT_EQ(
+        runRaw({"import", QFile::encodeName(path("Photos/Town")).constData(), "--library", odd.constData()}),
+        1);
+    struct stat status {};
+    EXPECT_NE(::stat(odd.constData(), &status), 0);
+    EXPECT_FALSE(QDir(m_folder.path()).entryList().join(' ').contains("lib"));
 }

@@ -1,5 +1,6 @@
 #include "tools/library/DemoPhotoGenerator.h"
 
+#include "platform/foundation/AtomicFile.h"
 #include "tools/library/ExifOrientation.h"
 
 #include <QBuffer>
@@ -7,7 +8,6 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSaveFile>
 #include <QTransform>
 
 namespace {
@@ -80,12 +80,6 @@ QImage stored(const QImage& upright, int orientation)
     }
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-}
-
 Error writeError(const QString& path)
 {
     return Error(Error::applicationDomain, 3, QStringLiteral("cannot write %1").arg(path).toStdString());
@@ -107,16 +101,10 @@ bool DemoPhotoGenerator::generate(const QString& folder, Error* error)
         }
         if (photo.orientation != 1)
             jpeg = ExifOrientation::withOrientation(jpeg, photo.orientation);
-        if (!writeFile(path, jpeg)) {
-            qmSetError(error, writeError(path));
+        if (!AtomicFile::write(path, jpeg, error))
             return false;
-        }
     }
     // A stand-in: the program never plays movies, it only has to leave them out.
     const QString moviePath = root.filePath(QString::fromUtf8(movie));
-    if (!writeFile(moviePath, QByteArrayLiteral("demo movie placeholder\n"))) {
-        qmSetError(error, writeError(moviePath));
-        return false;
-    }
-    return true;
+    return AtomicFile::write(moviePath, QByteArrayLiteral("demo movie placeholder\n"), error);
 }

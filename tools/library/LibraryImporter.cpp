@@ -1,19 +1,28 @@
 #include "tools/library/LibraryImporter.h"
 
 #include "library/PhotoDecoder.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "tools/library/LibraryLock.h"
+#include "tools/library/ValidationStamp.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUrl>
 #include <QUuid>
 #include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <limits>
 #include <map>
+#include <optional>
 #include <set>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 
 struct LibraryImporter::State {
     PlistDictionary top;
@@ -23,8 +32,9 @@ struct LibraryImporter::State {
     PlistArray albums;
     // Canonical file path -> identifier of its entry.
     std::map<QString, std::string> keyByPath;
-    int64_t nextPhotoId = 1;
-    int64_t nextAlbumId = 1;
+    // The highest identifiers in use; new ones count up from them.
+    int64_t lastPhotoId = 0;
+    int64_t lastAlbumId = 0;
 };
 
 namespace {
@@ -55,20 +65,58 @@ int64_t keyNumber(const std::string& key)
     return ok && value > 0 ? value : 0;
 }
 
+// The identifier after `last`, or none when the 64-bit range is used up.
+std::optional<int64_t> following(int64_t last)
+{
+    if (last == std::numeric_limits<int64_t>::max())
+        return std::nullopt;
+    return last + 1;
+}
+
 double referenceSeconds(const QDateTime& time)
 {
     return double(time.toSecsSinceEpoch() - referenceDateOffset);
 }
 
-QStringList filesOf(const QString& folder)
+// A name as bytes, with what is not printable ASCII escaped, for messages about names that are
+// no text.
+QString escapedName(const QByteArray& name)
 {
-    QStringList files;
-    const QDir dir(folder);
-    for (const QFileInfo& info : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (LibraryImporter::isPhotoFile(info.fileName()) || LibraryImporter::isMovieFile(info.fileName()))
-            files << info.canonicalFilePath();
+    QString text;
+    for (const char c : name) {
+        if (uchar(c) >= 0x20 && uchar(c) < 0x7F)
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x%1").arg(uint(uchar(c)), 2, 16, QLatin1Char('0'));
     }
-    return files;
+    return text;
+}
+
+// The entries of a folder as the system has them, so a name that is no UTF-8 is seen as such
+// rather than decoded into a different name.
+std::vector<QByteArray> rawEntries(const QString& folder)
+{
+    std::vector<QByteArray> names;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The name as text when it is UTF-8 that survives the round trip, else nothing.
+std::optional<QString> utf8Name(const QByteArray& name)
+{
+    const QString text = QString::fromUtf8(name);
+    if (text.toUtf8() != name || QFile::encodeName(text) != name)
+        return std::nullopt;
+    return text;
 }
 } // namespace
 
@@ -108,35 +156,68 @@ bool LibraryImporter::isMovieFile(const QString& fileName)
     return suffixes.contains(QFileInfo(fileName).suffix().toLower());
 }
 
+void LibraryImporter::setRecursive(bool recursive)
+{
+    m_recursive = recursive;
+}
+
+void LibraryImporter::warn(const QString& message)
+{
+    if (m_warningHandler)
+        m_warningHandler(message);
+}
+
 bool LibraryImporter::import(const QStringList& folders, Error* error)
 {
+    m_summary = {};
     QStringList canonicalFolders;
     for (const QString& folder : folders) {
         const QFileInfo info(folder);
-        if (!info.isDir()) {
+        if (!info.exists()) {
             qmSetError(error, importError(QStringLiteral("no such folder: %1").arg(folder)));
+            return false;
+        }
+        if (!info.isDir()) {
+            qmSetError(error,
+                       importError(QStringLiteral("%1 is a file, not a folder of photos").arg(folder)));
             return false;
         }
         canonicalFolders << info.canonicalFilePath();
     }
-    if (!QDir().mkpath(QDir(m_libraryFolder).filePath(QString::fromLatin1(thumbnailFolderName)))) {
+    if (QFileInfo(m_libraryFolder).exists() && !QFileInfo(m_libraryFolder).isDir()) {
         qmSetError(error,
-                   importError(QStringLiteral("cannot create the library folder %1").arg(m_libraryFolder)));
+                   importError(
+                       QStringLiteral("the library folder %1 is a file, not a folder").arg(m_libraryFolder)));
         return false;
     }
-    const auto lock = LibraryLock::acquire(m_libraryFolder, error);
-    if (!lock)
+    const QString thumbnails = QDir(m_libraryFolder).filePath(QString::fromLatin1(thumbnailFolderName));
+    if (!QDir().mkpath(thumbnails)) {
+        qmSetError(error, importError(QStringLiteral("cannot create the folder %1").arg(thumbnails)));
         return false;
+    }
+    Error lockError;
+    const auto lock = LibraryLock::acquire(m_libraryFolder, &lockError);
+    if (!lock) {
+        qmSetError(error, importError(QStringLiteral("cannot lock the library %1: %2")
+                                          .arg(m_libraryFolder,
+                                               QString::fromStdString(lockError.localizedDescription()))));
+        return false;
+    }
     State state;
     if (!readExisting(state, error))
         return false;
 
+    const QStringList albums = albumFolders(canonicalFolders);
+    std::vector<QStringList> files;
     m_done = 0;
     m_total = 0;
-    for (const QString& folder : canonicalFolders)
-        m_total += filesOf(folder).size();
-    for (const QString& folder : canonicalFolders)
-        importFolder(state, folder);
+    for (const QString& folder : albums) {
+        files.push_back(filesOf(folder, true));
+        m_total += files.back().size();
+    }
+    for (qsizetype i = 0; i < albums.size(); ++i)
+        if (!importFolder(state, albums.at(i), files[size_t(i)], error))
+            return false;
 
     // Photos that no album lists any more (their files are gone from a re-imported folder).
     std::set<std::string> listed;
@@ -155,10 +236,53 @@ bool LibraryImporter::import(const QStringList& folders, Error* error)
     state.top.insert_or_assign("Application Version", PlistValue::string("zuzire-library 1"));
     state.top.try_emplace("Major Version", PlistValue::integer(2));
     state.top.try_emplace("Minor Version", PlistValue::integer(0));
-    return PropertyListSerialization::writeFile(albumDataPath(), PlistValue::dictionary(std::move(state.top)),
-                                                PropertyListSerialization::Format::Xml, error);
+    const QByteArray bytes = PropertyListSerialization::toData(PlistValue::dictionary(std::move(state.top)),
+                                                               PropertyListSerialization::Format::Xml, error);
+    if (bytes.isEmpty() || !AtomicFile::write(albumDataPath(), bytes, error))
+        return false;
+    // The first rating after an import need not parse the whole file again, once the program's
+    // reader has accepted what was written.
+    if (PropertyListSerialization::fromData(bytes))
+        ValidationStamp::record(albumDataPath(), bytes);
+    return true;
 }
 
+QStringList LibraryImporter::albumFolders(const QStringList& folders)
+{
+    if (!m_recursive)
+        return folders;
+    QStringList found, visited;
+    for (const QString& folder : folders)
+        collectFolders(folder, found, visited);
+    return found;
+}
+
+// The folder, then its sub-folders depth first in name order; only those holding photos become
+// albums. A folder reached twice (through a link) is taken once, which also ends link loops.
+void LibraryImporter::collectFolders(const QString& folder, QStringList& found, QStringList& visited)
+{
+    if (visited.contains(folder))
+        return;
+    visited << folder;
+    if (!filesOf(folder, false).isEmpty())
+        found << folder;
+    for (const QByteArray& raw : rawEntries(folder)) {
+        const QString path = QDir(folder).filePath(QString::fromUtf8(raw));
+        const auto name = utf8Name(raw);
+        if (!name) {
+            struct stat status {};
+            if (::stat((QFile::encodeName(folder) + '/' + raw).constData(), &status) == 0 &&
+                S_ISDIR(status.st_mode))
+                warn(QStringLiteral("skipped the folder %1/%2: its name is not UTF-8, which the album data "
+                                    "file cannot record")
+                         .arg(folder, escapedName(raw)));
+            continue;
+        }
+        const QFileInfo info(path);
+        if (info.isDir() && !raw.startsWith('.'))
+            collectFolders(info.canonicalFilePath(), found, visited);
+    }
+}
 bool LibraryImporter::readExisting(State& state, Error* error) const
 {
     if (!QFileInfo::exists(albumDataPath()))
@@ -180,7 +304,7 @@ bool LibraryImporter::readExisting(State& state, Error* error) const
     if (const PlistPtr albums = tree->objectForKey("List of Albums"); albums && albums->isArray())
         state.albums = *albums->asArray();
     for (const auto& [key, entry] : state.master) {
-        state.nextPhotoId = std::max(state.nextPhotoId, keyNumber(key) + 1);
+        state.lastPhotoId = std::max(state.lastPhotoId, keyNumber(key));
         const PlistPtr path = entry ? entry->objectForKey("ImagePath") : nullptr;
         if (path && path->isString())
             state.keyByPath.emplace(QString::fromStdString(*path->asString()), key);
@@ -188,17 +312,46 @@ bool LibraryImporter::readExisting(State& state, Error* error) const
     for (const PlistPtr& album : state.albums) {
         const PlistPtr id = album ? album->objectForKey("AlbumId") : nullptr;
         if (id && id->asInteger())
-            state.nextAlbumId = std::max(state.nextAlbumId, *id->asInteger() + 1);
+            state.lastAlbumId = std::max(state.lastAlbumId, *id->asInteger());
     }
     return true;
 }
 
-void LibraryImporter::importFolder(State& state, const QString& folder)
+QStringList LibraryImporter::filesOf(const QString& folder, bool report)
+{
+    QStringList files;
+    for (const QByteArray& raw : rawEntries(folder)) {
+        const auto name = utf8Name(raw);
+        if (!name) {
+            const QString shown = QStringLiteral("%1/%2").arg(folder, escapedName(raw));
+            if (report && (isPhotoFile(shown) || isMovieFile(shown))) {
+                warn(QStringLiteral("skipped %1: its name is not UTF-8, which the album data file cannot "
+                                    "record; rename it to import it")
+                         .arg(shown));
+                ++m_summary.skipped;
+            }
+            continue;
+        }
+        const QFileInfo info(QDir(folder).filePath(*name));
+        if (info.isFile() && (isPhotoFile(*name) || isMovieFile(*name)))
+            files << info.canonicalFilePath();
+    }
+    return files;
+}
+
+bool LibraryImporter::importFolder(State& state, const QString& folder, const QStringList& files,
+                                   Error* error)
 {
     PlistArray keys;
-    for (const QString& path : filesOf(folder)) {
-        if (const PlistPtr key = importFile(state, path))
+    for (const QString& path : files) {
+        Error fileError;
+        const PlistPtr key = importFile(state, path, &fileError);
+        if (key)
             keys.push_back(key);
+        else if (fileError.code() != 0) {
+            qmSetError(error, std::move(fileError));
+            return false;
+        }
         ++m_done;
         if (m_progressHandler)
             m_progressHandler(m_done, m_total);
@@ -210,7 +363,19 @@ void LibraryImporter::importFolder(State& state, const QString& folder)
     PlistDictionary album;
     if (existing != state.albums.end() && (*existing)->isDictionary())
         album = *(*existing)->asDictionary();
-    album.try_emplace("AlbumId", PlistValue::integer(state.nextAlbumId++));
+    if (!album.contains("AlbumId")) {
+        const auto id = following(state.lastAlbumId);
+        if (!id) {
+            qmSetError(error,
+                       importError(QStringLiteral("no album identifier is left in %1: the highest in use "
+                                                  "is %2")
+                                       .arg(albumDataPath())
+                                       .arg(state.lastAlbumId)));
+            return false;
+        }
+        state.lastAlbumId = *id;
+        album.insert_or_assign("AlbumId", PlistValue::integer(*id));
+    }
     album.try_emplace("GUID", PlistValue::string(newGuid()));
     album.try_emplace("Album Type", PlistValue::string("Regular"));
     album.insert_or_assign("AlbumName", string(QFileInfo(folder).fileName()));
@@ -221,9 +386,11 @@ void LibraryImporter::importFolder(State& state, const QString& folder)
         *existing = PlistValue::dictionary(std::move(album));
     else
         state.albums.push_back(PlistValue::dictionary(std::move(album)));
+    ++m_summary.albums;
+    return true;
 }
 
-PlistPtr LibraryImporter::importFile(State& state, const QString& path)
+PlistPtr LibraryImporter::importFile(State& state, const QString& path, Error* error)
 {
     const QFileInfo info(path);
     const bool movie = isMovieFile(path);
@@ -231,21 +398,49 @@ PlistPtr LibraryImporter::importFile(State& state, const QString& path)
     if (!movie) {
         size = PhotoDecoder::displayedSize(path);
         if (!size.isValid()) {
-            if (m_warningHandler)
-                m_warningHandler(QStringLiteral("skipped %1: no readable image").arg(path));
+            warn(QStringLiteral("skipped %1: no readable image").arg(path));
+            ++m_summary.skipped;
             return nullptr;
         }
     }
     std::string key;
     PlistDictionary entry;
-    if (const auto found = state.keyByPath.find(path); found != state.keyByPath.end()) {
+    const auto found = state.keyByPath.find(path);
+    if (found != state.keyByPath.end()) {
         key = found->second;
         if (const auto old = state.master.find(key);
             old != state.master.end() && old->second && old->second->isDictionary())
             entry = *old->second->asDictionary();
     } else {
-        key = std::to_string(state.nextPhotoId++);
+        const auto id = following(state.lastPhotoId);
+        if (!id) {
+            qmSetError(error,
+                       importError(QStringLiteral("no photo identifier is left in %1 for %2: the highest "
+                                                  "in use is %3")
+                                       .arg(albumDataPath(), path)
+                                       .arg(state.lastPhotoId)));
+            return nullptr;
+        }
+        key = std::to_string(*id);
+    }
+    PlistPtr thumb;
+    if (!movie) {
+        Error thumbError;
+        thumb = thumbnailPath(path, key, &thumbError);
+        if (!thumb) {
+            if (thumbError.code() != 0)
+                qmSetError(error, std::move(thumbError));
+            else
+                ++m_summary.skipped;
+            return nullptr;
+        }
+    }
+    if (found == state.keyByPath.end()) {
+        state.lastPhotoId = keyNumber(key);
         state.keyByPath.emplace(path, key);
+        ++m_summary.added;
+    } else {
+        ++m_summary.kept;
     }
     entry.try_emplace("GUID", PlistValue::string(newGuid()));
     entry.try_emplace("Rating", PlistValue::integer(0));
@@ -260,32 +455,39 @@ PlistPtr LibraryImporter::importFile(State& state, const QString& path)
     if (!movie) {
         entry.insert_or_assign("Aspect Ratio",
                                PlistValue::real(double(size.width()) / double(size.height())));
-        if (const PlistPtr thumb = thumbnailPath(path, key))
-            entry.insert_or_assign("ThumbPath", thumb);
-        else
-            entry.erase("ThumbPath");
+        entry.insert_or_assign("ThumbPath", thumb);
     }
     state.master.insert_or_assign(key, PlistValue::dictionary(std::move(entry)));
     return PlistValue::string(key);
 }
 
-PlistPtr LibraryImporter::thumbnailPath(const QString& photoPath, const std::string& key)
+// The photo's thumbnail, made anew unless one newer than the photo is there. A photo whose pixels
+// cannot be decoded gets a warning and no entry (an error left unset); a thumbnail that cannot be
+// written (a full disk) is an error that ends the import.
+PlistPtr LibraryImporter::thumbnailPath(const QString& photoPath, const std::string& key, Error* error)
 {
     const QString thumbPath = QDir(m_libraryFolder)
                                   .filePath(QString::fromLatin1(thumbnailFolderName) + QLatin1Char('/') +
                                             QString::fromStdString(key) + QStringLiteral(".jpg"));
     const QFileInfo thumbInfo(thumbPath);
-    if (thumbInfo.exists() && thumbInfo.lastModified() >= QFileInfo(photoPath).lastModified())
-        return string(QFileInfo(thumbPath).absoluteFilePath());
+    if (thumbInfo.isFile() && thumbInfo.size() > 0 &&
+        thumbInfo.lastModified() >= QFileInfo(photoPath).lastModified())
+        return string(thumbInfo.absoluteFilePath());
     const QImage thumbnail = PhotoDecoder::decode(photoPath, thumbnailPixelSize);
-    QSaveFile file(thumbPath);
-    if (thumbnail.isNull() || !file.open(QIODevice::WriteOnly) || !thumbnail.save(&file, "JPG", 85) ||
-        !file.commit()) {
-        if (m_warningHandler)
-            m_warningHandler(QStringLiteral("no thumbnail for %1").arg(photoPath));
+    if (thumbnail.isNull()) {
+        warn(QStringLiteral("skipped %1: its pixels cannot be decoded").arg(photoPath));
         return nullptr;
     }
-    return string(QFileInfo(thumbPath).absoluteFilePath());
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!thumbnail.save(&buffer, "JPG", 85)) {
+        qmSetError(error, importError(QStringLiteral("cannot encode the thumbnail %1").arg(thumbPath)));
+        return nullptr;
+    }
+    if (!AtomicFile::write(thumbPath, jpeg, error))
+        return nullptr;
+    return string(thumbInfo.absoluteFilePath());
 }
 
 bool LibraryImporter::registerLibrary(const QString& albumDataPath, Error* error)
@@ -299,6 +501,24 @@ bool LibraryImporter::registerLibrary(const QString& albumDataPath, Error* error
         if (entry && !(entry->isString() && *entry->asString() == url))
             databases.push_back(entry);
     }
-    return Preferences::setValue("iPhotoRecentDatabases", PlistValue::array(std::move(databases)),
-                                 Preferences::libraryDomain, error);
+    Error setError;
+    if (Preferences::setValue("iPhotoRecentDatabases", PlistValue::array(std::move(databases)),
+                              Preferences::libraryDomain, &setError))
+        return true;
+    // The preference writer reports some failures without the file or the cause (a full disk makes
+    // its lock fail, which it reports as held by another program): say both.
+    const QString file = Preferences::domainFilePath(Preferences::libraryDomain);
+    QString cause = QString::fromStdString(setError.localizedDescription());
+    if (!setError.failureReason().empty())
+        cause += QStringLiteral(" (") + QString::fromStdString(setError.failureReason()) + QLatin1Char(')');
+    struct statvfs space {};
+    if (::statvfs(QFile::encodeName(Preferences::directoryPath()).constData(), &space) == 0 &&
+        space.f_bavail == 0)
+        cause = QString::fromLocal8Bit(std::strerror(ENOSPC));
+    qmSetError(error,
+               Error(setError.domain(), setError.code(),
+                     QStringLiteral("cannot write the library preference file %1: %2; it is left as it was")
+                         .arg(file, cause)
+                         .toStdString()));
+    return false;
 }

@@ -8,7 +8,8 @@
 #include <functional>
 
 // Builds or updates a photo library from folders of photos: one album per folder, named after
-// the folder, holding its photos and movies in file-name order (sub-folders are not entered).
+// the folder, holding its photos and movies in file-name order. Sub-folders are entered only when
+// asked (setRecursive): then every folder below that holds photos is an album of its own.
 //
 // The library is a folder with the album data file (AlbumData.xml, an XML property list) and a
 // Thumbnails folder of 360-pixel JPEG renditions, already turned upright. Identifiers (decimal,
@@ -17,20 +18,36 @@
 // album list the folder's current files; albums of folders not named are left as they are, and
 // photos no album lists any more leave the library.
 //
-// Nothing is half-written: the album data file is written beside the old one and renamed over
-// it, under the library's lock; a failure leaves the old file as it was.
+// Nothing is half-written: the album data file and every thumbnail are encoded in memory and
+// written through AtomicFile, under the library's lock; a failure (a full disk) stops the import
+// and leaves every old file as it was.
+//
+// The album data file can only record UTF-8 paths: a photo or folder whose name is not UTF-8 is
+// left out with a warning, never recorded under a different name.
 class LibraryImporter {
 public:
     static constexpr int thumbnailPixelSize = 360;
 
+    // What one import did, for its summary line.
+    struct Summary {
+        long albums = 0;  // albums written (one per folder that was imported)
+        long added = 0;   // photos and movies new to the library
+        long kept = 0;    // already in the library, kept with their identifiers and ratings
+        long skipped = 0; // files left out, each with a warning
+    };
+
     explicit LibraryImporter(QString libraryFolder);
+
+    void setRecursive(bool recursive);
 
     // Called after each file with the files done and the total.
     void setProgressHandler(std::function<void(long done, long total)> handler);
     // Told about files that are skipped (unreadable images), one line each.
     void setWarningHandler(std::function<void(const QString& message)> handler);
 
+    // Errors are one sentence naming the file or folder concerned.
     bool import(const QStringList& folders, Error* error = nullptr);
+    const Summary& summary() const { return m_summary; }
 
     QString albumDataPath() const;
     static QString albumDataPath(const QString& libraryFolder);
@@ -46,13 +63,19 @@ public:
 private:
     struct State;
     bool readExisting(State& state, Error* error) const;
-    void importFolder(State& state, const QString& folder);
-    PlistPtr importFile(State& state, const QString& path);
-    PlistPtr thumbnailPath(const QString& photoPath, const std::string& key);
+    QStringList albumFolders(const QStringList& folders);
+    void collectFolders(const QString& folder, QStringList& found, QStringList& visited);
+    QStringList filesOf(const QString& folder, bool report);
+    void warn(const QString& message);
+    bool importFolder(State& state, const QString& folder, const QStringList& files, Error* error);
+    PlistPtr importFile(State& state, const QString& path, Error* error);
+    PlistPtr thumbnailPath(const QString& photoPath, const std::string& key, Error* error);
 
     QString m_libraryFolder;
     std::function<void(long, long)> m_progressHandler;
     std::function<void(const QString&)> m_warningHandler;
+    bool m_recursive = false;
     long m_done = 0;
     long m_total = 0;
+    Summary m_summary;
 };

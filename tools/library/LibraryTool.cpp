@@ -1,24 +1,74 @@
 #include "tools/library/LibraryTool.h"
 
 #include "library/AlbumInfo.h"
+#include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "tools/library/LibraryImporter.h"
-#include "tools/library/LibraryLock.h"
+#include "tools/library/PhotoRating.h"
 #include "tools/library/ProgressBar.h"
+#include "tools/library/RegularFileReader.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QUrl>
+#include <cerrno>
+#include <sys/stat.h>
+
+#ifndef ZUZIRE_VERSION
+#define ZUZIRE_VERSION "0"
+#endif
+
+struct LibraryTool::Options {
+    QStringList positional;
+    QString library;
+    bool photos = false;
+    bool tsv = false;
+    bool recursive = false;
+    bool help = false;
+    bool version = false;
+};
 
 namespace {
 constexpr int failureStatus = 1;
 constexpr int usageStatus = 2;
 
-const char* const usage = "usage: zuzire-library import [--library FOLDER] PHOTO-FOLDER...\n"
-                          "       zuzire-library list [--photos]\n"
-                          "       zuzire-library rate ID STARS\n"
-                          "       zuzire-library activate\n";
+const char* const synopsis = "usage: zuzire-library import [--recursive] [--library FOLDER] PHOTO-FOLDER...\n"
+                             "       zuzire-library list [--photos] [--tsv] [--library FOLDER]\n"
+                             "       zuzire-library rate [--library FOLDER] ID STARS\n"
+                             "       zuzire-library activate\n"
+                             "Try 'zuzire-library --help' for more.\n";
+
+const char* const helpText =
+    "usage: zuzire-library COMMAND [OPTIONS] [ARGUMENTS]\n"
+    "\n"
+    "Builds the photo libraries Zuzire shows, and writes the ratings given in it.\n"
+    "\n"
+    "Commands:\n"
+    "  import [--recursive] [--library FOLDER] PHOTO-FOLDER...\n"
+    "      Build or update a library from folders of photos, one album per folder, and make it the\n"
+    "      library Zuzire shows. Importing a folder again keeps its photos' identifiers and\n"
+    "      ratings, adds new photos and drops those whose files are gone. With --recursive, every\n"
+    "      folder below that holds photos becomes an album of its own.\n"
+    "  list [--photos] [--tsv]\n"
+    "      The current library's albums, each with how many of its photos still need rating.\n"
+    "      --photos also lists every photo: identifier, stars, type and file. --tsv prints\n"
+    "      tab-separated columns without padding or header, for scripts.\n"
+    "  rate ID STARS\n"
+    "      Give the photo with identifier ID (see list --photos) STARS stars, 1 to 5, in the\n"
+    "      current library. Zuzire runs this for every rating it writes.\n"
+    "  activate\n"
+    "      Show the current library's folder on the desktop; does nothing without a desktop.\n"
+    "\n"
+    "Options (anywhere on the line):\n"
+    "  --library FOLDER  the library folder to use instead of the current one; import makes it\n"
+    "                    the current one (default: the current library's folder, else\n"
+    "                    ~/.local/share/zuzire/Library)\n"
+    "  -h, --help        show this help\n"
+    "  --version         show the version\n"
+    "\n"
+    "The current library is the first one registered in ~/.config/zuzire/com.apple.iApps.plist.\n";
 
 int fail(std::FILE* err, const QString& message)
 {
@@ -28,7 +78,7 @@ int fail(std::FILE* err, const QString& message)
 
 int usageError(std::FILE* err, const QString& message)
 {
-    std::fprintf(err, "zuzire-library: %s\n%s", message.toLocal8Bit().constData(), usage);
+    std::fprintf(err, "zuzire-library: %s\n%s", message.toLocal8Bit().constData(), synopsis);
     return usageStatus;
 }
 
@@ -40,173 +90,303 @@ QString errorText(const Error& error)
     return text;
 }
 
-// The current album data file, from the library preference.
-std::optional<QString> currentAlbumDataPath()
+// "1 photo", "2 photos".
+QString counted(long count, const char* noun)
 {
-    const auto url = AlbumInfo::defaultAlbumInfoURL();
-    if (!url || !url->isLocalFile() || !(url->host().isEmpty() || url->host() == QLatin1String("localhost")))
-        return std::nullopt;
-    return url->path();
+    return QStringLiteral("%1 %2%3").arg(count).arg(QString::fromLatin1(noun)).arg(count == 1 ? "" : "s");
 }
 
-QString noLibraryMessage()
+std::optional<LibraryTool::Options> parse(const QStringList& arguments, QString& problem)
 {
-    return QStringLiteral("no library is registered; build one with: zuzire-library import PHOTO-FOLDER...");
+    LibraryTool::Options options;
+    bool optionsEnd = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        const bool negativeNumber =
+            argument.size() > 1 && argument.at(0) == QLatin1Char('-') && argument.at(1).isDigit();
+        if (optionsEnd || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-") ||
+            negativeNumber) {
+            options.positional << argument;
+        } else if (argument == QLatin1String("--")) {
+            optionsEnd = true;
+        } else if (argument == QLatin1String("--library")) {
+            if (i + 1 >= arguments.size()) {
+                problem = QStringLiteral("--library needs a folder");
+                return std::nullopt;
+            }
+            options.library = arguments.at(++i);
+        } else if (argument.startsWith(QLatin1String("--library="))) {
+            options.library = argument.mid(10);
+        } else if (argument == QLatin1String("--photos")) {
+            options.photos = true;
+        } else if (argument == QLatin1String("--tsv")) {
+            options.tsv = true;
+        } else if (argument == QLatin1String("--recursive") || argument == QLatin1String("-r")) {
+            options.recursive = true;
+        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            options.help = true;
+        } else if (argument == QLatin1String("--version")) {
+            options.version = true;
+        } else {
+            problem = QStringLiteral("unknown option: %1").arg(argument);
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+QString noLibraryMessage(const QString& preferencePath)
+{
+    return QStringLiteral(
+               "no library is registered in %1; build one with: zuzire-library import PHOTO-FOLDER")
+        .arg(preferencePath);
+}
+
+// The current album data file, from the library preference, with a message that says what is
+// wrong when there is none.
+std::optional<QString> currentAlbumDataPath(QString& problem)
+{
+    const QString preference = Preferences::domainFilePath(Preferences::libraryDomain);
+    struct stat status {};
+    if (::lstat(QFile::encodeName(preference).constData(), &status) != 0 && errno == ENOENT) {
+        problem = noLibraryMessage(preference);
+        return std::nullopt;
+    }
+    Error error;
+    const auto bytes = RegularFileReader::read(preference, &error);
+    if (!bytes) {
+        problem = QStringLiteral("cannot read the library preference: ") + errorText(error);
+        return std::nullopt;
+    }
+    if (bytes->isEmpty()) {
+        problem = QStringLiteral("the library preference file %1 is empty; register a library with: "
+                                 "zuzire-library import PHOTO-FOLDER")
+                      .arg(preference);
+        return std::nullopt;
+    }
+    const PlistPtr root = PropertyListSerialization::fromData(*bytes, &error);
+    if (!root || !root->isDictionary()) {
+        problem = QStringLiteral("the library preference file %1 is no valid property list%2")
+                      .arg(preference, root ? QString() : QStringLiteral(": ") + errorText(error));
+        return std::nullopt;
+    }
+    const PlistPtr databases = root->objectForKey("iPhotoRecentDatabases");
+    const PlistPtr first = databases && databases->isArray() && !databases->asArray()->empty()
+                               ? databases->asArray()->front()
+                               : nullptr;
+    if (!first || !first->isString()) {
+        problem = noLibraryMessage(preference);
+        return std::nullopt;
+    }
+    const QUrl url(QString::fromStdString(*first->asString()));
+    if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost"))) {
+        problem = QStringLiteral("the current library %1 (from %2) is no local file")
+                      .arg(QString::fromStdString(*first->asString()), preference);
+        return std::nullopt;
+    }
+    return url.path();
+}
+
+std::optional<QString> albumDataPath(const LibraryTool::Options& options, QString& problem)
+{
+    if (!options.library.isEmpty())
+        return LibraryImporter::albumDataPath(options.library);
+    return currentAlbumDataPath(problem);
+}
+
+QString textOf(const PlistPtr& value)
+{
+    return value && value->isString() ? QString::fromStdString(*value->asString()) : QString();
 }
 
 // Counts every album, also those without unrated photos, by asking for one album at a time.
-void printAlbums(const PlistPtr& tree, bool photos, std::FILE* out)
+void printAlbums(const PlistPtr& tree, const LibraryTool::Options& options, std::FILE* out)
 {
     const AlbumInfo reader;
     const PlistPtr master = tree->objectForKey("Master Image List");
     const PlistPtr albums = tree->objectForKey("List of Albums");
+    if (!options.tsv)
+        std::fprintf(out, "%7s  %6s  %s\n", "Unrated", "Photos", "Album");
     for (const PlistPtr& album : albums && albums->isArray() ? *albums->asArray() : PlistArray()) {
         const PlistPtr single =
             PlistValue::dictionary({{"Master Image List", master ? master : PlistValue::dictionary({})},
                                     {"List of Albums", PlistValue::array({album})}});
         const PlistArray unrated = reader.findUnratedAlbums(single);
         const PlistPtr items = unrated.empty() ? nullptr : unrated.front()->objectForKey("items");
-        const PlistPtr name = album ? album->objectForKey("AlbumName") : nullptr;
-        std::fprintf(out, "%6zu  %s\n", items && items->isArray() ? items->asArray()->size() : size_t(0),
-                     name && name->isString() ? name->asString()->c_str() : "");
+        const size_t unratedCount = items && items->isArray() ? items->asArray()->size() : 0;
         const PlistPtr keys = album ? album->objectForKey("KeyList") : nullptr;
-        for (const PlistPtr& key : photos&& keys && keys->isArray() ? *keys->asArray() : PlistArray()) {
+        const PlistArray keyList = keys && keys->isArray() ? *keys->asArray() : PlistArray();
+        const QByteArray name = textOf(album ? album->objectForKey("AlbumName") : nullptr).toUtf8();
+        if (options.tsv && !options.photos)
+            std::fprintf(out, "%zu\t%zu\t%s\n", unratedCount, keyList.size(), name.constData());
+        else if (!options.tsv)
+            std::fprintf(out, "%7zu  %6zu  %s\n", unratedCount, keyList.size(), name.constData());
+        for (const PlistPtr& key : options.photos ? keyList : PlistArray()) {
             const PlistPtr entry =
                 key && key->isString() && master ? master->objectForKey(*key->asString()) : nullptr;
             if (!entry)
                 continue;
-            const PlistPtr rating = entry->objectForKey("Rating");
-            const PlistPtr type = entry->objectForKey("MediaType");
-            const PlistPtr path = entry->objectForKey("ImagePath");
-            std::fprintf(out, "        %s\t%lld\t%s\t%s\n", key->asString()->c_str(),
-                         static_cast<long long>(UnratedPhotoFilter::ratingValue(rating.get())),
-                         type && type->isString() ? type->asString()->c_str() : "",
-                         path && path->isString() ? path->asString()->c_str() : "");
+            const long long stars = UnratedPhotoFilter::ratingValue(entry->objectForKey("Rating").get());
+            const QByteArray type = textOf(entry->objectForKey("MediaType")).toUtf8();
+            const QByteArray path = textOf(entry->objectForKey("ImagePath")).toUtf8();
+            if (options.tsv)
+                std::fprintf(out, "%s\t%s\t%lld\t%s\t%s\n", name.constData(), key->asString()->c_str(), stars,
+                             type.constData(), path.constData());
+            else
+                std::fprintf(out, "%17s  %-7s  %-5s  %s\n", key->asString()->c_str(),
+                             qPrintable(counted(stars, "star")), type.constData(), path.constData());
         }
     }
 }
 
-PlistPtr withRating(const PlistPtr& tree, const std::string& key, int64_t stars)
+// The decimal identifier without leading zeros, or nothing when `text` is no identifier.
+std::optional<std::string> photoKey(const QString& text)
 {
-    PlistDictionary top = *tree->asDictionary();
-    PlistDictionary master = *top.at("Master Image List")->asDictionary();
-    PlistDictionary entry = *master.at(key)->asDictionary();
-    entry.insert_or_assign("Rating", PlistValue::integer(stars));
-    master.insert_or_assign(key, PlistValue::dictionary(std::move(entry)));
-    top.insert_or_assign("Master Image List", PlistValue::dictionary(std::move(master)));
-    return PlistValue::dictionary(std::move(top));
+    if (text.isEmpty() || text.size() > 20)
+        return std::nullopt;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    bool ok = false;
+    const qulonglong id = text.toULongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return std::to_string(id);
 }
 } // namespace
 
+const char* LibraryTool::usage()
+{
+    return helpText;
+}
+
 int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* err)
 {
-    const QString command = arguments.value(0);
-    const QStringList rest = arguments.mid(1);
-    if (command == QLatin1String("import"))
-        return import(rest, out, err);
-    if (command == QLatin1String("list"))
-        return list(rest, out, err);
-    if (command == QLatin1String("rate"))
-        return rate(rest, err);
-    if (command == QLatin1String("activate"))
-        return activate(err);
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        std::fputs(usage, out);
+    QString problem;
+    const auto options = parse(arguments, problem);
+    if (!options)
+        return usageError(err, problem);
+    if (options->help) {
+        std::fputs(helpText, out);
         return 0;
     }
+    if (options->version) {
+        std::fputs("zuzire-library " ZUZIRE_VERSION "\n", out);
+        return 0;
+    }
+    const QString command = options->positional.value(0);
+    if (command == QLatin1String("import"))
+        return import(*options, out, err);
+    if (command == QLatin1String("list"))
+        return list(*options, out, err);
+    if (command == QLatin1String("rate"))
+        return rate(*options, out, err);
+    if (command == QLatin1String("activate"))
+        return activate(*options, err);
     return usageError(err, command.isEmpty() ? QStringLiteral("no command given")
                                              : QStringLiteral("unknown command: %1").arg(command));
 }
 
 QString LibraryTool::defaultLibraryFolder()
 {
-    if (const auto current = currentAlbumDataPath())
+    QString ignored;
+    if (const auto current = currentAlbumDataPath(ignored))
         return QFileInfo(*current).absolutePath();
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(QStringLiteral("zuzire/Library"));
 }
 
-int LibraryTool::import(QStringList arguments, std::FILE* out, std::FILE* err)
+int LibraryTool::import(const Options& options, std::FILE* out, std::FILE* err)
 {
-    QString library;
-    if (arguments.value(0) == QLatin1String("--library")) {
-        if (arguments.size() < 2)
-            return usageError(err, QStringLiteral("--library needs a folder"));
-        library = arguments.at(1);
-        arguments = arguments.mid(2);
-    }
-    if (arguments.isEmpty())
+    if (options.photos || options.tsv)
+        return usageError(err, QStringLiteral("import takes no --photos or --tsv"));
+    const QStringList folders = options.positional.mid(1);
+    if (folders.isEmpty())
         return usageError(err, QStringLiteral("import needs at least one photo folder"));
-    if (library.isEmpty())
-        library = defaultLibraryFolder();
+    const QString library = options.library.isEmpty() ? defaultLibraryFolder() : options.library;
 
     LibraryImporter importer(library);
-    ProgressBar progress(err);
-    importer.setProgressHandler([&](long done, long total) { progress.update(done, total); });
-    importer.setWarningHandler([err](const QString& message) {
-        std::fprintf(err, "\nzuzire-library: warning: %s\n", message.toLocal8Bit().constData());
-    });
+    importer.setRecursive(options.recursive);
     Error error;
-    if (!importer.import(arguments, &error))
+    bool imported = false;
+    {
+        ProgressBar progress(err);
+        importer.setProgressHandler([&](long done, long total) { progress.update(done, total); });
+        importer.setWarningHandler([&](const QString& message) {
+            progress.endLine();
+            std::fprintf(err, "zuzire-library: warning: %s\n", message.toLocal8Bit().constData());
+        });
+        imported = importer.import(folders, &error);
+    }
+    if (!imported)
         return fail(err, errorText(error));
     if (!LibraryImporter::registerLibrary(importer.albumDataPath(), &error))
-        return fail(err,
-                    QStringLiteral("the library was built but could not be registered: ") + errorText(error));
-    std::fprintf(out, "Library: %s\n", importer.albumDataPath().toLocal8Bit().constData());
+        return fail(err, QStringLiteral("the library %1 was built but not registered: %2")
+                             .arg(importer.albumDataPath(), errorText(error)));
+    const LibraryImporter::Summary& summary = importer.summary();
+    std::fprintf(out, "Imported %s into %s: %s added, %ld kept, %ld skipped.\n",
+                 qPrintable(counted(summary.albums, "album")),
+                 importer.albumDataPath().toLocal8Bit().constData(),
+                 qPrintable(counted(summary.added, "photo")), summary.kept, summary.skipped);
     return 0;
 }
 
-int LibraryTool::list(const QStringList& arguments, std::FILE* out, std::FILE* err)
+int LibraryTool::list(const Options& options, std::FILE* out, std::FILE* err)
 {
-    const bool photos = arguments.value(0) == QLatin1String("--photos");
-    if (arguments.size() > (photos ? 1 : 0))
-        return usageError(err, QStringLiteral("list takes no arguments besides --photos"));
-    const auto url = AlbumInfo::defaultAlbumInfoURL();
-    if (!url)
-        return fail(err, noLibraryMessage());
+    if (options.positional.size() > 1 || options.recursive)
+        return usageError(err, QStringLiteral("list takes no arguments besides --photos and --tsv"));
+    QString problem;
+    const auto path = albumDataPath(options, problem);
+    if (!path)
+        return fail(err, problem);
     Error error;
-    const PlistPtr tree = AlbumInfo::readAlbumInfo(*url, &error);
-    if (!tree)
+    const auto bytes = RegularFileReader::read(*path, &error);
+    if (!bytes)
         return fail(err, errorText(error));
+    const PlistPtr tree = PropertyListSerialization::fromData(*bytes, &error);
+    if (!tree)
+        return fail(err, QStringLiteral("%1 is no valid album data file: %2").arg(*path, errorText(error)));
     if (!tree->isDictionary())
-        return fail(err, QStringLiteral("%1 is no album data file").arg(url->toString()));
-    printAlbums(tree, photos, out);
+        return fail(err, QStringLiteral("%1 is no album data file: its root is no dictionary").arg(*path));
+    printAlbums(tree, options, out);
     return 0;
 }
 
-int LibraryTool::rate(const QStringList& arguments, std::FILE* err)
+int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)
 {
-    bool idOk = false, starsOk = false;
-    const qulonglong id = arguments.value(0).toULongLong(&idOk);
-    const int stars = arguments.value(1).toInt(&starsOk);
-    if (arguments.size() != 2 || !idOk || id == 0 || !starsOk || stars < 0 || stars > 5)
-        return usageError(err, QStringLiteral("rate needs a photo identifier and 0 to 5 stars"));
-    const auto path = currentAlbumDataPath();
+    if (options.positional.size() != 3 || options.photos || options.tsv || options.recursive)
+        return usageError(err, QStringLiteral("rate needs a photo identifier and a number of stars"));
+    const auto key = photoKey(options.positional.at(1));
+    if (!key)
+        return usageError(err,
+                          QStringLiteral("%1 is no photo identifier (a decimal number, see list --photos)")
+                              .arg(options.positional.at(1)));
+    bool starsOk = false;
+    const int stars = options.positional.at(2).toInt(&starsOk);
+    if (!starsOk || stars < PhotoRating::minimumStars || stars > PhotoRating::maximumStars)
+        return usageError(err, QStringLiteral("%1 stars: a rating is %2 to %3 stars")
+                                   .arg(options.positional.at(2))
+                                   .arg(PhotoRating::minimumStars)
+                                   .arg(PhotoRating::maximumStars));
+    QString problem;
+    const auto path = albumDataPath(options, problem);
     if (!path)
-        return fail(err, noLibraryMessage());
+        return fail(err, problem);
     Error error;
-    const auto lock = LibraryLock::acquire(QFileInfo(*path).absolutePath(), &error);
-    if (!lock)
-        return fail(err, QStringLiteral("cannot lock the library: ") + errorText(error));
-    const PlistPtr tree = PropertyListSerialization::readFile(*path, &error);
-    if (!tree)
+    if (!PhotoRating::apply(*path, *key, stars, &error))
         return fail(err, errorText(error));
-    const std::string key = std::to_string(id);
-    const PlistPtr master = tree->objectForKey("Master Image List");
-    const PlistPtr entry = master ? master->objectForKey(key) : nullptr;
-    if (!entry || !entry->isDictionary())
-        return fail(err, QStringLiteral("no photo %1 in %2").arg(id).arg(*path));
-    if (!PropertyListSerialization::writeFile(*path, withRating(tree, key, stars),
-                                              PropertyListSerialization::Format::Xml, &error))
-        return fail(err, errorText(error));
+    std::fprintf(out, "Photo %s now has %s.\n", key->c_str(), qPrintable(counted(stars, "star")));
     return 0;
 }
 
-int LibraryTool::activate(std::FILE* err)
+int LibraryTool::activate(const Options& options, std::FILE* err)
 {
-    const auto path = currentAlbumDataPath();
+    if (options.positional.size() > 1 || options.photos || options.tsv || options.recursive)
+        return usageError(err, QStringLiteral("activate takes no arguments"));
+    QString problem;
+    const auto path = albumDataPath(options, problem);
     if (!path)
-        return fail(err, noLibraryMessage());
+        return fail(err, problem);
     // Only where a desktop session can show it; elsewhere there is nothing to bring forward.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return 0;

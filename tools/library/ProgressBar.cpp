@@ -13,8 +13,16 @@ ProgressBar::ProgressBar(std::FILE* stream)
 
 ProgressBar::~ProgressBar()
 {
-    if (m_drawn)
-        std::fputc('\n', m_stream);
+    endLine();
+}
+
+void ProgressBar::endLine()
+{
+    if (!m_lineOpen)
+        return;
+    std::fputc('\n', m_stream);
+    m_lineOpen = false;
+    m_lastWidth = -1;
 }
 
 void ProgressBar::update(long done, long total)
@@ -31,5 +39,5 @@ void ProgressBar::update(long done, long total)
         std::fputc(i < filled ? '#' : ' ', m_stream);
     std::fprintf(m_stream, "] %ld/%ld", done, total);
     std::fflush(m_stream);
-    m_drawn = true;
+    m_lineOpen = true;
 }

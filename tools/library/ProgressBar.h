@@ -12,11 +12,14 @@ public:
 
     // `done` of `total` steps; redraws only when the bar's text changes.
     void update(long done, long total);
+    // Ends the bar's line, so a message can follow on a line of its own; the next update draws
+    // the bar again below it.
+    void endLine();
 
 private:
     std::FILE* m_stream;
     bool m_enabled;
-    bool m_drawn = false;
+    bool m_lineOpen = false;
     int m_lastWidth = -1;
     long m_lastDone = -1;
 };

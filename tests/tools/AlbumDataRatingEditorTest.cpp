@@ -1,0 +1,188 @@
+#include "tools/library/AlbumDataRatingEditor.h"
+
+#include "platform/foundation/PropertyListSerialization.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+using Outcome = AlbumDataRatingEditor::Outcome;
+
+const QByteArray header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                          "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                          "<plist version=\"1.0\">\n";
+
+// A library whose photo 7 carries `entry` (the inside of its dictionary, tab-indented).
+QByteArray library(const QByteArray& entry)
+{
+    return header +
+           "<dict>\n"
+           "\t<key>Master Image List</key>\n"
+           "\t<dict>\n"
+           "\t\t<key>3</key>\n"
+           "\t\t<dict>\n"
+           "\t\t\t<key>Rating</key>\n"
+           "\t\t\t<integer>0</integer>\n"
+           "\t\t</dict>\n"
+           "\t\t<key>7</key>\n"
+           "\t\t<dict>\n" +
+           entry +
+           "\t\t</dict>\n"
+           "\t</dict>\n"
+           "</dict>\n"
+           "</plist>\n";
+}
+
+int64_t ratingOf(const QByteArray& xml, const std::string& key)
+{
+    Error error;
+    const PlistPtr tree = PropertyListSerialization::fromData(xml, &error);
+    EXPECT_TRUE(tree) << error.description();
+    if (!tree)
+        return -1;
+    const PlistPtr rating =
+        tree->objectForKey("Master Image List")->objectForKey(key)->objectForKey("Rating");
+    return rating && rating->asInteger() ? *rating->asInteger() : -1;
+}
+
+// The edit must be exactly `before` replaced by `after`, once, and nothing else.
+void expectOnlyChange(const QByteArray& original, const QByteArray& edited, const QByteArray& before,
+                      const QByteArray& after)
+{
+    ASSERT_EQ(original.count(before), 1) << "the test's own input must hold the text once";
+    QByteArray expected = original;
+    expected.replace(before, after);
+    EXPECT_EQ(edited.toStdString(), expected.toStdString());
+}
+} // namespace
+
+TEST(AlbumDataRatingEditorTest, ChangesOnlyTheRatingAndKeepsWhatWritersWouldRewrite)
+{
+    // Dates outside what the property-list writers represent, keys out of order, entities and
+    // character references, a comment, a CDATA key, and a second top-level value after the first.
+    const QByteArray original =
+        header + "<dict>\n"
+                 "\t<key>Zebra</key><date>1925-03-01T00:00:00Z</date>\n"
+                 "\t<key>Alpha</key><date>2075-12-31T23:59:59Z</date>\n"
+                 "\t<!-- written by hand -->\n"
+                 "\t<key>Master Image List</key>\n"
+                 "\t<dict>\n"
+                 "\t\t<key>12</key>\n"
+                 "\t\t<dict>\n"
+                 "\t\t\t<key>Caption</key>\n"
+                 "\t\t\t<string>Tom &amp; Jerry &#x263A; &lt;3</string>\n"
+                 "\t\t\t<key><![CDATA[Rating]]></key>\n"
+                 "\t\t\t<integer>2</integer>\n"
+                 "\t\t\t<key>Date</key>\n"
+                 "\t\t\t<date>1925-01-01T00:00:00Z</date>\n"
+                 "\t\t</dict>\n"
+                 "\t\t<key>1&#50;3</key>\n"
+                 "\t\t<dict><key>Rating</key><integer>1</integer></dict>\n"
+                 "\t</dict>\n"
+                 "</dict>\n"
+                 "<dict><key>Master Image List</key><dict><key>12</key><dict><key>Rating</key><integer>9"
+                 "</integer></dict></dict></dict>\n"
+                 "</plist>\n";
+    const auto result = AlbumDataRatingEditor::withRating(original, "12", 5);
+    ASSERT_EQ(result.outcome, Outcome::Changed) << result.problem;
+    expectOnlyChange(original, result.bytes, "<integer>2</integer>", "<integer>5</integer>");
+
+    // The key written with a character reference is found too.
+    const auto entity = AlbumDataRatingEditor::withRating(original, "123", 4);
+    ASSERT_EQ(entity.outcome, Outcome::Changed) << entity.problem;
+    expectOnlyChange(original, entity.bytes, "<integer>1</integer>", "<integer>4</integer>");
+}
+
+TEST(AlbumDataRatingEditorTest, AddsAMissingRatingInTheEntrysOwnIndentation)
+{
+    const QByteArray tabs = library("\t\t\t<key>Caption</key>\n"
+                                    "\t\t\t<string>x</string>\n"
+                                    "\t\t\t<key>GUID</key>\n"
+                                    "\t\t\t<string>G</string>\n");
+    const auto tabbed = AlbumDataRatingEditor::withRating(tabs, "7", 3);
+    ASSERT_EQ(tabbed.outcome, Outcome::Changed) << tabbed.problem;
+    expectOnlyChange(tabs, tabbed.bytes, "<string>G</string>\n",
+                     "<string>G</string>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>3</integer>\n");
+    EXPECT_EQ(ratingOf(tabbed.bytes, "7"), 3);
+
+    QByteArray spaces =
+        "<plist version=\"1.0\">\r\n<dict>\r\n  <key>Master Image List</key>\r\n  <dict>\r\n"
+        "    <key>7</key>\r\n    <dict>\r\n      <key>GUID</key>\r\n      <string>G</string>\r\n"
+        "    </dict>\r\n  </dict>\r\n</dict>\r\n</plist>\r\n";
+    const auto spaced = AlbumDataRatingEditor::withRating(spaces, "7", 1);
+    ASSERT_EQ(spaced.outcome, Outcome::Changed) << spaced.problem;
+    expectOnlyChange(spaces, spaced.bytes, "<string>G</string>\r\n",
+                     "<string>G</string>\r\n      <key>Rating</key>\r\n      <integer>1</integer>\r\n");
+
+    const QByteArray inline_ = "<plist><dict><key>Master Image List</key><dict><key>7</key><dict><key>A</key>"
+                               "<true/></dict></dict></dict></plist>";
+    const auto compact = AlbumDataRatingEditor::withRating(inline_, "7", 2);
+    ASSERT_EQ(compact.outcome, Outcome::Changed) << compact.problem;
+    expectOnlyChange(inline_, compact.bytes, "<true/>", "<true/><key>Rating</key><integer>2</integer>");
+}
+
+TEST(AlbumDataRatingEditorTest, FillsEmptyEntriesAndReplacesEveryRatingOfThePhoto)
+{
+    for (const QByteArray& empty : {QByteArray("<dict/>"), QByteArray("<dict></dict>")}) {
+        QByteArray original = library("");
+        original.replace("\t\t<key>7</key>\n\t\t<dict>\n\t\t</dict>", "\t\t<key>7</key>\n\t\t" + empty);
+        const auto result = AlbumDataRatingEditor::withRating(original, "7", 4);
+        ASSERT_EQ(result.outcome, Outcome::Changed) << result.problem;
+        expectOnlyChange(original, result.bytes, "\t\t" + empty,
+                         "\t\t<dict>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>4</integer>\n\t\t</dict>");
+    }
+
+    // Whatever type the rating had, and however often it stands there, every reader sees the new one.
+    const QByteArray twice = library("\t\t\t<key>Rating</key>\n\t\t\t<string>0</string>\n"
+                                     "\t\t\t<key>Rating</key>\n\t\t\t<integer/>\n");
+    const auto result = AlbumDataRatingEditor::withRating(twice, "7", 2);
+    ASSERT_EQ(result.outcome, Outcome::Changed);
+    EXPECT_EQ(result.bytes.count("<integer>2</integer>"), 2);
+    EXPECT_EQ(ratingOf(result.bytes, "7"), 2);
+    // The other photo keeps its rating.
+    EXPECT_EQ(result.bytes.count("<integer>0</integer>"), 1);
+}
+
+TEST(AlbumDataRatingEditorTest, RefusesWhatItCannotEditSafely)
+{
+    const QByteArray original = library("\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n");
+    EXPECT_EQ(AlbumDataRatingEditor::withRating(original, "8", 3).outcome, Outcome::NoSuchPhoto);
+    EXPECT_EQ(AlbumDataRatingEditor::withRating(original, "", 3).outcome, Outcome::NoSuchPhoto);
+    // A key that is a prefix of another is no match.
+    EXPECT_EQ(AlbumDataRatingEditor::withRating(original, "77", 3).outcome, Outcome::NoSuchPhoto);
+
+    QByteArray notADictionary = original;
+    notADictionary.replace("<key>7</key>\n\t\t<dict>", "<key>7</key>\n\t\t<array>");
+    notADictionary.replace("\t\t</dict>\n\t</dict>", "\t\t</array>\n\t</dict>");
+    const auto refused = AlbumDataRatingEditor::withRating(notADictionary, "7", 3);
+    EXPECT_EQ(refused.outcome, Outcome::Unsupported);
+    EXPECT_EQ(refused.problem, "the photo's entry is no dictionary");
+
+    EXPECT_EQ(AlbumDataRatingEditor::withRating("<plist><array/></plist>", "7", 3).outcome,
+              Outcome::Unsupported);
+    EXPECT_EQ(AlbumDataRatingEditor::withRating("\xFF\xFE<\0p\0", "7", 3).outcome, Outcome::Unsupported);
+    // An entity the editor does not know, in a key it has to compare, is a refusal, not a guess.
+    QByteArray unknownEntity = original;
+    unknownEntity.replace("<key>7</key>", "<key>&seven;</key>");
+    EXPECT_EQ(AlbumDataRatingEditor::withRating(unknownEntity, "7", 3).outcome, Outcome::Unsupported);
+    // Cut short inside the photo's entry.
+    EXPECT_EQ(AlbumDataRatingEditor::withRating(
+                  original.left(original.indexOf("<integer>0</integer>\n\t\t</dict>")), "7", 3)
+                  .outcome,
+              Outcome::Unsupported);
+}
+
+TEST(AlbumDataRatingEditorTest, ADuplicatedPhotoEntryIsChangedWhereverItStands)
+{
+    // Readers differ on which of two equal keys wins; whichever they take carries the new rating.
+    for (const QByteArray& secondKey : {QByteArray("<key>7</key>"), QByteArray("<key>&#55;</key>")}) {
+        QByteArray original = library("\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n");
+        original.replace("\t</dict>\n</dict>",
+                         "\t\t" + secondKey +
+                             "<dict><key>Rating</key><integer>1</integer></dict>\n\t</dict>\n</dict>");
+        const auto result = AlbumDataRatingEditor::withRating(original, "7", 5);
+        ASSERT_EQ(result.outcome, Outcome::Changed) << result.problem;
+        EXPECT_EQ(result.bytes.count("<integer>5</integer>"), 2) << secondKey.constData();
+        EXPECT_EQ(result.bytes.size(), original.size());
+    }
+}

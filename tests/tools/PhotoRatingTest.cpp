@@ -1,0 +1,214 @@
+#include "tools/library/PhotoRating.h"
+
+#include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/PropertyListSerialization.h"
+#include "tools/library/ValidationStamp.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+// A library of `photos` unrated photos, keys 1 to `photos`, laid out as libraries write them.
+QByteArray libraryXml(int photos)
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+                     "\t<key>Master Image List</key>\n\t<dict>\n";
+    for (int id = 1; id <= photos; ++id) {
+        const QByteArray n = QByteArray::number(id);
+        xml += "\t\t<key>" + n + "</key>\n\t\t<dict>\n\t\t\t<key>Caption</key>\n\t\t\t<string>IMG_" + n +
+               " &amp; more</string>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n"
+               "\t\t\t<key>ImagePath</key>\n\t\t\t<string>/photos/IMG_" +
+               n + ".JPG</string>\n\t\t</dict>\n";
+    }
+    return xml + "\t</dict>\n</dict>\n</plist>\n";
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// In memory where the system offers it: these tests are about locking and atomic replacement, and
+// a disk's flushes would make hundreds of writes take minutes on a busy machine.
+QString temporaryBase()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return shm.isDir() && shm.isWritable() ? QStringLiteral("/dev/shm/PhotoRatingTest-XXXXXX") : QString();
+}
+
+class PhotoRatingTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.isValid());
+        m_path = m_folder.filePath("AlbumData.xml");
+    }
+
+    // The real tool, as the program's rating script starts it.
+    std::unique_ptr<QProcess> startRate(int id, int stars) const
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", m_folder.filePath("config"));
+        // Leak checking at exit costs each of many processes more than its work.
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0");
+        process->setProcessEnvironment(environment);
+        process->start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire-library",
+                       {"rate", QString::number(id), QString::number(stars), "--library", m_folder.path()});
+        return process;
+    }
+
+    // The rating in a process of its own, which exits 0 when it was written.
+    pid_t forkRate(int id, int stars) const
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0)
+            ::_exit(PhotoRating::apply(m_path, std::to_string(id), stars) ? 0 : 1);
+        EXPECT_GT(pid, 0);
+        return pid;
+    }
+
+    // The exit status, or -1 when the process was killed.
+    static int exitStatusOf(pid_t pid)
+    {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0)
+            if (errno != EINTR)
+                return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    int64_t ratingOf(const PlistPtr& tree, int id) const
+    {
+        const PlistPtr rating =
+            tree->objectForKey("Master Image List")->objectForKey(std::to_string(id))->objectForKey("Rating");
+        return rating && rating->asInteger() ? *rating->asInteger() : -1;
+    }
+
+    QTemporaryDir m_folder{temporaryBase()};
+    QString m_path;
+};
+} // namespace
+
+TEST_F(PhotoRatingTest, ConcurrentRatingsAllArrive)
+{
+    constexpr int photos = 200;
+    writeBytes(m_path, libraryXml(photos));
+    // Each writer is a process of its own, as the rating script makes it; forked rather than started
+    // afresh so that two hundred of them fit in a test's time.
+    std::vector<pid_t> writers;
+    for (int id = 1; id <= photos; ++id)
+        writers.push_back(forkRate(id, 1 + id % 5));
+    // A few through the real command line, too.
+    std::vector<std::unique_ptr<QProcess>> tools;
+    for (int id = 1; id <= 3; ++id)
+        tools.push_back(startRate(id, 1 + id % 5));
+    for (size_t i = 0; i < writers.size(); ++i)
+        EXPECT_EQ(exitStatusOf(writers[i]), 0) << "photo " << i + 1;
+    for (size_t i = 0; i < tools.size(); ++i) {
+        QProcess& process = *tools[i];
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        const int stars = 1 + int(i + 1) % 5;
+        EXPECT_EQ(process.readAllStandardOutput().toStdString(),
+                  "Photo " + std::to_string(i + 1) + " now has " + std::to_string(stars) + " stars.\n");
+    }
+    Error error;
+    const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
+    ASSERT_TRUE(tree) << error.description();
+    for (int id = 1; id <= photos; ++id)
+        EXPECT_EQ(ratingOf(tree, id), 1 + id % 5) << "photo " << id;
+}
+
+TEST_F(PhotoRatingTest, KilledRatingsLeaveAReadableFileWithEveryConfirmedRating)
+{
+    constexpr int runs = 30;
+    writeBytes(m_path, libraryXml(500));
+    // The first rating checks the whole file; the runs that follow are timed by one uninterrupted
+    // write, so the kills spread over start-up, reading, writing and renaming on any machine.
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(exitStatusOf(forkRate(500, 1)), 0);
+    timer.restart();
+    ASSERT_EQ(exitStatusOf(forkRate(499, 1)), 0);
+    const auto window = quint32(std::max<qint64>(2, timer.nsecsElapsed() / 1000 * 3 / 2)); // microseconds
+    std::map<int, int> confirmed{{500, 1}, {499, 1}};
+    int killed = 0;
+    for (int run = 1; run <= runs; ++run) {
+        const int stars = 1 + run % 5;
+        const pid_t writer = forkRate(run, stars);
+        QThread::usleep(QRandomGenerator::global()->bounded(window));
+        ::kill(writer, SIGKILL);
+        if (exitStatusOf(writer) == 0)
+            confirmed[run] = stars;
+        else
+            ++killed;
+
+        Error error;
+        const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
+        ASSERT_TRUE(tree) << "after run " << run << ": " << error.description();
+        for (const auto& [id, rating] : confirmed)
+            ASSERT_EQ(ratingOf(tree, id), rating) << "photo " << id << " after run " << run;
+    }
+    // Both kinds of run happened, or the test proved little.
+    EXPECT_GT(killed, 0);
+    EXPECT_GT(confirmed.size(), 2u);
+}
+
+TEST_F(PhotoRatingTest, AFileChangedBehindTheStampIsCheckedInFullAgain)
+{
+    writeBytes(m_path, libraryXml(3));
+    ASSERT_TRUE(PhotoRating::apply(m_path, "1", 4));
+    ASSERT_TRUE(ValidationStamp::matches(m_path, contents(m_path)));
+
+    // Another program leaves a broken file: the program would refuse it, so rate does too.
+    QByteArray broken = contents(m_path);
+    broken.replace("</plist>", "</plist><unclosed>");
+    broken.replace("<string>IMG_1 &amp; more", "<string>IMG_1 &amp more");
+    writeBytes(m_path, broken);
+    Error error;
+    EXPECT_FALSE(PhotoRating::apply(m_path, "2", 3, &error));
+    EXPECT_EQ(error.code(), Error::fileReadCorruptFileError);
+    EXPECT_TRUE(
+        error.localizedDescription().starts_with(m_path.toStdString() + " is no valid album data file"))
+        << error.localizedDescription();
+    EXPECT_EQ(contents(m_path), broken);
+}
+
+TEST_F(PhotoRatingTest, AFailedWriteLeavesTheOldFileAndSaysWhich)
+{
+    const QByteArray original = libraryXml(3);
+    writeBytes(m_path, original);
+    for (const AtomicFile::Step step :
+         {AtomicFile::Step::Open, AtomicFile::Step::Write, AtomicFile::Step::Sync, AtomicFile::Step::Close,
+          AtomicFile::Step::Rename}) {
+        AtomicFile::setFaultForTesting(AtomicFile::Fault{step, ENOSPC});
+        Error error;
+        EXPECT_FALSE(PhotoRating::apply(m_path, "2", 5, &error));
+        AtomicFile::setFaultForTesting(std::nullopt);
+        EXPECT_EQ(contents(m_path), original);
+        EXPECT_EQ(error.code(), AtomicFile::writeOutOfSpaceError);
+        EXPECT_NE(error.failureReason().find(m_path.toStdString()), std::string::npos)
+            << error.failureReason();
+    }
+    // Nothing is left behind but the old file and the lock.
+    EXPECT_EQ(QDir(m_folder.path()).entryList(QDir::Files | QDir::Hidden).join(' '), ".lock AlbumData.xml");
+}

@@ -1,0 +1,488 @@
+#include "tools/library/AlbumDataRatingEditor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct Tag {
+    enum class Kind { Open, Close, Empty, End, Bad };
+    Kind kind = Kind::End;
+    std::string_view name;
+    const char* start = nullptr; // its '<'
+    const char* end = nullptr;   // one past its '>'
+
+    bool isValue() const { return kind == Kind::Open || kind == Kind::Empty; }
+};
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool allSpace(const char* from, const char* to)
+{
+    for (; from < to; ++from)
+        if (!isSpace(*from))
+            return false;
+    return true;
+}
+
+void appendUtf8(std::string& out, uint32_t code)
+{
+    if (code < 0x80) {
+        out += char(code);
+    } else if (code < 0x800) {
+        out += char(0xC0 | (code >> 6));
+        out += char(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += char(0xE0 | (code >> 12));
+        out += char(0x80 | ((code >> 6) & 0x3F));
+        out += char(0x80 | (code & 0x3F));
+    } else {
+        out += char(0xF0 | (code >> 18));
+        out += char(0x80 | ((code >> 12) & 0x3F));
+        out += char(0x80 | ((code >> 6) & 0x3F));
+        out += char(0x80 | (code & 0x3F));
+    }
+}
+
+// Steps from tag to tag through bytes already known to be well-formed, skipping text, comments,
+// processing instructions, CDATA sections and declarations. Anything it cannot follow stops it
+// with a problem rather than a guess.
+class Scanner {
+public:
+    Scanner(const char* begin, const char* end)
+        : m_end(end)
+        , m_position(begin)
+    {}
+
+    const std::string& problem() const { return m_problem; }
+    const char* position() const { return m_position; }
+
+    bool fail(std::string problem)
+    {
+        if (m_problem.empty())
+            m_problem = std::move(problem);
+        return false;
+    }
+
+    Tag next()
+    {
+        for (;;) {
+            const auto* open =
+                static_cast<const char*>(std::memchr(m_position, '<', size_t(m_end - m_position)));
+            if (!open)
+                return {};
+            if (startsWith(open, "<!--")) {
+                if (!skipPast(open + 4, "-->"))
+                    return bad("an unterminated comment");
+            } else if (startsWith(open, "<![CDATA[")) {
+                if (!skipPast(open + 9, "]]>"))
+                    return bad("an unterminated CDATA section");
+            } else if (startsWith(open, "<?")) {
+                if (!skipPast(open + 2, "?>"))
+                    return bad("an unterminated processing instruction");
+            } else if (startsWith(open, "<!")) {
+                if (!skipDeclaration(open + 2))
+                    return bad("an unterminated declaration");
+            } else {
+                return elementTag(open);
+            }
+        }
+    }
+
+    // Steps past the element `tag` opens, returning where it ends. Most of a library is stepped
+    // over here, so plain tags (no attributes with quotes) are only counted, not taken apart.
+    const char* skip(const Tag& tag)
+    {
+        if (tag.kind == Tag::Kind::Empty)
+            return tag.end;
+        for (int depth = 1; depth > 0;) {
+            const auto* open =
+                static_cast<const char*>(std::memchr(m_position, '<', size_t(m_end - m_position)));
+            const auto* close =
+                open ? static_cast<const char*>(std::memchr(open, '>', size_t(m_end - open))) : nullptr;
+            if (!close || open[1] == '!' || open[1] == '?' || hasQuote(open, close)) {
+                const Tag inner = next();
+                if (inner.kind == Tag::Kind::Open)
+                    ++depth;
+                else if (inner.kind == Tag::Kind::Close)
+                    --depth;
+                else if (inner.kind != Tag::Kind::Empty)
+                    return fail("an element that does not end"), nullptr;
+                continue;
+            }
+            if (open[1] == '/')
+                --depth;
+            else if (close[-1] != '/')
+                ++depth;
+            m_position = close + 1;
+        }
+        return m_position;
+    }
+
+    // The text of the element `tag` opens, up to its end tag: raw where it holds no markup or
+    // entity (the usual case, no copy), else decoded into `decoded`.
+    bool text(const Tag& tag, std::string& decoded, std::string_view& text)
+    {
+        if (tag.kind == Tag::Kind::Empty) {
+            text = {};
+            return true;
+        }
+        const auto* close = static_cast<const char*>(std::memchr(tag.end, '<', size_t(m_end - tag.end)));
+        if (close && startsWith(close, "</") && !std::memchr(tag.end, '&', size_t(close - tag.end))) {
+            text = std::string_view(tag.end, size_t(close - tag.end));
+            m_position = close;
+            return next().kind == Tag::Kind::Close;
+        }
+        decoded.clear();
+        for (const char* p = tag.end; p < m_end;) {
+            if (*p == '&') {
+                const auto* semicolon = static_cast<const char*>(std::memchr(p, ';', size_t(m_end - p)));
+                if (!semicolon || !appendEntity(std::string_view(p + 1, size_t(semicolon - p - 1)), decoded))
+                    return fail("an entity it does not know");
+                p = semicolon + 1;
+            } else if (startsWith(p, "<![CDATA[")) {
+                const char* stop = find(p + 9, "]]>");
+                if (!stop)
+                    return fail("an unterminated CDATA section");
+                decoded.append(p + 9, stop);
+                p = stop + 3;
+            } else if (startsWith(p, "<!--")) {
+                const char* stop = find(p + 4, "-->");
+                if (!stop)
+                    return fail("an unterminated comment");
+                p = stop + 3;
+            } else if (*p == '<') {
+                m_position = p;
+                text = decoded;
+                return next().kind == Tag::Kind::Close || fail("markup inside a key");
+            } else {
+                decoded += *p++;
+            }
+        }
+        return fail("a key that does not end");
+    }
+
+private:
+    static bool hasQuote(const char* from, const char* to)
+    {
+        return std::memchr(from, '"', size_t(to - from)) || std::memchr(from, '\'', size_t(to - from));
+    }
+
+    bool startsWith(const char* at, std::string_view prefix) const
+    {
+        return size_t(m_end - at) >= prefix.size() && std::memcmp(at, prefix.data(), prefix.size()) == 0;
+    }
+
+    const char* find(const char* from, std::string_view what) const
+    {
+        const void* found = memmem(from, size_t(m_end - from), what.data(), what.size());
+        return static_cast<const char*>(found);
+    }
+
+    bool skipPast(const char* from, std::string_view what)
+    {
+        const char* found = find(from, what);
+        if (!found)
+            return false;
+        m_position = found + what.size();
+        return true;
+    }
+
+    // A declaration such as a document type, with its quoted strings and internal subset.
+    bool skipDeclaration(const char* p)
+    {
+        int brackets = 0;
+        char quote = 0;
+        for (; p < m_end; ++p) {
+            if (quote) {
+                if (*p == quote)
+                    quote = 0;
+            } else if (*p == '"' || *p == '\'') {
+                quote = *p;
+            } else if (*p == '[') {
+                ++brackets;
+            } else if (*p == ']') {
+                --brackets;
+            } else if (*p == '>' && brackets <= 0) {
+                m_position = p + 1;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    Tag elementTag(const char* open)
+    {
+        Tag tag;
+        tag.start = open;
+        const bool closing = open + 1 < m_end && open[1] == '/';
+        const char* name = open + (closing ? 2 : 1);
+        const char* p = name;
+        while (p < m_end && !isSpace(*p) && *p != '/' && *p != '>')
+            ++p;
+        tag.name = std::string_view(name, size_t(p - name));
+        char quote = 0;
+        for (; p < m_end; ++p) {
+            if (quote) {
+                if (*p == quote)
+                    quote = 0;
+            } else if (*p == '"' || *p == '\'') {
+                quote = *p;
+            } else if (*p == '>') {
+                break;
+            }
+        }
+        if (p == m_end || tag.name.empty())
+            return bad("a tag that does not end");
+        tag.kind = closing ? Tag::Kind::Close : p[-1] == '/' ? Tag::Kind::Empty : Tag::Kind::Open;
+        tag.end = p + 1;
+        m_position = tag.end;
+        return tag;
+    }
+
+    Tag bad(std::string problem)
+    {
+        fail(std::move(problem));
+        Tag tag;
+        tag.kind = Tag::Kind::Bad;
+        return tag;
+    }
+
+    static bool appendEntity(std::string_view name, std::string& out)
+    {
+        if (name == "lt")
+            out += '<';
+        else if (name == "gt")
+            out += '>';
+        else if (name == "amp")
+            out += '&';
+        else if (name == "quot")
+            out += '"';
+        else if (name == "apos")
+            out += '\'';
+        else if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x';
+            uint32_t code = 0;
+            const std::string_view digits = name.substr(hex ? 2 : 1);
+            if (digits.empty() || digits.size() > 8)
+                return false;
+            for (char c : digits) {
+                const int digit = c >= '0' && c <= '9'          ? c - '0'
+                                  : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                : -1;
+                if (digit < 0)
+                    return false;
+                code = code * (hex ? 16 : 10) + uint32_t(digit);
+            }
+            if (code == 0 || code > 0x10FFFF)
+                return false;
+            appendUtf8(out, code);
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    const char* m_end;
+    const char* m_position;
+    std::string m_problem;
+};
+
+// Walks the pairs of the dictionary `dict` opens. `visit(key, keyTag, keyEnd, valueTag)` must step
+// past the value (Scanner::skip or a walk of its own); `keyEnd` is where the key's element ends.
+// Gives the start of "</dict>", or null.
+template <typename Visit> const char* walkDictionary(Scanner& scanner, const Tag& dict, Visit&& visit)
+{
+    if (dict.kind == Tag::Kind::Empty)
+        return dict.start;
+    std::string decoded;
+    for (;;) {
+        const Tag key = scanner.next();
+        if (key.kind == Tag::Kind::Close)
+            return key.start;
+        if (!key.isValue() || key.name != "key")
+            return scanner.fail("a dictionary entry without a key"), nullptr;
+        std::string_view keyText;
+        if (!scanner.text(key, decoded, keyText))
+            return nullptr;
+        const char* keyEnd = scanner.position();
+        const Tag value = scanner.next();
+        if (!value.isValue())
+            return scanner.fail("a key without a value"), nullptr;
+        if (!visit(keyText, key, keyEnd, value))
+            return nullptr;
+    }
+}
+
+struct Edit {
+    const char* from;
+    const char* to;
+    QByteArray with;
+};
+
+// The indentation of the line `at` stands on: the spaces and tabs before it, if only they are.
+std::string_view lineIndent(const char* begin, const char* at)
+{
+    const char* p = at;
+    while (p > begin && (p[-1] == ' ' || p[-1] == '\t'))
+        --p;
+    if (p > begin && p[-1] != '\n' && p[-1] != '\r')
+        return {};
+    return std::string_view(p, size_t(at - p));
+}
+
+class EntryEditor {
+public:
+    EntryEditor(const char* begin, QByteArray value)
+        : m_begin(begin)
+        , m_value(std::move(value))
+    {}
+
+    // Edits the photo entry `dict` opens, found under the key `keyTag` of the image list.
+    bool edit(Scanner& scanner, const Tag& keyTag, const Tag& dict, std::vector<Edit>& edits)
+    {
+        const char* previousEnd = dict.end;
+        const char* lastValueEnd = nullptr;
+        std::string_view pairSeparator, firstSeparator, keyValueSeparator;
+        bool rated = false;
+        const char* close = walkDictionary(
+            scanner, dict, [&](std::string_view key, const Tag& k, const char* keyEnd, const Tag& v) {
+                const std::string_view separator(previousEnd, size_t(k.start - previousEnd));
+                if (!lastValueEnd)
+                    firstSeparator = separator;
+                else if (pairSeparator.empty())
+                    pairSeparator = separator;
+                if (keyValueSeparator.empty())
+                    keyValueSeparator = std::string_view(keyEnd, size_t(v.start - keyEnd));
+                const char* valueEnd = scanner.skip(v);
+                if (!valueEnd)
+                    return false;
+                if (key == "Rating") {
+                    edits.push_back({v.start, valueEnd, m_value});
+                    rated = true;
+                }
+                previousEnd = lastValueEnd = valueEnd;
+                return true;
+            });
+        if (!close)
+            return false;
+        if (rated)
+            return true;
+        const QByteArray pair = "<key>Rating</key>" + spaceOr(keyValueSeparator, "") + m_value;
+        if (lastValueEnd) {
+            const std::string_view separator = pairSeparator.empty() ? firstSeparator : pairSeparator;
+            edits.push_back({lastValueEnd, lastValueEnd, spaceOr(separator, "") + pair});
+            return true;
+        }
+        // An empty entry: one level deeper than the entry's own line, in the file's indent unit.
+        const std::string_view outer = lineIndent(m_begin, dict.start);
+        const std::string_view keyIndent = lineIndent(m_begin, keyTag.start);
+        const QByteArray unit = outer.find('\t') != std::string_view::npos || outer.empty() ? "\t" : "  ";
+        const QByteArray inner = "\n" + QByteArray(keyIndent.data(), qsizetype(keyIndent.size())) + unit;
+        const QByteArray closing = "\n" + QByteArray(outer.data(), qsizetype(outer.size()));
+        const QByteArray body = inner + "<key>Rating</key>" + inner + m_value + closing;
+        if (dict.kind == Tag::Kind::Empty)
+            edits.push_back({dict.start, dict.end, "<dict>" + body + "</dict>"});
+        else
+            edits.push_back({dict.end, close, body});
+        return true;
+    }
+
+private:
+    static QByteArray spaceOr(std::string_view text, const char* fallback)
+    {
+        if (!allSpace(text.data(), text.data() + text.size()))
+            return fallback;
+        return QByteArray(text.data(), qsizetype(text.size()));
+    }
+
+    const char* m_begin;
+    QByteArray m_value;
+};
+
+} // namespace
+
+AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, std::string_view key,
+                                                                int stars)
+{
+    Result result;
+    const char* begin = xml.constData();
+    const char* end = begin + xml.size();
+    // Multi-byte encodings would need every offset translated; no library writes them.
+    if (xml.size() >= 2 &&
+        (begin[0] == '\0' || begin[1] == '\0' || (uchar(begin[0]) == 0xFE && uchar(begin[1]) == 0xFF) ||
+         (uchar(begin[0]) == 0xFF && uchar(begin[1]) == 0xFE))) {
+        result.problem = "it is not in UTF-8";
+        return result;
+    }
+    Scanner scanner(begin, end);
+    Tag root = scanner.next();
+    if (root.kind == Tag::Kind::Open && root.name == "plist")
+        root = scanner.next();
+    if (!root.isValue() || root.name != "dict") {
+        result.problem = scanner.problem().empty() ? "its root is no dictionary" : scanner.problem();
+        return result;
+    }
+
+    std::vector<Edit> edits;
+    EntryEditor entryEditor(begin, "<integer>" + QByteArray::number(stars) + "</integer>");
+    bool found = false;
+    bool finished = false;
+    const QByteArray plainKey = "<key>" + QByteArray(key.data(), qsizetype(key.size())) + "</key>";
+    const auto visitPhoto = [&](std::string_view photoKey, const Tag& keyTag, const char*, const Tag& value) {
+        if (photoKey != key)
+            return scanner.skip(value) != nullptr;
+        found = true;
+        if (value.name != "dict")
+            return scanner.fail("the photo's entry is no dictionary");
+        if (!entryEditor.edit(scanner, keyTag, value, edits))
+            return false;
+        // Another entry of the photo (a duplicate key, which some reader might take instead) can
+        // only follow where its key, or a key spelled with references or CDATA, does: without
+        // any, the rest need not be walked.
+        const auto holds = [rest = scanner.position(), end](QByteArrayView what) {
+            return memmem(rest, size_t(end - rest), what.data(), size_t(what.size())) != nullptr;
+        };
+        finished = !holds(plainKey) && !holds("&#") && !holds("<![CDATA[") && !holds("Master Image List");
+        return !finished;
+    };
+    const bool walked = walkDictionary(
+        scanner, root, [&](std::string_view topKey, const Tag&, const char*, const Tag& value) {
+            if (topKey == "Master Image List" && value.name == "dict")
+                return walkDictionary(scanner, value, visitPhoto) != nullptr;
+            return scanner.skip(value) != nullptr;
+        });
+    if (!walked && !finished) {
+        result.problem = scanner.problem();
+        return result;
+    }
+    if (!found) {
+        result.outcome = Outcome::NoSuchPhoto;
+        return result;
+    }
+
+    QByteArray& out = result.bytes;
+    if (std::all_of(edits.begin(), edits.end(),
+                    [](const Edit& edit) { return edit.with.size() == edit.to - edit.from; })) {
+        // The usual change, one rating for another: no second copy of a file of a hundred megabytes.
+        out = std::move(xml);
+        for (const Edit& edit : edits)
+            std::memcpy(out.data() + (edit.from - begin), edit.with.constData(), size_t(edit.with.size()));
+    } else {
+        out.reserve(xml.size() + 64);
+        const char* copied = begin;
+        for (const Edit& edit : edits) {
+            out.append(copied, edit.from - copied);
+            out.append(edit.with);
+            copied = edit.to;
+        }
+        out.append(copied, end - copied);
+    }
+    result.outcome = Outcome::Changed;
+    return result;
+}
