@@ -3,6 +3,7 @@
 #include "ui/ApplicationDelegate.h"
 #include "ui/HostView.h"
 
+#include <QKeySequence>
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -60,8 +61,13 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // The keys of one menu command: ours first, then the desktop's standard ones, each once.
+    static QList<QKeySequence> menuShortcuts(QKeySequence::StandardKey standard, const QList<QKeySequence>& own);
+
 private:
     void addMenuCommands();
+    void followFullScreenWithCursor();
+    void checkFirstResponder();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
 
     Services m_services;
@@ -69,5 +75,7 @@ private:
     std::shared_ptr<RootController> m_rootController;
     bool m_terminating = false;
     bool m_replied = false;
+    bool m_cursorHiddenForFullScreen = false;
+    bool m_firstResponderCheckPending = false;
     std::thread m_finishThread;
 };

@@ -1,0 +1,12 @@
+# `cmake --install` lays the program out as a Linux desktop expects: the programs in bin, the
+# resources in share/zuzire (where the program looks, relative to its own bin folder), the
+# desktop entry and the icon where menus and docks find them.
+include(GNUInstallDirs)
+install(TARGETS zuzire zuzire-library RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${ZUZIRE_RESOURCE_OUTPUT_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/zuzire)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/files/zuzire.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/files/zuzire.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/files/zuzire.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
