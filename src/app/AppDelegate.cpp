@@ -27,9 +27,13 @@ QString activationScript(const QString& libraryTool)
 }
 } // namespace
 
-AppDelegate::Services AppDelegate::defaultServices()
+QString AppDelegate::defaultLibraryTool()
 {
-    const QString libraryTool = Resources::executableDirectory() + QStringLiteral("/zuzire-library");
+    return Resources::executableDirectory() + QStringLiteral("/zuzire-library");
+}
+
+AppDelegate::Services AppDelegate::defaultServices(const QString& libraryTool)
+{
     Services services;
     services.finishWork = [] { AlbumInfo::sharedAlbumInfo()->finish(); };
     services.didRateItems = [] { return AlbumInfo::sharedAlbumInfo()->didRateItems(); };
@@ -95,12 +99,13 @@ void AppDelegate::addMenuCommands()
         void (AppDelegate::*command)();
     } commands[] = {
         {QStringLiteral("Toggle Full Screen"),
-         menuShortcuts(QKeySequence::FullScreen, {QKeySequence(Qt::Key_F11), QKeySequence(Qt::CTRL | Qt::Key_F)}),
+         menuShortcuts(QKeySequence::FullScreen,
+                       {QKeySequence(Qt::Key_F11), QKeySequence(Qt::CTRL | Qt::Key_F)}),
          &AppDelegate::toggleFullScreen},
         {QStringLiteral("Zuzire Help"), menuShortcuts(QKeySequence::HelpContents, {QKeySequence(Qt::Key_F1)}),
          &AppDelegate::showHelp},
-        {QStringLiteral("Quit Zuzire"), menuShortcuts(QKeySequence::Quit, {QKeySequence(Qt::CTRL | Qt::Key_Q)}),
-         &AppDelegate::terminate},
+        {QStringLiteral("Quit Zuzire"),
+         menuShortcuts(QKeySequence::Quit, {QKeySequence(Qt::CTRL | Qt::Key_Q)}), &AppDelegate::terminate},
     };
     for (const auto& command : commands) {
         auto* action = new QAction(command.text, m_layerHost);

@@ -6,6 +6,7 @@
 #include <QKeySequence>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -31,7 +32,10 @@ public:
         // Lets the application end once the shutdown has finished. Called on the main thread.
         std::function<void()> quitApplication;
     };
-    static Services defaultServices();
+    // `libraryTool` is the library service's program, run to bring the library to the front.
+    static Services defaultServices(const QString& libraryTool = defaultLibraryTool());
+    // zuzire-library beside the program's own executable.
+    static QString defaultLibraryTool();
 
     enum TerminateReply { TerminateCancel = 0, TerminateNow = 1, TerminateLater = 2 };
 
@@ -58,11 +62,12 @@ public:
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
     void showHelp();
 
+    // The keys of one menu command: ours first, then the desktop's standard ones, each once.
+    static QList<QKeySequence> menuShortcuts(QKeySequence::StandardKey standard,
+                                             const QList<QKeySequence>& own);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-
-    // The keys of one menu command: ours first, then the desktop's standard ones, each once.
-    static QList<QKeySequence> menuShortcuts(QKeySequence::StandardKey standard, const QList<QKeySequence>& own);
 
 private:
     void addMenuCommands();

@@ -206,7 +206,8 @@ QString Automation::resize(const QStringList& words)
     const int width = words.value(1).toInt(&widthOk);
     const int height = words.value(2).toInt(&heightOk);
     if (!widthOk || !heightOk || width <= 0 || height <= 0 || width > maxWindowSide || height > maxWindowSide)
-        return QStringLiteral("error: resize takes a width and a height in pixels, from 1 to %1").arg(maxWindowSide);
+        return QStringLiteral("error: resize takes a width and a height in pixels, from 1 to %1")
+            .arg(maxWindowSide);
     if (m_hostView)
         m_hostView->resize(width, height);
     return QStringLiteral("ok");

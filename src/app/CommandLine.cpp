@@ -2,7 +2,8 @@
 
 namespace {
 // Qt's own single-dash options that take no value; every other single-dash word takes the next.
-const QStringList qtFlags = {"-reverse", "-sync", "-nograb", "-dograb", "-widgetcount", "-cmap", "-testability"};
+const QStringList qtFlags = {"-reverse",     "-sync", "-nograb",     "-dograb",
+                             "-widgetcount", "-cmap", "-testability"};
 } // namespace
 
 CommandLine CommandLine::parse(const QStringList& arguments)

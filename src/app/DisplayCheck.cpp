@@ -79,7 +79,8 @@ bool DisplayCheck::canConnectToWayland(const QString& display, const QString& ru
 {
     if (display.isEmpty())
         return false;
-    const QString path = display.startsWith(QLatin1Char('/')) ? display : runtimeDirectory + QLatin1Char('/') + display;
+    const QString path =
+        display.startsWith(QLatin1Char('/')) ? display : runtimeDirectory + QLatin1Char('/') + display;
     return connectUnix(path.toLocal8Bit(), false);
 }
 
@@ -106,7 +107,8 @@ QString DisplayCheck::problem(const QString& platform, const QProcessEnvironment
     if (wantsX && !x.isEmpty() && canConnectToX(x))
         return {};
     if (wantsX && !x.isEmpty())
-        return QStringLiteral("zuzire: cannot open the display \"%1\": no X server answers there").arg(x) + xvfbHint;
+        return QStringLiteral("zuzire: cannot open the display \"%1\": no X server answers there").arg(x) +
+               xvfbHint;
     if (wantsWayland && !wayland.isEmpty())
         return QStringLiteral("zuzire: cannot open the Wayland display \"%1\"").arg(wayland) + xvfbHint;
     return QStringLiteral("zuzire: no display to show the window on (DISPLAY is not set)") + xvfbHint;

@@ -74,10 +74,13 @@ void QuitSignals::readSignals()
         if (!quitRequested) {
             quitRequested = true;
             QPointer<QuitSignals> self = this;
-            QMetaObject::invokeMethod(this, [self] {
-                if (self)
-                    self->m_actions.quit();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [self] {
+                    if (self)
+                        self->m_actions.quit();
+                },
+                Qt::QueuedConnection);
             continue;
         }
         const std::size_t pending = m_actions.pendingWork ? m_actions.pendingWork() : 0;

@@ -217,7 +217,8 @@ void HostView::keepPictureForTransition(const Layer* oldContent)
 
 bool HostView::isFadingIn(const Layer* content) const
 {
-    return content && content->superlayer() == m_layer.get() && content->presentationOpacity() < content->opacity();
+    return content && content->superlayer() == m_layer.get() &&
+           content->presentationOpacity() < content->opacity();
 }
 
 void HostView::paintFrame(QPainter& painter, const Layer* content)

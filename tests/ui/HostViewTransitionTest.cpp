@@ -1,7 +1,6 @@
-#include "ui/HostView.h"
-
 #include "platform/graphics/ManualAnimationClock.h"
 #include "support/RecordingController.h"
+#include "ui/HostView.h"
 
 #include <QCoreApplication>
 #include <QImage>
