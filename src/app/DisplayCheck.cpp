@@ -21,11 +21,13 @@ bool connectUnix(const QByteArray& path, bool abstract)
     if (path.size() + offset >= qsizetype(sizeof address.sun_path))
         return false;
     std::memcpy(address.sun_path + offset, path.constData(), size_t(path.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Never blocks: a server whose backlog is full is there all the same.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return false;
     const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(offset + path.size()));
-    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 || errno == EAGAIN;
     ::close(fd);
     return connected;
 }

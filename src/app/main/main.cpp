@@ -47,8 +47,8 @@ int main(int argc, char** argv)
         break;
     }
     const qsizetype platformIndex = arguments.indexOf(QStringLiteral("-platform"));
-    const QString displayProblem =
-        DisplayCheck::problem(arguments.value(platformIndex + 1), QProcessEnvironment::systemEnvironment());
+    const QString platform = platformIndex >= 0 ? arguments.value(platformIndex + 1) : QString();
+    const QString displayProblem = DisplayCheck::problem(platform, QProcessEnvironment::systemEnvironment());
     if (!displayProblem.isEmpty()) {
         print(stderr, displayProblem + QLatin1Char('\n'));
         return 1;
