@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "platform/foundation/InternalInconsistency.h"
+#include "platform/foundation/Resources.h"
 #include "platform/graphics/TextLayer.h"
 #include "ui/Cursor.h"
 #include "ui/HostView.h"
@@ -184,6 +185,7 @@ QString Automation::treeJson() const
         tree["focus"] = QApplication::focusWidget() == m_hostView;
     }
     tree["pointerVisible"] = Cursor::isVisible();
+    tree["resources"] = Resources::directory();
     tree["controllers"] = controllers;
     tree["texts"] = texts;
     return QString::fromUtf8(QJsonDocument(tree).toJson(QJsonDocument::Compact));
