@@ -95,9 +95,8 @@ void RootController::observeValueForKeyPath(const std::string& keyPath, Observab
     QM_ASSERT(!text.isEmpty(), "Bad status is bad");
     m_statusLayer->setString(text);
     const bool noLibrary = m_status == -2;
-    m_hintLayer->setString(noLibrary ? QStringLiteral("To make one of your own photo folders, run: "
-                                                      "zuzire-library import FOLDER")
-                                     : QString());
+    m_hintLayer->setString(
+        noLibrary ? QStringLiteral("Make one from a photo folder: zuzire-library import FOLDER") : QString());
     m_hintLayer->setHidden(!noLibrary);
     ApplicationDelegate* application = ApplicationDelegate::shared();
     if (m_status == -1 && hostView() && hostView()->isInFullScreenMode() && application)
@@ -168,7 +167,7 @@ void RootController::layoutSublayersOfLayer(Layer& theLayer)
     m_statusLayer->setBounds(Rect(0, 0, canvasWidth * sx, 75 * sy));
     m_statusLayer->setPosition(Point{400 * sx, 350 * sy});
     m_statusLayer->setFrame(qm_pixelAlignRect(theLayer, m_statusLayer->frame()));
-    m_hintLayer->setFontSize(22 * std::min(sx, sy));
+    m_hintLayer->setFontSize(18 * std::min(sx, sy));
     m_hintLayer->setBounds(Rect(0, 0, canvasWidth * sx, 40 * sy));
     m_hintLayer->setPosition(Point{400 * sx, 290 * sy});
     m_hintLayer->setFrame(qm_pixelAlignRect(theLayer, m_hintLayer->frame()));
