@@ -176,8 +176,10 @@ QString Automation::treeJson() const
     QJsonArray controllers;
     QJsonArray texts;
     if (m_hostView) {
-        for (const ControllerPtr& controller : m_hostView->controllers())
-            controllers.append(QString::fromStdString(qmClassName(typeid(*controller))));
+        for (const ControllerPtr& controller : m_hostView->controllers()) {
+            const Raroderavarav& screen = *controller;
+            controllers.append(QString::fromStdString(qmClassName(typeid(screen))));
+        }
         collectVisibleTexts(*m_hostView->layer(), texts);
         tree["fullScreen"] = m_hostView->isInFullScreenMode();
         tree["size"] = QJsonObject{{"width", m_hostView->width()}, {"height", m_hostView->height()}};
