@@ -7,8 +7,10 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
+# Only what runs here: the program, the library tool and the demo generator (the tests and
+# benchmarks are scripts/test.sh's business). A first build takes a few minutes.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
+cmake --build build --target zuzire zuzire-library zuzire-demo-photos
 
 demo=$PWD/.demo
 if [ "${1:-}" = "--own-config" ]; then

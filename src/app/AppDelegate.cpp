@@ -27,9 +27,13 @@ QString activationScript(const QString& libraryTool)
 }
 } // namespace
 
-AppDelegate::Services AppDelegate::defaultServices()
+QString AppDelegate::defaultLibraryTool()
 {
-    const QString libraryTool = Resources::executableDirectory() + QStringLiteral("/zuzire-library");
+    return Resources::executableDirectory() + QStringLiteral("/zuzire-library");
+}
+
+AppDelegate::Services AppDelegate::defaultServices(const QString& libraryTool)
+{
     Services services;
     services.finishWork = [] { AlbumInfo::sharedAlbumInfo()->finish(); };
     services.didRateItems = [] { return AlbumInfo::sharedAlbumInfo()->didRateItems(); };
@@ -54,6 +58,8 @@ AppDelegate::~AppDelegate()
 {
     if (m_finishThread.joinable())
         m_finishThread.join();
+    if (m_cursorHiddenForFullScreen)
+        Cursor::unhide();
     if (m_layerHost)
         m_layerHost->removeEventFilter(this);
     if (ApplicationDelegate::shared() == this)
@@ -69,22 +75,37 @@ void AppDelegate::setLayerHost(HostView* hostView)
         m_layerHost->installEventFilter(this);
 }
 
+QList<QKeySequence> AppDelegate::menuShortcuts(QKeySequence::StandardKey standard,
+                                               const QList<QKeySequence>& own)
+{
+    // The desktop's own binding may be one of ours (Ctrl+Q is the standard Quit under X11): a key
+    // listed twice makes Qt call the shortcut ambiguous and do nothing, so each appears once.
+    QList<QKeySequence> shortcuts = own;
+    for (const QKeySequence& sequence : QKeySequence::keyBindings(standard)) {
+        if (!sequence.isEmpty() && !shortcuts.contains(sequence))
+            shortcuts.append(sequence);
+    }
+    return shortcuts;
+}
+
 void AppDelegate::addMenuCommands()
 {
     // The window has no menu bar (it is the whole screen), so the menu's commands live on the
-    // view as shortcuts.
+    // view as shortcuts. The keys of our own are those a Linux desktop program answers to
+    // whatever the desktop's key scheme (X11's generic one binds no full-screen key at all).
     const struct {
         QString text;
         QList<QKeySequence> shortcuts;
         void (AppDelegate::*command)();
     } commands[] = {
         {QStringLiteral("Toggle Full Screen"),
-         {QKeySequence::FullScreen, QKeySequence(Qt::CTRL | Qt::Key_F)},
+         menuShortcuts(QKeySequence::FullScreen,
+                       {QKeySequence(Qt::Key_F11), QKeySequence(Qt::CTRL | Qt::Key_F)}),
          &AppDelegate::toggleFullScreen},
-        {QStringLiteral("Zuzire Help"), {QKeySequence::HelpContents}, &AppDelegate::showHelp},
+        {QStringLiteral("Zuzire Help"), menuShortcuts(QKeySequence::HelpContents, {QKeySequence(Qt::Key_F1)}),
+         &AppDelegate::showHelp},
         {QStringLiteral("Quit Zuzire"),
-         {QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)},
-         &AppDelegate::terminate},
+         menuShortcuts(QKeySequence::Quit, {QKeySequence(Qt::CTRL | Qt::Key_Q)}), &AppDelegate::terminate},
     };
     for (const auto& command : commands) {
         auto* action = new QAction(command.text, m_layerHost);
@@ -118,16 +139,41 @@ void AppDelegate::toggleFullScreen()
     if (!m_layerHost)
         return;
     if (m_layerHost->isInFullScreenMode()) {
-        Cursor::unhide();
         m_layerHost->exitFullScreenMode();
         m_layerHost->activateWindow();
         m_layerHost->setFocus(Qt::OtherFocusReason);
     } else {
-        Cursor::hide();
         m_layerHost->enterFullScreenMode();
     }
-    if (QApplication::focusWidget() != m_layerHost)
+    followFullScreenWithCursor();
+    // A window just shown or changed gets the keyboard only when the window manager activates it:
+    // until then its focus says nothing, so the check waits for the activation.
+    if (m_layerHost->isActiveWindow())
+        checkFirstResponder();
+    else
+        m_firstResponderCheckPending = true;
+}
+
+void AppDelegate::checkFirstResponder()
+{
+    m_firstResponderCheckPending = false;
+    if (m_layerHost && QApplication::focusWidget() != m_layerHost)
         qWarning("Not first responder!");
+}
+
+void AppDelegate::followFullScreenWithCursor()
+{
+    // The pointer is hidden exactly while the window is full screen, however full screen began
+    // or ended (our toggle, the window manager's key, a minimise), so hides and unhides balance.
+    const bool fullScreen = m_layerHost && m_layerHost->isInFullScreenMode() &&
+                            !m_layerHost->windowState().testFlag(Qt::WindowMinimized);
+    if (fullScreen == m_cursorHiddenForFullScreen)
+        return;
+    m_cursorHiddenForFullScreen = fullScreen;
+    if (fullScreen)
+        Cursor::hide();
+    else
+        Cursor::unhide();
 }
 
 void AppDelegate::applicationDidHide(bool wasFullScreen)
@@ -204,11 +250,21 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
             terminate();
         return true;
     }
-    if (event->type() == QEvent::WindowStateChange &&
-        m_layerHost->windowState().testFlag(Qt::WindowMinimized)) {
-        // The window manager may drop the full-screen flag as it minimises the window.
-        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
-        applicationDidHide(change->oldState().testFlag(Qt::WindowFullScreen));
+    if (event->type() == QEvent::WindowStateChange) {
+        followFullScreenWithCursor();
+        if (m_layerHost->windowState().testFlag(Qt::WindowMinimized)) {
+            // The window manager may drop the full-screen flag as it minimises the window.
+            const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+            applicationDidHide(change->oldState().testFlag(Qt::WindowFullScreen));
+        }
+    }
+    if (event->type() == QEvent::WindowActivate && m_firstResponderCheckPending) {
+        // Focus moves to the view as part of the activation; look once that has happened.
+        QPointer<AppDelegate> self = this;
+        RunLoop::performAfterDelay(0, [self] {
+            if (self && self->m_firstResponderCheckPending)
+                self->checkFirstResponder();
+        });
     }
     return QObject::eventFilter(watched, event);
 }

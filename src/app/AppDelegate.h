@@ -3,8 +3,10 @@
 #include "ui/ApplicationDelegate.h"
 #include "ui/HostView.h"
 
+#include <QKeySequence>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -30,7 +32,10 @@ public:
         // Lets the application end once the shutdown has finished. Called on the main thread.
         std::function<void()> quitApplication;
     };
-    static Services defaultServices();
+    // `libraryTool` is the library service's program, run to bring the library to the front.
+    static Services defaultServices(const QString& libraryTool = defaultLibraryTool());
+    // zuzire-library beside the program's own executable.
+    static QString defaultLibraryTool();
 
     enum TerminateReply { TerminateCancel = 0, TerminateNow = 1, TerminateLater = 2 };
 
@@ -57,11 +62,17 @@ public:
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
     void showHelp();
 
+    // The keys of one menu command: ours first, then the desktop's standard ones, each once.
+    static QList<QKeySequence> menuShortcuts(QKeySequence::StandardKey standard,
+                                             const QList<QKeySequence>& own);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void addMenuCommands();
+    void followFullScreenWithCursor();
+    void checkFirstResponder();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
 
     Services m_services;
@@ -69,5 +80,7 @@ private:
     std::shared_ptr<RootController> m_rootController;
     bool m_terminating = false;
     bool m_replied = false;
+    bool m_cursorHiddenForFullScreen = false;
+    bool m_firstResponderCheckPending = false;
     std::thread m_finishThread;
 };

@@ -2,19 +2,27 @@
 
 #include "app/AppDelegate.h"
 #include "platform/foundation/InternalInconsistency.h"
+#include "platform/foundation/Resources.h"
 #include "platform/graphics/TextLayer.h"
+#include "ui/Cursor.h"
 #include "ui/HostView.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
 #include <QTimer>
 #include <QWindow>
+#include <cmath>
 #include <unistd.h>
 
 namespace {
+// An hour is longer than any script needs; beyond that a typo would hang the run.
+constexpr double maxWaitSeconds = 3600;
+// Twice a 4K screen's width: larger windows only exhaust memory in the frame buffer.
+constexpr int maxWindowSide = 8192;
+
 void collectVisibleTexts(const Layer& layer, QJsonArray& texts)
 {
     if (layer.isHidden() || layer.opacity() <= 0)
@@ -142,11 +150,12 @@ bool Automation::run(const QString& line)
     } else if (command == "wait") {
         bool ok = false;
         const double seconds = words.value(1).toDouble(&ok);
-        if (!ok || seconds < 0) {
-            answer(QStringLiteral("error: wait takes a number of seconds"));
+        // NaN fails every comparison, so the range is written to let only good values through.
+        if (!ok || !(seconds >= 0 && seconds <= maxWaitSeconds)) {
+            answer(QStringLiteral("error: wait takes a number of seconds from 0 to %1").arg(maxWaitSeconds));
             return true;
         }
-        QTimer::singleShot(static_cast<int>(seconds * 1000), this, [this] {
+        QTimer::singleShot(static_cast<int>(std::lround(seconds * 1000)), this, [this] {
             answer(QStringLiteral("ok"));
             m_busy = false;
             runNext();
@@ -167,12 +176,18 @@ QString Automation::treeJson() const
     QJsonArray controllers;
     QJsonArray texts;
     if (m_hostView) {
-        for (const ControllerPtr& controller : m_hostView->controllers())
-            controllers.append(QString::fromStdString(qmClassName(typeid(*controller))));
+        for (const ControllerPtr& controller : m_hostView->controllers()) {
+            const Raroderavarav& screen = *controller;
+            controllers.append(QString::fromStdString(qmClassName(typeid(screen))));
+        }
         collectVisibleTexts(*m_hostView->layer(), texts);
         tree["fullScreen"] = m_hostView->isInFullScreenMode();
         tree["size"] = QJsonObject{{"width", m_hostView->width()}, {"height", m_hostView->height()}};
+        tree["active"] = m_hostView->isActiveWindow();
+        tree["focus"] = QApplication::focusWidget() == m_hostView;
     }
+    tree["pointerVisible"] = Cursor::isVisible();
+    tree["resources"] = Resources::directory();
     tree["controllers"] = controllers;
     tree["texts"] = texts;
     return QString::fromUtf8(QJsonDocument(tree).toJson(QJsonDocument::Compact));
@@ -194,8 +209,9 @@ QString Automation::resize(const QStringList& words)
     bool heightOk = false;
     const int width = words.value(1).toInt(&widthOk);
     const int height = words.value(2).toInt(&heightOk);
-    if (!widthOk || !heightOk || width <= 0 || height <= 0)
-        return QStringLiteral("error: resize takes a width and a height in pixels");
+    if (!widthOk || !heightOk || width <= 0 || height <= 0 || width > maxWindowSide || height > maxWindowSide)
+        return QStringLiteral("error: resize takes a width and a height in pixels, from 1 to %1")
+            .arg(maxWindowSide);
     if (m_hostView)
         m_hostView->resize(width, height);
     return QStringLiteral("ok");

@@ -12,7 +12,9 @@ class AppDelegate;
 
 // Drives the real program from standard input, one command a line, and answers each with one
 // line on standard output, so tests and people can run it end to end:
-//   tree                 the controller stack, visible texts, full-screen flag and size, as JSON
+//   tree                 the controller stack, visible texts, full-screen flag, size, whether the
+//                        window is active and the view has the keyboard, and whether the pointer
+//                        shows, and the folder resources are read from, as JSON
 //   screenshot PATH      the window's current frame as a PNG
 //   resize W H           the window's size in pixels
 //   fullscreen           toggles full-screen presentation

@@ -30,6 +30,12 @@ RootController::RootController()
     m_statusLayer->setFont(QStringLiteral("Futura"));
     m_statusLayer->setAlignmentMode(TextLayer::AlignmentMode::Center);
     layer()->addSublayer(m_statusLayer);
+    // How to make a library, beneath "No iPhoto library found!": a first run has none.
+    m_hintLayer = TextLayer::create();
+    m_hintLayer->setForegroundColor(qm_CGColor(Color::white(0.5, 1)));
+    m_hintLayer->setAlignmentMode(TextLayer::AlignmentMode::Center);
+    m_hintLayer->setHidden(true);
+    layer()->addSublayer(m_hintLayer);
     layer()->setNeedsLayout();
     qm_addObserver<RootController>(*this, this, "status",
                                    KeyValueObservingOptions::New | KeyValueObservingOptions::Initial);
@@ -88,6 +94,10 @@ void RootController::observeValueForKeyPath(const std::string& keyPath, Observab
     const QString text = textForStatus(m_status);
     QM_ASSERT(!text.isEmpty(), "Bad status is bad");
     m_statusLayer->setString(text);
+    const bool noLibrary = m_status == -2;
+    m_hintLayer->setString(
+        noLibrary ? QStringLiteral("Make one from a photo folder: zuzire-library import FOLDER") : QString());
+    m_hintLayer->setHidden(!noLibrary);
     ApplicationDelegate* application = ApplicationDelegate::shared();
     if (m_status == -1 && hostView() && hostView()->isInFullScreenMode() && application)
         application->toggleFullScreen();
@@ -157,4 +167,8 @@ void RootController::layoutSublayersOfLayer(Layer& theLayer)
     m_statusLayer->setBounds(Rect(0, 0, canvasWidth * sx, 75 * sy));
     m_statusLayer->setPosition(Point{400 * sx, 350 * sy});
     m_statusLayer->setFrame(qm_pixelAlignRect(theLayer, m_statusLayer->frame()));
+    m_hintLayer->setFontSize(18 * std::min(sx, sy));
+    m_hintLayer->setBounds(Rect(0, 0, canvasWidth * sx, 40 * sy));
+    m_hintLayer->setPosition(Point{400 * sx, 290 * sy});
+    m_hintLayer->setFrame(qm_pixelAlignRect(theLayer, m_hintLayer->frame()));
 }

@@ -40,12 +40,15 @@ public:
     std::any valueForKey(const std::string& key) const override;
 
     const TextLayer& statusLayerForTesting() const { return *m_statusLayer; }
+    const TextLayer& hintLayerForTesting() const { return *m_hintLayer; }
 
 private:
     void startStageForChosenAlbum();
 
     int32_t m_status = 0;
     std::shared_ptr<TextLayer> m_statusLayer;
+    // Shown beneath the status, smaller, only while no library is found.
+    std::shared_ptr<TextLayer> m_hintLayer;
     // The picker on the stack above this controller until its album's stage has started.
     std::shared_ptr<AlbumController> m_albumPicker;
     ObserverToken m_reloadObservation;

@@ -4,6 +4,7 @@
 #include "platform/foundation/MainThread.h"
 #include "platform/graphics/LayerPainter.h"
 #include "platform/graphics/ScopedTransaction.h"
+#include "platform/graphics/Transaction.h"
 #include "platform/ipc/UserActivity.h"
 #include "support/QMSFX.h"
 #include "ui/Cursor.h"
@@ -119,6 +120,8 @@ void HostView::showController(Raroderavarav* newController, Raroderavarav* oldCo
     QM_ASSERT(isMainThread(), "Best called on main thread");
     QM_ASSERT(m_layer != nullptr, "Not ready to show controllers");
     QM_ASSERT(!m_inSwap, "Nested controller management not supported");
+    if (oldController && newController)
+        keepPictureForTransition(oldController->layer().get());
     m_inSwap = true;
     try {
         if (newController)
@@ -197,11 +200,45 @@ void HostView::showEvent(QShowEvent* event)
     layOutHostLayer();
 }
 
+void HostView::keepPictureForTransition(const Layer* oldContent)
+{
+    // Only a tree that has been on screen fades its new content layer in; without a fade there is
+    // nothing to cross.
+    if (!m_layer->isPresented() || Transaction::disableActions() || width() <= 0 || height() <= 0)
+        return;
+    // The last picture, nested transitions included, is what the new screen fades in over.
+    QImage picture(size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::black);
+    QPainter painter(&picture);
+    paintFrame(painter, oldContent);
+    painter.end();
+    m_transitionPicture = std::move(picture);
+}
+
+bool HostView::isFadingIn(const Layer* content) const
+{
+    return content && content->superlayer() == m_layer.get() &&
+           content->presentationOpacity() < content->opacity();
+}
+
+void HostView::paintFrame(QPainter& painter, const Layer* content)
+{
+    // Replacing a screen cross-fades from the old picture to the new one, as the new content
+    // layer fades in above the old picture instead of above the black background.
+    if (!m_transitionPicture.isNull() && !isFadingIn(content))
+        m_transitionPicture = QImage();
+    if (m_transitionPicture.isNull())
+        painter.fillRect(QRect(QPoint(0, 0), size()), Qt::black);
+    else
+        painter.drawImage(QRect(QPoint(0, 0), size()), m_transitionPicture);
+    LayerPainter::paint(painter, *m_layer, QSizeF(size()));
+}
+
 void HostView::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    LayerPainter::paint(painter, *m_layer, QSizeF(size()));
+    const Raroderavarav* current = m_controllerStack->empty() ? nullptr : m_controllerStack->back().get();
+    paintFrame(painter, current ? current->layer().get() : nullptr);
     if (m_layer->hasRunningAnimations())
         m_frameTimer.start();
     else

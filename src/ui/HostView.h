@@ -7,6 +7,7 @@
 #include "ui/Raroderavarav.h"
 #include "ui/SwipeRecognizer.h"
 
+#include <QImage>
 #include <QTimer>
 #include <QWidget>
 #include <optional>
@@ -79,6 +80,14 @@ private:
     void initializeRemote();
     void layOutHostLayer();
     void hidePointerUntilMouseMoves();
+    // Keeps the picture on screen now, for the new screen to cross-fade from.
+    // `oldContent` is the content layer about to be replaced.
+    void keepPictureForTransition(const Layer* oldContent);
+    // Whether `content`, a content layer of this view, is still fading in.
+    bool isFadingIn(const Layer* content) const;
+    // One frame: the picture being faded from (while `content` fades in over it) or black, then
+    // the layer tree.
+    void paintFrame(QPainter& painter, const Layer* content);
     // The responder actions the keyboard is decoded into.
     void performClick() { performButton(ButtonSelect); }
     void cancelOperation() { performButton(ButtonMenu); }
@@ -93,4 +102,6 @@ private:
     bool m_preventSound = false;
     SwipeRecognizer m_swipes;
     QTimer m_frameTimer;
+    // The picture the current screen fades in over; null when no transition runs. View pixels.
+    QImage m_transitionPicture;
 };

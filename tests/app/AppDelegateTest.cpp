@@ -8,8 +8,12 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <QWidget>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -86,10 +90,15 @@ protected:
         ASSERT_TRUE(delegate->hasRepliedToTermination());
     }
 
+    void SetUp() override { Cursor::resetForTesting(); }
+
     void TearDown() override
     {
         // A shutdown left waiting must not keep the delegate's thread from ending.
         world.release();
+        delegate.reset();
+        // A button hides the pointer until the mouse moves: the next test starts with it shown.
+        Cursor::resetForTesting();
     }
 
     FakeWorld world;
@@ -213,4 +222,155 @@ TEST_F(AppDelegateTest, MenuCommandsLiveOnTheViewAndTheHelpPageShips)
     view.actions().last()->trigger();
     EXPECT_TRUE(delegate->isTerminating());
     finishShutdown();
+}
+
+TEST_F(AppDelegateTest, EveryMenuKeyIsBoundOnceAndTheUsualKeysAreThere)
+{
+    start();
+    QList<QKeySequence> all;
+    for (QAction* action : view.actions()) {
+        for (const QKeySequence& sequence : action->shortcuts()) {
+            // Qt ignores a key bound twice as ambiguous, so it must appear once only.
+            EXPECT_FALSE(all.contains(sequence)) << sequence.toString().toStdString();
+            all.append(sequence);
+        }
+    }
+    const QList<QAction*> actions = view.actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_TRUE(actions[0]->shortcuts().contains(QKeySequence(Qt::Key_F11)));
+    EXPECT_TRUE(actions[1]->shortcuts().contains(QKeySequence(Qt::Key_F1)));
+    EXPECT_TRUE(actions[2]->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
+}
+
+TEST_F(AppDelegateTest, StandardKeysAlreadyOursAreNotAddedAgain)
+{
+    const QKeySequence quit(Qt::CTRL | Qt::Key_Q);
+    const QList<QKeySequence> standard = QKeySequence::keyBindings(QKeySequence::Quit);
+    const QList<QKeySequence> keys = AppDelegate::menuShortcuts(QKeySequence::Quit, {quit});
+    EXPECT_EQ(keys.count(quit), 1);
+    for (const QKeySequence& sequence : standard)
+        EXPECT_TRUE(keys.contains(sequence));
+}
+
+TEST_F(AppDelegateTest, PointerComesBackHoweverFullScreenEnds)
+{
+    start();
+    view.show();
+    delegate->toggleFullScreen();
+    EXPECT_FALSE(Cursor::isVisible());
+    // The window manager's own key leaves full screen behind our back.
+    view.showNormal();
+    EXPECT_TRUE(Cursor::isVisible());
+    // ...and enters it again: hidden, and our toggle then balances that hide.
+    view.showFullScreen();
+    EXPECT_FALSE(Cursor::isVisible());
+    delegate->toggleFullScreen();
+    EXPECT_FALSE(view.isInFullScreenMode());
+    EXPECT_TRUE(Cursor::isVisible());
+    // A toggle after the window manager left full screen enters it, and one more leaves it.
+    delegate->toggleFullScreen();
+    view.showNormal();
+    delegate->toggleFullScreen();
+    delegate->toggleFullScreen();
+    EXPECT_TRUE(Cursor::isVisible());
+}
+
+TEST_F(AppDelegateTest, PointerShowsWhileMinimisedAndHidesAgainWhenFullScreenReturns)
+{
+    start();
+    view.show();
+    delegate->toggleFullScreen();
+    view.setWindowState(view.windowState() | Qt::WindowMinimized);
+    EXPECT_TRUE(Cursor::isVisible());
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(view.isInFullScreenMode());
+    EXPECT_FALSE(Cursor::isVisible());
+}
+
+TEST_F(AppDelegateTest, ADelegateEndingInFullScreenGivesThePointerBack)
+{
+    start();
+    view.show();
+    delegate->toggleFullScreen();
+    EXPECT_FALSE(Cursor::isVisible());
+    delegate.reset();
+    EXPECT_TRUE(Cursor::isVisible());
+}
+
+namespace {
+QStringList warnings;
+void recordWarning(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtWarningMsg)
+        warnings << message;
+}
+
+// Collects the warnings logged during its life.
+struct WarningRecorder {
+    WarningRecorder()
+    {
+        warnings.clear();
+        previous = qInstallMessageHandler(recordWarning);
+    }
+    ~WarningRecorder() { qInstallMessageHandler(previous); }
+    QtMessageHandler previous;
+};
+
+bool runUntil(const std::function<bool()>& condition)
+{
+    QElapsedTimer guard;
+    guard.start();
+    while (!condition() && guard.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return condition();
+}
+} // namespace
+
+TEST_F(AppDelegateTest, FocusIsCheckedOnceTheWindowIsActiveAndALossIsReported)
+{
+    start();
+    WarningRecorder recorder;
+    // At launch the window is not active yet: its focus means nothing until it is.
+    delegate->applicationDidFinishLaunching();
+    delegate->toggleFullScreen();
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(runUntil([this] { return view.isActiveWindow(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(warnings.contains("Not first responder!")) << warnings.join('\n').toStdString();
+
+    // Leaving full screen gives the view the keyboard back.
+    delegate->toggleFullScreen();
+    EXPECT_FALSE(warnings.contains("Not first responder!"));
+
+    // Something else in the window has the keyboard: a real loss, reported.
+    QWidget other(&view);
+    other.setFocusPolicy(Qt::StrongFocus);
+    other.show();
+    other.setFocus();
+    ASSERT_TRUE(runUntil([&other] { return other.hasFocus(); }));
+    delegate->toggleFullScreen();
+    EXPECT_TRUE(warnings.contains("Not first responder!"));
+}
+
+TEST_F(AppDelegateTest, ActivationRunsTheToolEvenWhenItsPathHasAQuoteAndASpace)
+{
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString folder = root.filePath("Bob's tools/bin");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString marker = root.filePath("arguments");
+    const QString tool = folder + "/zuzire-library";
+    QFile script(tool);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\n").arg(marker).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    AppDelegate::defaultServices(tool).activateLibrary();
+    ASSERT_TRUE(runUntil([&marker] { return QFileInfo(marker).size() > 0; }));
+    QFile written(marker);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), "activate\n");
 }

@@ -64,3 +64,77 @@ TEST(ZuzireEndToEndTest, TerminationSignalTakesTheQuitPath)
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
 }
+
+TEST(ZuzireEndToEndTest, AutomationRefusesValuesOutOfRange)
+{
+    const ProgramRun run = runZuzire(
+        "wait inf\nwait nan\nwait 1e10\nwait -1\nresize 100000 100000\nresize 800 -5\nwait 0\ntree\n");
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    ASSERT_EQ(run.lines.size(), 8) << run.lines.join('\n').toStdString();
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(run.lines[i].startsWith("error: ")) << run.lines[i].toStdString();
+    EXPECT_EQ(run.lines[6], "ok");
+    EXPECT_EQ(parseJsonLine(run.lines[7])["size"].toObject()["width"].toInt(), 960);
+}
+
+namespace {
+// Runs the program with `arguments` and no automation, as a user types it.
+ProgramRun runCommand(const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire", arguments);
+    EXPECT_TRUE(process.waitForFinished(30000));
+    ProgramRun run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    return environment;
+}
+} // namespace
+
+TEST(ZuzireEndToEndTest, HelpAndVersionPrintAndNeedNoDisplay)
+{
+    const ProgramRun help = runCommand({"--help"}, withoutDisplay());
+    EXPECT_EQ(help.exitCode, 0);
+    ASSERT_FALSE(help.lines.isEmpty());
+    EXPECT_EQ(help.lines[0], "Usage: zuzire [--automation] [-Key value ...]");
+    EXPECT_TRUE(help.lines.join('\n').contains("--version"));
+
+    const ProgramRun version = runCommand({"--version"}, withoutDisplay());
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.lines, QStringList{"zuzire " ZUZIRE_VERSION});
+}
+
+TEST(ZuzireEndToEndTest, AnUnknownOptionIsAnErrorWithTheUsage)
+{
+    const ProgramRun run = runCommand({"--frobnicate"}, withoutDisplay());
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.lines.isEmpty());
+    EXPECT_TRUE(run.errors.startsWith("zuzire: unknown option --frobnicate\n")) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.contains("Usage: zuzire"));
+}
+
+TEST(ZuzireEndToEndTest, NoDisplayIsOneLineAndAnExitNotAnAbort)
+{
+    const ProgramRun run = runCommand({}, withoutDisplay());
+    EXPECT_EQ(run.exitCode, 1);
+    const QStringList lines = run.errors.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << run.errors.toStdString();
+    EXPECT_TRUE(lines[0].contains("no display")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains("xvfb-run"));
+
+    QProcessEnvironment unreachable = withoutDisplay();
+    unreachable.insert("DISPLAY", ":987");
+    const ProgramRun gone = runCommand({"-LaunchFullScreen", "YES"}, unreachable);
+    EXPECT_EQ(gone.exitCode, 1);
+    EXPECT_TRUE(gone.errors.contains("cannot open the display \":987\"")) << gone.errors.toStdString();
+}

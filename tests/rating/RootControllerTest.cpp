@@ -96,6 +96,15 @@ TEST_F(RootControllerTest, AnyOtherReloadErrorMeansNoLibrary)
     postError(Error(Error::cocoaDomain, 260, "The file couldn't be opened."));
     EXPECT_EQ(root->status(), -2);
     EXPECT_EQ(root->statusLayerForTesting().string(), "No iPhoto library found!");
+    // Beneath it, smaller, how to make a library; gone again once there is one.
+    const TextLayer& hint = root->hintLayerForTesting();
+    EXPECT_FALSE(hint.isHidden());
+    EXPECT_TRUE(hint.string().contains("zuzire-library import FOLDER"));
+    view.layer()->layoutIfNeeded();
+    EXPECT_LT(hint.fontSize(), root->statusLayerForTesting().fontSize());
+    EXPECT_LT(hint.frame().maxY(), root->statusLayerForTesting().frame().minY() + 1);
+    root->setStatus(0);
+    EXPECT_TRUE(hint.isHidden());
 }
 
 TEST_F(RootControllerTest, AlbumsOpenThePickerAndTheChosenAlbumItsStage)

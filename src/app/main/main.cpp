@@ -1,18 +1,64 @@
 #include "app/AppDelegate.h"
 #include "app/Automation.h"
+#include "app/CommandLine.h"
+#include "app/DisplayCheck.h"
 #include "app/QuitSignals.h"
+#include "library/AlbumInfo.h"
+#include "platform/foundation/Resources.h"
 #include "ui/HostView.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <unistd.h>
 
+namespace {
+QStringList rawArguments(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+void print(FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+} // namespace
+
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so they work with no display at all.
+    const QStringList arguments = rawArguments(argc, argv);
+    const CommandLine commandLine = CommandLine::parse(arguments);
+    switch (commandLine.action()) {
+    case CommandLine::Action::ShowHelp:
+        print(stdout, CommandLine::usage());
+        return 0;
+    case CommandLine::Action::ShowVersion:
+        print(stdout, CommandLine::version());
+        return 0;
+    case CommandLine::Action::Fail:
+        print(stderr, QStringLiteral("zuzire: %1\n\n").arg(commandLine.error()) + CommandLine::usage());
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+    const qsizetype platformIndex = arguments.indexOf(QStringLiteral("-platform"));
+    const QString platform = platformIndex >= 0 ? arguments.value(platformIndex + 1) : QString();
+    const QString displayProblem = DisplayCheck::problem(platform, QProcessEnvironment::systemEnvironment());
+    if (!displayProblem.isEmpty()) {
+        print(stderr, displayProblem + QLatin1Char('\n'));
+        return 1;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zuzire"));
+    QApplication::setApplicationVersion(QStringLiteral(ZUZIRE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("zuzire"));
+    QApplication::setWindowIcon(QIcon(Resources::path(QStringLiteral("zuzire.png"))));
     // The delegate decides when the last window's closing ends the process.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -21,11 +67,13 @@ int main(int argc, char** argv)
     delegate.setLayerHost(&hostView);
     delegate.awakeFromNib();
     hostView.show();
-    QuitSignals quitSignals([&delegate] { delegate.terminate(); });
+    QuitSignals quitSignals({[&delegate] { delegate.terminate(); },
+                             [] { return AlbumInfo::sharedAlbumInfo()->workQueue().operationCount(); },
+                             QuitSignals::defaultExitNow()});
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
 
     std::unique_ptr<Automation> automation;
-    if (QApplication::arguments().contains(QStringLiteral("--automation"))) {
+    if (commandLine.isAutomation()) {
         automation = std::make_unique<Automation>(delegate, hostView, [](const QString& line) {
             std::fputs(line.toUtf8().constData(), stdout);
             std::fputc('\n', stdout);

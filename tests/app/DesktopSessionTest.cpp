@@ -1,0 +1,228 @@
+#include "support/ZuzireProcess.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QStandardPaths>
+#include <QThread>
+#include <functional>
+#include <gtest/gtest.h>
+
+// The program as a user meets it on a real X desktop: the xcb platform under a window manager,
+// real key events through the X server. CTest runs this binary a second time under xvfb-run with
+// ZUZIRE_DESKTOP_SESSION set; everywhere else these tests skip.
+namespace {
+constexpr int limitMs = 15000;
+
+// Mean grey level of an image, 0 (black) to 255 (white).
+double brightness(const QImage& image)
+{
+    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    double sum = 0;
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x)
+            sum += grey.constScanLine(y)[x];
+    return sum / (double(grey.width()) * grey.height());
+}
+
+bool waitFor(const std::function<bool()>& condition)
+{
+    QElapsedTimer guard;
+    guard.start();
+    while (!condition()) {
+        if (guard.elapsed() > limitMs)
+            return false;
+        QThread::msleep(30);
+    }
+    return true;
+}
+
+int xdotool(const QStringList& arguments)
+{
+    return QProcess::execute("xdotool", arguments);
+}
+
+class DesktopSessionTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Never on the user's own desktop: only on the virtual display CTest starts for it.
+        if (qEnvironmentVariableIsEmpty("ZUZIRE_DESKTOP_SESSION") || qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "runs on a virtual X display, as CTest's DesktopSessionOnXvfb (needs xvfb-run)";
+        for (const char* tool : {"openbox", "xdotool"}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                GTEST_SKIP() << tool << " is missing: run scripts/setup.sh";
+        }
+        // The window manager's own full-screen key, for the pointer check.
+        QFile rc(folder.filePath("rc.xml"));
+        ASSERT_TRUE(rc.open(QIODevice::WriteOnly));
+        rc.write("<?xml version=\"1.0\"?><openbox_config xmlns=\"http://openbox.org/3.4/rc\"><keyboard>"
+                 "<keybind key=\"W-F11\"><action name=\"ToggleFullscreen\"/></keybind>"
+                 "</keyboard></openbox_config>\n");
+        rc.close();
+        windowManager.start("openbox", {"--config-file", rc.fileName()});
+        ASSERT_TRUE(windowManager.waitForStarted(limitMs));
+        // openbox takes the screen asynchronously; a managed window is what the tests need.
+        QThread::msleep(500);
+    }
+
+    void TearDown() override
+    {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished(limitMs);
+        }
+        windowManager.terminate();
+        windowManager.waitForFinished(limitMs);
+    }
+
+    void start(const QStringList& arguments = {}, const QString& configHome = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("XDG_CONFIG_HOME", configHome.isEmpty() ? folder.filePath("config") : configHome);
+        program.setProcessEnvironment(environment);
+        program.start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire",
+                      QStringList{"--automation"} + arguments);
+        ASSERT_TRUE(program.waitForStarted(limitMs));
+        QProcess search;
+        search.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Zuzire$"});
+        ASSERT_TRUE(search.waitForFinished(limitMs));
+        window = QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).value(0);
+        ASSERT_FALSE(window.isEmpty());
+    }
+
+    QString ask(const QString& command)
+    {
+        program.write((command + "\n").toUtf8());
+        QElapsedTimer guard;
+        guard.start();
+        while (!program.canReadLine() && guard.elapsed() < limitMs)
+            program.waitForReadyRead(100);
+        return QString::fromUtf8(program.readLine()).trimmed();
+    }
+
+    QJsonObject tree() { return parseJsonLine(ask("tree")); }
+
+    // Moves the mouse over the window, which shows a pointer hidden only until the mouse moves.
+    void moveMouse()
+    {
+        static int x = 100;
+        x = x == 100 ? 120 : 100;
+        xdotool({"mousemove", "--window", window, QString::number(x), "100"});
+    }
+
+    bool treeBecomes(const std::function<bool(const QJsonObject&)>& condition)
+    {
+        return waitFor([&] { return condition(tree()); });
+    }
+
+    int finish()
+    {
+        program.closeWriteChannel();
+        EXPECT_TRUE(program.waitForFinished(limitMs));
+        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    }
+
+    QTemporaryDir folder;
+    QProcess windowManager;
+    QProcess program;
+    QString window;
+};
+} // namespace
+
+TEST_F(DesktopSessionTest, KeysFireOnceAndThePointerFollowsFullScreen)
+{
+    start();
+    xdotool({"windowactivate", "--sync", window});
+    ASSERT_TRUE(
+        treeBecomes([](const QJsonObject& t) { return t["active"].toBool() && t["focus"].toBool(); }));
+
+    xdotool({"key", "--clearmodifiers", "F11"});
+    ASSERT_TRUE(treeBecomes([](const QJsonObject& t) { return t["fullScreen"].toBool(); }));
+    moveMouse();
+    EXPECT_TRUE(treeBecomes([](const QJsonObject& t) { return !t["pointerVisible"].toBool(); }));
+
+    // The window manager ends full screen behind the program's back: the pointer comes back.
+    xdotool({"key", "--clearmodifiers", "super+F11"});
+    ASSERT_TRUE(treeBecomes([](const QJsonObject& t) { return !t["fullScreen"].toBool(); }));
+    moveMouse();
+    EXPECT_TRUE(treeBecomes([](const QJsonObject& t) { return t["pointerVisible"].toBool(); }));
+
+    // F11 twice: in and out again, the pointer shown at the end.
+    xdotool({"key", "--clearmodifiers", "F11"});
+    ASSERT_TRUE(treeBecomes([](const QJsonObject& t) { return t["fullScreen"].toBool(); }));
+    xdotool({"key", "--clearmodifiers", "F11"});
+    ASSERT_TRUE(treeBecomes([](const QJsonObject& t) { return !t["fullScreen"].toBool(); }));
+    moveMouse();
+    EXPECT_TRUE(treeBecomes([](const QJsonObject& t) { return t["pointerVisible"].toBool(); }));
+
+    xdotool({"key", "--clearmodifiers", "ctrl+q"});
+    EXPECT_TRUE(program.waitForFinished(limitMs)) << "Ctrl+Q did not quit";
+    EXPECT_EQ(program.exitCode(), 0);
+    const QString errors = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_FALSE(errors.contains("Ambiguous")) << errors.toStdString();
+}
+
+TEST_F(DesktopSessionTest, LaunchFullScreenHasTheKeyboardAndEscapeQuits)
+{
+    start({"-LaunchFullScreen", "YES"});
+    ASSERT_TRUE(treeBecomes([](const QJsonObject& t) {
+        return t["fullScreen"].toBool() && t["active"].toBool() && t["focus"].toBool();
+    }));
+    moveMouse();
+    EXPECT_FALSE(tree()["pointerVisible"].toBool());
+    // Escape is Menu, and Menu on the first screen quits.
+    xdotool({"key", "--window", window, "Escape"});
+    EXPECT_TRUE(program.waitForFinished(limitMs)) << "Escape did not quit";
+    EXPECT_EQ(program.exitCode(), 0);
+    const QString errors = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_FALSE(errors.contains("Not first responder!")) << errors.toStdString();
+}
+
+TEST_F(DesktopSessionTest, NoFrameOfAPushIsDarkerThanBothScreens)
+{
+    // A library of generated photos, so the first screen pushes the album picker once it loaded.
+    const QString config = folder.filePath("config");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", config);
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    const QString bin = qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/";
+    for (const QStringList& command :
+         {QStringList{"zuzire-demo-photos", folder.filePath("Photos")},
+          QStringList{"zuzire-library", "import", "--library", folder.filePath("Library"),
+                      folder.filePath("Photos/Coast")}}) {
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.start(bin + command.first(), command.mid(1));
+        ASSERT_TRUE(tool.waitForFinished(60000));
+        ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    }
+
+    start({}, config);
+    // A small window keeps every screenshot quick, so the frames sample the whole fade.
+    ASSERT_EQ(ask("resize 320 240"), "ok");
+    std::vector<double> levels;
+    int framesAfterPush = -1;
+    QElapsedTimer guard;
+    guard.start();
+    while (framesAfterPush < 40 && guard.elapsed() < limitMs) {
+        const QString shot = folder.filePath(QString("frame%1.png").arg(levels.size()));
+        ASSERT_EQ(ask("screenshot " + shot), "ok " + shot);
+        levels.push_back(brightness(QImage(shot)));
+        if (framesAfterPush >= 0)
+            ++framesAfterPush;
+        else if (tree()["controllers"].toArray().size() > 1)
+            framesAfterPush = 0;
+    }
+    ASSERT_GE(framesAfterPush, 40) << "the album picker never came";
+    const double darker = std::min(levels.front(), levels.back());
+    QStringList trace;
+    for (double level : levels)
+        trace << QString::number(level, 'f', 1);
+    for (size_t i = 0; i < levels.size(); ++i)
+        EXPECT_GE(levels[i], darker - 1) << "frame " << i << ": " << trace.join(' ').toStdString();
+    EXPECT_EQ(finish(), 0);
+}

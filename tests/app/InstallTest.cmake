@@ -1,0 +1,42 @@
+# Installs the build into a scratch prefix and runs the installed program in automation mode, on
+# the offscreen platform, with nothing pointing it at the build tree: it must find its resources
+# beside its own bin folder. Run as: cmake -DBINARY_DIR=... -DSCRATCH=... -P InstallTest.cmake
+set(prefix ${SCRATCH}/prefix)
+file(REMOVE_RECURSE ${SCRATCH})
+file(MAKE_DIRECTORY ${SCRATCH})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${prefix}
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+foreach(file bin/zuzire bin/zuzire-library share/zuzire/help.html
+             share/applications/zuzire.desktop share/icons/hicolor/scalable/apps/zuzire.svg
+             share/icons/hicolor/128x128/apps/zuzire.png)
+    if(NOT EXISTS ${prefix}/${file})
+        message(FATAL_ERROR "not installed: ${file}")
+    endif()
+endforeach()
+
+file(WRITE ${SCRATCH}/commands "tree\nquit\n")
+set(ENV{QT_QPA_PLATFORM} offscreen)
+set(ENV{XDG_CONFIG_HOME} ${SCRATCH}/config)
+unset(ENV{ZUZIRE_RESOURCE_DIR})
+unset(ENV{ZUZIRE_BINARY_DIR})
+execute_process(COMMAND ${prefix}/bin/zuzire --automation
+                WORKING_DIRECTORY ${SCRATCH}
+                INPUT_FILE ${SCRATCH}/commands
+                OUTPUT_VARIABLE output ERROR_VARIABLE errors
+                RESULT_VARIABLE result TIMEOUT 60)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "the installed program failed (${result}):\n${output}\n${errors}")
+endif()
+string(FIND "${output}" "\"resources\":\"${prefix}/share/zuzire\"" found)
+if(found EQUAL -1)
+    message(FATAL_ERROR "the installed program looks for its resources elsewhere:\n${output}")
+endif()
+string(FIND "${output}" "RootController" found)
+if(found EQUAL -1)
+    message(FATAL_ERROR "the installed program showed no first screen:\n${output}")
+endif()
+file(REMOVE_RECURSE ${SCRATCH})
