@@ -45,6 +45,7 @@ public:
 
     void layoutSublayersOfLayer(Layer& layer) override;
     void layerTreeNeedsDisplay() override;
+    double devicePixelRatio() const override { return devicePixelRatioF(); }
 
     bool isInFullScreenMode() const;
     void enterFullScreenMode();

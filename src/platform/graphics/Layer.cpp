@@ -118,6 +118,13 @@ void Layer::propertyDidChange(const char* key)
         host->layerTreeNeedsDisplay();
 }
 
+double Layer::deviceScale() const
+{
+    const LayerTreeHost* host = hostOfTree();
+    const double ratio = host ? host->devicePixelRatio() : 1.0;
+    return ratio > 0 ? ratio : 1.0;
+}
+
 LayerTreeHost* Layer::hostOfTree() const
 {
     const Layer* layer = this;
@@ -284,6 +291,8 @@ void Layer::setContents(const QImage& contents)
         // What fades out is what was fully shown; a fade still under way is cut short.
         m_previousContents = m_contents;
         m_contents = contents;
+        m_scaledPreviousContents.clear();
+        m_scaledContents.clear();
         presented.contentsTransition = 0;
         animateFrom(Property::Contents, presented, "contents");
         if (std::none_of(m_implicitAnimations.begin(), m_implicitAnimations.end(),
@@ -637,20 +646,23 @@ void Layer::setNeedsDisplayOnBoundsChange(bool needs)
     propertyDidChange("needsDisplayOnBoundsChange");
 }
 
-void Layer::displayIfNeeded()
+void Layer::displayIfNeeded(double scale)
 {
-    if (!m_needsDisplay)
+    scale = scale > 0 ? scale : 1.0;
+    if (!m_needsDisplay && (scale == m_backingScale || m_backingImage.isNull()))
         return;
     m_needsDisplay = false;
+    m_backingScale = scale;
     const Rect r = m_model.bounds.standardized();
-    const int width = int(std::ceil(r.width()));
-    const int height = int(std::ceil(r.height()));
+    const int width = int(std::ceil(r.width() * scale));
+    const int height = int(std::ceil(r.height() * scale));
     if (!m_delegate || width <= 0 || height <= 0) {
         m_backingImage = QImage();
         return;
     }
     if (m_backingImage.width() != width || m_backingImage.height() != height)
         m_backingImage = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    m_backingImage.setDevicePixelRatio(scale);
     m_backingImage.fill(Qt::transparent);
     QPainter painter(&m_backingImage);
     DrawingContext context(painter, r);
@@ -805,8 +817,10 @@ void Layer::pruneFinishedAnimations()
                   [now](const ImplicitAnimation& a) { return now >= a.beginTime + a.duration; });
     std::erase_if(m_animations, [now](const KeyedAnimation& e) { return now >= e.beginTime + e.duration; });
     if (std::none_of(m_implicitAnimations.begin(), m_implicitAnimations.end(),
-                     [](const ImplicitAnimation& a) { return a.property == Property::Contents; }))
+                     [](const ImplicitAnimation& a) { return a.property == Property::Contents; })) {
         m_previousContents = QImage();
+        m_scaledPreviousContents.clear();
+    }
 }
 
 void Layer::setTreeHost(LayerTreeHost* host)

@@ -7,6 +7,7 @@
 #include "LayerState.h"
 #include "LayerTreeHost.h"
 #include "LayoutManager.h"
+#include "ScaledImageCopy.h"
 #include "platform/foundation/Observable.h"
 
 #include <QImage>
@@ -205,10 +206,13 @@ public:
     bool needsDisplay() const { return m_needsDisplay; }
     bool needsDisplayOnBoundsChange() const { return m_needsDisplayOnBoundsChange; }
     void setNeedsDisplayOnBoundsChange(bool needs);
-    // Redraws the delegate's drawing now when marked. Called by the painter.
-    void displayIfNeeded();
-    // The delegate's last drawing, one pixel per point of the bounds; null when none.
+    // Redraws the delegate's drawing now when marked, or when it was drawn at another `scale`
+    // (device pixels per point, so drawings stay sharp on dense screens). Called by the painter.
+    void displayIfNeeded(double scale = 1.0);
+    // The delegate's last drawing, `backingScale()` pixels per point of the bounds (its
+    // devicePixelRatio() says the same); null when none.
     const QImage& backingImage() const { return m_backingImage; }
+    double backingScale() const { return m_backingScale; }
 
     // Explicit animations. A null key holds any number of animations, none retrievable.
     void addAnimation(std::shared_ptr<Animation> animation, std::optional<std::string> key);
@@ -226,6 +230,10 @@ public:
     double presentationOpacity() const { return presentation().opacity; }
     // Contents that are fading out under new ones; null when none.
     const QImage& previousContents() const { return m_previousContents; }
+    // Copies of contents() and previousContents() at the size the painter last drew them,
+    // dropped with the contents they were made from.
+    ScaledImageCopy& scaledContents() { return m_scaledContents; }
+    ScaledImageCopy& scaledPreviousContents() { return m_scaledPreviousContents; }
     // Animations of this layer alone, ended or not (ended ones go at the next prune).
     bool hasOwnAnimations() const { return !m_implicitAnimations.empty() || !m_animations.empty(); }
     // Any implicit or explicit animation of this layer or its subtree (mask included) that has
@@ -242,6 +250,8 @@ public:
     // are reported to it.
     LayerTreeHost* treeHost() const { return m_treeHost; }
     void setTreeHost(LayerTreeHost* host);
+    // Device pixels per point of the host of the tree this layer is in; 1 without a host.
+    double deviceScale() const;
 
     std::any valueForKey(const std::string& key) const override;
     Observable* observableForKey(const std::string& key) const override;
@@ -313,6 +323,8 @@ private:
     bool m_hidden = false;
     QImage m_contents;
     QImage m_previousContents;
+    ScaledImageCopy m_scaledContents;
+    ScaledImageCopy m_scaledPreviousContents;
     ContentsGravity m_contentsGravity = ContentsGravity::Resize;
     LayerPtr m_mask;
     bool m_masksToBounds = false;
@@ -338,6 +350,7 @@ private:
     bool m_needsDisplay = false;
     bool m_needsDisplayOnBoundsChange = false;
     QImage m_backingImage;
+    double m_backingScale = 1.0;
 
     std::vector<ImplicitAnimation> m_implicitAnimations;
     std::vector<KeyedAnimation> m_animations;

@@ -238,31 +238,94 @@ private:
             m_painter.fillRect(toQRect(state.bounds), state.backgroundColor->toQColor());
             m_painter.setOpacity(savedOpacity);
         }
-        layer.displayIfNeeded();
+        layer.displayIfNeeded(backingScale());
         drawImage(m_painter, layer.backingImage(), state.bounds, opacity);
+        const bool resting = !layer.hasOwnAnimations();
         if (state.contentsTransition < 1 && !layer.previousContents().isNull()) {
             const QImage& previous = layer.previousContents();
-            drawImage(m_painter, previous,
-                      gravityRect(layer.contentsGravity(), state.bounds, QSizeF(previous.size())), opacity);
+            drawContents(previous, layer.scaledPreviousContents(), resting,
+                         gravityRect(layer.contentsGravity(), state.bounds, QSizeF(previous.size())),
+                         opacity);
         }
         const QImage& contents = layer.contents();
         if (!contents.isNull()) {
-            drawImage(m_painter, contents,
-                      gravityRect(layer.contentsGravity(), state.bounds, QSizeF(contents.size())),
-                      opacity * state.contentsTransition);
+            drawContents(contents, layer.scaledContents(), resting,
+                         gravityRect(layer.contentsGravity(), state.bounds, QSizeF(contents.size())),
+                         opacity * state.contentsTransition);
         }
         if (const auto* text = dynamic_cast<const TextLayer*>(&layer))
             drawText(m_painter, *text, state.bounds, opacity);
         drawBorder(m_painter, state, opacity);
     }
 
+    // Device pixels per unit of the current coordinates: the window's device pixel ratio times
+    // the scale of the layer transforms on the way here.
+    double rasterScale() const
+    {
+        const QTransform t = m_painter.deviceTransform();
+        return std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
+    }
+
+    // The scale delegate drawings are made at: the raster scale in quarter steps, so a slight
+    // change does not redraw them.
+    double backingScale() const { return std::clamp(std::ceil(rasterScale() * 4 - 1e-6) / 4, 0.25, 8.0); }
+
+    // The device in pixels. A widget measures itself in device-independent pixels, an image in
+    // its own pixels.
+    QRect devicePixelBounds() const
+    {
+        const QPaintDevice* device = m_painter.device();
+        if (device->devType() != QInternal::Widget)
+            return QRect(0, 0, device->width(), device->height());
+        const double ratio = device->devicePixelRatio();
+        return QRect(0, 0, int(std::ceil(device->width() * ratio)), int(std::ceil(device->height() * ratio)));
+    }
+
     // The device pixels the layer's subtree may cover, limited to the device.
     QRect deviceRectOf(const Rect& rect, double margin) const
     {
         const QRectF mapped =
-            m_painter.transform().mapRect(toQRect(rect)).adjusted(-margin, -margin, margin, margin);
-        const QRect device(0, 0, m_painter.device()->width(), m_painter.device()->height());
-        return mapped.toAlignedRect().intersected(device);
+            m_painter.deviceTransform().mapRect(toQRect(rect)).adjusted(-margin, -margin, margin, margin);
+        return mapped.toAlignedRect().intersected(devicePixelBounds());
+    }
+
+    // Makes the painter's coordinates the device's pixels.
+    void setPixelTransform()
+    {
+        m_painter.setTransform(QTransform());
+        m_painter.setTransform(m_painter.deviceTransform().inverted());
+    }
+
+    // Draws `image` into `rect` (current coordinates, y up). Where the rectangle lands on whole
+    // device pixels without rotation, the image is copied pixel for pixel: as it is when it was
+    // decoded for that size (give or take the pixel its rounding costs), else as a scaled copy
+    // kept in `copy` while the layer rests, so an unchanged frame rescales nothing.
+    void drawContents(const QImage& image, ScaledImageCopy& copy, bool resting, const Rect& rect,
+                      double opacity)
+    {
+        if (image.isNull() || rect.isEmpty() || opacity <= 0)
+            return;
+        const QTransform toDevice = flippedInto(rect, m_painter.deviceTransform());
+        const bool upright =
+            toDevice.m12() == 0 && toDevice.m21() == 0 && toDevice.m11() > 0 && toDevice.m22() > 0;
+        if (!upright) {
+            drawImage(m_painter, image, rect, opacity);
+            return;
+        }
+        const QRectF target = toDevice.mapRect(QRectF(0, 0, rect.width(), rect.height()));
+        const QSize size(std::max(1, int(std::lround(target.width()))),
+                         std::max(1, int(std::lround(target.height()))));
+        const bool fits =
+            std::abs(size.width() - image.width()) <= 1 && std::abs(size.height() - image.height()) <= 1;
+        if (!fits && !resting) {
+            drawImage(m_painter, image, rect, opacity);
+            return;
+        }
+        const QImage& drawn = fits ? image : copy.scaled(image, size);
+        // Centred on the target, so a pixel of rounding is shared by both sides.
+        const QPointF origin(std::round(target.center().x() - drawn.width() / 2.0),
+                             std::round(target.center().y() - drawn.height() / 2.0));
+        drawDeviceImage(drawn, QRectF(origin, QSizeF(drawn.size())), opacity);
     }
 
     // Draws the layer and its sublayers into a transparent image covering `area` (device pixels,
@@ -275,7 +338,7 @@ private:
         image.fill(Qt::transparent);
         QPainter offscreen(&image);
         offscreen.setRenderHints(m_painter.renderHints());
-        offscreen.setTransform(m_painter.transform() * QTransform::fromTranslate(-area.x(), -area.y()) *
+        offscreen.setTransform(m_painter.deviceTransform() * QTransform::fromTranslate(-area.x(), -area.y()) *
                                QTransform::fromScale(1 / scale, 1 / scale));
         TreePainter inner(offscreen);
         if (layer.mask())
@@ -297,7 +360,8 @@ private:
         content.fill(Qt::transparent);
         QImage alpha(area.size(), QImage::Format_ARGB32_Premultiplied);
         alpha.fill(Qt::transparent);
-        const QTransform toArea = m_painter.transform() * QTransform::fromTranslate(-area.x(), -area.y());
+        const QTransform toArea =
+            m_painter.deviceTransform() * QTransform::fromTranslate(-area.x(), -area.y());
         {
             QPainter offscreen(&content);
             offscreen.setRenderHints(m_painter.renderHints());
@@ -337,15 +401,17 @@ private:
             m_painter.setTransform(saved);
             return;
         }
-        const QRect area = deviceRectOf(visualBounds(layer, state), radius * 2 + 1);
+        // The blur is measured in device pixels, like the offscreen image.
+        const double deviceRadius = radius * rasterScale();
+        const QRect area = deviceRectOf(visualBounds(layer, state), deviceRadius * 2 + 1);
         if (area.isEmpty())
             return;
-        const double scale = std::max(1.0, radius / 2);
+        const double scale = std::max(1.0, deviceRadius / 2);
         QImage silhouette = renderOffscreen(layer, state, area, scale);
-        ShadowBlur::blurAlpha(silhouette, radius / scale, state.shadowColor.toQColor());
-        const QTransform saved = m_painter.transform();
-        const QPointF offset = saved.map(QPointF(state.shadowOffset.width, state.shadowOffset.height)) -
-                               saved.map(QPointF(0, 0));
+        ShadowBlur::blurAlpha(silhouette, deviceRadius / scale, state.shadowColor.toQColor());
+        const QTransform toDevice = m_painter.deviceTransform();
+        const QPointF offset = toDevice.map(QPointF(state.shadowOffset.width, state.shadowOffset.height)) -
+                               toDevice.map(QPointF(0, 0));
         drawDeviceImage(silhouette, QRectF(area).translated(offset), opacity * state.shadowOpacity);
     }
 
@@ -353,7 +419,7 @@ private:
     {
         const QTransform saved = m_painter.transform();
         const double savedOpacity = m_painter.opacity();
-        m_painter.setTransform(QTransform());
+        setPixelTransform();
         m_painter.setOpacity(opacity);
         m_painter.drawImage(area, image);
         m_painter.setOpacity(savedOpacity);

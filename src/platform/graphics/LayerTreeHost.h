@@ -7,4 +7,7 @@ class LayerTreeHost {
 public:
     virtual ~LayerTreeHost();
     virtual void layerTreeNeedsDisplay() = 0;
+    // Device pixels per point of the surface the tree is shown on; images made for the tree
+    // (photos decoded for a layer) are made at this density. 1 unless the host says otherwise.
+    virtual double devicePixelRatio() const;
 };

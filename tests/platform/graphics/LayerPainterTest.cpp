@@ -157,3 +157,81 @@ TEST_F(LayerPainterTest, ShadowFallsBelowAPhoto)
     EXPECT_LT(pixel(image, 50, 71).lightness(), 200);
     EXPECT_TRUE(near(pixel(image, 50, 27), Qt::white, 20));
 }
+
+namespace {
+
+// A frame painted as a window on a screen with `ratio` device pixels per point paints it.
+QImage renderAtRatio(const Layer& root, QSize points, double ratio)
+{
+    QImage image(int(points.width() * ratio), int(points.height() * ratio),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    LayerPainter::paint(painter, root, QSizeF(points));
+    return image;
+}
+
+// A hard edge half-way through a point: only a drawing made at the device's density keeps it.
+class HalfPointEdge : public LayerDelegate {
+public:
+    void drawLayer(Layer& layer, DrawingContext& context) override
+    {
+        const Rect b = layer.bounds();
+        context.fillRect(Rect(b.minX(), b.minY(), 10.5, b.height()), Color::rgb(0, 0, 1, 1));
+    }
+};
+
+} // namespace
+
+TEST_F(LayerPainterTest, DelegateDrawingsAndMasksAreSharpOnDenseScreens)
+{
+    HalfPointEdge edge;
+    const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::black());
+    const LayerPtr mask = Layer::create();
+    mask->setDelegate(&edge);
+    mask->setFrame(strip->bounds());
+    mask->setNeedsDisplay();
+    strip->setMask(mask);
+    root->addSublayer(strip);
+
+    const QImage image = renderAtRatio(*root, QSize(100, 100), 2.0);
+    EXPECT_EQ(mask->backingImage().size(), QSize(200, 200));
+    EXPECT_TRUE(near(pixel(image, 20, 100), Qt::black, 2));
+    EXPECT_TRUE(near(pixel(image, 21, 100), Qt::white, 2)) << "no half-covered pixel at the edge";
+
+    renderAtRatio(*root, QSize(100, 100), 1.0);
+    EXPECT_EQ(mask->backingImage().size(), QSize(100, 100)) << "drawn again for the coarser screen";
+}
+
+TEST_F(LayerPainterTest, ContentsMadeForTheDevicePixelsAreCopiedPixelForPixel)
+{
+    // A one-pixel checkerboard blurs to grey under any resampling.
+    QImage checkers(100, 60, QImage::Format_RGB32);
+    for (int y = 0; y < checkers.height(); ++y)
+        for (int x = 0; x < checkers.width(); ++x)
+            checkers.setPixelColor(x, y, (x + y) % 2 ? Qt::black : Qt::white);
+    const LayerPtr photo = Layer::create();
+    photo->setFrame(Rect(10.25, 20, 50, 30));
+    photo->setContents(checkers);
+    photo->setContentsGravity(ContentsGravity::ResizeAspect);
+    root->addSublayer(photo);
+
+    const QImage image = renderAtRatio(*root, QSize(100, 100), 2.0);
+    // The photo's top left lands on device pixel (21, 100).
+    for (int x = 30; x < 34; ++x)
+        EXPECT_TRUE(near(pixel(image, x, 120), (x - 21 + 20) % 2 ? Qt::black : Qt::white, 2)) << x;
+
+    // A photo larger than its frame is scaled once and the copy kept while nothing changes.
+    const LayerPtr large = Layer::create();
+    large->setFrame(Rect(0, 0, 20, 12));
+    QImage big(100, 60, QImage::Format_RGB32);
+    big.fill(Qt::red);
+    large->setContents(big);
+    root->addSublayer(large);
+    const QImage first = renderAtRatio(*root, QSize(100, 100), 2.0);
+    const qint64 kept = large->scaledContents().scaled(big, QSize(40, 24)).cacheKey();
+    renderAtRatio(*root, QSize(100, 100), 2.0);
+    EXPECT_EQ(large->scaledContents().scaled(big, QSize(40, 24)).cacheKey(), kept);
+    EXPECT_TRUE(near(pixel(first, 20, 190), Qt::red, 2));
+}

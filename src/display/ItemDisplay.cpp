@@ -1,0 +1,439 @@
+#include "display/ItemDisplay.h"
+
+#include "display/QMInvocationOperation.h"
+#include "platform/foundation/InternalInconsistency.h"
+#include "platform/foundation/MainThread.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/graphics/DrawingContext.h"
+#include "platform/graphics/ScopedTransaction.h"
+#include "support/QMKVOAdditions.h"
+
+#include <QColorSpace>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <shared_mutex>
+#include <stdexcept>
+#include <vector>
+
+// What a load may reach of its display. The loads hold it; the display clears it when it goes
+// away or changes its data source, under the lock, so an image request under way finishes first
+// and no later one starts.
+struct ItemDisplay::LoadGuard {
+    std::shared_mutex mutex;
+    ItemDisplay* display = nullptr;              // non-owning
+    ItemDisplayDataSource* dataSource = nullptr; // non-owning
+};
+
+namespace {
+
+std::atomic<int> completedLoads = 0;
+
+// The single-precision 0.6 the strip's width is measured in, widened as the layout always has.
+constexpr double photosPerHeight = double(0.6f);
+
+std::size_t itemIndexOf(const Layer& layer)
+{
+    return std::size_t(layer.attribute(ItemDisplay::itemIndexKey).toULongLong());
+}
+
+unsigned unsignedAttribute(const Layer& layer, const char* key)
+{
+    return layer.attribute(key).toUInt();
+}
+
+std::shared_ptr<Operation> loadOperationOf(const Layer& layer)
+{
+    const QVariant value = layer.attribute(ItemDisplay::loadOperationKey);
+    return value.isValid() ? value.value<std::shared_ptr<Operation>>() : nullptr;
+}
+
+void cancelLoad(Layer& layer)
+{
+    if (auto operation = loadOperationOf(layer))
+        operation->cancel();
+}
+
+// The painter draws these two formats without converting them; doing it here keeps the
+// conversion, like the decoding, off the main thread.
+QImage preparedForDrawing(QImage image)
+{
+    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
+        image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+    const QImage::Format format =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != format)
+        image.convertTo(format);
+    return image;
+}
+
+} // namespace
+
+ItemDisplay::ItemDisplay()
+    : m_workQueue(std::make_unique<OperationQueue>())
+    , m_layer(Layer::create())
+    , m_loadGuard(std::make_shared<LoadGuard>())
+{
+    QM_ASSERT(isMainThread(), "Main thread only!");
+    m_loadGuard->display = this;
+    m_layer->setLayoutManager(this);
+    m_layer->setActions({{"sublayers", nullptr}});
+    const auto options = KeyValueObservingOptions::New;
+    for (const char* keyPath : {"dataSource", "position", "autoAdvanceInterval", "featherLeftEdge",
+                                "featherRightEdge", "layer.bounds"})
+        qm_addObserver<ItemDisplay>(*this, this, keyPath, options);
+}
+
+ItemDisplay::~ItemDisplay()
+{
+    {
+        std::unique_lock lock(m_loadGuard->mutex);
+        m_loadGuard->display = nullptr;
+        m_loadGuard->dataSource = nullptr;
+    }
+    m_advanceTimer.reset();
+    m_workQueue->cancelAllOperations();
+    if (m_layer->layoutManager() == this)
+        m_layer->setLayoutManager(nullptr);
+    if (m_layer->mask() && m_layer->mask()->delegate() == this)
+        m_layer->mask()->setDelegate(nullptr);
+}
+
+void ItemDisplay::setDataSource(ItemDisplayDataSource* dataSource)
+{
+    {
+        std::unique_lock lock(m_loadGuard->mutex);
+        m_loadGuard->dataSource = dataSource;
+    }
+    m_dataSource = dataSource;
+    didChangeValueForKey("dataSource");
+}
+
+void ItemDisplay::setPosition(std::size_t position)
+{
+    m_position = position;
+    didChangeValueForKey("position");
+}
+
+void ItemDisplay::setAutoAdvanceInterval(double seconds)
+{
+    m_autoAdvanceInterval = seconds;
+    didChangeValueForKey("autoAdvanceInterval");
+}
+
+void ItemDisplay::setFeatherLeftEdge(bool feather)
+{
+    m_featherLeftEdge = feather;
+    didChangeValueForKey("featherLeftEdge");
+}
+
+void ItemDisplay::setFeatherRightEdge(bool feather)
+{
+    m_featherRightEdge = feather;
+    didChangeValueForKey("featherRightEdge");
+}
+
+std::any ItemDisplay::valueForKey(const std::string& key) const
+{
+    if (key == "layer")
+        return m_layer;
+    if (key == "dataSource")
+        return m_dataSource;
+    if (key == "position")
+        return m_position;
+    if (key == "autoAdvanceInterval")
+        return m_autoAdvanceInterval;
+    if (key == "featherLeftEdge")
+        return m_featherLeftEdge;
+    if (key == "featherRightEdge")
+        return m_featherRightEdge;
+    return Observable::valueForKey(key);
+}
+
+Observable* ItemDisplay::observableForKey(const std::string& key) const
+{
+    if (key == "layer")
+        return m_layer.get();
+    return Observable::observableForKey(key);
+}
+
+void ItemDisplay::observeValueForKeyPath(const std::string& keyPath, Observable* object,
+                                         const KeyValueChange& change, const void* context)
+{
+    if (context != QMKVOObservationContext) {
+        KeyValueObserver::observeValueForKeyPath(keyPath, object, change, context);
+        return;
+    }
+    if (keyPath == "dataSource")
+        reloadData();
+    else if (keyPath == "position" || keyPath == "layer.bounds")
+        updateLayers();
+    else if (keyPath == "autoAdvanceInterval")
+        restartAdvanceTimer();
+    else if (keyPath == "featherLeftEdge" || keyPath == "featherRightEdge")
+        updateMask();
+}
+
+std::size_t ItemDisplay::numberOfItems()
+{
+    return m_dataSource ? m_dataSource->numberOfItemsInDisplay(*this) : 0;
+}
+
+double ItemDisplay::aspectRatioForItem(std::size_t index)
+{
+    const double ratio = m_dataSource ? m_dataSource->itemDisplayNeedsAspectRatio(*this, index) : 0.0;
+    // A photo without a usable ratio (the library records none for some) is shown as a square
+    // rather than stopping the program.
+    return std::isfinite(ratio) && ratio > 0 ? ratio : 1.0;
+}
+
+void ItemDisplay::restartAdvanceTimer()
+{
+    m_advanceTimer.reset();
+    if (m_autoAdvanceInterval > 0.0 && numberOfItems() > 0)
+        m_advanceTimer = std::make_unique<AdvanceTimer>(m_autoAdvanceInterval, [this] { advance(); });
+}
+
+void ItemDisplay::updateMask()
+{
+    if (!m_featherLeftEdge && !m_featherRightEdge) {
+        if (m_layer->mask())
+            m_layer->mask()->setDelegate(nullptr);
+        m_layer->setMask(nullptr);
+        return;
+    }
+    if (m_layer->mask())
+        m_layer->mask()->setDelegate(nullptr);
+    LayerPtr mask = Layer::create();
+    mask->setDelegate(this);
+    mask->setNeedsDisplayOnBoundsChange(true);
+    mask->setFrame(m_layer->bounds());
+    mask->setNeedsDisplay();
+    m_layer->setMask(std::move(mask));
+}
+
+void ItemDisplay::reloadData()
+{
+    for (const auto& [index, photoLayer] : m_itemLayers)
+        photoLayer->removeFromSuperlayer();
+    m_itemLayers.clear();
+    setPosition(0);
+    setAutoAdvanceInterval(m_autoAdvanceInterval);
+}
+
+void ItemDisplay::advance()
+{
+    const std::size_t n = numberOfItems();
+    setPosition(m_position + 1 < n ? m_position + 1 : 0);
+}
+
+void ItemDisplay::updateLayers()
+{
+    const std::size_t n = numberOfItems();
+    if (n == 0)
+        return;
+    QM_ASSERT(m_position < n, "Bad position");
+    const Rect bounds = m_layer->bounds();
+    if (bounds.isEmpty())
+        return;
+
+    const auto d = static_cast<std::size_t>(std::ceil((bounds.width() / bounds.height()) / photosPerHeight));
+    const std::size_t f = (d + 1) / 2;
+    const std::size_t first = m_position > f ? m_position - f : 0;
+    const std::size_t end = std::min(n, m_position + f + 1);
+
+    std::vector<const Layer*> wanted;
+    for (std::size_t i = first; i < end; ++i) {
+        LayerPtr& photoLayer = m_itemLayers[i];
+        if (!photoLayer) {
+            photoLayer = Layer::create();
+            photoLayer->setShadowOpacity(0.75);
+            photoLayer->setContentsGravity(ContentsGravity::ResizeAspect);
+            photoLayer->setAttribute(itemIndexKey, QVariant::fromValue(qulonglong(i)));
+            QM_ASSERT(m_layer != nullptr, "Layer expected.");
+            m_layer->addSublayer(photoLayer);
+        }
+        QM_ASSERT(photoLayer->superlayer() == m_layer.get(), "Photo layer not in parent layer");
+        wanted.push_back(photoLayer.get());
+    }
+    // The photo that just became current was queued behind its neighbours when it entered the
+    // strip at an edge; it is the one the user is looking at, so it goes first.
+    for (std::size_t i = first; i < end; ++i) {
+        if (const auto pending = loadOperationOf(*m_itemLayers[i]))
+            pending->setQueuePriority(i == m_position ? Operation::QueuePriority::High
+                                                      : Operation::QueuePriority::Normal);
+    }
+
+    const std::vector<LayerPtr> sublayers = m_layer->sublayers();
+    for (const LayerPtr& sublayer : sublayers) {
+        if (std::find(wanted.begin(), wanted.end(), sublayer.get()) != wanted.end())
+            continue;
+        cancelLoad(*sublayer);
+        sublayer->removeFromSuperlayer();
+        const QVariant index = sublayer->attribute(itemIndexKey);
+        if (index.isValid())
+            m_itemLayers.erase(std::size_t(index.toULongLong()));
+    }
+    m_layer->setNeedsLayout();
+}
+
+void ItemDisplay::layoutSublayersOfLayer(Layer& layer)
+{
+    if (&layer != m_layer.get())
+        return;
+    const Rect bounds = m_layer->bounds().standardized();
+    if (bounds.isEmpty())
+        return;
+
+    std::vector<LayerPtr> photoLayers = m_layer->sublayers();
+    for (const LayerPtr& photoLayer : photoLayers)
+        QM_ASSERT(photoLayer->attribute(itemIndexKey).isValid(), "Expected ID value not found");
+    std::stable_sort(photoLayers.begin(), photoLayers.end(),
+                     [](const LayerPtr& a, const LayerPtr& b) { return itemIndexOf(*a) < itemIndexOf(*b); });
+
+    std::vector<double> ratios;
+    std::vector<double> units;
+    for (const LayerPtr& photoLayer : photoLayers) {
+        ratios.push_back(aspectRatioForItem(itemIndexOf(*photoLayer)));
+        units.push_back(std::min(ratios.back(), 1.0));
+    }
+
+    double centre = 0;
+    double before = 0;
+    for (std::size_t j = 0; j < photoLayers.size(); ++j) {
+        if (itemIndexOf(*photoLayers[j]) == m_position) {
+            centre = before + units[j] / 2;
+            break;
+        }
+        before += units[j];
+    }
+
+    const double height = bounds.height();
+    const bool aligns = m_dataSource && m_dataSource->respondsToItemDisplayNeedsAlignment();
+    double x = bounds.midX() - centre * height;
+    for (std::size_t j = 0; j < photoLayers.size(); ++j) {
+        const std::size_t index = itemIndexOf(*photoLayers[j]);
+        const double r = ratios[j];
+        const double u = units[j];
+        const long alignment = aligns ? m_dataSource->itemDisplayNeedsAlignment(*this, index) : 0;
+        Rect slot(x, bounds.minY(), u * height, height);
+        slot = slot.offsetBy(0, double(alignment) * height * 0.25);
+        slot = slot.insetBy(0, (height - u * height / r) / 2);
+        Rect frame = slot.insetBy(photoMargin, photoMargin / r);
+        // A slot too narrow for its margins gets an empty frame at its centre and no load.
+        const bool empty = frame.isEmpty();
+        if (empty)
+            frame = Rect(slot.midX(), slot.midY(), 0, 0);
+        photoLayers[j]->setFrame(frame);
+        if (!empty)
+            loadLayerInBackground(photoLayers[j]);
+        x += u * height;
+    }
+    if (m_layer->mask())
+        m_layer->mask()->setFrame(bounds);
+}
+
+void ItemDisplay::loadLayerInBackground(const LayerPtr& photoLayer)
+{
+    QM_ASSERT(photoLayer && !photoLayer->bounds().isEmpty(), "Layer bounds must be set to load photo");
+    const Rect bounds = photoLayer->bounds().standardized();
+    const double longer = bounds.width() > bounds.height() ? bounds.width() : bounds.height();
+    const auto size = static_cast<unsigned>(longer * photoLayer->deviceScale());
+    if (size <= unsignedAttribute(*photoLayer, loadSizeKey))
+        return;
+
+    photoLayer->setContents(QImage());
+    photoLayer->setBorderWidth(1.0);
+    photoLayer->setBorderColor(Color::white(0.0, 0.25));
+    photoLayer->setBackgroundColor(Color::white(1.0, 0.5));
+    photoLayer->setAttribute(shownSizeKey, QVariant());
+    cancelLoad(*photoLayer);
+
+    const std::size_t index = itemIndexOf(*photoLayer);
+    auto operation = QMInvocationOperation::create();
+    operation->prepare([guard = m_loadGuard, layer = std::weak_ptr<Layer>(photoLayer),
+                        self = std::weak_ptr<Operation>(operation), index,
+                        size] { loadPhotoForLayer(guard, layer, self, index, size); });
+    if (index == m_position)
+        operation->setQueuePriority(Operation::QueuePriority::High);
+    photoLayer->setAttribute(loadOperationKey, QVariant::fromValue(std::shared_ptr<Operation>(operation)));
+    photoLayer->setAttribute(loadSizeKey, QVariant::fromValue(size));
+    m_workQueue->addOperation(std::move(operation));
+}
+
+void ItemDisplay::loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard,
+                                    const std::weak_ptr<Layer>& photoLayer,
+                                    const std::weak_ptr<Operation>& operation, std::size_t index,
+                                    unsigned size)
+{
+    QM_CASSERT(size != 0, "ItemDisplay", "Image size must be set for layer");
+    QImage image;
+    {
+        std::shared_lock lock(guard->mutex);
+        // The strip or its screen is gone, or the photo left the strip while this load waited
+        // for the lock: nothing would show the image.
+        if (!guard->display || !guard->dataSource || photoLayer.expired())
+            return;
+        image = guard->dataSource->itemDisplayNeedsImage(*guard->display, index, size);
+    }
+    if (image.isNull())
+        throw std::runtime_error("No image, sad trombone.");
+    image = preparedForDrawing(std::move(image));
+    RunLoop::postToMainThread([guard = std::weak_ptr<LoadGuard>(guard), photoLayer, operation,
+                               image = std::move(image),
+                               size] { showLoadedPhoto(guard, photoLayer, operation, image, size); });
+}
+
+void ItemDisplay::showLoadedPhoto(const std::weak_ptr<LoadGuard>& guard,
+                                  const std::weak_ptr<Layer>& photoLayer,
+                                  const std::weak_ptr<Operation>& operation, const QImage& image,
+                                  unsigned size)
+{
+    const std::shared_ptr<LoadGuard> display = guard.lock();
+    const LayerPtr layer = photoLayer.lock();
+    if (!display || !display->display || !layer)
+        return;
+    const QVariant shown = layer->attribute(shownSizeKey);
+    // A smaller request that finished after a larger one keeps away from the larger image.
+    if (shown.isValid() && shown.toUInt() > size)
+        return;
+    {
+        ScopedTransaction transaction;
+        transaction.setAnimationDuration(fadeInDuration);
+        layer->setBorderWidth(0);
+        layer->setBackgroundColor(std::nullopt);
+        layer->setContents(image);
+    }
+    layer->setAttribute(shownSizeKey, QVariant::fromValue(size));
+    const auto pending = loadOperationOf(*layer);
+    if (pending && pending == operation.lock())
+        layer->setAttribute(loadOperationKey, QVariant());
+    completedLoads.fetch_add(1);
+}
+
+int ItemDisplay::completedLoadCount()
+{
+    return completedLoads.load();
+}
+
+void ItemDisplay::drawLayer(Layer& layer, DrawingContext& context)
+{
+    QM_ASSERT(&layer == m_layer->mask().get(), "Draws mask only");
+    context.fillRect(context.bounds(), Color::white(0.0, 0.0));
+    const std::vector<DrawingContext::GradientStop> stops = {
+        {0.0, Color::rgb(0, 0, 1, 1.0)}, {0.5, Color::rgb(0, 0, 1, 0.75)}, {1.0, Color::rgb(0, 0, 1, 0.0)}};
+    const Rect bounds = layer.bounds().standardized();
+    Rect opaque = bounds;
+    if (m_featherLeftEdge) {
+        context.drawLinearGradient(stops, Point{bounds.minX() + featherWidth, bounds.midY()},
+                                   Point{bounds.minX(), bounds.midY()});
+        opaque = opaque.insetBy(featherWidth / 2, 0).offsetBy(featherWidth / 2, 0);
+    }
+    if (m_featherRightEdge) {
+        context.drawLinearGradient(stops, Point{bounds.maxX() - featherWidth, bounds.midY()},
+                                   Point{bounds.maxX(), bounds.midY()});
+        opaque = opaque.insetBy(featherWidth / 2, 0).offsetBy(-featherWidth / 2, 0);
+    }
+    context.fillRect(opaque, Color::white(0.0, 1.0));
+}

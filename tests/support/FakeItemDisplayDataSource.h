@@ -1,0 +1,92 @@
+#pragma once
+
+#include "display/ItemDisplayDataSource.h"
+
+#include <QColor>
+#include <QImage>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+// A strip's items as plain values: ratios, optional alignments and solid-colour photos of the
+// size asked. The image requests are recorded and may be held at a gate, so a test decides when
+// a load thread gets its answer. The image operation is safe on any thread.
+class FakeItemDisplayDataSource : public ItemDisplayDataSource {
+public:
+    explicit FakeItemDisplayDataSource(std::vector<double> ratios = {})
+        : m_ratios(std::move(ratios))
+    {}
+
+    std::size_t numberOfItemsInDisplay(ItemDisplay& /*display*/) override { return m_ratios.size(); }
+
+    double itemDisplayNeedsAspectRatio(ItemDisplay& /*display*/, std::size_t index) override
+    {
+        return m_ratios.at(index);
+    }
+
+    long itemDisplayNeedsAlignment(ItemDisplay& /*display*/, std::size_t index) override
+    {
+        const auto found = m_alignments.find(index);
+        return found == m_alignments.end() ? 0 : found->second;
+    }
+    bool respondsToItemDisplayNeedsAlignment() const override { return !m_alignments.empty(); }
+
+    QImage itemDisplayNeedsImage(ItemDisplay& /*display*/, std::size_t index, unsigned size) override
+    {
+        std::unique_lock lock(m_mutex);
+        m_requests.emplace_back(index, size);
+        m_requestArrived.notify_all();
+        m_gateOpened.wait(lock, [this] { return m_gateOpen; });
+        if (m_missing.count(index) != 0)
+            return {};
+        const double ratio = index < m_ratios.size() && m_ratios[index] > 0 ? m_ratios[index] : 1.0;
+        const int width = ratio >= 1 ? int(size) : std::max(1, int(size * ratio));
+        const int height = ratio >= 1 ? std::max(1, int(size / ratio)) : int(size);
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(QColor(200, 40, 40));
+        return image;
+    }
+
+    std::vector<double> m_ratios;
+    std::map<std::size_t, long> m_alignments;
+
+    // Items whose photo file is missing.
+    void setMissing(std::size_t index)
+    {
+        std::lock_guard lock(m_mutex);
+        m_missing.insert({index, true});
+    }
+    // While closed, image requests wait.
+    void setGateOpen(bool open)
+    {
+        std::lock_guard lock(m_mutex);
+        m_gateOpen = open;
+        m_gateOpened.notify_all();
+    }
+    // Blocks until at least `count` requests have arrived; false when they did not within ten
+    // seconds.
+    bool waitForRequests(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_requestArrived.wait_for(lock, std::chrono::seconds(10),
+                                         [&] { return m_requests.size() >= count; });
+    }
+    // (index, size) of every image request, in the order they arrived.
+    std::vector<std::pair<std::size_t, unsigned>> requests()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_gateOpened;
+    std::condition_variable m_requestArrived;
+    bool m_gateOpen = true;
+    std::map<std::size_t, bool> m_missing;
+    std::vector<std::pair<std::size_t, unsigned>> m_requests;
+};
