@@ -170,6 +170,11 @@ QString Automation::treeJson() const
         for (const ControllerPtr& controller : m_hostView->controllers())
             controllers.append(QString::fromStdString(qmClassName(typeid(*controller))));
         collectVisibleTexts(*m_hostView->layer(), texts);
+        // What the current screen tells of itself (a rating pass: its position and photos).
+        if (const Raroderavarav* current = m_hostView->currentController()) {
+            if (QJsonObject screen = current->describeForAutomation(); !screen.isEmpty())
+                tree["screen"] = screen;
+        }
         tree["fullScreen"] = m_hostView->isInFullScreenMode();
         tree["size"] = QJsonObject{{"width", m_hostView->width()}, {"height", m_hostView->height()}};
     }

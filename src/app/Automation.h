@@ -12,7 +12,8 @@ class AppDelegate;
 
 // Drives the real program from standard input, one command a line, and answers each with one
 // line on standard output, so tests and people can run it end to end:
-//   tree                 the controller stack, visible texts, full-screen flag and size, as JSON
+//   tree                 the controller stack, visible texts, full-screen flag and size, as JSON;
+//                        "screen" adds what the current screen tells of itself, if anything
 //   screenshot PATH      the window's current frame as a PNG
 //   resize W H           the window's size in pixels
 //   fullscreen           toggles full-screen presentation
