@@ -334,3 +334,128 @@ TEST_F(InterflowControllerTest, AutomationReadsTheStripsAndTheirPhotos)
     EXPECT_EQ(passed["photos"].toArray().first().toObject(),
               (QJsonObject{{"index", 0}, {"id", "2"}, {"status", -2}}));
 }
+
+TEST_F(InterflowControllerTest, ButtonsPressedAtRandomThroughWholeRunsBreakNothing)
+{
+    std::mt19937 random(20261208);
+    int runs = 0;
+    for (int press = 0; press < 800; ++press) {
+        if (view.currentController() == root.get()) {
+            ++runs;
+            view.pushController(std::make_shared<FakeStageController>(photos(1 + int(random() % 6)),
+                                                                      1 + unsigned(random() % 4)));
+        }
+        // The strips step now and then; the event loop runs only between some presses.
+        auto* interflow = dynamic_cast<InterflowController*>(view.currentController());
+        if (interflow && interflow->timerForTesting() && random() % 3 == 0)
+            interflow->timerForTesting()->fireForTesting();
+        const int button = int(random() % 6);
+        ASSERT_EQ(failureOf([&] { view.performButton(button); }), "") << "press " << press;
+        if (random() % 4 == 0)
+            nextTurn();
+    }
+    EXPECT_GT(runs, 10);
+
+    // Still answering: Right, again and again, finishes the run under way.
+    for (int press = 0; press < 200 && view.currentController() != root.get(); ++press) {
+        view.performButton(ButtonRight);
+        nextTurn();
+    }
+    ASSERT_EQ(view.currentController(), root.get());
+    const Ratings before = ratings();
+    ASSERT_FALSE(before.empty());
+    for (const auto& [identifier, stars] : before) {
+        EXPECT_GE(stars, 1) << identifier;
+        EXPECT_LE(stars, 5) << identifier;
+    }
+
+    // And a fresh run goes as it should.
+    auto stage = std::make_shared<FakeStageController>(photos(3), 1);
+    view.pushController(stage);
+    for (const int button : {ButtonUp, ButtonDown, ButtonRight, ButtonSelect})
+        view.performButton(button);
+    EXPECT_EQ(view.currentController(), root.get());
+    const Ratings after = ratings();
+    ASSERT_EQ(after.size(), before.size() + 2);
+    EXPECT_EQ(Ratings(after.end() - 2, after.end()), (Ratings{{"2", 2}, {"1", 4}}));
+}
+
+namespace {
+// A library of `count` unrated photos in one album, with their photo files, registered as the
+// current library; its album data file, or nothing when it could not be made.
+QString makeLibrary(const QTemporaryDir& folder, int count)
+{
+    PlistDictionary master;
+    PlistArray keys;
+    for (int key = 1; key <= count; ++key) {
+        const QString file = folder.filePath(QStringLiteral("photo-%1.jpg").arg(key));
+        QImage image(96, 64, QImage::Format_RGB32);
+        image.fill(QColor(40 * key, 90, 160));
+        if (!image.save(file, "JPEG"))
+            return {};
+        master.emplace(std::to_string(key),
+                       // GUIDs of their own: the other tests' photos count as rated in this process.
+                       PlistValue::dictionary({{"GUID", PlistValue::string("garden-" + std::to_string(key))},
+                                               {"MediaType", PlistValue::string("Image")},
+                                               {"Rating", PlistValue::integer(0)},
+                                               {"ImagePath", PlistValue::string(file.toStdString())},
+                                               {"ThumbPath", PlistValue::string(file.toStdString())},
+                                               {"Aspect Ratio", PlistValue::real(1.5)}}));
+        keys.push_back(PlistValue::string(std::to_string(key)));
+    }
+    const PlistPtr library = PlistValue::dictionary(
+        {{"Master Image List", PlistValue::dictionary(std::move(master))},
+         {"List of Albums",
+          PlistValue::array({PlistValue::dictionary({{"AlbumName", PlistValue::string("Garden")},
+                                                     {"KeyList", PlistValue::array(std::move(keys))}})})}});
+    const QString file = folder.filePath("AlbumData.xml");
+    const bool made =
+        PropertyListSerialization::writeFile(file, library, PropertyListSerialization::Format::Xml) &&
+        Preferences::setValue(
+            "iPhotoRecentDatabases",
+            PlistValue::array({PlistValue::string(QUrl::fromLocalFile(file).toString().toStdString())}),
+            Preferences::libraryDomain);
+    return made ? file : QString();
+}
+} // namespace
+
+// The real host view, the real RateItem script and library tool, a real library file.
+TEST(InterflowControllerEndToEndTest, AWholePassDrivenByButtonsReachesTheLibraryFile)
+{
+    QTemporaryDir folder;
+    const QString file = makeLibrary(folder, 4);
+    ASSERT_FALSE(file.isEmpty());
+    const QByteArray previousTool = qgetenv("ZUZIRE_LIBRARY_TOOL");
+    qputenv("ZUZIRE_LIBRARY_TOOL", qgetenv("ZUZIRE_BINARY_DIR") + "/bin/zuzire-library");
+    const std::shared_ptr<AlbumInfo> albumInfo = AlbumInfo::sharedAlbumInfo();
+    const auto albums = albumInfo->reload(nullptr);
+    ASSERT_TRUE(albums && albums->size() == 1u);
+
+    HostView view;
+    view.pushController(std::make_shared<Raroderavarav>());
+    // One stage: a single three-way pass, the last.
+    view.pushController(
+        std::make_shared<FakeStageController>(*albums->front()->objectForKey("items")->asArray(), 1));
+    for (const int button : {ButtonUp, ButtonDown, ButtonRight, ButtonDown})
+        view.performButton(button);
+    auto* interflow = dynamic_cast<InterflowController*>(view.currentController());
+    ASSERT_NE(interflow, nullptr);
+    EXPECT_EQ(interflow->proceedText().string(), "Done. Please confirm.");
+    EXPECT_EQ(keys(*interflow->ratedItems1()), "2 4");
+    EXPECT_EQ(keys(*interflow->ratedItems2()), "3");
+    EXPECT_EQ(keys(*interflow->promotedItems()), "1");
+    view.performButton(ButtonSelect);
+    EXPECT_EQ(view.controllers().size(), 1u);
+    albumInfo->finish();
+    qputenv("ZUZIRE_LIBRARY_TOOL", previousTool);
+
+    const PlistPtr tree = AlbumInfo::readAlbumInfo(QUrl::fromLocalFile(file));
+    ASSERT_TRUE(tree);
+    const PlistPtr master = tree->objectForKey("Master Image List");
+    const std::pair<const char*, int> expected[] = {{"1", 4}, {"2", 2}, {"3", 3}, {"4", 2}};
+    for (const auto& [key, stars] : expected)
+        EXPECT_EQ(master->objectForKey(key)->objectForKey("Rating")->asInteger(), stars) << key;
+    EXPECT_TRUE(albumInfo->didRateItems());
+    EXPECT_TRUE(albumInfo->reload(nullptr).value_or(PlistArray{{nullptr}}).empty());
+    Preferences::setValue("iPhotoRecentDatabases", nullptr, Preferences::libraryDomain);
+}
