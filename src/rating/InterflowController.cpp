@@ -9,14 +9,6 @@
 #include <algorithm>
 
 namespace {
-std::unique_ptr<ItemDisplay> addDisplay(ItemDisplayDataSource* dataSource, Layer& parent)
-{
-    auto display = std::make_unique<ItemDisplay>();
-    display->setDataSource(dataSource);
-    parent.addSublayer(display->layer());
-    return display;
-}
-
 // The last index of a list, or 0 when it holds fewer than two items.
 std::size_t lastIndex(std::size_t count)
 {
@@ -29,10 +21,17 @@ InterflowController::InterflowController(PlistArray items, bool threeWay)
     , m_threeWay(threeWay)
     , m_albumInfo(AlbumInfo::sharedAlbumInfo())
 {
-    m_promoteDisplay = addDisplay(this, *layer());
-    m_rateDisplay1 = addDisplay(this, *layer());
+    // Each strip is known as ours before it first asks for its items.
+    m_promoteDisplay = std::make_unique<ItemDisplay>();
+    m_rateDisplay1 = std::make_unique<ItemDisplay>();
     if (m_threeWay)
-        m_rateDisplay2 = addDisplay(this, *layer());
+        m_rateDisplay2 = std::make_unique<ItemDisplay>();
+    for (ItemDisplay* display : {m_promoteDisplay.get(), m_rateDisplay1.get(), m_rateDisplay2.get()}) {
+        if (display) {
+            display->setDataSource(this);
+            layer()->addSublayer(display->layer());
+        }
+    }
     m_proceedText = TextLayer::create();
     m_proceedText->setFont(QStringLiteral("Futura"));
     m_proceedText->setForegroundColor(qm_CGColor(Color::black()));

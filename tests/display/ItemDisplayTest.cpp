@@ -235,6 +235,26 @@ TEST_F(ItemDisplayTest, LoadsFollowTheLaidOutSizeAndNeverShrink)
     EXPECT_EQ(photo(0).contents().width(), 500);
 }
 
+TEST_F(ItemDisplayTest, ASmallerImageThatArrivesLateNeverReplacesALargerOne)
+{
+    m_source.setHeldSize(380);
+    m_source.setGateOpen(false);
+    show({2.0}, Rect(0, 0, 800, 400));
+    ASSERT_TRUE(m_source.waitForRequests(1));
+    m_display.layer()->setFrame(Rect(0, 0, 800, 520));
+    m_display.layer()->layoutIfNeeded();
+    const auto larger = photo(0).attribute(ItemDisplay::loadOperationKey).value<std::shared_ptr<Operation>>();
+    ASSERT_NE(larger, nullptr);
+    larger->waitUntilFinished();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(photo(0).contents().width(), 500);
+
+    m_source.setGateOpen(true);
+    finishLoads();
+    EXPECT_EQ(m_source.requests(), (std::vector<std::pair<std::size_t, unsigned>>{{0, 380}, {0, 500}}));
+    EXPECT_EQ(photo(0).contents().width(), 500);
+}
+
 TEST_F(ItemDisplayTest, ASquareLayerRequestsItsHeight)
 {
     show({1.0}, Rect(0, 0, 800, 220));
@@ -281,11 +301,14 @@ TEST_F(ItemDisplayTest, AQuickRunCancelsTheLoadsItLeavesBehind)
     show(std::vector<double>(20, 1.0), Rect(0, 0, 400, 400));
     ASSERT_TRUE(m_source.waitForRequests(1));
     const std::weak_ptr<Layer> first = m_display.itemLayers().at(0);
+    const auto waiting = m_display.itemLayers().at(1)->attribute(ItemDisplay::loadOperationKey);
+    ASSERT_TRUE(waiting.isValid());
     for (std::size_t position = 1; position <= 8; ++position) {
         m_display.setPosition(position);
         m_display.layer()->layoutIfNeeded();
     }
     EXPECT_TRUE(first.expired()) << "a layer that left the strip is freed while its load runs";
+    EXPECT_TRUE(waiting.value<std::shared_ptr<Operation>>()->isCancelled());
     m_source.setGateOpen(true);
     finishLoads();
 

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -40,7 +41,7 @@ public:
         std::unique_lock lock(m_mutex);
         m_requests.emplace_back(index, size);
         m_requestArrived.notify_all();
-        m_gateOpened.wait(lock, [this] { return m_gateOpen; });
+        m_gateOpened.wait(lock, [&] { return m_gateOpen || (m_heldSize && *m_heldSize != size); });
         if (m_missing.count(index) != 0)
             return {};
         const double ratio = index < m_ratios.size() && m_ratios[index] > 0 ? m_ratios[index] : 1.0;
@@ -59,6 +60,13 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_missing.insert({index, true});
+    }
+    // While the gate is closed, image requests of this size wait and the others go on; without
+    // one, every request waits.
+    void setHeldSize(unsigned size)
+    {
+        std::lock_guard lock(m_mutex);
+        m_heldSize = size;
     }
     // While closed, image requests wait.
     void setGateOpen(bool open)
@@ -87,6 +95,7 @@ private:
     std::condition_variable m_gateOpened;
     std::condition_variable m_requestArrived;
     bool m_gateOpen = true;
+    std::optional<unsigned> m_heldSize;
     std::map<std::size_t, bool> m_missing;
     std::vector<std::pair<std::size_t, unsigned>> m_requests;
 };

@@ -2,6 +2,7 @@
 
 #include "FontSubstitutes.h"
 #include "Layer.h"
+#include "OpaqueRegions.h"
 #include "ShadowBlur.h"
 #include "TextLayer.h"
 
@@ -195,6 +196,10 @@ private:
         const QTransform saved = m_painter.transform();
         if (toParent)
             m_painter.setTransform(*toParent * saved);
+        if (isOutsideDevice(layer, *state)) {
+            m_painter.setTransform(saved);
+            return;
+        }
         if (state->shadowOpacity > 0 && state->shadowColor.alpha() > 0)
             paintShadow(layer, *state, opacity);
         if (layer.mask())
@@ -256,6 +261,21 @@ private:
         if (const auto* text = dynamic_cast<const TextLayer*>(&layer))
             drawText(m_painter, *text, state.bounds, opacity);
         drawBorder(m_painter, state, opacity);
+    }
+
+    // A layer with nothing below it (a photo of a strip that runs past the screen's edges) whose
+    // bounds and shadow fall wholly off the device costs nothing to draw.
+    bool isOutsideDevice(const Layer& layer, const LayerState& state) const
+    {
+        if (!layer.sublayers().empty() || layer.mask() || dynamic_cast<const TextLayer*>(&layer))
+            return false;
+        const double shadow = state.shadowOpacity > 0 ? std::max(0.0, state.shadowRadius) * 2 +
+                                                            std::max(std::abs(state.shadowOffset.width),
+                                                                     std::abs(state.shadowOffset.height))
+                                                      : 0.0;
+        const QRectF mapped =
+            m_painter.deviceTransform().mapRect(toQRect(state.bounds.insetBy(-shadow, -shadow)));
+        return !mapped.intersects(QRectF(devicePixelBounds()));
     }
 
     // Device pixels per unit of the current coordinates: the window's device pixel ratio times
@@ -356,6 +376,65 @@ private:
         const QRect area = deviceRectOf(maskState.frame(), 1);
         if (area.isEmpty() || mask.isHidden())
             return;
+        const QRect interior = opacity >= 1 ? opaqueInterior(mask, maskState).intersected(area) : QRect();
+        if (interior.isEmpty()) {
+            paintMaskedArea(layer, state, area, opacity);
+            return;
+        }
+        // Where the mask lets everything through (all of a strip but its feathered edges) the
+        // layer is drawn straight onto the target; only the rest takes the offscreen pass.
+        const QTransform saved = m_painter.transform();
+        m_painter.save();
+        setPixelTransform();
+        m_painter.setClipRect(interior, Qt::IntersectClip);
+        m_painter.setTransform(saved);
+        paintContentAndSublayers(layer, state, 1.0);
+        m_painter.restore();
+        const QRect bands[] = {
+            QRect(QPoint(area.left(), area.top()), QPoint(interior.left() - 1, area.bottom())),
+            QRect(QPoint(interior.right() + 1, area.top()), QPoint(area.right(), area.bottom())),
+            QRect(QPoint(interior.left(), area.top()), QPoint(interior.right(), interior.top() - 1)),
+            QRect(QPoint(interior.left(), interior.bottom() + 1), QPoint(interior.right(), area.bottom()))};
+        for (const QRect& band : bands) {
+            if (band.isValid() && !band.isEmpty())
+                paintMaskedArea(layer, state, band, opacity);
+        }
+    }
+
+    // The device pixels where `mask` is fully opaque, as one rectangle; empty when that is not
+    // known cheaply (only a mask drawn by its delegate alone is looked into).
+    QRect opaqueInterior(Layer& mask, const LayerState& maskState)
+    {
+        if (!mask.delegate() || !mask.sublayers().empty() || mask.mask() || !mask.contents().isNull() ||
+            (maskState.backgroundColor && maskState.backgroundColor->alpha() > 0) ||
+            maskState.borderWidth > 0 || maskState.opacity < 1 || !maskState.transform.isIdentity())
+            return {};
+        mask.displayIfNeeded(backingScale());
+        const QImage& image = mask.backingImage();
+        if (image.isNull())
+            return {};
+        const QRect opaque = OpaqueRegions::of(image);
+        if (opaque.isEmpty())
+            return {};
+        // Backing pixels to the mask's points (y up from the bottom of its bounds), then to device
+        // pixels, keeping only whole pixels inside.
+        const Rect b = maskState.bounds.standardized();
+        const double sx = b.width() / image.width();
+        const double sy = b.height() / image.height();
+        const QRectF inMask(b.minX() + opaque.x() * sx, b.maxY() - (opaque.y() + opaque.height()) * sy,
+                            opaque.width() * sx, opaque.height() * sy);
+        const QRectF device = (maskState.toSuperlayer() * m_painter.deviceTransform()).mapRect(inMask);
+        const QPoint topLeft(int(std::ceil(device.left() - 1e-6)), int(std::ceil(device.top() - 1e-6)));
+        const QPoint bottomRight(int(std::floor(device.right() + 1e-6)) - 1,
+                                 int(std::floor(device.bottom() + 1e-6)) - 1);
+        return QRect(topLeft, bottomRight);
+    }
+
+    // The layer and its sublayers through the mask, within `area` (device pixels).
+    void paintMaskedArea(Layer& layer, const LayerState& state, QRect area, double opacity)
+    {
+        Layer& mask = *layer.mask();
+        const LayerState maskState = mask.presentation();
         QImage content(area.size(), QImage::Format_ARGB32_Premultiplied);
         content.fill(Qt::transparent);
         QImage alpha(area.size(), QImage::Format_ARGB32_Premultiplied);

@@ -235,3 +235,39 @@ TEST_F(LayerPainterTest, ContentsMadeForTheDevicePixelsAreCopiedPixelForPixel)
     EXPECT_EQ(large->scaledContents().scaled(big, QSize(40, 24)).cacheKey(), kept);
     EXPECT_TRUE(near(pixel(first, 20, 190), Qt::red, 2));
 }
+
+namespace {
+
+// Opaque but for a band along the top that lets half through.
+class HalfTopBand : public LayerDelegate {
+public:
+    void drawLayer(Layer& layer, DrawingContext& context) override
+    {
+        const Rect b = layer.bounds();
+        context.fillRect(Rect(b.minX(), b.minY(), b.width(), b.height() - 10), Color::rgb(0, 0, 1, 1));
+        context.fillRect(Rect(b.minX(), b.maxY() - 10, b.width(), 10), Color::rgb(0, 0, 1, 0.5));
+    }
+};
+
+} // namespace
+
+TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
+{
+    HalfTopBand band;
+    const LayerPtr strip = filledLayer(Rect(10, 10, 80, 80), Color::black());
+    strip->addSublayer(filledLayer(Rect(0, 0, 40, 80), Color::rgb(1, 0, 0, 1)));
+    const LayerPtr mask = Layer::create();
+    mask->setDelegate(&band);
+    mask->setFrame(strip->bounds());
+    mask->setNeedsDisplay();
+    strip->setMask(mask);
+    root->addSublayer(strip);
+
+    const QImage image = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_TRUE(near(pixel(image, 30, 50), Qt::red, 2));
+    EXPECT_TRUE(near(pixel(image, 70, 50), Qt::black, 2));
+    EXPECT_TRUE(near(pixel(image, 30, 15), QColor(255, 128, 128), 4)) << "half red over white";
+    EXPECT_TRUE(near(pixel(image, 70, 15), QColor(128, 128, 128), 4));
+    EXPECT_TRUE(near(pixel(image, 30, 5), Qt::white, 2)) << "nothing outside the mask";
+    EXPECT_TRUE(near(pixel(image, 95, 50), Qt::white, 2));
+}

@@ -1,0 +1,279 @@
+#include "display/ItemDisplay.h"
+#include "library/AlbumInfo.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/graphics/LayerPainter.h"
+#include "platform/graphics/LayerTreeHost.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <turbojpeg.h>
+#include <vector>
+
+// The rating screen's strip (full screen, 1920 × 1080) moved on once every 0.5 s through an album
+// of 24-megapixel photos, in real time, with frames painted at 60 Hz as the window would.
+// Reported: how many photos were loaded at their laid-out size when their 0.25 s move ended, the
+// worst time from a move to its photo being sharp, the longest main-thread stall outside painting
+// (and the longest frame), and the process's peak resident memory.
+//
+//   ItemDisplayReadinessBench make FOLDER          writes the photos (100 files, about 600 MB)
+//   ItemDisplayReadinessBench run FOLDER [ALBUM] [MOVES]
+//
+// ALBUM items (default 100) cycle over the files; MOVES (default ALBUM − 1, at most 99 by default)
+// moves are made. Compare the peak memory of ALBUM 100 and 1000 with the same MOVES, each in its
+// own process.
+namespace {
+
+constexpr int photoFiles = 100;
+const QSize screen(1920, 1080);
+constexpr int moveMilliseconds = 500;
+constexpr int animationMilliseconds = 250;
+
+QString photoPath(const QString& folder, int i)
+{
+    return QDir(folder).filePath(QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')));
+}
+
+// Gradients with fine grain, like the decode benchmark: compresses and decodes like a photo.
+QByteArray photoJpeg(int width, int height)
+{
+    std::vector<unsigned char> pixels(size_t(width) * height * 3);
+    uint32_t noise = 12345;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            const int grain = int(noise >> 28) - 8;
+            unsigned char* p = &pixels[(size_t(y) * width + x) * 3];
+            p[0] = static_cast<unsigned char>(std::clamp(x * 255 / width + grain, 0, 255));
+            p[1] = static_cast<unsigned char>(std::clamp(y * 255 / height + grain, 0, 255));
+            p[2] = static_cast<unsigned char>(std::clamp(((x / 40) ^ (y / 40)) * 4 % 256 + grain, 0, 255));
+        }
+    }
+    tjhandle compressor = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    tjCompress2(compressor, pixels.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 90, 0);
+    QByteArray bytes(reinterpret_cast<const char*>(jpeg), qsizetype(size));
+    tjFree(jpeg);
+    tjDestroy(compressor);
+    return bytes;
+}
+
+// Every fourth photo is a portrait.
+bool isPortrait(int i)
+{
+    return i % 4 == 3;
+}
+
+int make(const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        return 1;
+    const QByteArray landscape = photoJpeg(6000, 4000);
+    const QByteArray portrait = photoJpeg(4000, 6000);
+    for (int i = 0; i < photoFiles; ++i) {
+        QFile file(photoPath(folder, i));
+        if (!file.open(QIODevice::WriteOnly) || file.write(isPortrait(i) ? portrait : landscape) < 0) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
+            return 1;
+        }
+    }
+    std::printf("%d photos of 24 megapixels in %s\n", photoFiles, qPrintable(folder));
+    return 0;
+}
+
+class Host : public LayerTreeHost {
+public:
+    void layerTreeNeedsDisplay() override {}
+};
+
+// The rating screen's data source: item records handed to the album data's decoder.
+class Album : public ItemDisplayDataSource {
+public:
+    Album(const QString& folder, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const int file = i % photoFiles;
+            m_items.push_back(PlistValue::dictionary(
+                {{"ImagePath", PlistValue::string(photoPath(folder, file).toStdString())},
+                 {"Aspect Ratio", PlistValue::real(isPortrait(file) ? 4000.0 / 6000.0 : 6000.0 / 4000.0)}}));
+        }
+    }
+    std::size_t numberOfItemsInDisplay(ItemDisplay& /*display*/) override { return m_items.size(); }
+    double itemDisplayNeedsAspectRatio(ItemDisplay& /*display*/, std::size_t index) override
+    {
+        return m_albumInfo.aspectRatioForItem(m_items.at(index));
+    }
+    QImage itemDisplayNeedsImage(ItemDisplay& /*display*/, std::size_t index, unsigned size) override
+    {
+        return m_albumInfo.imageForItem(m_items.at(index), size);
+    }
+
+private:
+    AlbumInfo m_albumInfo;
+    std::vector<PlistPtr> m_items;
+};
+
+long peakResidentKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+bool isSharp(const Layer& layer)
+{
+    const QVariant shown = layer.attribute(ItemDisplay::shownSizeKey);
+    return !layer.contents().isNull() && shown.isValid() &&
+           shown.toUInt() >= layer.attribute(ItemDisplay::loadSizeKey).toUInt();
+}
+
+int run(const QString& folder, int albumSize, int moves)
+{
+    if (!QFile::exists(photoPath(folder, photoFiles - 1))) {
+        std::fprintf(stderr, "no photos in %s: run \"make\" first\n", qPrintable(folder));
+        return 1;
+    }
+    Host host;
+    Album album(folder, albumSize);
+    const LayerPtr root = Layer::create();
+    root->setFrame(Rect(0, 0, screen.width(), screen.height()));
+    root->setTreeHost(&host);
+    ItemDisplay display;
+    display.layer()->setFrame(root->bounds());
+    display.layer()->setBackgroundColor(Color::white(0.5, 1));
+    root->addSublayer(display.layer());
+    display.setDataSource(&album);
+
+    QImage frame(screen, QImage::Format_ARGB32_Premultiplied);
+    QElapsedTimer clock;
+    clock.start();
+    bool paintedSinceBeat = false;
+    double longestFrame = 0;
+    double longestStall = 0;
+    double lastBeat = 0;
+
+    QTimer painter;
+    painter.setTimerType(Qt::PreciseTimer);
+    painter.setInterval(16);
+    QObject::connect(&painter, &QTimer::timeout, [&] {
+        const double start = double(clock.nsecsElapsed()) / 1e6;
+        QPainter p(&frame);
+        LayerPainter::paint(p, *root, QSizeF(screen));
+        longestFrame = std::max(longestFrame, double(clock.nsecsElapsed()) / 1e6 - start);
+        paintedSinceBeat = true;
+    });
+    // A heartbeat every millisecond: a gap without a frame in it is main-thread work that kept
+    // the event loop from turning.
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    heartbeat.setInterval(1);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        if (!paintedSinceBeat && lastBeat > 0)
+            longestStall = std::max(longestStall, now - lastBeat);
+        lastBeat = now;
+        paintedSinceBeat = false;
+    });
+
+    struct Move {
+        std::size_t index;
+        double start;
+        double sharpAfter = -1;
+    };
+    std::vector<Move> done;
+    int sharpAtEnd = 0;
+    int counted = 0;
+    QTimer mover;
+    mover.setTimerType(Qt::PreciseTimer);
+    mover.setInterval(moveMilliseconds);
+    QObject::connect(&mover, &QTimer::timeout, [&] {
+        if (int(done.size()) >= moves) {
+            // After the last move has ended and been counted.
+            mover.stop();
+            QTimer::singleShot(animationMilliseconds * 2, Qt::PreciseTimer, [] { QCoreApplication::quit(); });
+            return;
+        }
+        const std::size_t next = display.position() + 1;
+        display.setPosition(next);
+        done.push_back({next, double(clock.nsecsElapsed()) / 1e6});
+        QTimer::singleShot(animationMilliseconds, Qt::PreciseTimer, [&, next] {
+            const auto found = display.itemLayers().find(next);
+            ++counted;
+            if (found != display.itemLayers().end() && isSharp(*found->second))
+                ++sharpAtEnd;
+        });
+    });
+    // Watches for each moved-to photo becoming sharp, at the frame rate.
+    QTimer watcher;
+    watcher.setInterval(4);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        for (Move& move : done) {
+            if (move.sharpAfter >= 0)
+                continue;
+            const auto found = display.itemLayers().find(move.index);
+            if (found != display.itemLayers().end() && isSharp(*found->second))
+                move.sharpAfter = now - move.start;
+        }
+    });
+
+    // The first photo loads before the run starts, as when the screen appears.
+    {
+        QPainter first(&frame);
+        LayerPainter::paint(first, *root, QSizeF(screen));
+    }
+    display.workQueue().waitUntilAllOperationsAreFinished();
+    QCoreApplication::sendPostedEvents();
+
+    painter.start();
+    heartbeat.start();
+    watcher.start();
+    mover.start();
+    QCoreApplication::exec();
+
+    double worst = 0;
+    int neverSharp = 0;
+    for (const Move& move : done) {
+        if (move.sharpAfter < 0)
+            ++neverSharp;
+        worst = std::max(worst, move.sharpAfter);
+    }
+    std::printf("album of %d photos, %zu moves: %d of %d sharp when their move ended (goal: all); worst "
+                "move to sharp %.0f ms%s; longest main-thread stall outside painting %.1f ms (goal at most "
+                "8); longest frame %.1f ms; peak resident memory %.1f MB (goal under 300)\n",
+                albumSize, done.size(), sharpAtEnd, counted, worst,
+                neverSharp ? (" (" + std::to_string(neverSharp) + " never sharp)").c_str() : "", longestStall,
+                longestFrame, double(peakResidentKilobytes()) / 1024.0);
+    root->setTreeHost(nullptr);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    if (argc >= 3 && std::strcmp(argv[1], "make") == 0)
+        return make(QString::fromLocal8Bit(argv[2]));
+    if (argc >= 3 && std::strcmp(argv[1], "run") == 0) {
+        const int albumSize = argc > 3 ? std::max(2, std::atoi(argv[3])) : photoFiles;
+        const int moves = argc > 4 ? std::max(1, std::atoi(argv[4])) : std::min(albumSize, photoFiles) - 1;
+        return run(QString::fromLocal8Bit(argv[2]), albumSize, moves);
+    }
+    std::fprintf(stderr, "usage: %s make FOLDER | run FOLDER [ALBUM] [MOVES]\n", argv[0]);
+    return 2;
+}
