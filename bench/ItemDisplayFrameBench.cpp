@@ -95,10 +95,13 @@ void measure(QSize screen, int frames)
     ItemDisplay display;
     const double stripHeight = screen.width() / 5.0;
     display.layer()->setFrame(Rect(0, (screen.height() - stripHeight) / 2, screen.width(), stripHeight));
-    // For finding where the time goes: ZUZIRE_STRIP_BENCH=plain drops the feathers and shadows.
-    const bool plain = qgetenv("ZUZIRE_STRIP_BENCH") == "plain";
-    display.setFeatherLeftEdge(!plain);
-    display.setFeatherRightEdge(!plain);
+    // For finding where the time goes: ZUZIRE_STRIP_BENCH=plain drops the feathers and shadows,
+    // =noshadow or =nofeather only one of them.
+    const QByteArray mode = qgetenv("ZUZIRE_STRIP_BENCH");
+    const bool feathers = mode != "plain" && mode != "nofeather";
+    const bool shadows = mode != "plain" && mode != "noshadow";
+    display.setFeatherLeftEdge(feathers);
+    display.setFeatherRightEdge(feathers);
     display.setDataSource(&photos);
     display.setPosition(photoCount / 2);
     root->addSublayer(display.layer());
@@ -112,7 +115,7 @@ void measure(QSize screen, int frames)
     display.workQueue().waitUntilAllOperationsAreFinished();
     QCoreApplication::sendPostedEvents();
     for (const auto& [index, layer] : display.itemLayers())
-        layer->setShadowOpacity(plain ? 0 : layer->shadowOpacity());
+        layer->setShadowOpacity(shadows ? layer->shadowOpacity() : 0);
     clock.advance(5);
     paintStrip();
 

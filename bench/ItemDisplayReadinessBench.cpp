@@ -1,3 +1,4 @@
+#include "SyntheticPhoto.h"
 #include "display/ItemDisplay.h"
 #include "library/AlbumInfo.h"
 #include "platform/foundation/PropertyList.h"
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <turbojpeg.h>
 #include <vector>
 
 // The rating screen's strip (full screen, 1920 × 1080) moved on once every 0.5 s through an album
@@ -42,31 +42,6 @@ QString photoPath(const QString& folder, int i)
     return QDir(folder).filePath(QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')));
 }
 
-// Gradients with fine grain, like the decode benchmark: compresses and decodes like a photo.
-QByteArray photoJpeg(int width, int height)
-{
-    std::vector<unsigned char> pixels(size_t(width) * height * 3);
-    uint32_t noise = 12345;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            noise = noise * 1664525u + 1013904223u;
-            const int grain = int(noise >> 28) - 8;
-            unsigned char* p = &pixels[(size_t(y) * width + x) * 3];
-            p[0] = static_cast<unsigned char>(std::clamp(x * 255 / width + grain, 0, 255));
-            p[1] = static_cast<unsigned char>(std::clamp(y * 255 / height + grain, 0, 255));
-            p[2] = static_cast<unsigned char>(std::clamp(((x / 40) ^ (y / 40)) * 4 % 256 + grain, 0, 255));
-        }
-    }
-    tjhandle compressor = tjInitCompress();
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    tjCompress2(compressor, pixels.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 90, 0);
-    QByteArray bytes(reinterpret_cast<const char*>(jpeg), qsizetype(size));
-    tjFree(jpeg);
-    tjDestroy(compressor);
-    return bytes;
-}
-
 // Every fourth photo is a portrait.
 bool isPortrait(int i)
 {
@@ -77,8 +52,8 @@ int make(const QString& folder)
 {
     if (!QDir().mkpath(folder))
         return 1;
-    const QByteArray landscape = photoJpeg(6000, 4000);
-    const QByteArray portrait = photoJpeg(4000, 6000);
+    const QByteArray landscape = SyntheticPhoto::jpeg(6000, 4000);
+    const QByteArray portrait = SyntheticPhoto::jpeg(4000, 6000);
     for (int i = 0; i < photoFiles; ++i) {
         QFile file(photoPath(folder, i));
         if (!file.open(QIODevice::WriteOnly) || file.write(isPortrait(i) ? portrait : landscape) < 0) {

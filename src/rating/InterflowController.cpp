@@ -78,6 +78,7 @@ void InterflowController::reloadDisplays()
 
 void InterflowController::layerDidAppear()
 {
+    m_selfConfirmation.cancel();
     const std::size_t count = m_rateSet ? m_rateSet->count() : 0;
     // Photos the user went past without a choice were passed over; the one on screen when the
     // pass ended, and those after it, were never decided.

@@ -230,6 +230,9 @@ TEST_F(FlowControllerTest, MenuAsksForTheBreakMenuAndShowingAgainClearsTheCentre
 
     // The menu opens above the pass; when it closes the pass is shown again.
     rateSet->setItemStatus(ItemStatusDown, 1);
+    flow->itemDisplay().layer()->setNeedsLayout();
+    view.layer()->layoutIfNeeded();
+    EXPECT_EQ(flow->itemDisplay().itemLayers().at(1)->frame().origin.y, -170);
     auto menu = std::make_shared<Raroderavarav>();
     view.pushController(menu);
     QMSFX::sharedSFX().resetForTesting();
@@ -238,6 +241,9 @@ TEST_F(FlowControllerTest, MenuAsksForTheBreakMenuAndShowingAgainClearsTheCentre
     EXPECT_EQ(parent->log.back(), "checkBreakMenu 0");
     EXPECT_EQ(statuses(), (std::vector<int>{1, 0, 0}));
     EXPECT_EQ(flow->position(), 1u);
+    // The photo is back on the line at once, though the strip did not move.
+    view.layer()->layoutIfNeeded();
+    EXPECT_EQ(flow->itemDisplay().itemLayers().at(1)->frame().origin.y, 10);
 }
 
 TEST_F(FlowControllerTest, ShownAgainAfterItEndedItKeepsItsPlace)

@@ -475,7 +475,15 @@ private:
             m_painter.setTransform(
                 QTransform::fromTranslate(state.shadowOffset.width, state.shadowOffset.height) * saved);
             m_painter.setOpacity(opacity * state.shadowOpacity);
-            ShadowBlur::fillBlurredRect(m_painter, toQRect(*plain), radius, state.shadowColor.toQColor());
+            // An opaque photo drawn in full hides the middle of its own shadow.
+            const bool covers = opacity >= 1 && state.contentsTransition >= 1 && !layer.contents().isNull() &&
+                                !(state.backgroundColor && state.backgroundColor->alpha() > 0) &&
+                                state.borderWidth <= 0;
+            const QRectF hidden =
+                covers ? toQRect(plain->offsetBy(-state.shadowOffset.width, -state.shadowOffset.height))
+                       : QRectF();
+            ShadowBlur::fillBlurredRect(m_painter, toQRect(*plain), radius, state.shadowColor.toQColor(),
+                                        hidden);
             m_painter.setOpacity(savedOpacity);
             m_painter.setTransform(saved);
             return;

@@ -27,6 +27,25 @@ void boxBlur(std::vector<float>& values, size_t start, size_t count, size_t stri
         values[start + i * stride] = scratch[i];
 }
 
+// Fills `rect` but for the part of it under `hidden`, which something opaque covers anyway. The
+// part left out stays a point inside `hidden`, so the seams between the pieces are covered too.
+void fillAround(QPainter& painter, const QRectF& rect, const QRectF& hidden, const QColor& color)
+{
+    const QRectF h = hidden.adjusted(1, 1, -1, -1).intersected(rect);
+    if (h.isEmpty()) {
+        painter.fillRect(rect, color);
+        return;
+    }
+    const QRectF pieces[] = {QRectF(QPointF(rect.left(), rect.top()), QPointF(rect.right(), h.top())),
+                             QRectF(QPointF(rect.left(), h.bottom()), QPointF(rect.right(), rect.bottom())),
+                             QRectF(QPointF(rect.left(), h.top()), QPointF(h.left(), h.bottom())),
+                             QRectF(QPointF(h.right(), h.top()), QPointF(rect.right(), h.bottom()))};
+    for (const QRectF& piece : pieces) {
+        if (piece.width() > 0 && piece.height() > 0)
+            painter.fillRect(piece, color);
+    }
+}
+
 } // namespace
 
 void ShadowBlur::blurAlpha(QImage& image, double radius, const QColor& color)
@@ -64,7 +83,8 @@ void ShadowBlur::blurAlpha(QImage& image, double radius, const QColor& color)
     }
 }
 
-void ShadowBlur::fillBlurredRect(QPainter& painter, const QRectF& rect, double radius, const QColor& color)
+void ShadowBlur::fillBlurredRect(QPainter& painter, const QRectF& rect, double radius, const QColor& color,
+                                 const QRectF& hidden)
 {
     const QRectF r = rect.normalized();
     if (radius <= 0.5) {
@@ -79,7 +99,7 @@ void ShadowBlur::fillBlurredRect(QPainter& painter, const QRectF& rect, double r
     clear.setAlpha(0);
     painter.save();
     painter.setPen(Qt::NoPen);
-    painter.fillRect(inner, color);
+    fillAround(painter, inner, hidden, color);
     auto edge = [&](QRectF band, QPointF from, QPointF to) {
         QLinearGradient gradient(from, to);
         gradient.setColorAt(0, color);

@@ -2,9 +2,9 @@
 
 #include <QColor>
 #include <QImage>
+#include <QRectF>
 
 class QPainter;
-class QRectF;
 
 // The soft silhouettes that layer shadows are made of.
 class ShadowBlur {
@@ -13,6 +13,8 @@ public:
     // tinted with `color`.
     static void blurAlpha(QImage& image, double radius, const QColor& color);
     // Fills the blurred shadow of a plain rectangle (in the painter's coordinates) without an
-    // offscreen image.
-    static void fillBlurredRect(QPainter& painter, const QRectF& rect, double radius, const QColor& color);
+    // offscreen image. Nothing is filled well inside `hidden` (same coordinates), which the caller
+    // covers with something opaque: the inside of a photo's shadow is most of its cost.
+    static void fillBlurredRect(QPainter& painter, const QRectF& rect, double radius, const QColor& color,
+                                const QRectF& hidden = QRectF());
 };

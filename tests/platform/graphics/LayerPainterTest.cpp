@@ -206,8 +206,9 @@ TEST_F(LayerPainterTest, DelegateDrawingsAndMasksAreSharpOnDenseScreens)
 
 TEST_F(LayerPainterTest, ContentsMadeForTheDevicePixelsAreCopiedPixelForPixel)
 {
-    // A one-pixel checkerboard blurs to grey under any resampling.
-    QImage checkers(100, 60, QImage::Format_RGB32);
+    // A one-pixel checkerboard blurs to grey under any resampling. Decoded for the photo's device
+    // pixels, it is a pixel wider than its frame's exact aspect (as rounding makes it).
+    QImage checkers(101, 60, QImage::Format_RGB32);
     for (int y = 0; y < checkers.height(); ++y)
         for (int x = 0; x < checkers.width(); ++x)
             checkers.setPixelColor(x, y, (x + y) % 2 ? Qt::black : Qt::white);
@@ -218,9 +219,9 @@ TEST_F(LayerPainterTest, ContentsMadeForTheDevicePixelsAreCopiedPixelForPixel)
     root->addSublayer(photo);
 
     const QImage image = renderAtRatio(*root, QSize(100, 100), 2.0);
-    // The photo's top left lands on device pixel (21, 100).
+    // Centred on the frame, the photo's top left lands on device pixel (20, 100).
     for (int x = 30; x < 34; ++x)
-        EXPECT_TRUE(near(pixel(image, x, 120), (x - 21 + 20) % 2 ? Qt::black : Qt::white, 2)) << x;
+        EXPECT_TRUE(near(pixel(image, x, 120), (x - 20 + 20) % 2 ? Qt::black : Qt::white, 2)) << x;
 
     // A photo larger than its frame is scaled once and the copy kept while nothing changes.
     const LayerPtr large = Layer::create();
@@ -270,4 +271,22 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
     EXPECT_TRUE(near(pixel(image, 70, 15), QColor(128, 128, 128), 4));
     EXPECT_TRUE(near(pixel(image, 30, 5), Qt::white, 2)) << "nothing outside the mask";
     EXPECT_TRUE(near(pixel(image, 95, 50), Qt::white, 2));
+}
+
+TEST_F(LayerPainterTest, AnOpaquePhotoCoversItsShadowOnlyWhileItIsOpaque)
+{
+    QImage red(40, 40, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const LayerPtr photo = Layer::create();
+    photo->setFrame(Rect(30, 30, 40, 40));
+    photo->setContents(red);
+    photo->setShadowOpacity(1.0);
+    root->addSublayer(photo);
+    const QImage opaque = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_LT(pixel(opaque, 50, 71).lightness(), 200) << "the shadow still shows below";
+    EXPECT_TRUE(near(pixel(opaque, 50, 50), Qt::red, 2));
+
+    photo->setOpacity(0.5);
+    const QImage translucent = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_TRUE(near(pixel(translucent, 50, 50), QColor(191, 64, 64), 8)) << "half red over its half shadow";
 }
