@@ -32,6 +32,9 @@ InterflowController::InterflowController(PlistArray items, bool threeWay)
             layer()->addSublayer(display->layer());
         }
     }
+    // The window behind is black: without a background of its own the black prompt and the
+    // stage's captions above it could not be read.
+    layer()->setBackgroundColor(qm_CGColor(Color::white(1, 1)));
     m_proceedText = TextLayer::create();
     m_proceedText->setFont(QStringLiteral("Futura"));
     m_proceedText->setForegroundColor(qm_CGColor(Color::black()));
