@@ -290,6 +290,19 @@ TEST_F(StageControllerTest, ExitRatingMakesThisPassTheLast)
     EXPECT_EQ(ratingsOnceWritten(2), (Ratings{{"2", 1}, {"1", 2}}));
 }
 
+TEST_F(StageControllerTest, ExitRatingInALaterPassEndsTheRunAfterIt)
+{
+    auto stage = start(4, 4);
+    play(*stage, "TUUUDS");
+    // Pass 2 over photos 1 to 3: photo 1 promoted, then out at photo 2. From the second two-way
+    // pass on, photos left undecided are rated like Down.
+    play(*stage, "TUMDDS");
+    EXPECT_EQ(stage->interflower()->proceedText().string(), "Done. Please confirm.");
+    play(*stage, "S");
+    EXPECT_EQ(current(), "Raroderavarav");
+    EXPECT_EQ(ratingsOnceWritten(4), (Ratings{{"4", 1}, {"2", 2}, {"3", 2}, {"1", 3}}));
+}
+
 TEST_F(StageControllerTest, ExitRatingThenGoingBackLetsThePassGoOn)
 {
     auto stage = start(3, 4);
