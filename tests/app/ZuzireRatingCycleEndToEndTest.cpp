@@ -128,18 +128,18 @@ TEST_F(ZuzireRatingCycleEndToEndTest, RateAnAlbumThroughItsPassesThenLeaveTheNex
     // Two passes of three answers each: Down 1, passed over 2, Up 3 and on; then Down keeps its 3
     // and Up gives 5.
     const QString script =
-        QStringLiteral("wait 1.8\ntree\n"
-                       "key Return\nwait 0.3\ntree\nwait 1.2\ntree\n"
+        QStringLiteral("wait 2.5\ntree\n"
+                       "key Return\nwait 0.3\ntree\nwait 2.5\ntree\n"
                        // Pass 1 of Coast at level 2: Up, Up, Right (passed over), Down.
                        "key Up\nkey Up\nkey Right\nkey Down\nwait 0.2\ntree\n"
-                       "key Return\nwait 0.2\ntree\nwait 1.2\n"
+                       "key Return\nwait 0.2\ntree\nwait 1.8\n"
                        // Pass 2 at level 4, the last: photo 1 Down, photo 2 Up.
                        "key Down\nkey Up\nwait 0.2\ntree\nkey Return\n"
                        // Back at the picker, reloaded: Coast is done.
-                       "wait 1.8\ntree\n"
+                       "wait 2.5\ntree\n"
                        // Garden, pass 1: both Up; then Escape during the next title card leaves the run.
-                       "key Return\nwait 1.3\nkey Up\nkey Up\nwait 0.2\nkey Return\nwait 0.3\nkey Escape\n"
-                       "wait 1.8\ntree\nquit\n");
+                       "key Return\nwait 2\nkey Up\nkey Up\nwait 0.2\nkey Return\nwait 0.3\nkey Escape\n"
+                       "wait 2.5\ntree\nquit\n");
     const ProgramRun run = runZuzire(script, {"-NumberOfStages", "2"}, config.path());
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     QStringList trees;
@@ -170,8 +170,12 @@ TEST_F(ZuzireRatingCycleEndToEndTest, RateAnAlbumThroughItsPassesThenLeaveTheNex
     const std::map<int, long long> expected{{1, 3}, {2, 5}, {3, 2}, {4, 1}, {5, 3}, {6, 3}, {7, 3}};
     EXPECT_EQ(ratingsInLibrary(), expected);
     // The library was brought forward after the last write.
-    QFile opened(tools.filePath("opened"));
-    EXPECT_TRUE(waitUntil([&] { return opened.exists(); }));
-    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(opened.readAll()).trimmed(), QDir(library.path()).absolutePath());
+    // The opener's line is complete once it ends in a newline (the file exists a moment before).
+    QString opened;
+    EXPECT_TRUE(waitUntil([&] {
+        QFile file(tools.filePath("opened"));
+        opened = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return opened.endsWith('\n');
+    }));
+    EXPECT_EQ(opened.trimmed(), QDir(library.path()).absolutePath());
 }
