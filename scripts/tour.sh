@@ -15,15 +15,38 @@ screenshot $out/02-albums.png
 press Down
 wait 0.5
 screenshot $out/03-album-chosen.png
-press Select
+press Menu
 wait 0.5
+screenshot $out/04-album-break-menu.png
+press Menu
+wait 0.5
+press Select
+wait 0.3
+screenshot $out/05-title-card.png
+wait 1.2
+press Up
+press Down
+wait 1.5
 tree
-screenshot $out/04-stage.png
+screenshot $out/06-pass-promoted-and-rated-down.png
+press Menu
+wait 0.5
+screenshot $out/07-pass-break-menu.png
+press Down
 press Select
 wait 1.5
+tree
+screenshot $out/08-confirmation.png
+press Select
+wait 0.3
+screenshot $out/09-next-title-card.png
+press Menu
+wait 1.8
+tree
+screenshot $out/10-albums-refreshed.png
 fullscreen
 wait 0.5
-screenshot $out/05-albums-full-screen.png
+screenshot $out/11-albums-full-screen.png
 quit
 COMMANDS
 )

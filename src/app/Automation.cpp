@@ -181,6 +181,11 @@ QString Automation::treeJson() const
             controllers.append(QString::fromStdString(qmClassName(typeid(screen))));
         }
         collectVisibleTexts(*m_hostView->layer(), texts);
+        // What the current screen tells of itself (a rating pass: its position and photos).
+        if (const Raroderavarav* current = m_hostView->currentController()) {
+            if (QJsonObject screen = current->describeForAutomation(); !screen.isEmpty())
+                tree["screen"] = screen;
+        }
         tree["fullScreen"] = m_hostView->isInFullScreenMode();
         tree["size"] = QJsonObject{{"width", m_hostView->width()}, {"height", m_hostView->height()}};
         tree["active"] = m_hostView->isActiveWindow();

@@ -15,6 +15,7 @@ class AppDelegate;
 //   tree                 the controller stack, visible texts, full-screen flag, size, whether the
 //                        window is active and the view has the keyboard, and whether the pointer
 //                        shows, and the folder resources are read from, as JSON
+//                        "screen" adds what the current screen tells of itself, if anything
 //   screenshot PATH      the window's current frame as a PNG
 //   resize W H           the window's size in pixels
 //   fullscreen           toggles full-screen presentation

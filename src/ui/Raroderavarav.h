@@ -4,6 +4,7 @@
 #include "platform/foundation/Observable.h"
 #include "platform/graphics/Layer.h"
 
+#include <QJsonObject>
 #include <memory>
 
 class HostView;
@@ -49,6 +50,10 @@ public:
     // The controller that was current when this one was pushed; null for the bottom one.
     Raroderavarav* parentController() const { return m_parentController; }
     void setParentController(Raroderavarav* parent) { m_parentController = parent; }
+
+    // What automation reports of this screen beside its class: a read-out of its state, empty
+    // for a screen with nothing to add.
+    virtual QJsonObject describeForAutomation() const { return {}; }
 
     // The base lays nothing out.
     void layoutSublayersOfLayer(Layer& /*layer*/) override {}

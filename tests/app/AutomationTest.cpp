@@ -1,6 +1,7 @@
 #include "app/Automation.h"
 
 #include "app/AppDelegate.h"
+#include "rating/FlowController.h"
 #include "support/RecordingController.h"
 #include "ui/HostView.h"
 
@@ -74,4 +75,25 @@ TEST_F(AutomationTest, KeysReachTheCurrentControllerAsButtons)
     EXPECT_EQ(*log, (RecordingController::Log{"A buttonUp", "A buttonDown", "A buttonLeft", "A buttonRight",
                                               "A buttonSelect", "A buttonSelect", "A buttonMenu",
                                               "A buttonMenu", "A buttonMenu", "A buttonMenu"}));
+}
+
+TEST_F(AutomationTest, TreeFollowsARatingPass)
+{
+    auto log = std::make_shared<RecordingController::Log>();
+    view.pushController(std::make_shared<RecordingController>("A", log));
+    EXPECT_FALSE(QJsonDocument::fromJson(automation->treeJson().toUtf8()).object().contains("screen"));
+
+    PlistArray items;
+    for (const char* key : {"11", "12", "13"})
+        items.push_back(PlistValue::dictionary({{"qm_ItemKey", PlistValue::string(key)}}));
+    view.pushController(std::make_shared<FlowController>(RateSet::rateSetWithItems(items)));
+    automation->submit("press Up");
+    view.layer()->layoutIfNeeded();
+    const QJsonObject screen =
+        QJsonDocument::fromJson(automation->treeJson().toUtf8()).object()["screen"].toObject();
+    EXPECT_EQ(screen["position"].toInt(), 1);
+    EXPECT_EQ(screen["count"].toInt(), 3);
+    const QJsonArray photos = screen["photos"].toArray();
+    ASSERT_FALSE(photos.isEmpty());
+    EXPECT_EQ(photos.first().toObject(), (QJsonObject{{"index", 0}, {"id", "11"}, {"status", 1}}));
 }

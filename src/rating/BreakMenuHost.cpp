@@ -1,0 +1,9 @@
+#include "rating/BreakMenuHost.h"
+
+BreakMenuHost::~BreakMenuHost() = default;
+
+void BreakMenuHost::showBreakMenu()
+{}
+
+void BreakMenuHost::checkBreakMenu()
+{}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Puts a RateItem of its own in place for as long as it lives (through ZUZIRE_RESOURCE_DIR): it
+// writes a line "ID STARS" for every rating, in the order they are written, and exits 0.
+// Header-only.
+class LoggingRateItem {
+public:
+    LoggingRateItem()
+    {
+        m_previous = qgetenv("ZUZIRE_RESOURCE_DIR");
+        qputenv("ZUZIRE_RESOURCE_DIR", m_folder.path().toUtf8());
+        QFile script(m_folder.filePath("RateItem"));
+        m_ready = script.open(QIODevice::WriteOnly) &&
+                  script.write("#!/bin/sh\necho \"$1 $2\" >> \"$(dirname -- \"$0\")/ratings\"\n") > 0 &&
+                  script.flush() &&
+                  script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    ~LoggingRateItem() { qputenv("ZUZIRE_RESOURCE_DIR", m_previous); }
+    LoggingRateItem(const LoggingRateItem&) = delete;
+    LoggingRateItem& operator=(const LoggingRateItem&) = delete;
+
+    bool isReady() const { return m_ready && m_folder.isValid(); }
+
+    // (identifier, stars) of every rating written so far, in order.
+    std::vector<std::pair<std::string, int>> ratings() const
+    {
+        std::vector<std::pair<std::string, int>> written;
+        QFile log(m_folder.filePath("ratings"));
+        if (!log.open(QIODevice::ReadOnly))
+            return written;
+        for (const QByteArray& line : log.readAll().split('\n')) {
+            const QList<QByteArray> words = line.split(' ');
+            if (words.size() == 2)
+                written.emplace_back(words[0].toStdString(), words[1].toInt());
+        }
+        return written;
+    }
+
+private:
+    QTemporaryDir m_folder;
+    QByteArray m_previous;
+    bool m_ready = false;
+};
