@@ -568,8 +568,11 @@ std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoF
                                                              std::string* errorText) const
 {
     const pugi::xml_node root = m_document->root;
-    if (kindOf(root) != Kind::Dict)
-        return PlistArray();
+    if (kindOf(root) != Kind::Dict) {
+        if (errorText)
+            *errorText = "The album data holds no dictionary at its root.";
+        return std::nullopt;
+    }
     const pugi::xml_node master = valueForKey(root, "Master Image List");
     const pugi::xml_node albums = valueForKey(root, "List of Albums");
     if (kindOf(master) != Kind::Dict || kindOf(albums) != Kind::Array)

@@ -221,7 +221,8 @@ TEST_F(AlbumInfoTest, MissingPartsAreSkippedButAMalformedPhotoHandedOnIsAnError)
                               "<string>Image</string><key>Caption</key>";
     const std::vector<std::pair<QByteArray, std::optional<int>>> cases = {
         {"<plist><dict/></plist>", std::nullopt},
-        {"<plist><array/></plist>", std::nullopt},
+        // A root that is no dictionary is no library at all, not one without unrated photos.
+        {"<plist><array/></plist>", 259},
         {"<plist><dict>" + master + "<string>x</string></dict></dict></dict></plist>", std::nullopt},
         {"<plist><dict>" + master +
              "<integer>x</integer></dict></dict><key>List of Albums</key><array><dict>"

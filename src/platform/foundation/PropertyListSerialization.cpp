@@ -2,6 +2,7 @@
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/PropertyListLimits.h"
+#include "platform/foundation/RegularFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -261,25 +262,12 @@ PlistPtr PropertyListSerialization::fromData(const QByteArray& data, Error* erro
 
 PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        qmSetError(error, Error::fileReadError(path, file.errorString()));
+    // Read, not mapped: a mapped file cut short by another program kills the reader with SIGBUS.
+    const auto contents = RegularFile::read(path, error);
+    if (!contents)
         return nullptr;
-    }
-    // Mapped: the program's own files are replaced by rename, never rewritten in place, so the
-    // mapped bytes cannot change under the parser.
-    const qint64 size = file.size();
-    const char* bytes = size > 0 ? reinterpret_cast<const char*>(file.map(0, size)) : nullptr;
-    qsizetype length = bytes ? static_cast<qsizetype>(size) : 0;
-    QByteArray copy;
-    if (!bytes) {
-        // Not mappable (a pipe, a special file system): read it instead.
-        copy = file.readAll();
-        bytes = copy.constData();
-        length = copy.size();
-    }
     Error parseError;
-    auto value = parse(bytes, length, &parseError);
+    auto value = parse(contents->constData(), contents->size(), &parseError);
     if (!value) {
         parseError.setUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
         qmSetError(error, std::move(parseError));

@@ -24,9 +24,9 @@ public:
     // Parses binary or XML data, told apart by their first bytes.
     static PlistPtr fromData(const QByteArray& data, Error* error = nullptr);
 
-    // Reads the whole file (mapped when possible) and parses it. A file that cannot be read gives
-    // the file errors (260 no such file, 257 no permission, 256 other); unparsable contents 259.
-    // Both carry the file's URL.
+    // Reads the whole regular file and parses it. A file that cannot be read gives the file errors
+    // of RegularFile (260 no such file, 257 no permission, 256 other, a folder or a FIFO among
+    // them); unparsable contents 259. Both carry the file's URL.
     static PlistPtr readFile(const QString& path, Error* error = nullptr);
 
     // Empty on failure (a null node, a string holding NUL, a date outside the format's range).
