@@ -3,6 +3,8 @@
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/PropertyListLimits.h"
 #include "platform/foundation/RegularFile.h"
+#include "platform/foundation/XmlPlistBuilder.h"
+#include "platform/foundation/XmlPlistWriter.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -221,6 +223,25 @@ PlistHandle build(const PlistPtr& value, int depth, Error* error)
     return nullptr;
 }
 
+// XML goes through the same reader as album data, so every reader gives the same verdict.
+PlistPtr parseXml(const char* bytes, qsizetype size, Error* error)
+{
+    // Parsed in place, so in a copy of its own.
+    std::string buffer(bytes, size_t(size));
+    pugi::xml_document document;
+    std::string problem;
+    const pugi::xml_node root = XmlPlistBuilder::parseInPlace(document, buffer.data(), buffer.size(), &problem);
+    if (!root) {
+        qmSetError(error, readError(std::move(problem)));
+        return nullptr;
+    }
+    XmlPlistBuilder::Builder builder;
+    PlistPtr value = builder.value(root, 1);
+    if (!value)
+        qmSetError(error, readError(std::move(builder.error)));
+    return value;
+}
+
 PlistPtr parse(const char* bytes, qsizetype size, Error* error)
 {
     if (size <= 0) {
@@ -232,22 +253,17 @@ PlistPtr parse(const char* bytes, qsizetype size, Error* error)
         return nullptr;
     }
     const auto length = static_cast<uint32_t>(size);
-    const bool binary = plist_is_binary(bytes, length) != 0;
-    std::string problem =
-        binary ? PropertyListLimits::checkBinary(bytes, size) : PropertyListLimits::checkXml(bytes, size);
-    if (!problem.empty()) {
+    if (plist_is_binary(bytes, length) == 0)
+        return parseXml(bytes, size, error);
+    if (std::string problem = PropertyListLimits::checkBinary(bytes, size); !problem.empty()) {
         qmSetError(error, readError(std::move(problem)));
         return nullptr;
     }
     plist_t root = nullptr;
-    if (binary)
-        plist_from_bin(bytes, length, &root);
-    else
-        plist_from_xml(bytes, length, &root);
+    plist_from_bin(bytes, length, &root);
     PlistHandle guard(root);
     if (!root) {
-        qmSetError(error, readError(binary ? "The data is no valid binary property list."
-                                           : "The data is no valid XML property list."));
+        qmSetError(error, readError("The data is no valid binary property list."));
         return nullptr;
     }
     return convert(root, 1, error);
@@ -277,21 +293,16 @@ PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error)
 
 QByteArray PropertyListSerialization::toData(const PlistPtr& value, Format format, Error* error)
 {
+    if (format == Format::Xml)
+        return XmlPlistWriter::write(value, error);
     auto root = build(value, 1, error);
     if (!root)
         return {};
     char* bytes = nullptr;
     uint32_t length = 0;
-    QByteArray result;
-    if (format == Format::Binary) {
-        plist_to_bin(root.get(), &bytes, &length);
-        result = bytes ? QByteArray(bytes, length) : QByteArray();
-        plist_to_bin_free(bytes);
-    } else {
-        plist_to_xml(root.get(), &bytes, &length);
-        result = bytes ? QByteArray(bytes, length) : QByteArray();
-        plist_to_xml_free(bytes);
-    }
+    plist_to_bin(root.get(), &bytes, &length);
+    QByteArray result = bytes ? QByteArray(bytes, length) : QByteArray();
+    plist_to_bin_free(bytes);
     if (result.isEmpty())
         qmSetError(error, writeError("The property list could not be encoded."));
     return result;

@@ -6,7 +6,9 @@
 #include <QByteArray>
 #include <QString>
 
-// Reads and writes whole property lists, binary or XML, to and from our own value tree.
+// Reads and writes whole property lists, binary or XML, to and from our own value tree. XML is
+// read by XmlPlistBuilder, the reader of every XML property list here, and written by
+// XmlPlistWriter; binary lists go through libplist.
 // Any thread: every call works on its own data.
 //
 // Input is treated as hostile: malformed, truncated, cyclic, too deeply nested or explosively
