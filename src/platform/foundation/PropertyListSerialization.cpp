@@ -151,6 +151,31 @@ PlistPtr convert(plist_t node, int depth, Error* error)
 
 PlistHandle build(const PlistPtr& value, int depth, Error* error);
 
+// Whether `text` is well-formed UTF-8. The binary writer re-encodes text and would mangle or cut
+// short anything else, so such text is refused there rather than written damaged.
+bool isUtf8(const std::string& text)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    for (size_t at = 0; at < size;) {
+        const unsigned char lead = bytes[at];
+        size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || (length == 2 && lead < 0xC2) || (length == 4 && lead > 0xF4) || size - at < length)
+            return false;
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t next = 1; next < length; ++next) {
+            if ((bytes[at + next] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (bytes[at + next] & 0x3F);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        at += length;
+    }
+    return true;
+}
+
 PlistHandle buildDate(double seconds, Error* error)
 {
     const double whole = std::floor(seconds);
@@ -181,6 +206,10 @@ PlistHandle buildContainer(const PlistValue& value, int depth, Error* error)
             qmSetError(error, writeError("A dictionary key holds a NUL character."));
             return nullptr;
         }
+        if (!isUtf8(key)) {
+            qmSetError(error, writeError("A dictionary key is no valid UTF-8 text."));
+            return nullptr;
+        }
         auto child = build(item, depth + 1, error);
         if (!child)
             return nullptr;
@@ -206,6 +235,10 @@ PlistHandle build(const PlistPtr& value, int depth, Error* error)
     case PlistValue::Type::String:
         if (value->asString()->find('\0') != std::string::npos) {
             qmSetError(error, writeError("A string holds a NUL character."));
+            return nullptr;
+        }
+        if (!isUtf8(*value->asString())) {
+            qmSetError(error, writeError("A string is no valid UTF-8 text."));
             return nullptr;
         }
         return PlistHandle(plist_new_string(value->asString()->c_str()));
