@@ -120,7 +120,7 @@ private:
 
     void date(double seconds, int depth)
     {
-        if (!std::isfinite(seconds) || seconds < earliestDate || seconds > latestDate + 0.999999)
+        if (!std::isfinite(seconds) || seconds < earliestDate || seconds >= latestDate + 1.0)
             return fail("The date lies outside the years an XML property list can store.");
         const auto whole = static_cast<int64_t>(std::floor(seconds));
         constexpr int64_t referenceDays = 11323; // 2001-01-01 after 1970-01-01
