@@ -200,11 +200,28 @@ TEST(PropertyListSerializationTest, damagedBinaryTrailersAndReferencesAreErrors)
         damaged[at] = '\x7f';
         EXPECT_EQ(PropertyListSerialization::fromData(damaged), nullptr) << "byte " << at;
     }
-    // Every byte flipped in turn: whatever the parser makes of it, it must not crash.
+    // Every byte flipped in turn: a whole value that writes and reads back as itself, or error 259
+    // with a reason; never a crash.
     for (qsizetype at = 8; at < good.size(); ++at) {
         QByteArray damaged = good;
         damaged[at] = static_cast<char>(damaged[at] ^ 0x5a);
-        PropertyListSerialization::fromData(damaged);
+        Error error;
+        const PlistPtr value = PropertyListSerialization::fromData(damaged, &error);
+        if (!value) {
+            EXPECT_EQ(error.code(), 259) << "byte " << at;
+            EXPECT_FALSE(error.localizedDescription().empty()) << "byte " << at;
+            continue;
+        }
+        const QByteArray again = PropertyListSerialization::toData(value, Format::Binary, &error);
+        if (!again.isEmpty())
+        {
+            // Dates keep whole microseconds only, so compare as written out (to the millisecond).
+            const PlistPtr reread = PropertyListSerialization::fromData(again);
+            ASSERT_TRUE(reread) << "byte " << at;
+            EXPECT_EQ(reread->description(), value->description()) << "byte " << at;
+        }
+        else
+            EXPECT_EQ(error.code(), 3851) << "byte " << at;
     }
 }
 
