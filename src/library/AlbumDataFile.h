@@ -10,9 +10,9 @@
 // The whole contents of an album data file in a buffer of its own, which the XML parser may modify
 // in place. Only a regular file of at most RegularFile::maximumSize bytes is read (see
 // RegularFile): a FIFO, a device, a socket or a folder is an error at once. Read rather than
-// mapped, which also keeps a file cut short meanwhile from ending the program with SIGBUS: parsing in place writes to every page, and a private mapping
-// then takes two faults and a page copy per page, which measured slower than one read into memory
-// the allocator usually has at hand from the previous reload.
+// mapped, which also keeps a file cut short meanwhile from ending the program with SIGBUS: parsing in place
+// writes to every page, and a private mapping then takes two faults and a page copy per page, which measured
+// slower than one read into memory the allocator usually has at hand from the previous reload.
 //
 // One object per read; not shared between threads.
 class AlbumDataFile {

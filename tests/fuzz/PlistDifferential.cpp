@@ -38,7 +38,8 @@ bool same(const PlistPtr& a, const PlistPtr& b)
         const PlistDictionary& others = *b->asDictionary();
         if (entries->size() != others.size())
             return false;
-        for (auto entry = entries->begin(), other = others.begin(); entry != entries->end(); ++entry, ++other) {
+        for (auto entry = entries->begin(), other = others.begin(); entry != entries->end();
+             ++entry, ++other) {
             if (entry->first != other->first || !same(entry->second, other->second))
                 return false;
         }
@@ -74,12 +75,24 @@ std::string key(Random& random, const std::string& name)
 
 std::string rating(Random& random)
 {
-    static const std::vector<std::string> ratings = {
-        "<integer>0</integer>", "<integer>3</integer>", "<integer>-1</integer>", "<integer> 0 </integer>",
-        "<integer>+2</integer>", "<real>0.9</real>", "<real>0</real>", "<real>nan</real>",
-        "<real>-0.5</real>", "<string>0</string>", "<string> 3x</string>", "<string></string>",
-        "<true/>", "<false/>", "<integer>9223372036854775807</integer>", "<date>2001-01-01T00:00:00Z</date>",
-        "<array/>", "<dict/>"};
+    static const std::vector<std::string> ratings = {"<integer>0</integer>",
+                                                     "<integer>3</integer>",
+                                                     "<integer>-1</integer>",
+                                                     "<integer> 0 </integer>",
+                                                     "<integer>+2</integer>",
+                                                     "<real>0.9</real>",
+                                                     "<real>0</real>",
+                                                     "<real>nan</real>",
+                                                     "<real>-0.5</real>",
+                                                     "<string>0</string>",
+                                                     "<string> 3x</string>",
+                                                     "<string></string>",
+                                                     "<true/>",
+                                                     "<false/>",
+                                                     "<integer>9223372036854775807</integer>",
+                                                     "<date>2001-01-01T00:00:00Z</date>",
+                                                     "<array/>",
+                                                     "<dict/>"};
     return pick(random, ratings);
 }
 
@@ -110,7 +123,8 @@ std::string photo(Random& random, int index)
 {
     std::vector<std::string> fields;
     if (below(random, 10) != 0)
-        fields.push_back(key(random, "MediaType") + (below(random, 5) == 0 ? "<string>Movie</string>" : "<string>Image</string>"));
+        fields.push_back(key(random, "MediaType") +
+                         (below(random, 5) == 0 ? "<string>Movie</string>" : "<string>Image</string>"));
     if (below(random, 6) != 0)
         fields.push_back(key(random, "Rating") + rating(random));
     if (below(random, 8) != 0)
@@ -127,11 +141,41 @@ std::string photo(Random& random, int index)
 }
 
 const std::vector<std::string> tokens = {
-    "&#0;", "&#x0;", "&#00;", "</plist>", "<plist>", "<dict>", "</dict>", "<array>", "</array>", "<key>",
-    "</key>", "<string>", "</string>", "<integer>0x1F</integer>", "<date>2001-01-01T00:00:00.5Z</date>",
-    "\xEF\xBB\xBF", "<!DOCTYPE plist>", "<![CDATA[", "]]>", "&amp;", "&bogus;", "<!-- c -->", "<true/>",
-    "<false>x</false>", "<real>1e999</real>", "<integer>99999999999999999999</integer>", "<blob/>", "<",
-    ">", "&", "\x00", "\xff\xfe", "<?xml version=\"1.0\"?>", "<date>1925-01-01T00:00:00Z</date>", "\r",
+    "&#0;",
+    "&#x0;",
+    "&#00;",
+    "</plist>",
+    "<plist>",
+    "<dict>",
+    "</dict>",
+    "<array>",
+    "</array>",
+    "<key>",
+    "</key>",
+    "<string>",
+    "</string>",
+    "<integer>0x1F</integer>",
+    "<date>2001-01-01T00:00:00.5Z</date>",
+    "\xEF\xBB\xBF",
+    "<!DOCTYPE plist>",
+    "<![CDATA[",
+    "]]>",
+    "&amp;",
+    "&bogus;",
+    "<!-- c -->",
+    "<true/>",
+    "<false>x</false>",
+    "<real>1e999</real>",
+    "<integer>99999999999999999999</integer>",
+    "<blob/>",
+    "<",
+    ">",
+    "&",
+    "\x00",
+    "\xff\xfe",
+    "<?xml version=\"1.0\"?>",
+    "<date>1925-01-01T00:00:00Z</date>",
+    "\r",
 };
 } // namespace
 
@@ -154,10 +198,11 @@ QByteArray PlistDifferential::generate(uint64_t seed)
     master += gap(random) + "</dict>";
     std::string albums = "<array>";
     for (size_t album = below(random, 4) + 1; album > 0; --album) {
-        albums += "<dict>" + key(random, "AlbumName") + "<string>Album " + std::to_string(album) + "</string>" +
-                  key(random, "KeyList") + "<array>";
+        albums += "<dict>" + key(random, "AlbumName") + "<string>Album " + std::to_string(album) +
+                  "</string>" + key(random, "KeyList") + "<array>";
         for (size_t entry = below(random, 6); entry > 0; --entry)
-            albums += gap(random) + "<string>" + std::to_string(below(random, size_t(photos) + 2)) + "</string>";
+            albums +=
+                gap(random) + "<string>" + std::to_string(below(random, size_t(photos) + 2)) + "</string>";
         albums += "</array></dict>" + gap(random);
     }
     albums += "</array>";
@@ -216,7 +261,8 @@ std::string PlistDifferential::disagreement(const QByteArray& bytes)
     fullBuffer.detach();
     std::string fullError;
     PlistPtr full;
-    if (const auto xml = XmlPropertyList::parseInPlace(fullBuffer.data(), size_t(fullBuffer.size()), &fullError))
+    if (const auto xml =
+            XmlPropertyList::parseInPlace(fullBuffer.data(), size_t(fullBuffer.size()), &fullError))
         full = xml->toTree(&fullError);
 
     // The fast path of a reload.
@@ -225,17 +271,19 @@ std::string PlistDifferential::disagreement(const QByteArray& bytes)
     std::string fastError;
     std::optional<PlistArray> fast;
     const UnratedPhotoFilter::GuidSet rated;
-    if (const auto xml = XmlPropertyList::parseInPlace(fastBuffer.data(), size_t(fastBuffer.size()), &fastError))
+    if (const auto xml =
+            XmlPropertyList::parseInPlace(fastBuffer.data(), size_t(fastBuffer.size()), &fastError))
         fast = xml->findUnratedAlbums(UnratedPhotoFilter(rated), &fastError);
 
     const auto verdict = [](bool accepted) { return accepted ? "accepted" : "refused"; };
     if (bool(serialized) != bool(full))
         return std::string("PropertyListSerialization ") + verdict(bool(serialized)) + " (" +
-               serializationError.localizedDescription() + "), the full reader " + verdict(bool(full)) + " (" +
-               fullError + ")";
+               serializationError.localizedDescription() + "), the full reader " + verdict(bool(full)) +
+               " (" + fullError + ")";
     if (!full) {
         if (serializationError.localizedDescription() != fullError)
-            return "different reasons: \"" + serializationError.localizedDescription() + "\" and \"" + fullError + "\"";
+            return "different reasons: \"" + serializationError.localizedDescription() + "\" and \"" +
+                   fullError + "\"";
         if (serializationError.code() != 259)
             return "refused with code " + std::to_string(serializationError.code());
         if (fast)
@@ -257,7 +305,8 @@ std::string PlistDifferential::disagreement(const QByteArray& bytes)
         return "different albums:\n" + expected->description() + "\n" + found->description();
 
     // What we write reads back as it was, in both formats.
-    for (const auto format : {PropertyListSerialization::Format::Xml, PropertyListSerialization::Format::Binary}) {
+    for (const auto format :
+         {PropertyListSerialization::Format::Xml, PropertyListSerialization::Format::Binary}) {
         Error error;
         const QByteArray written = PropertyListSerialization::toData(full, format, &error);
         // The binary writer keeps dates of 1932 to 2069 only and text that is valid UTF-8; it
@@ -270,7 +319,8 @@ std::string PlistDifferential::disagreement(const QByteArray& bytes)
             return "could not write what was read: " + error.description();
         const PlistPtr reread = PropertyListSerialization::fromData(written, &error);
         if (!same(reread, full))
-            return std::string("a written ") + (format == PropertyListSerialization::Format::Xml ? "XML" : "binary") +
+            return std::string("a written ") +
+                   (format == PropertyListSerialization::Format::Xml ? "XML" : "binary") +
                    " list reads back differently: " + (reread ? reread->description() : error.description());
     }
     return {};

@@ -31,7 +31,8 @@ TEST(PlistDifferentialTest, spellingsOnceReadDifferentlyHaveOneVerdict)
     const QByteArray body = "<dict><key>a</key><string>x</string></dict>";
     const std::vector<std::pair<QByteArray, bool>> cases = {
         {"\xEF\xBB\xBF<plist>" + body + "</plist>", true},
-        {"<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"x.dtd\"><plist>" + body + "</plist>", true},
+        {"<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"x.dtd\"><plist>" + body + "</plist>",
+         true},
         {"<plist><dict><key>a</key><string>x&#0;y</string></dict></plist>", false},
         {"<plist><dict><key>a</key><string>x&#x000;y</string></dict></plist>", false},
         {"<plist>" + body, false},

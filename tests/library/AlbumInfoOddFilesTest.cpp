@@ -1,9 +1,8 @@
 #include "library/AlbumInfo.h"
-
+#include "library/PhotoDecoder.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
-#include "library/PhotoDecoder.h"
 #include "platform/foundation/RegularFile.h"
 #include "support/TemporaryConfigHome.h"
 
@@ -48,10 +47,11 @@ public:
         EXPECT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
         m_socketPath = m_folder.filePath(QStringLiteral("socket"));
         m_socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address {};
+        sockaddr_un address{};
         address.sun_family = AF_UNIX;
         const QByteArray name = QFile::encodeName(m_socketPath);
-        std::memcpy(address.sun_path, name.constData(), std::min<size_t>(size_t(name.size()), sizeof address.sun_path - 1));
+        std::memcpy(address.sun_path, name.constData(),
+                    std::min<size_t>(size_t(name.size()), sizeof address.sun_path - 1));
         EXPECT_EQ(::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         const QString loop = m_folder.filePath(QStringLiteral("loop"));
         EXPECT_TRUE(QFile::link(loop + QStringLiteral("2"), loop));
@@ -190,7 +190,8 @@ TEST_F(AlbumInfoOddFilesTest, aFileOverTheLimitIsRefusedBeforeItIsRead)
     file.close();
     Error error;
     EXPECT_FALSE(RegularFile::read(path, &error, {}, 10));
-    EXPECT_NE(error.localizedDescription().find("larger than 2 GB"), std::string::npos) << error.description();
+    EXPECT_NE(error.localizedDescription().find("larger than 2 GB"), std::string::npos)
+        << error.description();
     EXPECT_NE(error.localizedDescription().find("AlbumData.xml"), std::string::npos);
     EXPECT_EQ(RegularFile::read(path)->size(), 22);
 
@@ -230,9 +231,11 @@ TEST_F(AlbumInfoOddFilesTest, aReloadThatThrowsStillAnnouncesItsError)
 TEST_F(AlbumInfoOddFilesTest, aRootThatIsNoDictionaryIsNoLibrary)
 {
     QTemporaryDir folder;
-    for (const auto format : {PropertyListSerialization::Format::Xml, PropertyListSerialization::Format::Binary}) {
+    for (const auto format :
+         {PropertyListSerialization::Format::Xml, PropertyListSerialization::Format::Binary}) {
         const QString path = folder.filePath(QStringLiteral("AlbumData.xml"));
-        ASSERT_TRUE(PropertyListSerialization::writeFile(path, PlistValue::array({PlistValue::integer(1)}), format));
+        ASSERT_TRUE(
+            PropertyListSerialization::writeFile(path, PlistValue::array({PlistValue::integer(1)}), format));
         setLibrary(path);
         Error error;
         EXPECT_FALSE(AlbumInfo(m_clock.clock()).reload(&error));
@@ -252,7 +255,12 @@ TEST_F(AlbumInfoOddFilesTest, aDamagedPreferenceFileIsTheCauseToldNotAMissingLib
         std::string expected;
     };
     const std::vector<Case> cases = {
-        {"empty", [&] { QFile file(preference); file.open(QIODevice::WriteOnly); }, "is empty"},
+        {"empty",
+         [&] {
+             QFile file(preference);
+             file.open(QIODevice::WriteOnly);
+         },
+         "is empty"},
         {"link loop",
          [&] {
              QFile::remove(preference);
@@ -276,6 +284,7 @@ TEST_F(AlbumInfoOddFilesTest, aDamagedPreferenceFileIsTheCauseToldNotAMissingLib
         EXPECT_NE(error.localizedDescription().find("com.apple.iApps.plist"), std::string::npos)
             << odd.kind << ": " << error.description();
         // Nor is the damaged file replaced when a setting is written.
-        EXPECT_FALSE(Preferences::setValue("Other", PlistValue::integer(1), Preferences::libraryDomain, &error));
+        EXPECT_FALSE(
+            Preferences::setValue("Other", PlistValue::integer(1), Preferences::libraryDomain, &error));
     }
 }

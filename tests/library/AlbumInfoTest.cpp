@@ -559,5 +559,6 @@ TEST_F(AlbumInfoImageTest, MissingTruncatedAndHostileFilesGiveNoImage)
     // Cut inside the picture data: no image, or the whole picture's size with the rest left blank.
     const QString cut = writeJpeg("cut.jpg", whole.left(whole.size() / 2));
     const QImage partial = m_albumInfo.imageForItem(item(cut, cut), 800);
-    EXPECT_TRUE(partial.isNull() || partial.size() == QSize(800, 533)) << partial.width() << "x" << partial.height();
+    EXPECT_TRUE(partial.isNull() || partial.size() == QSize(800, 533))
+        << partial.width() << "x" << partial.height();
 }

@@ -14,7 +14,8 @@ TmpfsMount::TmpfsMount(int kibibytes)
         m_whyNot = QStringLiteral("no temporary folder to mount on");
         return;
     }
-    if (::mount("tmpfs", QFile::encodeName(m_folder.path()).constData(), "tmpfs", 0, options.constData()) != 0) {
+    if (::mount("tmpfs", QFile::encodeName(m_folder.path()).constData(), "tmpfs", 0, options.constData()) !=
+        0) {
         m_whyNot = QStringLiteral("mounting a tmpfs was refused (%1); run as root to test a full disk")
                        .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return;

@@ -1,9 +1,8 @@
 #include "platform/foundation/Preferences.h"
 
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/PropertyListSerialization.h"
-
-#include "platform/foundation/AtomicFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,11 +23,10 @@ Error lockError(const QLockFile& lock, const QString& path)
 {
     const QString lockPath = path + QStringLiteral(".lock");
     if (lock.error() == QLockFile::LockFailedError)
-        return Error(Error::cocoaDomain, fileWriteUnknownError,
-                     "The preferences file \u201c" + path.toStdString() +
-                         "\u201d is locked by another program.",
-                     "The lock file \u201c" + lockPath.toStdString() + "\u201d is held.",
-                     QUrl::fromLocalFile(path));
+        return Error(
+            Error::cocoaDomain, fileWriteUnknownError,
+            "The preferences file \u201c" + path.toStdString() + "\u201d is locked by another program.",
+            "The lock file \u201c" + lockPath.toStdString() + "\u201d is held.", QUrl::fromLocalFile(path));
     struct statvfs space {};
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     int code = EIO;
@@ -80,10 +78,11 @@ PlistPtr Preferences::copyDomain(const std::string& domain, Error* error)
         return nullptr;
     }
     if (!root->isDictionary()) {
-        qmSetError(error, Error(Error::cocoaDomain, Error::fileReadCorruptFileError,
-                                "The preferences file \u201c" + QFileInfo(path).absoluteFilePath().toStdString() +
-                                    "\u201d holds no dictionary.",
-                                {}, QUrl::fromLocalFile(path)));
+        qmSetError(error,
+                   Error(Error::cocoaDomain, Error::fileReadCorruptFileError,
+                         "The preferences file \u201c" + QFileInfo(path).absoluteFilePath().toStdString() +
+                             "\u201d holds no dictionary.",
+                         {}, QUrl::fromLocalFile(path)));
         return nullptr;
     }
     return root;

@@ -11,5 +11,4 @@ public:
     // An empty string when the binary list is structurally sound (trailer, offsets, references
     // in range, no cycle) and within the depth and size limits; otherwise the reason, readable.
     static std::string checkBinary(const char* bytes, qsizetype size);
-
 };

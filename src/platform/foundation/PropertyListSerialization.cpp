@@ -159,7 +159,11 @@ bool isUtf8(const std::string& text)
     const size_t size = text.size();
     for (size_t at = 0; at < size;) {
         const unsigned char lead = bytes[at];
-        size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        size_t length = lead < 0x80           ? 1
+                        : (lead >> 5) == 0x6  ? 2
+                        : (lead >> 4) == 0xE  ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 0;
         if (length == 0 || (length == 2 && lead < 0xC2) || (length == 4 && lead > 0xF4) || size - at < length)
             return false;
         uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
@@ -263,7 +267,8 @@ PlistPtr parseXml(const char* bytes, qsizetype size, Error* error)
     std::string buffer(bytes, size_t(size));
     pugi::xml_document document;
     std::string problem;
-    const pugi::xml_node root = XmlPlistBuilder::parseInPlace(document, buffer.data(), buffer.size(), &problem);
+    const pugi::xml_node root =
+        XmlPlistBuilder::parseInPlace(document, buffer.data(), buffer.size(), &problem);
     if (!root) {
         qmSetError(error, readError(std::move(problem)));
         return nullptr;

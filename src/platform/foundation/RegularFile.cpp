@@ -128,8 +128,8 @@ int RegularFile::open(const QString& path, Error* error, const QUrl& url)
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const int code = errno;
         ::close(fd);
-        qmSetError(error, makeError(path, code, S_ISREG(info.st_mode) ? Refusal::None : refusalFor(info.st_mode),
-                                    url));
+        qmSetError(error, makeError(path, code,
+                                    S_ISREG(info.st_mode) ? Refusal::None : refusalFor(info.st_mode), url));
         return -1;
     }
     // Back to blocking reads: a regular file never blocks, but a descriptor handed to other code

@@ -63,7 +63,8 @@ pugi::xml_node XmlPlistBuilder::parseInPlace(pugi::xml_document& document, char*
     if (const qsizetype at = nulReference(buffer, size); at >= 0)
         return fail("XML parse error at offset " + std::to_string(at) +
                     ": Character reference to NUL, which XML does not allow");
-    const pugi::xml_parse_result result = document.load_buffer_inplace(buffer, size, parseOptions, pugi::encoding_auto);
+    const pugi::xml_parse_result result =
+        document.load_buffer_inplace(buffer, size, parseOptions, pugi::encoding_auto);
     if (!result)
         return fail(std::string("XML parse error at offset ") + std::to_string(result.offset) + ": " +
                     result.description());
@@ -156,7 +157,7 @@ void XmlPlistBuilder::Fields::read(const pugi::xml_node& dict)
 }
 
 XmlPlistBuilder::Fields::Field XmlPlistBuilder::Fields::field(const pugi::xml_node& key,
-                                                               const pugi::xml_node& value)
+                                                              const pugi::xml_node& value)
 {
     if (!key.first_child())
         return {key, value, key.value(), true};
@@ -262,7 +263,8 @@ std::optional<std::string_view> XmlPlistBuilder::Builder::plainText(const pugi::
 }
 
 template <typename T>
-PlistPtr XmlPlistBuilder::Builder::scalar(PlistPtr (PlistValueBatch::*batched)(T), PlistPtr (*plain)(T), T value)
+PlistPtr XmlPlistBuilder::Builder::scalar(PlistPtr (PlistValueBatch::*batched)(T), PlistPtr (*plain)(T),
+                                          T value)
 {
     if (m_checkOnly)
         return placeholder();
@@ -314,5 +316,6 @@ PlistPtr XmlPlistBuilder::Builder::dictionary(const pugi::xml_node& node, int de
     std::vector<PlistDictionary::value_type> built;
     if (!entries(node, fields, depth, built))
         return nullptr;
-    return m_checkOnly ? placeholder() : PlistValue::dictionary(PlistDictionary::fromEntries(std::move(built)));
+    return m_checkOnly ? placeholder()
+                       : PlistValue::dictionary(PlistDictionary::fromEntries(std::move(built)));
 }

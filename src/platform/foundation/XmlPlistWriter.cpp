@@ -142,8 +142,8 @@ private:
         const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
         const int64_t year = int64_t(yearOfEra) + era * 400 + (month <= 2);
         char text[64];
-        std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(year), month % 100u, day % 100u,
-                      int(rest / 3600), int(rest / 60 % 60), int(rest % 60));
+        std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(year), month % 100u,
+                      day % 100u, int(rest / 3600), int(rest / 60 % 60), int(rest % 60));
         element("date", text, depth);
     }
 

@@ -37,7 +37,8 @@ protected:
 
     QStringList configEntries() const
     {
-        return QDir(Preferences::directoryPath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(Preferences::directoryPath())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 
     void expectOldFileAlone()
@@ -83,7 +84,8 @@ TEST_F(PreferencesFullDiskTest, aFullDiskIsToldAsSuchForUserDefaultsToo)
     EXPECT_NE(error.failureReason().find("com.quillmoss.lumendeck.plist"), std::string::npos)
         << error.description();
 
-    EXPECT_FALSE(Preferences::setValue(libraryKey, PlistValue::array({}), Preferences::libraryDomain, &error));
+    EXPECT_FALSE(
+        Preferences::setValue(libraryKey, PlistValue::array({}), Preferences::libraryDomain, &error));
     EXPECT_EQ(error.code(), AtomicFile::writeOutOfSpaceError) << error.description();
     expectOldFileAlone();
 }
@@ -95,7 +97,8 @@ TEST_F(PreferencesFullDiskTest, aPropertyListWrittenOnAFullDiskLeavesTheOldOne)
     ASSERT_TRUE(PropertyListSerialization::writeFile(path, old, PropertyListSerialization::Format::Xml));
     const QByteArray oldBytes = contentsOf(path);
     ASSERT_TRUE(m_disk.fill());
-    for (const auto format : {PropertyListSerialization::Format::Xml, PropertyListSerialization::Format::Binary}) {
+    for (const auto format :
+         {PropertyListSerialization::Format::Xml, PropertyListSerialization::Format::Binary}) {
         Error error;
         const auto large = PlistValue::dictionary({{"Big", PlistValue::data(QByteArray(30000, 'b'))}});
         EXPECT_FALSE(PropertyListSerialization::writeFile(path, large, format, &error));

@@ -213,14 +213,12 @@ TEST(PropertyListSerializationTest, damagedBinaryTrailersAndReferencesAreErrors)
             continue;
         }
         const QByteArray again = PropertyListSerialization::toData(value, Format::Binary, &error);
-        if (!again.isEmpty())
-        {
+        if (!again.isEmpty()) {
             // Dates keep whole microseconds only, so compare as written out (to the millisecond).
             const PlistPtr reread = PropertyListSerialization::fromData(again);
             ASSERT_TRUE(reread) << "byte " << at;
             EXPECT_EQ(reread->description(), value->description()) << "byte " << at;
-        }
-        else
+        } else
             EXPECT_EQ(error.code(), 3851) << "byte " << at;
     }
 }
@@ -329,7 +327,7 @@ TEST(PropertyListSerializationTest, writeFileReplacesWholeAndLeavesNoHalfFile)
                 EXPECT_EQ(entries(), QStringList{"values.plist"}) << int(step);
                 EXPECT_NE(failure.failureReason().find(path.toStdString()), std::string::npos)
                     << failure.description();
-                EXPECT_EQ(failure.code(), code == ENOSPC ? AtomicFile::writeOutOfSpaceError
+                EXPECT_EQ(failure.code(), code == ENOSPC   ? AtomicFile::writeOutOfSpaceError
                                           : code == EACCES ? AtomicFile::writeNoPermissionError
                                                            : AtomicFile::writeUnknownError);
             }

@@ -27,29 +27,31 @@ TEST(XmlPlistWriterTest, writesTheTreeAsItIs)
 {
     const auto tree = PlistValue::dictionary({
         {"Caption", PlistValue::string("Tom & Jerry <3> \"quoted\" 'single' caf\xc3\xa9\r\n")},
-        {"Keywords", PlistValue::array({PlistValue::integer(-5), PlistValue::real(0.1), PlistValue::boolean(false)})},
+        {"Keywords",
+         PlistValue::array({PlistValue::integer(-5), PlistValue::real(0.1), PlistValue::boolean(false)})},
         {"Empty", PlistValue::dictionary({})},
         {"Thumb", PlistValue::data(QByteArray("\x00\x01\xfe", 3))},
         {"a<b>", PlistValue::array({})},
     });
     const QByteArray xml = XmlPlistWriter::write(tree);
     EXPECT_TRUE(xml.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist"));
-    EXPECT_EQ(body(xml).toStdString(), "<dict>\n"
-                                       "\t<key>Caption</key>\n"
-                                       "\t<string>Tom &amp; Jerry &lt;3&gt; \"quoted\" 'single' caf\xc3\xa9&#13;\n</string>\n"
-                                       "\t<key>Empty</key>\n"
-                                       "\t<dict/>\n"
-                                       "\t<key>Keywords</key>\n"
-                                       "\t<array>\n"
-                                       "\t\t<integer>-5</integer>\n"
-                                       "\t\t<real>0.1</real>\n"
-                                       "\t\t<false/>\n"
-                                       "\t</array>\n"
-                                       "\t<key>Thumb</key>\n"
-                                       "\t<data>AAH+</data>\n"
-                                       "\t<key>a&lt;b&gt;</key>\n"
-                                       "\t<array/>\n"
-                                       "</dict>\n");
+    EXPECT_EQ(body(xml).toStdString(),
+              "<dict>\n"
+              "\t<key>Caption</key>\n"
+              "\t<string>Tom &amp; Jerry &lt;3&gt; \"quoted\" 'single' caf\xc3\xa9&#13;\n</string>\n"
+              "\t<key>Empty</key>\n"
+              "\t<dict/>\n"
+              "\t<key>Keywords</key>\n"
+              "\t<array>\n"
+              "\t\t<integer>-5</integer>\n"
+              "\t\t<real>0.1</real>\n"
+              "\t\t<false/>\n"
+              "\t</array>\n"
+              "\t<key>Thumb</key>\n"
+              "\t<data>AAH+</data>\n"
+              "\t<key>a&lt;b&gt;</key>\n"
+              "\t<array/>\n"
+              "</dict>\n");
     EXPECT_TRUE(PlistValue::equal(PropertyListSerialization::fromData(xml), tree));
 }
 
@@ -88,17 +90,20 @@ TEST(XmlPlistWriterTest, numbersReadBackExactly)
                                 PlistValue::real(3.0),
                                 PlistValue::real(std::numeric_limits<double>::infinity()),
                                 PlistValue::real(-std::numeric_limits<double>::infinity())};
-    const PlistPtr back = PropertyListSerialization::fromData(XmlPlistWriter::write(PlistValue::array(numbers)));
+    const PlistPtr back =
+        PropertyListSerialization::fromData(XmlPlistWriter::write(PlistValue::array(numbers)));
     ASSERT_TRUE(back);
     EXPECT_TRUE(PlistValue::equal(back, PlistValue::array(numbers))) << back->description();
-    const PlistPtr nan = PropertyListSerialization::fromData(XmlPlistWriter::write(PlistValue::real(std::nan(""))));
+    const PlistPtr nan =
+        PropertyListSerialization::fromData(XmlPlistWriter::write(PlistValue::real(std::nan(""))));
     ASSERT_TRUE(nan);
     EXPECT_TRUE(std::isnan(*nan->asReal()));
 }
 
 TEST(XmlPlistWriterTest, whatTheFormatCannotHoldIsAnError)
 {
-    std::vector<PlistPtr> cases = {nullptr, PlistValue::array({nullptr}), PlistValue::string(std::string("a\0b", 3)),
+    std::vector<PlistPtr> cases = {nullptr, PlistValue::array({nullptr}),
+                                   PlistValue::string(std::string("a\0b", 3)),
                                    PlistValue::dictionary({{std::string("k\0", 2), PlistValue::integer(1)}})};
     PlistPtr deep = PlistValue::array({});
     for (int level = 0; level < XmlPlistBuilder::maximumDepth; ++level)
