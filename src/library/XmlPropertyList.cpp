@@ -282,26 +282,46 @@ std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoF
                                                              std::string* errorText) const
 {
     // The whole file is judged as every other reader judges it, though only a part is built: a
-    // file this reload accepts must be one the library service can rate in, and the reverse.
-    if (std::string problem = XmlPlistBuilder::check(m_document->root); !problem.empty()) {
+    // file this reload accepts must be one the library service can rate in, and the reverse. The
+    // photo entries built were checked while they were built, so the check passes over them.
+    const auto isSound = [&](const XmlPlistBuilder::NodeSet* alreadyChecked) {
+        std::string problem = XmlPlistBuilder::check(m_document->root, alreadyChecked);
+        if (problem.empty())
+            return true;
         if (errorText)
             *errorText = std::move(problem);
-        return std::nullopt;
-    }
+        return false;
+    };
     const pugi::xml_node root = m_document->root;
     if (kindOf(root) != Kind::Dict) {
-        if (errorText)
+        if (isSound(nullptr) && errorText)
             *errorText = "The album data holds no dictionary at its root.";
         return std::nullopt;
     }
     const pugi::xml_node master = valueForKey(root, "Master Image List");
     const pugi::xml_node albums = valueForKey(root, "List of Albums");
-    if (kindOf(master) != Kind::Dict || kindOf(albums) != Kind::Array)
+    if (kindOf(master) != Kind::Dict || kindOf(albums) != Kind::Array) {
+        if (!isSound(nullptr))
+            return std::nullopt;
         return PlistArray();
+    }
 
     PhotoIndex index(master);
     const std::vector<ListedAlbum> listed = listAlbums(albums, index);
-    if (!buildRecords(index.photos(), filter, errorText))
+    std::string buildProblem;
+    if (!buildRecords(index.photos(), filter, &buildProblem)) {
+        // The problem reported is the first in the file, which may lie before this entry.
+        if (isSound(nullptr) && errorText)
+            *errorText = std::move(buildProblem);
+        return std::nullopt;
+    }
+    XmlPlistBuilder::NodeSet built;
+    built.reserve(index.photos().size());
+    for (const Photo& photo : index.photos()) {
+        if (photo.record)
+            built.insert(photo.entry.internal_object());
+    }
+    if (!isSound(&built))
         return std::nullopt;
 
     Builder builder;

@@ -4,6 +4,7 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "platform/foundation/RegularFile.h"
+#include "support/SteppedAlbumInfoClock.h"
 #include "support/TemporaryConfigHome.h"
 
 #include <QDir>
@@ -85,26 +86,6 @@ private:
     std::vector<OddFile> m_files;
 };
 
-// A clock that moves only when the reload sleeps.
-struct SteppedClock {
-    std::mutex mutex;
-    double now = 50.0;
-
-    AlbumInfoClock clock()
-    {
-        AlbumInfoClock result;
-        result.now = [this] {
-            std::lock_guard lock(mutex);
-            return now;
-        };
-        result.sleepFor = [this](double seconds) {
-            std::lock_guard lock(mutex);
-            now += seconds;
-        };
-        return result;
-    }
-};
-
 class AlbumInfoOddFilesTest : public testing::Test {
 protected:
     void setLibrary(const QString& path)
@@ -143,7 +124,7 @@ protected:
 
     TemporaryConfigHome m_home;
     OddFiles m_odd;
-    SteppedClock m_clock;
+    SteppedAlbumInfoClock m_clock;
 };
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "support/SteppedAlbumInfoClock.h"
 #include "tools/library/ExifOrientation.h"
 
 #include <QBuffer>
@@ -66,33 +67,6 @@ std::string nameOf(const PlistPtr& albumRecord)
 {
     return *albumRecord->objectForKey("name")->asString();
 }
-
-// A clock that only moves when told to, or when the reload sleeps.
-struct SteppedClock {
-    std::mutex mutex;
-    double now = 100.0;
-    std::vector<double> sleeps;
-
-    AlbumInfoClock clock()
-    {
-        AlbumInfoClock result;
-        result.now = [this] {
-            std::lock_guard lock(mutex);
-            return now;
-        };
-        result.sleepFor = [this](double seconds) {
-            std::lock_guard lock(mutex);
-            sleeps.push_back(seconds);
-            now += seconds;
-        };
-        return result;
-    }
-    void advance(double seconds)
-    {
-        std::lock_guard lock(mutex);
-        now += seconds;
-    }
-};
 
 QByteArray jpeg(const QImage& image)
 {
@@ -438,7 +412,7 @@ protected:
         return received;
     }
 
-    SteppedClock m_clock;
+    SteppedAlbumInfoClock m_clock;
 };
 
 TEST_F(AlbumInfoReloadTest, AFastReloadWaitsForTheRestOfTheSecond)

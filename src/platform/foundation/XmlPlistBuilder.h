@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 // The one reader of XML property lists: every XML list the program and its tools read is parsed
@@ -34,8 +35,11 @@ public:
     static pugi::xml_node parseInPlace(pugi::xml_document& document, char* buffer, size_t size,
                                        std::string* errorText);
 
+    using NodeSet = std::unordered_set<const pugi::xml_node_struct*>;
+
     // The first problem of the tree at `root` in file order; empty when it is sound. Builds nothing.
-    static std::string check(const pugi::xml_node& root);
+    // The dictionaries in `alreadyChecked` (checked as they were built) are passed over.
+    static std::string check(const pugi::xml_node& root, const NodeSet* alreadyChecked = nullptr);
 
     // Whether the C string `name` is `expected`. Compared here rather than by strcmp: element
     // names are compared hundreds of thousands of times a reload, and this stops at the first
@@ -49,12 +53,57 @@ public:
         return true;
     }
 
-    static Kind kindOf(const pugi::xml_node& node);
+    // Defined here, to be inlined: a reload calls these for every node of the file.
+    static Kind kindOf(const pugi::xml_node& node)
+    {
+        const char* name = node.name();
+        switch (name[0]) {
+        case 'd':
+            return isNamed(name, "dict")   ? Kind::Dict
+                   : isNamed(name, "date") ? Kind::Date
+                   : isNamed(name, "data") ? Kind::Data
+                                           : Kind::Unknown;
+        case 'a':
+            return isNamed(name, "array") ? Kind::Array : Kind::Unknown;
+        case 's':
+            return isNamed(name, "string") ? Kind::String : Kind::Unknown;
+        case 'k':
+            return isNamed(name, "key") ? Kind::Key : Kind::Unknown;
+        case 'i':
+            return isNamed(name, "integer") ? Kind::Integer : Kind::Unknown;
+        case 'r':
+            return isNamed(name, "real") ? Kind::Real : Kind::Unknown;
+        case 't':
+            return isNamed(name, "true") ? Kind::True : Kind::Unknown;
+        case 'f':
+            return isNamed(name, "false") ? Kind::False : Kind::Unknown;
+        default:
+            return Kind::Unknown;
+        }
+    }
+
     // The element's text. Usually one piece, kept in the element and in the parsed buffer; text
     // split by CDATA sections continues in child nodes and is joined in `scratch`.
-    static std::string_view textOf(const pugi::xml_node& node, std::string& scratch);
-    static pugi::xml_node nextElement(pugi::xml_node node);
-    static pugi::xml_node firstElement(const pugi::xml_node& node);
+    static std::string_view textOf(const pugi::xml_node& node, std::string& scratch)
+    {
+        const char* embedded = node.value();
+        pugi::xml_node piece = node.first_child();
+        if (!piece)
+            return embedded;
+        scratch.assign(embedded);
+        for (; piece; piece = piece.next_sibling())
+            scratch += piece.value();
+        return scratch;
+    }
+
+    static pugi::xml_node nextElement(pugi::xml_node node)
+    {
+        while (node && node.type() != pugi::node_element)
+            node = node.next_sibling();
+        return node;
+    }
+
+    static pugi::xml_node firstElement(const pugi::xml_node& node) { return nextElement(node.first_child()); }
     // "problem (element <name> at offset N)".
     static std::string describe(const pugi::xml_node& node, const char* problem);
 
@@ -100,8 +149,13 @@ public:
 
         // From now on, scalar values share allocations of `capacity` values (see PlistValueBatch).
         void startBatch(size_t capacity) { m_batch.emplace(capacity); }
-        // From now on, nothing is built: every sound value gives one shared placeholder.
-        void checkOnly() { m_checkOnly = true; }
+        // From now on, nothing is built: every sound value gives one shared placeholder. The
+        // dictionaries in `alreadyChecked`, when given, count as sound without a look.
+        void checkOnly(const NodeSet* alreadyChecked = nullptr)
+        {
+            m_checkOnly = true;
+            m_alreadyChecked = alreadyChecked;
+        }
 
     private:
         bool expect(const pugi::xml_node& node, bool condition, const char* problem);
@@ -116,9 +170,11 @@ public:
         PlistPtr data(const pugi::xml_node& node);
         PlistPtr array(const pugi::xml_node& node, int depth);
         PlistPtr dictionary(const pugi::xml_node& node, int depth);
+        bool checkDictionary(const pugi::xml_node& node, int depth);
 
         std::string m_scratch;
         std::optional<PlistValueBatch> m_batch;
         bool m_checkOnly = false;
+        const NodeSet* m_alreadyChecked = nullptr;
     };
 };
