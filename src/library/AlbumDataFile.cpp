@@ -1,6 +1,7 @@
 #include "library/AlbumDataFile.h"
 
-#include <QFileInfo>
+#include "platform/foundation/RegularFile.h"
+
 #include <cstring>
 
 namespace {
@@ -19,7 +20,7 @@ std::optional<QString> localPath(const QUrl& url)
 
 AlbumDataFile::AlbumDataFile(const QUrl& url, const QString& path)
     : m_url(url)
-    , m_file(path)
+    , m_path(path)
 {}
 
 AlbumDataFile::~AlbumDataFile() = default;
@@ -42,33 +43,11 @@ std::unique_ptr<AlbumDataFile> AlbumDataFile::open(const QUrl& url, Error* error
 
 bool AlbumDataFile::load(Error* error)
 {
-    if (QFileInfo(m_file.fileName()).isDir() || !m_file.open(QIODevice::ReadOnly)) {
-        qmSetError(error, Error::fileReadError(m_file.fileName(), m_file.errorString(), m_url));
+    auto contents = RegularFile::read(m_path, error, m_url);
+    if (!contents)
         return false;
-    }
-    // A file that reports no size (a pipe, a file in /proc) is read to its end instead.
-    const qint64 size = m_file.isSequential() ? 0 : m_file.size();
-    if (size <= 0 || !readKnownSize(size))
-        m_contents = m_file.readAll();
-    if (m_file.error() != QFileDevice::NoError) {
-        qmSetError(error, Error::fileReadError(m_file.fileName(), m_file.errorString(), m_url));
-        return false;
-    }
+    m_contents = std::move(*contents);
     return true;
-}
-
-bool AlbumDataFile::readKnownSize(qint64 size)
-{
-    // Uninitialised: the read overwrites every byte, and clearing a hundred megabytes first
-    // would cost as much as a page copy.
-    m_contents = QByteArray(static_cast<qsizetype>(size), Qt::Uninitialized);
-    const qint64 read = m_file.read(m_contents.data(), size);
-    if (read == size && m_file.atEnd())
-        return true;
-    // The file changed while it was read: start over and take whatever it holds now.
-    m_contents.clear();
-    m_file.seek(0);
-    return false;
 }
 
 bool AlbumDataFile::isBinary() const

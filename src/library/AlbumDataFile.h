@@ -2,14 +2,17 @@
 
 #include "platform/foundation/Error.h"
 
-#include <QFile>
+#include <QByteArray>
+#include <QString>
 #include <QUrl>
 #include <memory>
 
 // The whole contents of an album data file in a buffer of its own, which the XML parser may modify
-// in place. Read rather than mapped: parsing in place writes to every page, and a private mapping
-// then takes two faults and a page copy per page, which measured slower than one read into memory
-// the allocator usually has at hand from the previous reload.
+// in place. Only a regular file of at most RegularFile::maximumSize bytes is read (see
+// RegularFile): a FIFO, a device, a socket or a folder is an error at once. Read rather than
+// mapped, which also keeps a file cut short meanwhile from ending the program with SIGBUS: parsing in place
+// writes to every page, and a private mapping then takes two faults and a page copy per page, which measured
+// slower than one read into memory the allocator usually has at hand from the previous reload.
 //
 // One object per read; not shared between threads.
 class AlbumDataFile {
@@ -18,9 +21,10 @@ public:
     AlbumDataFile& operator=(const AlbumDataFile&) = delete;
     ~AlbumDataFile();
 
-    // Opens and maps the file a local file URL names ("file:///path" or "file://localhost/path").
+    // Reads the file a local file URL names ("file:///path" or "file://localhost/path").
     // Fails with the read's own error in Error::cocoaDomain, carrying `url`: 260 no such file,
-    // 257 no permission, 262 not a local file URL, 256 anything else.
+    // 257 no permission, 262 not a local file URL, 256 anything else (a folder, a FIFO, a file
+    // over 2 GB, one changed while read), the description saying which.
     static std::unique_ptr<AlbumDataFile> open(const QUrl& url, Error* error = nullptr);
 
     // Writable, private to this object; size() bytes, not zero-terminated.
@@ -34,9 +38,7 @@ private:
     AlbumDataFile(const QUrl& url, const QString& path);
     bool load(Error* error);
 
-    bool readKnownSize(qint64 size);
-
     QUrl m_url;
-    QFile m_file;
+    QString m_path;
     QByteArray m_contents;
 };

@@ -33,6 +33,31 @@ Error noUnratedPhotosError()
                  "after importing some new photos.");
 }
 
+// A reload that failed in a way nobody foresaw (an exception, memory running out) still ends in
+// the announcement, so the screen does not wait for ever.
+Error unexpectedFailure(const char* what)
+{
+    return Error(Error::cocoaDomain, Error::fileReadUnknownError, "The album data could not be read.",
+                 std::string("The reload failed: ") + what);
+}
+
+Error noDictionaryError(const QUrl& url)
+{
+    return Error(Error::cocoaDomain, propertyListReadCorruptError,
+                 "The album data holds no dictionary at its root.", {}, url);
+}
+
+// Why no library was found: the preference file itself may be unreadable or damaged, and then
+// that is the cause worth telling rather than "no library".
+Error missingLibraryError()
+{
+    Error preferenceError;
+    if (!Preferences::copyDomain(Preferences::libraryDomain, &preferenceError) &&
+        preferenceError.code() != Error::fileReadNoSuchFileError)
+        return preferenceError;
+    return noLibraryError();
+}
+
 Error parseError(const std::string& text, const QUrl& url)
 {
     return Error(Error::cocoaDomain, propertyListReadCorruptError, text, {}, url);
@@ -137,9 +162,11 @@ void AlbumInfo::reload()
 
 std::optional<PlistArray> AlbumInfo::reload(Error* error)
 {
+    if (m_reloadHookForTesting)
+        m_reloadHookForTesting();
     const auto url = defaultAlbumInfoURL();
     if (!url) {
-        qmSetError(error, noLibraryError());
+        qmSetError(error, missingLibraryError());
         return std::nullopt;
     }
     const auto file = AlbumDataFile::open(*url, error);
@@ -149,6 +176,10 @@ std::optional<PlistArray> AlbumInfo::reload(Error* error)
         const PlistPtr tree = readBinary(*file, error);
         if (!tree)
             return std::nullopt;
+        if (!tree->isDictionary()) {
+            qmSetError(error, noDictionaryError(*url));
+            return std::nullopt;
+        }
         return findUnratedAlbums(tree);
     }
     // Builds values only for the photos handed on: the same result as findUnratedAlbums() over
@@ -165,15 +196,25 @@ std::optional<PlistArray> AlbumInfo::reload(Error* error)
 
 void AlbumInfo::performReload(double requestTime)
 {
-    Error error;
-    const auto albums = reload(&error);
     NotificationUserInfo userInfo;
-    if (!albums)
-        userInfo.emplace(errorKey, error);
-    else if (albums->empty())
-        userInfo.emplace(errorKey, noUnratedPhotosError());
-    else
-        userInfo.emplace(unratedAlbumsKey, PlistValue::array(*albums));
+    const auto fail = [&userInfo](Error error) {
+        userInfo.clear();
+        userInfo.emplace(errorKey, std::move(error));
+    };
+    try {
+        Error error;
+        const auto albums = reload(&error);
+        if (!albums)
+            fail(std::move(error));
+        else if (albums->empty())
+            fail(noUnratedPhotosError());
+        else
+            userInfo.emplace(unratedAlbumsKey, PlistValue::array(*albums));
+    } catch (const std::exception& exception) {
+        fail(unexpectedFailure(exception.what()));
+    } catch (...) {
+        fail(unexpectedFailure("an unknown exception"));
+    }
 
     const double elapsed = m_clock.now() - requestTime;
     if (elapsed < minimumReloadSeconds)
@@ -182,6 +223,11 @@ void AlbumInfo::performReload(double requestTime)
     RunLoop::postToMainThreadAndWait([this, &userInfo] {
         NotificationCenter::defaultCenter().post(didReloadNotification, this, std::move(userInfo));
     });
+}
+
+void AlbumInfo::setReloadHookForTesting(std::function<void()> hook)
+{
+    m_reloadHookForTesting = std::move(hook);
 }
 
 PlistArray AlbumInfo::findUnratedAlbums(const PlistPtr& tree) const

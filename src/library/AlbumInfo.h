@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -64,12 +65,18 @@ public:
     void reload();
 
     // Reads the current library and gives its albums with unrated photos, possibly none. Fails
-    // with Error::cocoaDomain 260 when no library is recorded, or as readAlbumInfo() does.
+    // with Error::cocoaDomain 260 when no library is recorded, with the preference file's own read
+    // error when that file is there but unreadable or damaged, with 259 when the album data's root
+    // is no dictionary, or as readAlbumInfo() does.
     std::optional<PlistArray> reload(Error* error);
 
     // The body of a queued reload: reload(Error*), then the announcement once at least
-    // minimumReloadSeconds have passed since `requestTime` (seconds on the clock).
+    // minimumReloadSeconds have passed since `requestTime` (seconds on the clock). Always
+    // announces: a reload that throws (memory running out included) is announced as an error.
     void performReload(double requestTime);
+
+    // Runs `hook` at the start of every reload(Error*), on the work queue; set it before reloading.
+    void setReloadHookForTesting(std::function<void()> hook);
 
     // The albums of `tree` with the photos that still need rating, in the file's order.
     PlistArray findUnratedAlbums(const PlistPtr& tree) const;
@@ -123,6 +130,7 @@ private:
     std::optional<double> m_reloadTime;
     // Main thread; each queued write carries its own copy.
     std::chrono::milliseconds m_ratingTimeLimit = RatingHelper::defaultTimeLimit;
+    std::function<void()> m_reloadHookForTesting;
     // Last: destroyed first, so no queued operation outlives the state it uses.
     OperationQueue m_workQueue{1};
 };

@@ -1,9 +1,14 @@
 #include "library/PhotoDecoder.h"
 
+#include "platform/foundation/RegularFile.h"
+
+#include <QFile>
 #include <QImageIOHandler>
 #include <QImageReader>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <unistd.h>
 
 namespace {
 bool rotatesByQuarterTurn(QImageIOHandler::Transformations transformation)
@@ -23,11 +28,32 @@ QSize scaledStoredSize(const QSize& stored, unsigned maxPixelSize)
     return QSize(std::max(1, int(std::lround(stored.width() * factor))),
                  std::max(1, int(std::lround(stored.height() * factor))));
 }
+// Opens `file` on the regular file at `path`: a FIFO would block the decoder for ever and
+// /dev/zero would never end.
+bool openRegular(QFile& file, const QString& path, Error* error)
+{
+    const int fd = RegularFile::open(path, error);
+    if (fd < 0)
+        return false;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        qmSetError(error, RegularFile::error(path, EIO));
+        return false;
+    }
+    if (file.size() > RegularFile::maximumSize) {
+        qmSetError(error, RegularFile::error(path, EFBIG));
+        return false;
+    }
+    return true;
+}
 } // namespace
 
-QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize)
+QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize, Error* error)
 {
-    QImageReader reader(path);
+    QFile file(path);
+    if (!openRegular(file, path, error))
+        return {};
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
@@ -42,9 +68,12 @@ QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize)
     return image;
 }
 
-QSize PhotoDecoder::displayedSize(const QString& path)
+QSize PhotoDecoder::displayedSize(const QString& path, Error* error)
 {
-    QImageReader reader(path);
+    QFile file(path);
+    if (!openRegular(file, path, error))
+        return {};
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     const QSize stored = reader.size();
     if (!stored.isValid() || stored.isEmpty())

@@ -1,8 +1,8 @@
 #include "library/XmlPropertyList.h"
 
 #include "library/RecordKeyOrder.h"
-#include "library/XmlPlistScalars.h"
-#include "platform/foundation/PlistValueBatch.h"
+#include "platform/foundation/XmlPlistBuilder.h"
+#include "platform/foundation/XmlPlistScalars.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -17,297 +17,29 @@ struct XmlPropertyList::Document {
 };
 
 namespace {
-// Keeps a whitespace-only <string> as it is written; whitespace between elements is skipped.
-// The text of an element is kept in the element itself rather than in a child node of its own:
-// that halves the nodes of an album data file, which makes both the parse and every later walk
-// over the entries faster. Text after a CDATA section still comes as child nodes.
-constexpr unsigned parseOptions =
-    pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_embed_pcdata;
-
-enum class Kind { Dict, Array, String, Key, Integer, Real, True, False, Date, Data, Unknown };
-
-// Whether the C string `name` is `expected`. Compared here rather than by strcmp: element names
-// are compared hundreds of thousands of times a reload, and this stops at the first difference
-// without reading past the end of a shorter name.
-template <size_t Size> bool isNamed(const char* name, const char (&expected)[Size])
-{
-    for (size_t index = 0; index < Size; ++index) {
-        if (name[index] != expected[index])
-            return false;
-    }
-    return true;
-}
+using Kind = XmlPlistBuilder::Kind;
+using Builder = XmlPlistBuilder::Builder;
+using Fields = XmlPlistBuilder::Fields;
 
 Kind kindOf(const pugi::xml_node& node)
 {
-    const char* name = node.name();
-    switch (name[0]) {
-    case 'd':
-        return isNamed(name, "dict")   ? Kind::Dict
-               : isNamed(name, "date") ? Kind::Date
-               : isNamed(name, "data") ? Kind::Data
-                                       : Kind::Unknown;
-    case 'a':
-        return isNamed(name, "array") ? Kind::Array : Kind::Unknown;
-    case 's':
-        return isNamed(name, "string") ? Kind::String : Kind::Unknown;
-    case 'k':
-        return isNamed(name, "key") ? Kind::Key : Kind::Unknown;
-    case 'i':
-        return isNamed(name, "integer") ? Kind::Integer : Kind::Unknown;
-    case 'r':
-        return isNamed(name, "real") ? Kind::Real : Kind::Unknown;
-    case 't':
-        return isNamed(name, "true") ? Kind::True : Kind::Unknown;
-    case 'f':
-        return isNamed(name, "false") ? Kind::False : Kind::Unknown;
-    default:
-        return Kind::Unknown;
-    }
+    return XmlPlistBuilder::kindOf(node);
 }
 
-bool isText(const pugi::xml_node& node)
-{
-    const pugi::xml_node_type type = node.type();
-    return type == pugi::node_pcdata || type == pugi::node_cdata;
-}
-
-// The element's text. Usually one piece, kept in the element and in the parsed buffer; text
-// split by CDATA sections continues in child nodes and is joined in `scratch`.
 std::string_view textOf(const pugi::xml_node& node, std::string& scratch)
 {
-    const char* embedded = node.value();
-    pugi::xml_node piece = node.first_child();
-    if (!piece)
-        return embedded;
-    scratch.assign(embedded);
-    for (; piece; piece = piece.next_sibling())
-        scratch += piece.value();
-    return scratch;
+    return XmlPlistBuilder::textOf(node, scratch);
 }
 
-std::string describe(const pugi::xml_node& node, const char* problem)
+pugi::xml_node nextElement(const pugi::xml_node& node)
 {
-    return std::string(problem) + " (element <" + node.name() + "> at offset " +
-           std::to_string(node.offset_debug()) + ")";
-}
-
-pugi::xml_node nextElement(pugi::xml_node node)
-{
-    while (node && node.type() != pugi::node_element)
-        node = node.next_sibling();
-    return node;
+    return XmlPlistBuilder::nextElement(node);
 }
 
 pugi::xml_node firstElement(const pugi::xml_node& node)
 {
-    return nextElement(node.first_child());
+    return XmlPlistBuilder::firstElement(node);
 }
-
-// The elements of a <dict> taken pairwise in file order, whatever they are, with the text of
-// each first element read once: deciding about a photo and building its record both need it.
-class Fields {
-public:
-    struct Field {
-        pugi::xml_node key;
-        // Null when the dictionary ends after `key`.
-        pugi::xml_node value;
-        std::string_view name;
-        // Whether `key` holds one piece of text at most, so `name` needs no further check.
-        bool isSimple;
-    };
-
-    void read(const pugi::xml_node& dict)
-    {
-        m_fields.clear();
-        m_joinedNames.clear();
-        for (pugi::xml_node key = firstElement(dict); key;) {
-            const pugi::xml_node value = nextElement(key.next_sibling());
-            m_fields.push_back(field(key, value));
-            key = value ? nextElement(value.next_sibling()) : pugi::xml_node();
-        }
-    }
-
-    const std::vector<Field>& list() const { return m_fields; }
-
-private:
-    Field field(const pugi::xml_node& key, const pugi::xml_node& value)
-    {
-        if (!key.first_child())
-            return {key, value, key.value(), true};
-        std::string scratch;
-        m_joinedNames.push_back(std::string(textOf(key, scratch)));
-        return {key, value, m_joinedNames.back(), false};
-    }
-
-    std::vector<Field> m_fields;
-    // Names split by CDATA sections, joined; a deque, so the names stay where they are.
-    std::deque<std::string> m_joinedNames;
-};
-
-// Builds values and checks, in the same walk, that they are a sound property list: known
-// elements, keys paired with values, values that read as their type, bounded nesting. Stops at
-// the first problem in file order, so the problem reported is the same whichever part of the
-// file is built.
-class Builder {
-public:
-    std::string error;
-
-    // nullptr when `node` (at nesting level `depth`, the root being 1) is unsound.
-    PlistPtr value(const pugi::xml_node& node, int depth) { return value(node, kindOf(node), depth); }
-
-    PlistPtr value(const pugi::xml_node& node, Kind kind, int depth)
-    {
-        switch (kind) {
-        case Kind::Dict: {
-            if (!nestingAllowed(node, depth))
-                return nullptr;
-            Fields fields;
-            fields.read(node);
-            std::vector<PlistDictionary::value_type> built;
-            if (!entries(node, fields, depth, built))
-                return nullptr;
-            return PlistValue::dictionary(PlistDictionary::fromEntries(std::move(built)));
-        }
-        case Kind::Array:
-            return nestingAllowed(node, depth) ? array(node, depth) : nullptr;
-        case Kind::String:
-        case Kind::Key:
-            if (const auto text = plainText(node))
-                return scalar(&PlistValueBatch::string, &PlistValue::string, std::string(*text));
-            return nullptr;
-        case Kind::Integer:
-            return number(node, XmlPlistScalars::parseInteger, &PlistValueBatch::integer,
-                          &PlistValue::integer, "Malformed integer");
-        case Kind::Real:
-            return number(node, XmlPlistScalars::parseReal, &PlistValueBatch::real, &PlistValue::real,
-                          "Malformed real");
-        case Kind::Date:
-            return number(node, XmlPlistScalars::parseDate, &PlistValueBatch::date,
-                          static_cast<PlistPtr (*)(double)>(&PlistValue::date), "Malformed date");
-        case Kind::Data:
-            return data(node);
-        case Kind::True:
-        case Kind::False:
-            if (!expect(node, !node.first_child() && !*node.value(), "Unexpected content"))
-                return nullptr;
-            return scalar(&PlistValueBatch::boolean, &PlistValue::boolean, kind == Kind::True);
-        case Kind::Unknown:
-            break;
-        }
-        expect(node, false, "Unknown element");
-        return nullptr;
-    }
-
-    // Appends the entries of the <dict> `node`, read into `fields`, in file order; false when one
-    // of them is unsound.
-    bool entries(const pugi::xml_node& node, const Fields& fields, int depth,
-                 std::vector<PlistDictionary::value_type>& entries)
-    {
-        entries.reserve(entries.size() + fields.list().size() + 1);
-        for (const Fields::Field& field : fields.list()) {
-            if (!expect(field.key, isNamed(field.key.name(), "key"), "Value without key"))
-                return false;
-            if (!field.isSimple && !plainText(field.key))
-                return false;
-            if (!field.value)
-                return expect(node, false, "Key without value");
-            const Kind kind = kindOf(field.value);
-            if (!expect(field.value, kind != Kind::Key, "Key without value"))
-                return false;
-            PlistPtr built = value(field.value, kind, depth + 1);
-            if (!built)
-                return false;
-            entries.emplace_back(std::string(field.name), std::move(built));
-        }
-        return true;
-    }
-
-    std::string text(const pugi::xml_node& node) { return std::string(textOf(node, m_scratch)); }
-    PlistPtr string(std::string text)
-    {
-        return scalar(&PlistValueBatch::string, &PlistValue::string, std::move(text));
-    }
-
-    // From now on, scalar values share allocations of `capacity` values (see PlistValueBatch).
-    void startBatch(size_t capacity) { m_batch.emplace(capacity); }
-
-private:
-    bool expect(const pugi::xml_node& node, bool condition, const char* problem)
-    {
-        if (!condition && error.empty())
-            error = describe(node, problem);
-        return condition;
-    }
-
-    bool nestingAllowed(const pugi::xml_node& node, int depth)
-    {
-        return expect(node, depth <= XmlPropertyList::maximumDepth, "Nested too deeply");
-    }
-
-    bool isPlainText(const pugi::xml_node& node)
-    {
-        for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-            if (!isText(child))
-                return expect(child, false, "Unexpected element inside a value");
-        }
-        return true;
-    }
-
-    // The text of a value or key; none, and the problem noted, when an element sits inside.
-    std::optional<std::string_view> plainText(const pugi::xml_node& node)
-    {
-        // Nearly always a single piece, kept in the element itself.
-        if (!node.first_child())
-            return std::string_view(node.value());
-        if (!isPlainText(node))
-            return std::nullopt;
-        return textOf(node, m_scratch);
-    }
-
-    template <typename T>
-    PlistPtr scalar(PlistPtr (PlistValueBatch::*batched)(T), PlistPtr (*plain)(T), T value)
-    {
-        return m_batch ? ((*m_batch).*batched)(std::move(value)) : plain(std::move(value));
-    }
-
-    template <typename Parse, typename T>
-    PlistPtr number(const pugi::xml_node& node, Parse parse, PlistPtr (PlistValueBatch::*batched)(T),
-                    PlistPtr (*plain)(T), const char* problem)
-    {
-        const auto text = plainText(node);
-        if (!text)
-            return nullptr;
-        const auto parsed = parse(*text);
-        return expect(node, parsed.has_value(), problem) ? scalar(batched, plain, T(*parsed)) : nullptr;
-    }
-
-    PlistPtr data(const pugi::xml_node& node)
-    {
-        const auto text = plainText(node);
-        if (!text || !expect(node, XmlPlistScalars::isBase64(*text), "Malformed data"))
-            return nullptr;
-        return scalar(&PlistValueBatch::data, &PlistValue::data,
-                      QByteArray::fromBase64(QByteArray(text->data(), qsizetype(text->size()))));
-    }
-
-    PlistPtr array(const pugi::xml_node& node, int depth)
-    {
-        PlistArray items;
-        for (pugi::xml_node child = firstElement(node); child; child = nextElement(child.next_sibling())) {
-            if (!expect(child, kindOf(child) != Kind::Key, "Key outside a dictionary"))
-                return nullptr;
-            PlistPtr built = value(child, depth + 1);
-            if (!built)
-                return nullptr;
-            items.push_back(std::move(built));
-        }
-        return PlistValue::array(std::move(items));
-    }
-
-    std::string m_scratch;
-    std::optional<PlistValueBatch> m_batch;
-};
 
 // The value stored under `key` in a <dict> element; the last one when the key repeats.
 pugi::xml_node valueForKey(const pugi::xml_node& dict, std::string_view key)
@@ -466,7 +198,7 @@ std::vector<ListedAlbum> listAlbums(const pugi::xml_node& albums, PhotoIndex& in
             continue;
         ListedAlbum entry{album, {}};
         for (pugi::xml_node key = firstElement(keyList); key; key = nextElement(key.next_sibling())) {
-            if (!isNamed(key.name(), "string"))
+            if (!XmlPlistBuilder::isNamed(key.name(), "string"))
                 continue;
             if (const auto found = index.find(textOf(key, scratch))) {
                 index.photos()[*found].listed = true;
@@ -531,27 +263,9 @@ std::unique_ptr<XmlPropertyList> XmlPropertyList::parseInPlace(char* buffer, siz
                                                                std::string* errorText)
 {
     auto document = std::make_unique<Document>();
-    const auto fail = [&](std::string text) -> std::unique_ptr<XmlPropertyList> {
-        if (errorText)
-            *errorText = std::move(text);
-        return nullptr;
-    };
-    if (size == 0)
-        return fail("The property list is empty.");
-    const pugi::xml_parse_result result =
-        document->xml.load_buffer_inplace(buffer, size, parseOptions, pugi::encoding_auto);
-    if (!result)
-        return fail(std::string("XML parse error at offset ") + std::to_string(result.offset) + ": " +
-                    result.description());
-    const pugi::xml_node plist = document->xml.document_element();
-    if (std::strcmp(plist.name(), "plist") != 0)
-        return fail("The document is no property list: its root element is not <plist>.");
-    document->root = firstElement(plist);
+    document->root = XmlPlistBuilder::parseInPlace(document->xml, buffer, size, errorText);
     if (!document->root)
-        return fail("The property list is empty.");
-    if (nextElement(document->root.next_sibling()))
-        return fail(
-            describe(nextElement(document->root.next_sibling()), "More than one value at the top level"));
+        return nullptr;
     return std::unique_ptr<XmlPropertyList>(new XmlPropertyList(std::move(document)));
 }
 
@@ -567,17 +281,47 @@ PlistPtr XmlPropertyList::toTree(std::string* errorText) const
 std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoFilter& filter,
                                                              std::string* errorText) const
 {
+    // The whole file is judged as every other reader judges it, though only a part is built: a
+    // file this reload accepts must be one the library service can rate in, and the reverse. The
+    // photo entries built were checked while they were built, so the check passes over them.
+    const auto isSound = [&](const XmlPlistBuilder::NodeSet* alreadyChecked) {
+        std::string problem = XmlPlistBuilder::check(m_document->root, alreadyChecked);
+        if (problem.empty())
+            return true;
+        if (errorText)
+            *errorText = std::move(problem);
+        return false;
+    };
     const pugi::xml_node root = m_document->root;
-    if (kindOf(root) != Kind::Dict)
-        return PlistArray();
+    if (kindOf(root) != Kind::Dict) {
+        if (isSound(nullptr) && errorText)
+            *errorText = "The album data holds no dictionary at its root.";
+        return std::nullopt;
+    }
     const pugi::xml_node master = valueForKey(root, "Master Image List");
     const pugi::xml_node albums = valueForKey(root, "List of Albums");
-    if (kindOf(master) != Kind::Dict || kindOf(albums) != Kind::Array)
+    if (kindOf(master) != Kind::Dict || kindOf(albums) != Kind::Array) {
+        if (!isSound(nullptr))
+            return std::nullopt;
         return PlistArray();
+    }
 
     PhotoIndex index(master);
     const std::vector<ListedAlbum> listed = listAlbums(albums, index);
-    if (!buildRecords(index.photos(), filter, errorText))
+    std::string buildProblem;
+    if (!buildRecords(index.photos(), filter, &buildProblem)) {
+        // The problem reported is the first in the file, which may lie before this entry.
+        if (isSound(nullptr) && errorText)
+            *errorText = std::move(buildProblem);
+        return std::nullopt;
+    }
+    XmlPlistBuilder::NodeSet built;
+    built.reserve(index.photos().size());
+    for (const Photo& photo : index.photos()) {
+        if (photo.record)
+            built.insert(photo.entry.internal_object());
+    }
+    if (!isSound(&built))
         return std::nullopt;
 
     Builder builder;

@@ -11,18 +11,13 @@
 // values are built on demand. Reading a large album data file this way costs little more than
 // the XML parse itself: a reload builds values only for the photos it hands on.
 //
-// The XML itself is checked whole by the parser. Whether it is a sound property list (known
-// elements, keys paired with values, values that read as their type, bounded nesting) is checked
-// for what is built: toTree() checks everything, findUnratedAlbums() the entries it hands on and
-// skips whatever else does not fit, as it skips missing keys. Both are checked while they are
-// built, and the problem reported is the first one in file order.
+// The file is judged whole, by the same rules as every other reader of XML property lists
+// (XmlPlistBuilder): a file is accepted or refused alike whether it is built whole (toTree()) or
+// only in part (findUnratedAlbums()), and the problem reported is the first one in file order.
 //
 // One object per read; not shared between threads.
 class XmlPropertyList {
 public:
-    // Containers nested deeper than this are refused (the root is level 1), as in binary lists.
-    static constexpr int maximumDepth = 512;
-
     ~XmlPropertyList();
     XmlPropertyList(const XmlPropertyList&) = delete;
     XmlPropertyList& operator=(const XmlPropertyList&) = delete;
@@ -38,7 +33,7 @@ public:
     // {"name": album name, "items": [item records]}, each item record a copy of the photo's
     // entry plus "qm_ItemKey". Gives the same records as building the whole tree first (a photo
     // listed in several places gets a record of its own in each); fails (with the reason in
-    // `errorText`) when an entry to be handed on is malformed.
+    // `errorText`) when the file is no sound property list or its root is no dictionary.
     std::optional<PlistArray> findUnratedAlbums(const UnratedPhotoFilter& filter,
                                                 std::string* errorText) const;
 

@@ -4,6 +4,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "support/SteppedAlbumInfoClock.h"
 #include "tools/library/ExifOrientation.h"
 
 #include <QBuffer>
@@ -54,32 +55,6 @@ PlistPtr library()
                                                album("Rated", {"2"}), album("Second", {"4", "5"})})}});
 }
 
-// A clock that only moves when told to, or when the reload sleeps.
-struct SteppedClock {
-    std::mutex mutex;
-    double now = 100.0;
-    std::vector<double> sleeps;
-
-    AlbumInfoClock clock()
-    {
-        AlbumInfoClock result;
-        result.now = [this] {
-            std::lock_guard lock(mutex);
-            return now;
-        };
-        result.sleepFor = [this](double seconds) {
-            std::lock_guard lock(mutex);
-            sleeps.push_back(seconds);
-            now += seconds;
-        };
-        return result;
-    }
-    void advance(double seconds)
-    {
-        std::lock_guard lock(mutex);
-        now += seconds;
-    }
-};
 
 QByteArray jpeg(const QImage& image)
 {
@@ -208,7 +183,8 @@ TEST_F(AlbumInfoTest, MissingPartsAreSkippedButAMalformedPhotoHandedOnIsAnError)
                               "<string>Image</string><key>Caption</key>";
     const std::vector<std::pair<QByteArray, std::optional<int>>> cases = {
         {"<plist><dict/></plist>", std::nullopt},
-        {"<plist><array/></plist>", std::nullopt},
+        // A root that is no dictionary is no library at all, not one without unrated photos.
+        {"<plist><array/></plist>", 259},
         {"<plist><dict>" + master + "<string>x</string></dict></dict></dict></plist>", std::nullopt},
         {"<plist><dict>" + master +
              "<integer>x</integer></dict></dict><key>List of Albums</key><array><dict>"
@@ -310,7 +286,7 @@ protected:
         return received;
     }
 
-    SteppedClock m_clock;
+    SteppedAlbumInfoClock m_clock;
 };
 
 TEST_F(AlbumInfoReloadTest, AFastReloadWaitsForTheRestOfTheSecond)
@@ -428,7 +404,9 @@ TEST_F(AlbumInfoImageTest, MissingTruncatedAndHostileFilesGiveNoImage)
     for (const QString& file : {header, garbage, bomb, path("absent.jpg"), QString()})
         EXPECT_TRUE(m_albumInfo.imageForItem(item(file, file), 0).isNull()) << file.toStdString();
     EXPECT_TRUE(m_albumInfo.imageForItem(nullptr, 100).isNull());
-    // Cut inside the picture data: whatever the decoder makes of it, nothing breaks.
+    // Cut inside the picture data: no image, or the whole picture's size with the rest left blank.
     const QString cut = writeJpeg("cut.jpg", whole.left(whole.size() / 2));
-    m_albumInfo.imageForItem(item(cut, cut), 800);
+    const QImage partial = m_albumInfo.imageForItem(item(cut, cut), 800);
+    EXPECT_TRUE(partial.isNull() || partial.size() == QSize(800, 533))
+        << partial.width() << "x" << partial.height();
 }

@@ -174,6 +174,10 @@ Error AtomicFile::writeError(const QString& path, Step step, int code)
     const QFileInfo info(path);
     QString description =
         QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved.").arg(info.fileName());
+    if (code == ELOOP)
+        description = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved because its symbolic "
+                                     "links form a loop.")
+                          .arg(info.fileName());
     if (code == ENOSPC || code == EDQUOT)
         description =
             QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved because there isn\u2019t "
@@ -196,6 +200,11 @@ bool AtomicFile::write(const QString& path, const QByteArray& bytes, Error* erro
         qmSetError(error, writeError(target, step, errno));
         return false;
     };
+    // A loop of links has no file to replace; writing over one of its links would silently break
+    // the loop somewhere the user did not ask for.
+    struct stat existing {};
+    if (::stat(QFile::encodeName(path).constData(), &existing) != 0 && errno == ELOOP)
+        return fail(Step::Open);
     TemporaryFile file(target);
     if (file.fd() < 0)
         return fail(Step::Open);

@@ -1,5 +1,6 @@
 #include "platform/foundation/Preferences.h"
 
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/PropertyListSerialization.h"
 
@@ -7,11 +8,39 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 constexpr int fileWriteUnknownError = 512;
 // Writers of one domain (the program, the library service) wait this long for each other.
 constexpr int lockTimeoutMilliseconds = 5000;
+// Why the lock beside `path` could not be taken: held by another program, or not even made (a
+// full disk, a read-only folder), which must not be blamed on another program.
+Error lockError(const QLockFile& lock, const QString& path)
+{
+    const QString lockPath = path + QStringLiteral(".lock");
+    if (lock.error() == QLockFile::LockFailedError)
+        return Error(
+            Error::cocoaDomain, fileWriteUnknownError,
+            "The preferences file \u201c" + path.toStdString() + "\u201d is locked by another program.",
+            "The lock file \u201c" + lockPath.toStdString() + "\u201d is held.", QUrl::fromLocalFile(path));
+    struct statvfs space {};
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    int code = EIO;
+    if (::statvfs(folder.constData(), &space) == 0 && space.f_bavail == 0)
+        code = ENOSPC;
+    else if (::access(folder.constData(), W_OK) != 0)
+        code = errno;
+    else if (lock.error() == QLockFile::PermissionError)
+        code = EACCES;
+    Error error = AtomicFile::writeError(path, AtomicFile::Step::Open, code);
+    return Error(error.domain(), error.code(), error.localizedDescription(),
+                 "making the lock file " + lockPath.toStdString() + ": " + std::strerror(code),
+                 QUrl::fromLocalFile(path));
+}
 } // namespace
 
 QString Preferences::directoryPath()
@@ -31,11 +60,29 @@ QString Preferences::domainFilePath(const std::string& domain)
 
 PlistPtr Preferences::copyDomain(const std::string& domain, Error* error)
 {
-    auto root = PropertyListSerialization::readFile(domainFilePath(domain), error);
-    if (root && !root->isDictionary()) {
-        qmSetError(error, Error(Error::cocoaDomain, Error::fileReadCorruptFileError,
-                                "The preferences file holds no dictionary.", {},
-                                QUrl::fromLocalFile(domainFilePath(domain))));
+    const QString path = domainFilePath(domain);
+    Error readError;
+    auto root = PropertyListSerialization::readFile(path, &readError);
+    if (!root && readError.code() == Error::fileReadCorruptFileError) {
+        // The parser's text alone does not say which file; a person needs to know.
+        const QString name = QFileInfo(path).absoluteFilePath();
+        const std::string text = QFileInfo(path).size() == 0
+                                     ? "The preferences file \u201c" + name.toStdString() + "\u201d is empty."
+                                     : "The preferences file \u201c" + name.toStdString() +
+                                           "\u201d is damaged: " + readError.localizedDescription();
+        readError = Error(Error::cocoaDomain, Error::fileReadCorruptFileError, text,
+                          readError.localizedDescription(), QUrl::fromLocalFile(name));
+    }
+    if (!root) {
+        qmSetError(error, std::move(readError));
+        return nullptr;
+    }
+    if (!root->isDictionary()) {
+        qmSetError(error,
+                   Error(Error::cocoaDomain, Error::fileReadCorruptFileError,
+                         "The preferences file \u201c" + QFileInfo(path).absoluteFilePath().toStdString() +
+                             "\u201d holds no dictionary.",
+                         {}, QUrl::fromLocalFile(path)));
         return nullptr;
     }
     return root;
@@ -59,9 +106,7 @@ bool Preferences::setValue(const std::string& key, const PlistPtr& value, const 
     }
     QLockFile lock(path + QStringLiteral(".lock"));
     if (!lock.tryLock(lockTimeoutMilliseconds)) {
-        qmSetError(error, Error(Error::cocoaDomain, fileWriteUnknownError,
-                                "The preferences file is locked by another program.", {},
-                                QUrl::fromLocalFile(path)));
+        qmSetError(error, lockError(lock, path));
         return false;
     }
     Error readError;

@@ -213,53 +213,9 @@ std::string BinaryCheck::run()
     return {};
 }
 
-bool startsWith(const char* at, const char* end, const char* text)
-{
-    const size_t length = std::strlen(text);
-    return static_cast<size_t>(end - at) >= length && std::memcmp(at, text, length) == 0;
-}
-
-// A container tag name ends at whitespace, '>' or '/'.
-bool isContainerTag(const char* at, const char* end, const char* name)
-{
-    if (!startsWith(at, end, name))
-        return false;
-    const char* after = at + std::strlen(name);
-    return after < end && (*after == '>' || *after == '/' || *after == ' ' || *after == '\t' ||
-                           *after == '\n' || *after == '\r');
-}
 } // namespace
 
 std::string PropertyListLimits::checkBinary(const char* bytes, qsizetype size)
 {
     return BinaryCheck(bytes, size).run();
-}
-
-std::string PropertyListLimits::checkXml(const char* bytes, qsizetype size)
-{
-    const char* end = bytes + size;
-    int depth = 0;
-    for (const char* at = bytes; at < end; ++at) {
-        if (*at != '<')
-            continue;
-        if (startsWith(at, end, "<!--")) {
-            const char* close = std::search(at + 4, end, "-->", "-->" + 3);
-            at = close == end ? end - 1 : close;
-            continue;
-        }
-        if (at + 1 < end && at[1] == '/') {
-            if ((isContainerTag(at + 2, end, "dict") || isContainerTag(at + 2, end, "array")) && depth > 0)
-                --depth;
-            continue;
-        }
-        if (!isContainerTag(at + 1, end, "dict") && !isContainerTag(at + 1, end, "array"))
-            continue;
-        const char* close = std::find(at, end, '>');
-        if (close == end)
-            break;
-        if (close[-1] != '/' && ++depth > PropertyListSerialization::maximumDepth)
-            return "The property list is nested too deeply.";
-        at = close;
-    }
-    return {};
 }

@@ -2,6 +2,9 @@
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/PropertyListLimits.h"
+#include "platform/foundation/RegularFile.h"
+#include "platform/foundation/XmlPlistBuilder.h"
+#include "platform/foundation/XmlPlistWriter.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -148,6 +151,35 @@ PlistPtr convert(plist_t node, int depth, Error* error)
 
 PlistHandle build(const PlistPtr& value, int depth, Error* error);
 
+// Whether `text` is well-formed UTF-8. The binary writer re-encodes text and would mangle or cut
+// short anything else, so such text is refused there rather than written damaged.
+bool isUtf8(const std::string& text)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    for (size_t at = 0; at < size;) {
+        const unsigned char lead = bytes[at];
+        size_t length = lead < 0x80           ? 1
+                        : (lead >> 5) == 0x6  ? 2
+                        : (lead >> 4) == 0xE  ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 0;
+        if (length == 0 || (length == 2 && lead < 0xC2) || (length == 4 && lead > 0xF4) || size - at < length)
+            return false;
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t next = 1; next < length; ++next) {
+            if ((bytes[at + next] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (bytes[at + next] & 0x3F);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        at += length;
+    }
+    return true;
+}
+
 PlistHandle buildDate(double seconds, Error* error)
 {
     const double whole = std::floor(seconds);
@@ -178,6 +210,10 @@ PlistHandle buildContainer(const PlistValue& value, int depth, Error* error)
             qmSetError(error, writeError("A dictionary key holds a NUL character."));
             return nullptr;
         }
+        if (!isUtf8(key)) {
+            qmSetError(error, writeError("A dictionary key is no valid UTF-8 text."));
+            return nullptr;
+        }
         auto child = build(item, depth + 1, error);
         if (!child)
             return nullptr;
@@ -205,6 +241,10 @@ PlistHandle build(const PlistPtr& value, int depth, Error* error)
             qmSetError(error, writeError("A string holds a NUL character."));
             return nullptr;
         }
+        if (!isUtf8(*value->asString())) {
+            qmSetError(error, writeError("A string is no valid UTF-8 text."));
+            return nullptr;
+        }
         return PlistHandle(plist_new_string(value->asString()->c_str()));
     case PlistValue::Type::Integer:
         return PlistHandle(plist_new_uint(static_cast<uint64_t>(*value->asInteger())));
@@ -220,6 +260,26 @@ PlistHandle build(const PlistPtr& value, int depth, Error* error)
     return nullptr;
 }
 
+// XML goes through the same reader as album data, so every reader gives the same verdict.
+PlistPtr parseXml(const char* bytes, qsizetype size, Error* error)
+{
+    // Parsed in place, so in a copy of its own.
+    std::string buffer(bytes, size_t(size));
+    pugi::xml_document document;
+    std::string problem;
+    const pugi::xml_node root =
+        XmlPlistBuilder::parseInPlace(document, buffer.data(), buffer.size(), &problem);
+    if (!root) {
+        qmSetError(error, readError(std::move(problem)));
+        return nullptr;
+    }
+    XmlPlistBuilder::Builder builder;
+    PlistPtr value = builder.value(root, 1);
+    if (!value)
+        qmSetError(error, readError(std::move(builder.error)));
+    return value;
+}
+
 PlistPtr parse(const char* bytes, qsizetype size, Error* error)
 {
     if (size <= 0) {
@@ -231,22 +291,17 @@ PlistPtr parse(const char* bytes, qsizetype size, Error* error)
         return nullptr;
     }
     const auto length = static_cast<uint32_t>(size);
-    const bool binary = plist_is_binary(bytes, length) != 0;
-    std::string problem =
-        binary ? PropertyListLimits::checkBinary(bytes, size) : PropertyListLimits::checkXml(bytes, size);
-    if (!problem.empty()) {
+    if (plist_is_binary(bytes, length) == 0)
+        return parseXml(bytes, size, error);
+    if (std::string problem = PropertyListLimits::checkBinary(bytes, size); !problem.empty()) {
         qmSetError(error, readError(std::move(problem)));
         return nullptr;
     }
     plist_t root = nullptr;
-    if (binary)
-        plist_from_bin(bytes, length, &root);
-    else
-        plist_from_xml(bytes, length, &root);
+    plist_from_bin(bytes, length, &root);
     PlistHandle guard(root);
     if (!root) {
-        qmSetError(error, readError(binary ? "The data is no valid binary property list."
-                                           : "The data is no valid XML property list."));
+        qmSetError(error, readError("The data is no valid binary property list."));
         return nullptr;
     }
     return convert(root, 1, error);
@@ -261,25 +316,12 @@ PlistPtr PropertyListSerialization::fromData(const QByteArray& data, Error* erro
 
 PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        qmSetError(error, Error::fileReadError(path, file.errorString()));
+    // Read, not mapped: a mapped file cut short by another program kills the reader with SIGBUS.
+    const auto contents = RegularFile::read(path, error);
+    if (!contents)
         return nullptr;
-    }
-    // Mapped: the program's own files are replaced by rename, never rewritten in place, so the
-    // mapped bytes cannot change under the parser.
-    const qint64 size = file.size();
-    const char* bytes = size > 0 ? reinterpret_cast<const char*>(file.map(0, size)) : nullptr;
-    qsizetype length = bytes ? static_cast<qsizetype>(size) : 0;
-    QByteArray copy;
-    if (!bytes) {
-        // Not mappable (a pipe, a special file system): read it instead.
-        copy = file.readAll();
-        bytes = copy.constData();
-        length = copy.size();
-    }
     Error parseError;
-    auto value = parse(bytes, length, &parseError);
+    auto value = parse(contents->constData(), contents->size(), &parseError);
     if (!value) {
         parseError.setUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
         qmSetError(error, std::move(parseError));
@@ -289,21 +331,16 @@ PlistPtr PropertyListSerialization::readFile(const QString& path, Error* error)
 
 QByteArray PropertyListSerialization::toData(const PlistPtr& value, Format format, Error* error)
 {
+    if (format == Format::Xml)
+        return XmlPlistWriter::write(value, error);
     auto root = build(value, 1, error);
     if (!root)
         return {};
     char* bytes = nullptr;
     uint32_t length = 0;
-    QByteArray result;
-    if (format == Format::Binary) {
-        plist_to_bin(root.get(), &bytes, &length);
-        result = bytes ? QByteArray(bytes, length) : QByteArray();
-        plist_to_bin_free(bytes);
-    } else {
-        plist_to_xml(root.get(), &bytes, &length);
-        result = bytes ? QByteArray(bytes, length) : QByteArray();
-        plist_to_xml_free(bytes);
-    }
+    plist_to_bin(root.get(), &bytes, &length);
+    QByteArray result = bytes ? QByteArray(bytes, length) : QByteArray();
+    plist_to_bin_free(bytes);
     if (result.isEmpty())
         qmSetError(error, writeError("The property list could not be encoded."));
     return result;

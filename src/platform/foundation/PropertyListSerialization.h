@@ -6,7 +6,9 @@
 #include <QByteArray>
 #include <QString>
 
-// Reads and writes whole property lists, binary or XML, to and from our own value tree.
+// Reads and writes whole property lists, binary or XML, to and from our own value tree. XML is
+// read by XmlPlistBuilder, the reader of every XML property list here, and written by
+// XmlPlistWriter; binary lists go through libplist.
 // Any thread: every call works on its own data.
 //
 // Input is treated as hostile: malformed, truncated, cyclic, too deeply nested or explosively
@@ -24,9 +26,9 @@ public:
     // Parses binary or XML data, told apart by their first bytes.
     static PlistPtr fromData(const QByteArray& data, Error* error = nullptr);
 
-    // Reads the whole file (mapped when possible) and parses it. A file that cannot be read gives
-    // the file errors (260 no such file, 257 no permission, 256 other); unparsable contents 259.
-    // Both carry the file's URL.
+    // Reads the whole regular file and parses it. A file that cannot be read gives the file errors
+    // of RegularFile (260 no such file, 257 no permission, 256 other, a folder or a FIFO among
+    // them); unparsable contents 259. Both carry the file's URL.
     static PlistPtr readFile(const QString& path, Error* error = nullptr);
 
     // Empty on failure (a null node, a string holding NUL, a date outside the format's range).

@@ -1,8 +1,11 @@
 #include "platform/foundation/PropertyListSerialization.h"
 
+#include "platform/foundation/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
@@ -103,6 +106,12 @@ QByteArray sharedBinary(int levels)
     return data;
 }
 
+QByteArray contentsOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
 void expectCorrupt(const QByteArray& data)
 {
     Error error;
@@ -191,11 +200,26 @@ TEST(PropertyListSerializationTest, damagedBinaryTrailersAndReferencesAreErrors)
         damaged[at] = '\x7f';
         EXPECT_EQ(PropertyListSerialization::fromData(damaged), nullptr) << "byte " << at;
     }
-    // Every byte flipped in turn: whatever the parser makes of it, it must not crash.
+    // Every byte flipped in turn: a whole value that writes and reads back as itself, or error 259
+    // with a reason; never a crash.
     for (qsizetype at = 8; at < good.size(); ++at) {
         QByteArray damaged = good;
         damaged[at] = static_cast<char>(damaged[at] ^ 0x5a);
-        PropertyListSerialization::fromData(damaged);
+        Error error;
+        const PlistPtr value = PropertyListSerialization::fromData(damaged, &error);
+        if (!value) {
+            EXPECT_EQ(error.code(), 259) << "byte " << at;
+            EXPECT_FALSE(error.localizedDescription().empty()) << "byte " << at;
+            continue;
+        }
+        const QByteArray again = PropertyListSerialization::toData(value, Format::Binary, &error);
+        if (!again.isEmpty()) {
+            // Dates keep whole microseconds only, so compare as written out (to the millisecond).
+            const PlistPtr reread = PropertyListSerialization::fromData(again);
+            ASSERT_TRUE(reread) << "byte " << at;
+            EXPECT_EQ(reread->description(), value->description()) << "byte " << at;
+        } else
+            EXPECT_EQ(error.code(), 3851) << "byte " << at;
     }
 }
 
@@ -266,28 +290,47 @@ TEST(PropertyListSerializationTest, writeFileReplacesWholeAndLeavesNoHalfFile)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath("values.plist");
+    const auto entries = [&] { return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden); };
     ASSERT_TRUE(PropertyListSerialization::writeFile(path, everyType(), Format::Binary));
     EXPECT_TRUE(PlistValue::equal(PropertyListSerialization::readFile(path), everyType()));
 
+    // A reader that opened the old file keeps reading the old file whole: the new one is a new
+    // file renamed over the name, never the old one rewritten in place.
+    QFile reader(path);
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    const QByteArray oldBytes = contentsOf(path);
     const auto replacement = PlistValue::dictionary({{"only", PlistValue::integer(1)}});
     ASSERT_TRUE(PropertyListSerialization::writeFile(path, replacement, Format::Xml));
+    EXPECT_EQ(reader.readAll(), oldBytes);
     EXPECT_TRUE(PlistValue::equal(PropertyListSerialization::readFile(path), replacement));
+    const QByteArray current = PropertyListSerialization::toData(replacement, Format::Xml);
 
     // A failed encoding leaves the old file untouched and nothing beside it.
     Error error;
     EXPECT_FALSE(
         PropertyListSerialization::writeFile(path, PlistValue::array({nullptr}), Format::Xml, &error));
+    EXPECT_EQ(error.code(), 3851);
     EXPECT_TRUE(PlistValue::equal(PropertyListSerialization::readFile(path), replacement));
-    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"values.plist"});
+    EXPECT_EQ(entries(), QStringList{"values.plist"});
 
-    // A folder that cannot be written to: an error, and still no stray file.
-    const QString lockedPath = folder.filePath("locked/values.plist");
-    ASSERT_TRUE(QDir(folder.path()).mkdir("locked"));
-    QFile::setPermissions(folder.filePath("locked"), QFile::ReadOwner | QFile::ExeOwner);
-    const bool written = PropertyListSerialization::writeFile(lockedPath, replacement, Format::Xml, &error);
-    QFile::setPermissions(folder.filePath("locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!written) {
-        EXPECT_EQ(error.code(), 512);
-        EXPECT_TRUE(QDir(folder.filePath("locked")).isEmpty());
+    // Each step of the write failing part-way, in both formats: the old file stays as it was, no
+    // temporary file is left, and the error names the file.
+    using Step = AtomicFile::Step;
+    for (const auto format : {Format::Xml, Format::Binary}) {
+        for (const Step step : {Step::Open, Step::Write, Step::Sync, Step::Close, Step::Rename}) {
+            for (const int code : {ENOSPC, EIO, EACCES}) {
+                AtomicFile::setFaultForTesting(AtomicFile::Fault{step, code});
+                Error failure;
+                EXPECT_FALSE(PropertyListSerialization::writeFile(path, everyType(), format, &failure));
+                AtomicFile::setFaultForTesting(std::nullopt);
+                EXPECT_EQ(contentsOf(path), current) << int(step) << " " << code;
+                EXPECT_EQ(entries(), QStringList{"values.plist"}) << int(step);
+                EXPECT_NE(failure.failureReason().find(path.toStdString()), std::string::npos)
+                    << failure.description();
+                EXPECT_EQ(failure.code(), code == ENOSPC   ? AtomicFile::writeOutOfSpaceError
+                                          : code == EACCES ? AtomicFile::writeNoPermissionError
+                                                           : AtomicFile::writeUnknownError);
+            }
+        }
     }
 }

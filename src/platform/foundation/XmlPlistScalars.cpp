@@ -1,4 +1,4 @@
-#include "library/XmlPlistScalars.h"
+#include "platform/foundation/XmlPlistScalars.h"
 
 #include <charconv>
 
