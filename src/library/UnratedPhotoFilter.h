@@ -37,9 +37,9 @@ public:
     // A number beyond the 64-bit range is clamped to it.
     static int64_t leadingInteger(std::string_view text);
     // The value of an XML integer element's text. A decimal number beyond the 64-bit range is
-    // clamped: it is certainly no 0, so its photo is rated and left out, rather than handed on and
-    // refused as malformed. Text that is no number at all counts as 0: the photo is then handed
-    // on, and the reader refuses its malformed entry.
+    // clamped (the whole-file check refuses such a file before this matters; clamping keeps the
+    // answer right should it ever be asked). Text that is no number at all counts as 0: the photo
+    // is then handed on, and the reader refuses its malformed entry.
     static int64_t integerText(std::string_view text);
     // Truncated towards zero, clamped to the 64-bit range; NaN gives 0.
     static int64_t truncatedReal(double value);

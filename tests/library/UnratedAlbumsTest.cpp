@@ -292,31 +292,33 @@ TEST_F(UnratedAlbumsTest, RatingsOfEveryKindAreReadAlikeByEveryReader)
         << "an XML file read whole";
 }
 
-// A number too large for 64 bits is certainly no 0: its photo is rated and left out, and the
-// reload goes on rather than refusing the whole library for one odd rating.
-TEST_F(UnratedAlbumsTest, AnIntegerBeyondSixtyFourBitsIsARating)
+// A number too large for 64 bits cannot be stored as the integer it claims to be: every reader
+// refuses the file alike, the reload as the whole-file read, rather than one of them guessing.
+TEST_F(UnratedAlbumsTest, AnIntegerBeyondSixtyFourBitsIsRefusedByEveryReader)
 {
-    const QByteArray bytes = xmlLibrary({
-        {"over", imageEntry("over", "<integer>99999999999999999999</integer>")},
-        {"under", imageEntry("under", "<integer> -99999999999999999999 </integer>")},
-        {"unsigned", imageEntry("unsigned", "<integer>18446744073709551615</integer>")},
-        {"zero", imageEntry("zero", "<integer>0</integer>")},
-    });
-    AlbumInfo albumInfo;
-    const auto albums = reloadXml(albumInfo, bytes);
-    ASSERT_TRUE(albums);
-    EXPECT_EQ(summary(*albums), "All: zero");
-
-    // Text that is no number at all still makes the photo's entry malformed when it is handed on.
-    QFile file(path("written.xml"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(xmlLibrary({{"word", imageEntry("word", "<integer>none</integer>")}}));
-    file.close();
-    Error error;
-    EXPECT_FALSE(albumInfo.reload(&error));
-    EXPECT_EQ(error.code(), 259);
-    EXPECT_NE(error.localizedDescription().find("Malformed integer"), std::string::npos)
-        << error.localizedDescription();
+    for (const char* number : {"99999999999999999999", " -99999999999999999999 ", "18446744073709551615"}) {
+        const QByteArray bytes = xmlLibrary({
+            {"over", imageEntry("over", std::string("<integer>") + number + "</integer>")},
+            {"zero", imageEntry("zero", "<integer>0</integer>")},
+        });
+        QFile file(path("written.xml"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+        file.close();
+        const std::string url = QUrl::fromLocalFile(file.fileName()).toString().toStdString();
+        ASSERT_TRUE(Preferences::setValue("iPhotoRecentDatabases",
+                                          PlistValue::array({PlistValue::string(url)}),
+                                          Preferences::libraryDomain));
+        AlbumInfo albumInfo;
+        Error reloadError;
+        EXPECT_FALSE(albumInfo.reload(&reloadError)) << number;
+        EXPECT_EQ(reloadError.code(), 259) << number;
+        EXPECT_NE(reloadError.localizedDescription().find("Malformed integer"), std::string::npos)
+            << reloadError.localizedDescription();
+        Error readError;
+        EXPECT_FALSE(PropertyListSerialization::fromData(bytes, &readError)) << number;
+        EXPECT_EQ(readError.code(), 259) << number;
+    }
 }
 
 TEST_F(UnratedAlbumsTest, AReloadGivesTheRecordsOfTheEntriesWhateverTheyLookLike)

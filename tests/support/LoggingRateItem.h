@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <string>
@@ -14,6 +15,7 @@ public:
     LoggingRateItem()
     {
         m_previous = qgetenv("ZUZIRE_RESOURCE_DIR");
+        copyResources(QString::fromLocal8Bit(m_previous));
         qputenv("ZUZIRE_RESOURCE_DIR", m_folder.path().toUtf8());
         QFile script(m_folder.filePath("RateItem"));
         m_ready = script.open(QIODevice::WriteOnly) &&
@@ -43,6 +45,16 @@ public:
     }
 
 private:
+    // The rest of the program's resources (its sounds, the help page) stay where it looks for them.
+    void copyResources(const QString& from)
+    {
+        const QDir source(from);
+        for (const QString& name : source.entryList(QDir::Files)) {
+            if (name != QLatin1String("RateItem"))
+                QFile::copy(source.filePath(name), m_folder.filePath(name));
+        }
+    }
+
     QTemporaryDir m_folder;
     QByteArray m_previous;
     bool m_ready = false;
