@@ -12,6 +12,9 @@
 // truncated by another program while it is read is an error, not a fault. Any thread.
 //
 // Every error's description is one sentence that names the file.
+//
+// FIXME: the program's RegularFile (platform/foundation) makes the same checks; fold this into it
+// once it can say what kind of file it found, so the tool keeps its one-line messages.
 class RegularFileReader {
 public:
     // In bytes.
