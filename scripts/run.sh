@@ -27,8 +27,9 @@ else
         # album is then fully rated and is not offered.
         rm -f "$demo/Photos/Garden/05 Lost photo.jpg"
         for name in "Garden/04 Bench.jpg" "Mountains/01 Peak.jpg" "Mountains/02 Ridge.jpg"; do
-            id=$(build/bin/zuzire-library list --photos |
-                awk -F '\t' -v path="$(realpath "$demo/Photos")/$name" '$4 == path { gsub(/ /, "", $1); print $1 }')
+            # Columns: album, identifier, rating, kind, path.
+            id=$(build/bin/zuzire-library list --photos --tsv |
+                awk -F '\t' -v path="$(realpath "$demo/Photos")/$name" '$5 == path { print $2; exit }')
             build/bin/zuzire-library rate "$id" 3
         done
     fi
