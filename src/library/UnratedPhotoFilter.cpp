@@ -1,6 +1,6 @@
 #include "library/UnratedPhotoFilter.h"
 
-#include "library/XmlPlistScalars.h"
+#include "platform/foundation/XmlPlistScalars.h"
 
 #include <cmath>
 #include <limits>
