@@ -2,11 +2,14 @@
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Preferences.h"
 
+#include <QBuffer>
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -565,6 +568,26 @@ int make(const QString& folder, int photos)
     std::printf("%s\n", qPrintable(path));
     return 0;
 }
+// Small JPEGs in folders of a hundred, for the importer to build a library from.
+int makePhotos(const QString& folder, int photos)
+{
+    for (int id = 0; id < photos; ++id) {
+        const QString path =
+            QStringLiteral("%1/Event %2/IMG_%3.JPG").arg(folder).arg(id / 100).arg(id, 5, 10, QChar('0'));
+        QDir().mkpath(QFileInfo(path).path());
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(QColor::fromHsv(id % 360, 128, 64 + id % 192));
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "JPEG", 80);
+        if (!AtomicFile::write(path, bytes)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -577,10 +600,13 @@ int main(int argc, char** argv)
         return make(args[2], args[3].toInt());
     if (args.size() == 4 && args[1] == "side")
         return runSide(args[2], args[3]);
+    if (args.size() == 4 && args[1] == "photos")
+        return makePhotos(args[2], args[3].toInt());
     if (args.size() >= 3 && args[1] == "compare")
         return compare(args[2], args.size() > 3 ? args[3].toInt() : 7);
     std::fprintf(stderr,
-                 "usage: %s make FOLDER PHOTOS | compare ALBUMDATA [ROUNDS] | side ours|reference|parse "
+                 "usage: %s make FOLDER PHOTOS | photos FOLDER COUNT | compare ALBUMDATA [ROUNDS] | side "
+                 "ours|reference|parse "
                  "ALBUMDATA\n",
                  argv[0]);
     return 2;
