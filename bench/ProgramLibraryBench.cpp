@@ -1,6 +1,7 @@
 #include "platform/foundation/Preferences.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -149,6 +150,9 @@ int main(int argc, char** argv)
     const QString albumData = QString::fromLocal8Bit(argv[2]);
     const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
     const double fileKb = double(QFileInfo(albumData).size()) / 1024;
+    // Named in the results after the folder the file lies in (the generated ones after their size).
+    const QByteArray folderName = QFileInfo(albumData).dir().dirName().toLocal8Bit();
+    const char* photos = folderName.constData();
     QTemporaryDir emptyFolder;
     const QString emptyLibrary = writeEmptyLibrary(emptyFolder);
 
@@ -212,11 +216,11 @@ int main(int argc, char** argv)
         "  longest answer after Select on the picker %.1f ms (%.1f-%.1f; a quiet answer takes %.1f ms; goal "
         "no stall over 16 ms)\n",
         median(stall), stallLow, stallHigh, median(idle));
-    std::printf("RESULT program-peak-rss x-file ratio=%.3f low=%.3f high=%.3f goal=2.5\n",
+    std::printf("RESULT program-peak-rss-x-file %s ratio=%.3f low=%.3f high=%.3f goal=2.5\n", photos,
                 median(peak) / fileKb, peakLow / fileKb, peakHigh / fileKb);
-    std::printf("RESULT program-rss-after x-file ratio=%.3f low=%.3f high=%.3f goal=1\n", median(above),
-                aboveLow, aboveHigh);
-    std::printf("RESULT select-stall ms ratio=%.3f low=%.3f high=%.3f goal=16\n", median(stall), stallLow,
-                stallHigh);
+    std::printf("RESULT program-rss-above-empty-x-file %s ratio=%.3f low=%.3f high=%.3f goal=1\n", photos,
+                median(above), aboveLow, aboveHigh);
+    std::printf("RESULT select-stall-ms %s ratio=%.3f low=%.3f high=%.3f goal=16\n", photos, median(stall),
+                stallLow, stallHigh);
     return 0;
 }

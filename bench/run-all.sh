@@ -20,6 +20,20 @@ row() { # name median low high goal kind
     printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$@" >>"$results"
 }
 
+# Runs a command that ends with "RESULT NAME DETAIL ratio=M low=L high=H goal=G" lines, shows
+# its output and adds those lines to the table.
+measure() {
+    local output
+    if ! output=$("$@" 2>&1); then
+        printf '%s\nFAILED: %s\n' "$output" "$*"
+        return 0
+    fi
+    printf '%s\n' "$output"
+    printf '%s\n' "$output" | awk '/^RESULT/ { sub("ratio=", "", $4); sub("low=", "", $5); sub("high=", "", $6);
+        sub("goal=", "", $7); printf "%s %s\t%s\t%s\t%s\t%s\t%s\n", $2, $3, $4, $5, $6, $7, ($2 ~ /-ms$/ ? "ms" : "ratio") }' \
+        >>"$results"
+}
+
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 sizes=(10000)
@@ -28,10 +42,8 @@ for photos in "${sizes[@]}"; do
     file=$data/reload/$photos/AlbumData.xml
     [[ -f $file ]] || "$build/bench/library/AlbumReloadBench" make "$data/reload/$photos" "$photos" >/dev/null
     echo "== AlbumReloadBench compare $file $rounds"
-    "$build/bench/library/AlbumReloadBench" compare "$file" "$rounds" | tee /dev/stderr |
-        awk '/^RESULT/ { sub("ratio=", "", $4); sub("low=", "", $5); sub("high=", "", $6); sub("goal=", "", $7);
-                         printf "%s %s\t%s\t%s\t%s\t%s\tratio\n", $2, $3, $4, $5, $6, $7 }' >>"$results"
-done 2>&1
+    measure "$build/bench/library/AlbumReloadBench" compare "$file" "$rounds"
+done
 
 # The importer's own output: a library built by `zuzire-library import` from generated photos.
 import=$data/import
@@ -42,21 +54,18 @@ if [[ ! -f $import/Library/AlbumData.xml ]]; then
         "$import/photos" >/dev/null
 fi
 echo "== AlbumReloadBench compare $import/Library/AlbumData.xml $rounds"
-"$build/bench/library/AlbumReloadBench" compare "$import/Library/AlbumData.xml" "$rounds" 2>&1 | tee /dev/stderr |
-    awk '/^RESULT/ { sub("ratio=", "", $4); sub("low=", "", $5); sub("high=", "", $6); sub("goal=", "", $7);
-                     printf "%s imported\t%s\t%s\t%s\t%s\tratio\n", $2, $4, $5, $6, $7 }' >>"$results"
+measure "$build/bench/library/AlbumReloadBench" compare "$import/Library/AlbumData.xml" "$rounds"
 
 # The real program: memory and the stall after Select, at the largest size measured.
 echo "== ProgramLibraryBench ${sizes[-1]} photos"
-"$build/bench/ProgramLibraryBench" "$build/bin/zuzire" "$data/reload/${sizes[-1]}/AlbumData.xml" 3 2>&1 |
-    tee /dev/stderr | awk -v photos="${sizes[-1]}" '/^RESULT/ { sub("ratio=", "", $4); sub("low=", "", $5);
-        sub("high=", "", $6); sub("goal=", "", $7);
-        printf "%s %s\t%s\t%s\t%s\t%s\t%s\n", $2, photos, $4, $5, $6, $7, ($3 == "ms" ? "ms" : "ratio") }' >>"$results"
+measure "$build/bench/ProgramLibraryBench" "$build/bin/zuzire" "$data/reload/${sizes[-1]}/AlbumData.xml" 3
 
 echo "== PhotoDecodeBench $((rounds * 3))"
-"$build/bench/library/PhotoDecodeBench" $((rounds * 3)) | tee /dev/stderr |
-    awk '/^RESULT/ { sub("ratio=", "", $4); sub("low=", "", $5); sub("high=", "", $6); sub("goal=", "", $7);
-                     printf "%s %s\t%s\t%s\t%s\t%s\tratio\n", $2, $3, $4, $5, $6, $7 }' >>"$results" 2>&1
+measure "$build/bench/library/PhotoDecodeBench" $((rounds * 3))
+
+# An insertion sort, as awk has none of its own everywhere.
+sortnum='function sortnum(x, n,    i, j, t) { for (i = 2; i <= n; i++) { t = x[i] + 0;
+    for (j = i - 1; j > 0 && x[j] + 0 > t; j--) x[j + 1] = x[j]; x[j + 1] = t } }'
 
 # Benchmarks that print their own ratio once per process: run each in `rounds` fresh processes.
 gather() { # label goal command...: collects the "ratio A / B = r" lines of each run
@@ -68,23 +77,23 @@ gather() { # label goal command...: collects the "ratio A / B = r" lines of each
             values+=("$name=$value")
         done < <("$@" 2>/dev/null | awk '/^ratio / { print $2, $6 }')
     done
-    printf '%s\n' "${values[@]}" | awk -F= -v label="$label" -v goal="$goal" '
+    printf '%s\n' "${values[@]}" | awk -F= -v label="$label" -v goal="$goal" "$sortnum"'
         { v[$1] = v[$1] " " $2 }
-        END { for (name in v) { n = split(substr(v[name], 2), x, " "); asort(x);
+        END { for (name in v) { n = split(substr(v[name], 2), x, " "); sortnum(x, n);
                   m = n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2;
                   printf "%s %s\t%.3f\t%.3f\t%.3f\t%s\tratio\n", label, name, m, x[1], x[n], goal } }' >>"$results"
 }
 echo "== RateBench x$rounds"
 rate_filter=.
 [[ ${QUICK:-0} == 1 ]] && rate_filter='/10000/'
-gather rate 1.5 "$build/bench/library/RateBench" --benchmark_filter="$rate_filter"
+gather rate 1.5 "$build/bench/library/RateBench" --benchmark_filter="$rate_filter" --benchmark_color=false
 
 echo "== ItemDisplayFrameBench x$rounds"
 for _ in $(seq "$rounds"); do
     "$build/bench/ItemDisplayFrameBench" 2>/dev/null |
         sed -n 's/^\([0-9x]*\): .*ratio \([0-9.]*\) .*/\1 \2/p'
-done | awk -v goal=1.5 '{ v[$1] = v[$1] " " $2 }
-    END { for (k in v) { n = split(substr(v[k], 2), x, " "); asort(x);
+done | awk -v goal=1.5 "$sortnum"'{ v[$1] = v[$1] " " $2 }
+    END { for (k in v) { n = split(substr(v[k], 2), x, " "); sortnum(x, n);
               m = n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2;
               printf "strip-frame %s\t%.3f\t%.3f\t%.3f\t%s\tratio\n", k, m, x[1], x[n], goal } }' >>"$results"
 
@@ -109,12 +118,12 @@ absolute remote 0.05 share_of_a_second "$build/bench/RemoteFloodBench" --benchma
 
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-printf '%-42s %8s %17s %6s  %s\n' benchmark median spread goal verdict
+printf '%-58s %9s %21s %6s  %s\n' benchmark median spread goal verdict
 while IFS=$'\t' read -r name median low high goal kind; do
     verdict=$(awk -v m="$median" -v h="$high" -v g="$goal" 'BEGIN {
         print (h <= g ? "met" : m <= g ? "median met, spread crosses" : "MISSED") }')
     [[ $kind == ratio ]] || name="$name ($kind)"
-    printf '%-42s %8.3f %8.3f-%-8.3f %6s  %s\n' "$name" "$median" "$low" "$high" "$goal" "$verdict"
+    printf '%-58s %9.4g %10.4g-%-10.4g %6s  %s\n' "$name" "$median" "$low" "$high" "$goal" "$verdict"
 done <"$results"
 echo
 echo "Goals are upper limits. Figures on a loaded machine are provisional: compare the load averages."
