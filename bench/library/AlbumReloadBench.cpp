@@ -503,7 +503,7 @@ int compare(const QString& path, int repetitions)
     for (const QString& side : sides)
         if (!spawn(side, path))
             return 1;
-    std::vector<double> ours, reference, parse, ratio, floorRatio, peak;
+    std::vector<double> ours, reference, parse, ratio, floorRatio, peak, referencePeak;
     SideRun oursRun, referenceRun;
     for (int round = 0; round < repetitions; ++round) {
         // Alternate which side goes first, so neither always follows the other.
@@ -526,6 +526,7 @@ int compare(const QString& path, int repetitions)
         ratio.push_back(oursRun.ms / referenceRun.ms);
         floorRatio.push_back(oursRun.ms / floor->ms);
         peak.push_back(double(oursRun.peakKb));
+        referencePeak.push_back(double(referenceRun.peakKb));
     }
     const double fileKb = double(QFileInfo(path).size()) / 1024;
     const auto [low, high] = std::minmax_element(ratio.begin(), ratio.end());
@@ -547,6 +548,8 @@ int compare(const QString& path, int repetitions)
                 "the reload: %.2f x\n",
                 median(peak) / 1024, median(peak) / fileKb, double(oursRun.baselineKb) / 1024,
                 (median(peak) - double(oursRun.baselineKb)) / fileKb);
+    std::printf("  peak RSS of the reference %.1f MB = %.2f x the file\n", median(referencePeak) / 1024,
+                median(referencePeak) / fileKb);
     std::printf("RESULT reload %s ratio=%.3f low=%.3f high=%.3f goal=1.5\n",
                 qPrintable(QFileInfo(path).dir().dirName()), median(ratio), *low, *high);
     std::printf("RESULT reload-peak-rss %s ratio=%.3f low=%.3f high=%.3f goal=2.5\n",
