@@ -75,7 +75,8 @@ gather() { # label goal command...: collects the "ratio A / B = r" lines of each
     for _ in $(seq "$rounds"); do
         while read -r name value; do
             values+=("$name=$value")
-        done < <("$@" 2>/dev/null | awk '/^ratio / { print $2, $6 }')
+        # The ratio reporter writes in colour whatever it is told; the escapes go first.
+        done < <("$@" 2>/dev/null | sed 's/\x1b\[[0-9;]*m//g' | awk '/^ratio / { print $2, $6 }')
     done
     printf '%s\n' "${values[@]}" | awk -F= -v label="$label" -v goal="$goal" "$sortnum"'
         { v[$1] = v[$1] " " $2 }
