@@ -1,0 +1,226 @@
+#include "platform/foundation/Preferences.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+// The real program on a large library, driven through its automation mode on the offscreen
+// platform: the time to the album picker, the program's peak resident memory during the reload and
+// its resident memory once the picker shows (against the same program on a library with no photos
+// to rate), and the longest the main thread stays busy after Select on the picker, seen as the
+// longest answer to a command sent during that time.
+namespace {
+
+class Program {
+public:
+    Program(const QString& binary, const QString& albumData)
+    {
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+        Preferences::setValue(
+            "iPhotoRecentDatabases",
+            PlistValue::array({PlistValue::string(QUrl::fromLocalFile(albumData).toString().toStdString())}),
+            Preferences::libraryDomain);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_CONFIG_HOME", m_config.path());
+        m_process.setProcessEnvironment(environment);
+        m_process.start(binary, {"--automation"});
+        m_started.start();
+        m_process.waitForStarted(10000);
+    }
+
+    ~Program()
+    {
+        m_process.write("quit\n");
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(30000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    // Sends one command and gives its answer line and the milliseconds until it came.
+    std::optional<QByteArray> command(const QByteArray& line, double* ms = nullptr)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        m_process.write(line + "\n");
+        while (!m_process.canReadLine()) {
+            if (!m_process.waitForReadyRead(120000))
+                return std::nullopt;
+        }
+        if (ms)
+            *ms = double(timer.nsecsElapsed()) / 1e6;
+        return m_process.readLine().trimmed();
+    }
+
+    // The controller stack of a `tree` answer, and whether the loading status is gone.
+    QStringList controllers(bool* loaded)
+    {
+        QStringList names;
+        *loaded = false;
+        if (const auto answer = command("tree")) {
+            const QJsonObject tree = QJsonDocument::fromJson(*answer).object();
+            for (const QJsonValue& value : tree["controllers"].toArray())
+                names << value.toString();
+            const QJsonArray texts = tree["texts"].toArray();
+            *loaded =
+                names.size() > 1 || (!texts.isEmpty() && !texts.contains(QJsonValue("Zuzire: loading.")));
+        }
+        return names;
+    }
+
+    // A field of /proc/PID/status in kilobytes (VmRSS, VmHWM).
+    long statusKb(const char* field) const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith(field))
+                return line.mid(qsizetype(std::strlen(field)) + 1).trimmed().split(' ').first().toLong();
+        }
+        return -1;
+    }
+
+    double sinceStartMs() const { return double(m_started.nsecsElapsed()) / 1e6; }
+
+private:
+    QTemporaryDir m_config;
+    QProcess m_process;
+    QElapsedTimer m_started;
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Waits for the loading status to give way; gives it, or nothing after a minute.
+QStringList settle(Program& program)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 60000) {
+        bool loaded = false;
+        const QStringList names = program.controllers(&loaded);
+        if (loaded)
+            return names;
+        QThread::msleep(5);
+    }
+    return {};
+}
+
+// A library with no photos: the program ends on "nothing to rate", holding no records.
+QString writeEmptyLibrary(const QTemporaryDir& folder)
+{
+    const QString path = folder.filePath("AlbumData.xml");
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+               "<key>List of Albums</key><array/>\n<key>Master Image List</key><dict/>\n</dict>\n</plist>\n");
+    return path;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s PROGRAM ALBUMDATA [ROUNDS]\n", argv[0]);
+        return 2;
+    }
+    const QString binary = QString::fromLocal8Bit(argv[1]);
+    const QString albumData = QString::fromLocal8Bit(argv[2]);
+    const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+    const double fileKb = double(QFileInfo(albumData).size()) / 1024;
+    // Named in the results after the folder the file lies in (the generated ones after their size).
+    const QByteArray folderName = QFileInfo(albumData).dir().dirName().toLocal8Bit();
+    const char* photos = folderName.constData();
+    QTemporaryDir emptyFolder;
+    const QString emptyLibrary = writeEmptyLibrary(emptyFolder);
+
+    std::vector<double> toPicker, peak, after, empty, stall, idle;
+    for (int round = 0; round < rounds; ++round) {
+        {
+            Program program(binary, emptyLibrary);
+            settle(program);
+            QThread::msleep(300);
+            empty.push_back(double(program.statusKb("VmRSS:")));
+        }
+        Program program(binary, albumData);
+        const QStringList names = settle(program);
+        if (!names.contains("AlbumController")) {
+            std::fprintf(stderr, "no album picker: %s\n", qPrintable(names.join(' ')));
+            return 1;
+        }
+        toPicker.push_back(program.sinceStartMs());
+        QThread::msleep(300);
+        peak.push_back(double(program.statusKb("VmHWM:")));
+        after.push_back(double(program.statusKb("VmRSS:")));
+        std::vector<double> quiet;
+        for (int i = 0; i < 20; ++i) {
+            double ms = 0;
+            program.command("tree", &ms);
+            quiet.push_back(ms);
+        }
+        idle.push_back(median(quiet));
+        double worst = 0;
+        program.command("press Select", &worst);
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 1500) {
+            double ms = 0;
+            program.command("tree", &ms);
+            worst = std::max(worst, ms);
+        }
+        stall.push_back(worst);
+    }
+    const auto spread = [](const std::vector<double>& v) {
+        const auto [low, high] = std::minmax_element(v.begin(), v.end());
+        return std::pair(*low, *high);
+    };
+    std::printf("%s: %.1f MB, %d rounds; each a fresh program on it and one on a library with no photos\n",
+                qPrintable(albumData), fileKb / 1024, rounds);
+    std::printf("  time to the picker (minimum wait included): median %.0f ms\n", median(toPicker));
+    const auto [peakLow, peakHigh] = spread(peak);
+    std::printf("  peak RSS %.1f MB = %.2f x the file (%.2f-%.2f; goal at most 2.5)\n", median(peak) / 1024,
+                median(peak) / fileKb, peakLow / fileKb, peakHigh / fileKb);
+    std::vector<double> above;
+    for (size_t i = 0; i < after.size(); ++i)
+        above.push_back((after[i] - empty[i]) / fileKb);
+    const auto [aboveLow, aboveHigh] = spread(above);
+    std::printf(
+        "  RSS with the picker shown %.1f MB, %.1f MB above a library with no photos (%.1f MB) = %.2f x the "
+        "file (%.2f-%.2f; goal at most 1)\n",
+        median(after) / 1024, (median(after) - median(empty)) / 1024, median(empty) / 1024, median(above),
+        aboveLow, aboveHigh);
+    const auto [stallLow, stallHigh] = spread(stall);
+    std::printf(
+        "  longest answer after Select on the picker %.1f ms (%.1f-%.1f; a quiet answer takes %.1f ms; goal "
+        "no stall over 16 ms)\n",
+        median(stall), stallLow, stallHigh, median(idle));
+    std::printf("RESULT program-peak-rss-x-file %s ratio=%.3f low=%.3f high=%.3f goal=2.5\n", photos,
+                median(peak) / fileKb, peakLow / fileKb, peakHigh / fileKb);
+    std::printf("RESULT program-rss-above-empty-x-file %s ratio=%.3f low=%.3f high=%.3f goal=1\n", photos,
+                median(above), aboveLow, aboveHigh);
+    std::printf("RESULT select-stall-ms %s ratio=%.3f low=%.3f high=%.3f goal=16\n", photos, median(stall),
+                stallLow, stallHigh);
+    return 0;
+}

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Runs the whole benchmark suite against a Release or RelWithDebInfo build and prints one table of
+# ratios (median over rounds, the spread as the lowest and highest round) against their goals.
+# Sides that must not share a process run in fresh processes; the other benchmarks are run
+# ROUNDS times, each time in a new process, and the median and spread taken over those runs.
+#
+# Usage: bench/run-all.sh BUILD_DIR [DATA_DIR]
+#   BUILD_DIR  built with -DZUZIRE_BENCHMARKS=ON -DZUZIRE_SANITIZE=OFF (see bench/README.md)
+#   DATA_DIR   where the generated album data is kept between runs (about 130 MB);
+#              default ${TMPDIR:-/tmp}/zuzire-bench
+# Environment: ROUNDS (default 5) rounds per ratio; QUICK=1 leaves out the 100,000-photo runs.
+set -euo pipefail
+build=${1:?usage: $0 BUILD_DIR [DATA_DIR]}
+data=${2:-${TMPDIR:-/tmp}/zuzire-bench}
+rounds=${ROUNDS:-5}
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+
+row() { # name median low high goal kind
+    printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$@" >>"$results"
+}
+
+# Runs a command that ends with "RESULT NAME DETAIL ratio=M low=L high=H goal=G" lines, shows
+# its output and adds those lines to the table.
+measure() {
+    local output
+    if ! output=$("$@" 2>&1); then
+        printf '%s\nFAILED: %s\n' "$output" "$*"
+        return 0
+    fi
+    printf '%s\n' "$output"
+    printf '%s\n' "$output" | awk '/^RESULT/ { sub("ratio=", "", $4); sub("low=", "", $5); sub("high=", "", $6);
+        sub("goal=", "", $7); printf "%s %s\t%s\t%s\t%s\t%s\t%s\n", $2, $3, $4, $5, $6, $7, ($2 ~ /-ms$/ ? "ms" : "ratio") }' \
+        >>"$results"
+}
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+sizes=(10000)
+[[ ${QUICK:-0} == 1 ]] || sizes+=(100000)
+for photos in "${sizes[@]}"; do
+    file=$data/reload/$photos/AlbumData.xml
+    [[ -f $file ]] || "$build/bench/library/AlbumReloadBench" make "$data/reload/$photos" "$photos" >/dev/null
+    echo "== AlbumReloadBench compare $file $rounds"
+    measure "$build/bench/library/AlbumReloadBench" compare "$file" "$rounds"
+done
+
+# The importer's own output: a library built by `zuzire-library import` from generated photos.
+import=$data/import
+if [[ ! -f $import/Library/AlbumData.xml ]]; then
+    "$build/bench/library/AlbumReloadBench" photos "$import/photos" 10000
+    # A configuration folder of its own, so the import registers nothing in the user's.
+    XDG_CONFIG_HOME=$import/config "$build/bin/zuzire-library" import --recursive --library "$import/Library" \
+        "$import/photos" >/dev/null
+fi
+echo "== AlbumReloadBench compare $import/Library/AlbumData.xml $rounds"
+measure "$build/bench/library/AlbumReloadBench" compare "$import/Library/AlbumData.xml" "$rounds"
+
+# The real program: memory and the stall after Select, at the largest size measured.
+echo "== ProgramLibraryBench ${sizes[-1]} photos"
+measure "$build/bench/ProgramLibraryBench" "$build/bin/zuzire" "$data/reload/${sizes[-1]}/AlbumData.xml" 3
+
+echo "== PhotoDecodeBench $((rounds * 3))"
+measure "$build/bench/library/PhotoDecodeBench" $((rounds * 3))
+
+# An insertion sort, as awk has none of its own everywhere.
+sortnum='function sortnum(x, n,    i, j, t) { for (i = 2; i <= n; i++) { t = x[i] + 0;
+    for (j = i - 1; j > 0 && x[j] + 0 > t; j--) x[j + 1] = x[j]; x[j + 1] = t } }'
+
+# Benchmarks that print their own ratio once per process: run each in `rounds` fresh processes.
+gather() { # label goal command...: collects the "ratio A / B = r" lines of each run
+    local label=$1 goal=$2
+    shift 2
+    local values=()
+    for _ in $(seq "$rounds"); do
+        while read -r name value; do
+            values+=("$name=$value")
+        # The ratio reporter writes in colour whatever it is told; the escapes go first.
+        done < <("$@" 2>/dev/null | sed 's/\x1b\[[0-9;]*m//g' | awk '/^ratio / { print $2, $6 }')
+    done
+    printf '%s\n' "${values[@]}" | awk -F= -v label="$label" -v goal="$goal" "$sortnum"'
+        { v[$1] = v[$1] " " $2 }
+        END { for (name in v) { n = split(substr(v[name], 2), x, " "); sortnum(x, n);
+                  m = n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2;
+                  printf "%s %s\t%.3f\t%.3f\t%.3f\t%s\tratio\n", label, name, m, x[1], x[n], goal } }' >>"$results"
+}
+echo "== RateBench x$rounds"
+rate_filter=.
+[[ ${QUICK:-0} == 1 ]] && rate_filter='/10000/'
+gather rate 1.5 "$build/bench/library/RateBench" --benchmark_filter="$rate_filter" --benchmark_color=false
+
+echo "== ItemDisplayFrameBench x$rounds"
+for _ in $(seq "$rounds"); do
+    "$build/bench/ItemDisplayFrameBench" 2>/dev/null |
+        sed -n 's/^\([0-9x]*\): .*ratio \([0-9.]*\) .*/\1 \2/p'
+done | awk -v goal=1.5 "$sortnum"'{ v[$1] = v[$1] " " $2 }
+    END { for (k in v) { n = split(substr(v[k], 2), x, " "); sortnum(x, n);
+              m = n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2;
+              printf "strip-frame %s\t%.3f\t%.3f\t%.3f\t%s\tratio\n", k, m, x[1], x[n], goal } }' >>"$results"
+
+# Absolute goals: the median of repetitions in one process, the spread over the repetitions.
+absolute() { # label goal unit field command...
+    local label=$1 goal=$2 field=$3
+    shift 3
+    "$@" --benchmark_repetitions="$rounds" --benchmark_format=json 2>/dev/null |
+        python3 -c '
+import json, statistics, sys
+label, goal, field = sys.argv[1:4]
+runs = [b for b in json.load(sys.stdin)["benchmarks"] if b.get("run_type") == "iteration"]
+names = sorted({b["run_name"] for b in runs})
+for name in names:
+    values = [b[field] for b in runs if b["run_name"] == name]
+    print(f"{label} {name}\t{statistics.median(values):.4f}\t{min(values):.4f}\t{max(values):.4f}\t{goal}\t{field}")
+' "$label" "$goal" "$field" >>"$results"
+}
+echo "== LayerPainterBench, RemoteFloodBench"
+absolute layers 16.7 real_time "$build/bench/LayerPainterBench"
+absolute remote 0.05 share_of_a_second "$build/bench/RemoteFloodBench" --benchmark_filter=throughTheDriver
+
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+printf '%-58s %9s %21s %6s  %s\n' benchmark median spread goal verdict
+while IFS=$'\t' read -r name median low high goal kind; do
+    verdict=$(awk -v m="$median" -v h="$high" -v g="$goal" 'BEGIN {
+        print (h <= g ? "met" : m <= g ? "median met, spread crosses" : "MISSED") }')
+    [[ $kind == ratio ]] || name="$name ($kind)"
+    printf '%-58s %9.4g %10.4g-%-10.4g %6s  %s\n' "$name" "$median" "$low" "$high" "$goal" "$verdict"
+done <"$results"
+echo
+echo "Goals are upper limits. Figures on a loaded machine are provisional: compare the load averages."
+echo "Sound latency needs a sound server: bench/audio/sound-latency.sh $build (see bench/README.md)."
