@@ -192,8 +192,9 @@ private:
         return true;
     }
 
-    // A declaration such as a document type, with its quoted strings and internal subset.
-    bool skipDeclaration(const char* p)
+    // The '>' that ends the markup starting before `p`, outside quoted strings and, for a
+    // declaration, outside its internal subset in brackets; m_end when there is none.
+    const char* markupEnd(const char* p, bool hasSubset) const
     {
         int brackets = 0;
         char quote = 0;
@@ -203,16 +204,25 @@ private:
                     quote = 0;
             } else if (*p == '"' || *p == '\'') {
                 quote = *p;
-            } else if (*p == '[') {
+            } else if (hasSubset && *p == '[') {
                 ++brackets;
-            } else if (*p == ']') {
+            } else if (hasSubset && *p == ']') {
                 --brackets;
             } else if (*p == '>' && brackets <= 0) {
-                m_position = p + 1;
-                return true;
+                return p;
             }
         }
-        return false;
+        return m_end;
+    }
+
+    // A declaration such as a document type, with its quoted strings and internal subset.
+    bool skipDeclaration(const char* p)
+    {
+        p = markupEnd(p, true);
+        if (p == m_end)
+            return false;
+        m_position = p + 1;
+        return true;
     }
 
     Tag elementTag(const char* open)
@@ -225,17 +235,7 @@ private:
         while (p < m_end && !isSpace(*p) && *p != '/' && *p != '>')
             ++p;
         tag.name = std::string_view(name, size_t(p - name));
-        char quote = 0;
-        for (; p < m_end; ++p) {
-            if (quote) {
-                if (*p == quote)
-                    quote = 0;
-            } else if (*p == '"' || *p == '\'') {
-                quote = *p;
-            } else if (*p == '>') {
-                break;
-            }
-        }
+        p = markupEnd(p, false);
         if (p == m_end || tag.name.empty())
             return bad("a tag that does not end");
         tag.kind = closing ? Tag::Kind::Close : p[-1] == '/' ? Tag::Kind::Empty : Tag::Kind::Open;
