@@ -4,6 +4,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "support/LibraryFolderTest.h"
 #include "support/SteppedAlbumInfoClock.h"
 #include "tools/library/ExifOrientation.h"
 
@@ -55,7 +56,6 @@ PlistPtr library()
                                                album("Rated", {"2"}), album("Second", {"4", "5"})})}});
 }
 
-
 QByteArray jpeg(const QImage& image)
 {
     QByteArray bytes;
@@ -77,16 +77,8 @@ QImage halves(int width, int height)
 }
 } // namespace
 
-class AlbumInfoTest : public testing::Test {
+class AlbumInfoTest : public LibraryFolderTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_folder.isValid()); }
-    void TearDown() override
-    {
-        Preferences::setValue("iPhotoRecentDatabases", nullptr, Preferences::libraryDomain);
-    }
-
-    QString path(const QString& name) const { return m_folder.filePath(name); }
-
     QString writeLibrary(const QString& name, const PlistPtr& tree,
                          PropertyListSerialization::Format format = PropertyListSerialization::Format::Xml)
     {
@@ -107,8 +99,6 @@ protected:
     {
         return QUrl::fromLocalFile(file).toString().toStdString();
     }
-
-    QTemporaryDir m_folder;
 };
 
 TEST_F(AlbumInfoTest, TheFirstOfTwoLibrariesIsTheCurrentOne)

@@ -1,6 +1,7 @@
 #include "library/AlbumInfo.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "support/LibraryFolderTest.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -149,16 +150,8 @@ std::string imageEntry(const std::string& key, const std::string& ratingElement)
 }
 } // namespace
 
-class UnratedAlbumsTest : public testing::Test {
+class UnratedAlbumsTest : public LibraryFolderTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_folder.isValid()); }
-    void TearDown() override
-    {
-        Preferences::setValue("iPhotoRecentDatabases", nullptr, Preferences::libraryDomain);
-    }
-
-    QString path(const QString& name) const { return m_folder.filePath(name); }
-
     // Makes `file` the current library and reloads it: the XML reader for XML, the tree for
     // binary files.
     std::optional<PlistArray> reload(AlbumInfo& albumInfo, const QString& file)
@@ -190,8 +183,6 @@ protected:
         file.close();
         return reload(albumInfo, file.fileName());
     }
-
-    QTemporaryDir m_folder;
 };
 
 TEST_F(UnratedAlbumsTest, OnlyUnratedImagesAreListedInAlbumOrder)
