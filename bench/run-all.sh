@@ -60,6 +60,10 @@ measure "$build/bench/library/AlbumReloadBench" compare "$import/Library/AlbumDa
 echo "== ProgramLibraryBench ${sizes[-1]} photos"
 measure "$build/bench/ProgramLibraryBench" "$build/bin/zuzire" "$data/reload/${sizes[-1]}/AlbumData.xml" 3
 
+echo "== StartupBench $((rounds * 3)) rounds, the picker with the loading wait of 1 s and of none"
+measure "$build/bench/StartupBench" "$build/bin/zuzire" "$build/bench/MinimalTextWindow" \
+    "$data/reload/${sizes[0]}/AlbumData.xml" $((rounds * 3)) 1 0
+
 echo "== PhotoDecodeBench $((rounds * 3))"
 measure "$build/bench/library/PhotoDecodeBench" $((rounds * 3))
 
@@ -75,8 +79,7 @@ gather() { # label goal command...: collects the "ratio A / B = r" lines of each
     for _ in $(seq "$rounds"); do
         while read -r name value; do
             values+=("$name=$value")
-        # The ratio reporter writes in colour whatever it is told; the escapes go first.
-        done < <("$@" 2>/dev/null | sed 's/\x1b\[[0-9;]*m//g' | awk '/^ratio / { print $2, $6 }')
+        done < <("$@" 2>/dev/null | awk '/^ratio / { print $2, $6 }')
     done
     printf '%s\n' "${values[@]}" | awk -F= -v label="$label" -v goal="$goal" "$sortnum"'
         { v[$1] = v[$1] " " $2 }
@@ -122,6 +125,7 @@ echo
 printf '%-58s %9s %21s %6s  %s\n' benchmark median spread goal verdict
 while IFS=$'\t' read -r name median low high goal kind; do
     verdict=$(awk -v m="$median" -v h="$high" -v g="$goal" 'BEGIN {
+        if (g !~ /^[0-9.]+$/) print "reported"; else
         print (h <= g ? "met" : m <= g ? "median met, spread crosses" : "MISSED") }')
     [[ $kind == ratio ]] || name="$name ($kind)"
     printf '%-58s %9.4g %10.4g-%-10.4g %6s  %s\n' "$name" "$median" "$low" "$high" "$goal" "$verdict"

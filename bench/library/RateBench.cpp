@@ -154,15 +154,16 @@ BENCHMARK(BM_RateFirst)->Arg(100000)->Iterations(1)->UseRealTime()->Unit(benchma
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
+    const auto options = RatioReporter::outputOptions(argc, argv);
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter({{"BM_Rate/10000/min_time:2.000/real_time",
-                             "BM_Reference_ReadFindWrite/10000/min_time:2.000/real_time", 1.5},
-                            {"BM_Rate/100000/min_time:5.000/real_time",
-                             "BM_Reference_ReadFindWrite/100000/min_time:5.000/real_time", 1.5},
-                            {"BM_RateFirst/10000/iterations:3/real_time",
-                             "BM_Reference_ReadFindWrite/10000/min_time:2.000/real_time", 1.5},
-                            {"BM_RateFirst/100000/iterations:1/real_time",
-                             "BM_Reference_ReadFindWrite/100000/min_time:5.000/real_time", 1.5}});
+    RatioReporter reporter(options, {{"BM_Rate/10000/min_time:2.000/real_time",
+                                      "BM_Reference_ReadFindWrite/10000/min_time:2.000/real_time", 1.5},
+                                     {"BM_Rate/100000/min_time:5.000/real_time",
+                                      "BM_Reference_ReadFindWrite/100000/min_time:5.000/real_time", 1.5},
+                                     {"BM_RateFirst/10000/iterations:3/real_time",
+                                      "BM_Reference_ReadFindWrite/10000/min_time:2.000/real_time", 1.5},
+                                     {"BM_RateFirst/100000/iterations:1/real_time",
+                                      "BM_Reference_ReadFindWrite/100000/min_time:5.000/real_time", 1.5}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -1,6 +1,21 @@
 #include "RatioReporter.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+ConsoleReporter::OutputOptions RatioReporter::outputOptions(int argc, char** argv)
+{
+    std::string colour = "auto";
+    const char* flag = "--benchmark_color=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0)
+            colour = argv[i] + std::strlen(flag);
+    }
+    const bool wanted = colour == "auto" ? isatty(STDOUT_FILENO) == 1 : colour == "true" || colour == "yes";
+    return wanted ? OO_Defaults : OO_Tabular;
+}
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs)
 {

@@ -15,9 +15,16 @@ public:
         double goal; // the ratio not to exceed
     };
 
-    explicit RatioReporter(std::vector<Pair> pairs)
-        : m_pairs(std::move(pairs))
+    // `options` as outputOptions() gives them, so --benchmark_color is obeyed.
+    RatioReporter(OutputOptions options, std::vector<Pair> pairs)
+        : ConsoleReporter(options)
+        , m_pairs(std::move(pairs))
     {}
+
+    // The console options the command line asks for: colour when --benchmark_color is true or
+    // yes, or when it is auto (the default) and standard output is a terminal. Read before
+    // benchmark::Initialize(), which takes the flags out of the arguments.
+    static OutputOptions outputOptions(int argc, char** argv);
 
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;

@@ -45,6 +45,9 @@ AppDelegate::Services AppDelegate::defaultServices(const QString& libraryTool)
         return RemoteDriver::isIRBridgeInstallationRequiredForRemoteMode(RemoteModeExclusiveAuto);
     };
     services.quitApplication = [] { QCoreApplication::quit(); };
+    services.setMinimumLoadSeconds = [](double seconds) {
+        return AlbumInfo::sharedAlbumInfo()->setMinimumReloadSeconds(seconds);
+    };
     return services;
 }
 
@@ -118,6 +121,7 @@ void AppDelegate::addMenuCommands()
 void AppDelegate::awakeFromNib()
 {
     addMenuCommands();
+    applyMinimumLoadSeconds();
     m_rootController = std::make_shared<RootController>();
     m_layerHost->pushController(m_rootController);
     if (m_services.isIRBridgeInstallationRequired()) {
@@ -126,6 +130,17 @@ void AppDelegate::awakeFromNib()
     } else {
         m_layerHost->setRemoteActive(true);
     }
+}
+
+void AppDelegate::applyMinimumLoadSeconds()
+{
+    const PlistPtr value = UserDefaults::standard().objectForKey(minimumLoadSecondsKey);
+    if (!value || !m_services.setMinimumLoadSeconds)
+        return;
+    const std::optional<double> seconds = value->asReal();
+    if (!seconds || !m_services.setMinimumLoadSeconds(*seconds))
+        qWarning("%s must be a number of seconds from 0 to %g; %s is ignored", minimumLoadSecondsKey,
+                 AlbumInfo::longestMinimumReloadSeconds, value->description().c_str());
 }
 
 void AppDelegate::applicationDidFinishLaunching()

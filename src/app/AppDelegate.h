@@ -31,6 +31,9 @@ public:
         std::function<bool()> isIRBridgeInstallationRequired;
         // Lets the application end once the shutdown has finished. Called on the main thread.
         std::function<void()> quitApplication;
+        // Sets the shortest time the loading status shows, in seconds; false when out of range.
+        // Called on the main thread before the first reload. May be empty.
+        std::function<bool(double)> setMinimumLoadSeconds;
     };
     // `libraryTool` is the library service's program, run to bring the library to the front.
     static Services defaultServices(const QString& libraryTool = defaultLibraryTool());
@@ -69,8 +72,12 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // The user default that sets how long the loading status shows at least, in seconds.
+    static constexpr const char* minimumLoadSecondsKey = "MinimumLoadSeconds";
+
 private:
     void addMenuCommands();
+    void applyMinimumLoadSeconds();
     void followFullScreenWithCursor();
     void checkFirstResponder();
     void replyToApplicationShouldTerminate(bool shouldTerminate);

@@ -51,6 +51,7 @@ QString CommandLine::usage()
         "                          key NAME, wait SECONDS, quit)\n"
         "  -LaunchFullScreen YES   start full screen, for this run\n"
         "  -NumberOfStages N       rating passes for each album, 1 to 4, for this run\n"
+        "  -MinimumLoadSeconds S   show the loading status at least S seconds (0 to 10; 1)\n"
         "  --help                  show this text and exit\n"
         "  --version               show the version and exit\n"
         "\n"

@@ -216,13 +216,23 @@ void AlbumInfo::performReload(double requestTime)
         fail(unexpectedFailure("an unknown exception"));
     }
 
+    const double minimum = m_minimumReloadSeconds.load();
     const double elapsed = m_clock.now() - requestTime;
-    if (elapsed < minimumReloadSeconds)
-        m_clock.sleepFor(minimumReloadSeconds - elapsed);
+    if (elapsed < minimum)
+        m_clock.sleepFor(minimum - elapsed);
 
     RunLoop::postToMainThreadAndWait([this, &userInfo] {
         NotificationCenter::defaultCenter().post(didReloadNotification, this, std::move(userInfo));
     });
+}
+
+bool AlbumInfo::setMinimumReloadSeconds(double seconds)
+{
+    // Written as a range test so NaN fails it too.
+    if (!(seconds >= 0 && seconds <= longestMinimumReloadSeconds))
+        return false;
+    m_minimumReloadSeconds.store(seconds);
+    return true;
 }
 
 void AlbumInfo::setReloadHookForTesting(std::function<void()> hook)

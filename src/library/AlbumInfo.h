@@ -40,8 +40,10 @@ public:
     // Sizes up to this many pixels come from the library's thumbnail file.
     static constexpr unsigned thumbnailPixelSize = 360;
     // A reload is never announced sooner than this after its request, so a loading status stays
-    // readable.
+    // readable; setMinimumReloadSeconds() changes it for this instance.
     static constexpr double minimumReloadSeconds = 1.0;
+    // The longest minimum a caller may set, in seconds.
+    static constexpr double longestMinimumReloadSeconds = 10.0;
 
     explicit AlbumInfo(AlbumInfoClock clock = AlbumInfoClock::system());
     ~AlbumInfo();
@@ -74,6 +76,12 @@ public:
     // minimumReloadSeconds have passed since `requestTime` (seconds on the clock). Always
     // announces: a reload that throws (memory running out included) is announced as an error.
     void performReload(double requestTime);
+
+    // The shortest time from a reload's request to its announcement, in seconds, for reloads
+    // announced from now on; false (and nothing changed) outside 0...longestMinimumReloadSeconds.
+    // Any thread.
+    bool setMinimumReloadSeconds(double seconds);
+    double minimumReloadSecondsSetting() const { return m_minimumReloadSeconds.load(); }
 
     // Runs `hook` at the start of every reload(Error*), on the work queue; set it before reloading.
     void setReloadHookForTesting(std::function<void()> hook);
@@ -122,6 +130,7 @@ private:
     void finishOnMainThread();
 
     AlbumInfoClock m_clock;
+    std::atomic<double> m_minimumReloadSeconds{minimumReloadSeconds};
     UnratedPhotoFilter::GuidSet m_ratedItems;
     // Also read outside the work queue (at quit, by tests), hence atomic.
     std::atomic<bool> m_didRateItems = false;

@@ -28,8 +28,6 @@ HostView::HostView(QWidget* parent)
     m_layer->setTreeHost(this);
     m_controllerStack.emplace();
     initializeRemote();
-    // Loads the sounds now, so the first button only plays them.
-    QMSFX::sharedSFX();
 
     setWindowTitle(QStringLiteral("Zuzire"));
     setFocusPolicy(Qt::StrongFocus);
@@ -243,6 +241,12 @@ void HostView::paintEvent(QPaintEvent* /*event*/)
         m_frameTimer.start();
     else
         m_frameTimer.stop();
+    if (!m_soundsRequested) {
+        // The sounds load once the first frame is up, so the first button only plays them and the
+        // window does not wait for the sound server.
+        m_soundsRequested = true;
+        QTimer::singleShot(0, this, [] { QMSFX::sharedSFX(); });
+    }
 }
 
 void HostView::performButton(int button)

@@ -100,6 +100,7 @@ private:
     RemoteDriver m_remote;
     bool m_inSwap = false;
     bool m_preventSound = false;
+    bool m_soundsRequested = false;
     SwipeRecognizer m_swipes;
     QTimer m_frameTimer;
     // The picture the current screen fades in over; null when no transition runs. View pixels.

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "platform/foundation/Resources.h"
+#include "platform/foundation/UserDefaults.h"
 #include "rating/RootController.h"
 #include "support/RecordingController.h"
 #include "ui/Cursor.h"
@@ -31,6 +32,7 @@ struct FakeWorld {
     bool rated = false;
     bool bridgeRequired = false;
     bool released = false;
+    std::vector<double> minimumLoadSeconds;
 
     void record(const std::string& call)
     {
@@ -66,6 +68,10 @@ struct FakeWorld {
         services.activateLibrary = [this] { record("activateLibrary"); };
         services.isIRBridgeInstallationRequired = [this] { return bridgeRequired; };
         services.quitApplication = [this] { record("quit"); };
+        services.setMinimumLoadSeconds = [this](double seconds) {
+            minimumLoadSeconds.push_back(seconds);
+            return seconds <= 10;
+        };
         return services;
     }
 };
@@ -116,6 +122,21 @@ TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndStartsTheRemote)
     EXPECT_EQ(delegate->rootController()->status(), 0);
     EXPECT_FALSE(delegate->isTerminating());
     EXPECT_EQ(ApplicationDelegate::shared(), delegate.get());
+}
+
+TEST_F(AppDelegateTest, TheMinimumLoadingWaitComesFromTheDefaults)
+{
+    start();
+    EXPECT_TRUE(world.minimumLoadSeconds.empty()) << "nothing set when the default is absent";
+    delegate.reset();
+    for (const char* text : {"0.25", "0", "12", "soon"}) {
+        UserDefaults::setArgumentsForTesting({"-MinimumLoadSeconds", text});
+        start();
+        delegate.reset();
+    }
+    UserDefaults::setArgumentsForTesting({});
+    // "soon" is no number and never reaches the setter; 12 is refused by it and only warned about.
+    EXPECT_THAT(world.minimumLoadSeconds, ElementsAre(0.25, 0.0, 12.0));
 }
 
 TEST_F(AppDelegateTest, BridgeRequirementLeavesTheRemoteOffAndSaysSo)

@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <unistd.h>
@@ -254,9 +255,10 @@ class AlbumInfoReloadTest : public AlbumInfoTest {
 protected:
     // Runs one queued reload while the work queue is held, stepping the clock by `workSeconds`
     // between the request and the work, and returns what was announced.
-    Notification reloadTaking(double workSeconds)
+    Notification reloadTaking(double workSeconds, double minimumSeconds = AlbumInfo::minimumReloadSeconds)
     {
         auto albumInfo = std::make_shared<AlbumInfo>(m_clock.clock());
+        EXPECT_TRUE(albumInfo->setMinimumReloadSeconds(minimumSeconds));
         std::mutex gate;
         gate.lock();
         albumInfo->workQueue().addOperation(AlbumInfoOperation::create([&] { std::lock_guard hold(gate); }));
@@ -289,6 +291,31 @@ TEST_F(AlbumInfoReloadTest, AFastReloadWaitsForTheRestOfTheSecond)
     ASSERT_TRUE(albums);
     EXPECT_EQ(albums->asArray()->size(), 2u);
     EXPECT_EQ(notification.userInfo.size(), 1u);
+}
+
+TEST_F(AlbumInfoReloadTest, AnotherMinimumWaitIsKeptToTheSame)
+{
+    setDatabases({fileUrl(writeLibrary("library.xml", library()))});
+    reloadTaking(0.2, 0.5);
+    ASSERT_EQ(m_clock.sleeps.size(), 1u);
+    EXPECT_NEAR(m_clock.sleeps.front(), 0.3, 1e-9);
+    m_clock.sleeps.clear();
+    reloadTaking(0.2, 0);
+    EXPECT_TRUE(m_clock.sleeps.empty());
+}
+
+TEST(AlbumInfoMinimumWaitTest, OnlyWaitsFromNoneToTenSecondsAreTaken)
+{
+    AlbumInfo albumInfo;
+    EXPECT_EQ(albumInfo.minimumReloadSecondsSetting(), 1.0);
+    for (const double refused : {-0.001, 10.001, std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        EXPECT_FALSE(albumInfo.setMinimumReloadSeconds(refused)) << refused;
+        EXPECT_EQ(albumInfo.minimumReloadSecondsSetting(), 1.0) << refused;
+    }
+    EXPECT_TRUE(albumInfo.setMinimumReloadSeconds(0));
+    EXPECT_EQ(albumInfo.minimumReloadSecondsSetting(), 0.0);
+    EXPECT_TRUE(albumInfo.setMinimumReloadSeconds(10));
+    EXPECT_EQ(albumInfo.minimumReloadSecondsSetting(), 10.0);
 }
 
 TEST_F(AlbumInfoReloadTest, ASlowReloadAnnouncesAtOnce)

@@ -2,9 +2,11 @@
 #include "app/Automation.h"
 #include "app/CommandLine.h"
 #include "app/DisplayCheck.h"
+#include "app/FirstFrameReport.h"
 #include "app/QuitSignals.h"
 #include "library/AlbumInfo.h"
 #include "platform/foundation/Resources.h"
+#include "platform/ipc/DistributedNotificationCenter.h"
 #include "ui/HostView.h"
 
 #include <QApplication>
@@ -61,11 +63,14 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon(Resources::path(QStringLiteral("zuzire.png"))));
     // The delegate decides when the last window's closing ends the process.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Meanwhile the window is built: the remote needs the bus only once it is made.
+    DistributedNotificationCenter::connectInBackground();
 
     HostView hostView;
     AppDelegate delegate;
     delegate.setLayerHost(&hostView);
     delegate.awakeFromNib();
+    FirstFrameReport::installIfRequested(&hostView);
     hostView.show();
     QuitSignals quitSignals({[&delegate] { delegate.terminate(); },
                              [] { return AlbumInfo::sharedAlbumInfo()->workQueue().operationCount(); },

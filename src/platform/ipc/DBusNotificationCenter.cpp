@@ -5,6 +5,7 @@
 
 #include <QDBusMessage>
 #include <QPointer>
+#include <QThreadPool>
 
 namespace {
 const QString signature = QStringLiteral("ssa{sv}");
@@ -20,6 +21,12 @@ DistributedNotificationCenter& DistributedNotificationCenter::defaultCenter()
         return made;
     }();
     return *center;
+}
+
+void DistributedNotificationCenter::connectInBackground()
+{
+    // Qt makes a bus connection once, on its own bus thread, and hands every caller that one.
+    QThreadPool::globalInstance()->start([] { QDBusConnection::sessionBus(); });
 }
 
 DBusNotificationCenter::DBusNotificationCenter(QDBusConnection connection)

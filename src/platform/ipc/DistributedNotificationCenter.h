@@ -17,6 +17,10 @@ public:
     // The session bus's centre, connected on first use. Without a session bus it posts and
     // delivers nothing.
     static DistributedNotificationCenter& defaultCenter();
+    // Starts connecting to the session bus on a pool thread and returns at once, so the first
+    // defaultCenter() finds the connection made while the caller did other work. Call after the
+    // application object exists.
+    static void connectInBackground();
 
     // `object` empty: any object. The observer stays registered as long as the registration.
     [[nodiscard]] virtual ScopedRegistration addObserver(std::string name, std::string object,
