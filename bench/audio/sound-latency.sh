@@ -18,4 +18,4 @@ for _ in $(seq 50); do
     pactl info >/dev/null 2>&1 && break
     sleep 0.1
 done
-"$build/bench/audio/SoundLatencyBench" "${@:2}"
+"$build/bench/SoundLatencyBench" "${@:2}"

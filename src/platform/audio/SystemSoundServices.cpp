@@ -1,6 +1,6 @@
 #include "platform/audio/SystemSoundServices.h"
 
-#include "platform/audio/SoundOutputBackend.h"
+#include "platform/audio/SoundOutputModule.h"
 #include "platform/audio/WaveFile.h"
 #include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/MainThread.h"
@@ -17,8 +17,20 @@ struct Sound {
     bool completePlaybackIfAppDies = false;
 };
 
+// Where sounds go when the sound output's module cannot be loaded: nowhere, said once.
+class SilentBackend : public SystemSoundBackend {
+public:
+    void load(SystemSoundID, const QUrl&) override {}
+    void unload(SystemSoundID) override {}
+    void play(SystemSoundID) override {}
+    void beep() override {}
+    void setCompletePlaybackIfAppDies(SystemSoundID, bool) override {}
+};
+
 struct Registry {
     std::shared_ptr<SystemSoundBackend> backend;
+    // Whether `backend` is the desktop's (or the silent one in its place), not one set by a test.
+    bool backendIsDefault = false;
     std::map<SystemSoundID, Sound> sounds;
     SystemSoundID nextID = 1;
 };
@@ -39,8 +51,10 @@ void assertMainThread(const char* operation)
 void releaseDefaultBackend()
 {
     Registry& sounds = registry();
-    if (dynamic_cast<SoundOutputBackend*>(sounds.backend.get()))
+    if (sounds.backendIsDefault) {
         sounds.backend.reset();
+        sounds.backendIsDefault = false;
+    }
 }
 
 void loadAll(SystemSoundBackend& into, const std::map<SystemSoundID, Sound>& sounds)
@@ -58,7 +72,10 @@ SystemSoundBackend* backend()
 {
     Registry& sounds = registry();
     if (!sounds.backend && QCoreApplication::instance()) {
-        sounds.backend = std::make_shared<SoundOutputBackend>();
+        sounds.backend = SoundOutputModule::createBackend();
+        if (!sounds.backend)
+            sounds.backend = std::make_shared<SilentBackend>();
+        sounds.backendIsDefault = true;
         qAddPostRoutine(releaseDefaultBackend);
         loadAll(*sounds.backend, sounds.sounds);
     }
@@ -157,6 +174,7 @@ SystemSoundServices::setBackendForTesting(std::shared_ptr<SystemSoundBackend> ba
             previous->unload(id);
     }
     sounds.backend = std::move(backend);
+    sounds.backendIsDefault = false;
     if (sounds.backend)
         loadAll(*sounds.backend, sounds.sounds);
     return previous;

@@ -10,8 +10,9 @@
 // for success, else one of the codes below. Playing never fails: an unknown ID, or 0, plays
 // nothing.
 //
-// Sounds go to the backend: the desktop's default sound output (SoundOutputBackend), made on
-// first use and given up when the application object goes; tests put a recorder in its place.
+// Sounds go to the backend: the desktop's default sound output (SoundOutputBackend, loaded from
+// its module by SoundOutputModule; silence when the module is missing), made on first use and
+// given up when the application object goes; tests put a recorder in its place.
 // Main thread only.
 class SystemSoundServices {
 public:

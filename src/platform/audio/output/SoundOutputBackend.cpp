@@ -1,4 +1,4 @@
-#include "platform/audio/SoundOutputBackend.h"
+#include "platform/audio/output/SoundOutputBackend.h"
 
 #include <QApplication>
 #include <QAudioDevice>
