@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/PropertyList.h"
+#include "tools/library/XmpRating.h"
 
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,8 @@ public:
     explicit LibraryImporter(QString libraryFolder);
 
     void setRecursive(bool recursive);
+    // Where photos' sidecars are looked for first (see RatingElsewhere::adopt).
+    void setSidecarNaming(XmpRating::Naming naming) { m_sidecarNaming = naming; }
 
     // Called after each file with the files done and the total.
     void setProgressHandler(std::function<void(long done, long total)> handler);
@@ -75,6 +78,7 @@ private:
     std::function<void(long, long)> m_progressHandler;
     std::function<void(const QString&)> m_warningHandler;
     bool m_recursive = false;
+    XmpRating::Naming m_sidecarNaming = XmpRating::Naming::WholeName;
     long m_done = 0;
     long m_total = 0;
     Summary m_summary;
