@@ -87,25 +87,26 @@ TEST_F(ZuzireSidecarEndToEndTest, ExifToolReadsEveryRatingOfAPassFromTheSidecars
                                                     "key Return\nwait 2.5\ntree\nquit\n"),
                                      {"-NumberOfStages", "1"}, m_config.path());
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
-    std::map<QString, int> ratings;
+    std::map<std::string, int> ratings;
     for (int i = 1; i <= 4; ++i) {
         const QString sidecar = path(QStringLiteral("Photos/IMG_000%1.JPG.xmp").arg(i));
         ASSERT_TRUE(QFile::exists(sidecar)) << sidecar.toStdString() << "\n"
                                             << run.lines.join('\n').toStdString();
-        ratings[QFileInfo(sidecar).fileName()] = exiftool(sidecar)["Rating"].toInt(-99);
+        ratings[QFileInfo(sidecar).fileName().toStdString()] = exiftool(sidecar)["Rating"].toInt(-99);
     }
-    const std::map<QString, int> expected{
+    const std::map<std::string, int> expected{
         {"IMG_0001.JPG.xmp", 4}, {"IMG_0002.JPG.xmp", 2}, {"IMG_0003.JPG.xmp", 4}, {"IMG_0004.JPG.xmp", 2}};
     EXPECT_EQ(ratings, expected);
     // The library agrees.
     const QByteArray listed =
         runProcess(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire-library",
                    {"list", "--photos", "--tsv", "--library", path("Library")}, &status);
-    std::map<QString, int> inLibrary;
+    std::map<std::string, int> inLibrary;
     for (const QByteArray& line : listed.split('\n')) {
         const QList<QByteArray> columns = line.split('\t');
         if (columns.size() == 5)
-            inLibrary[QFileInfo(QString::fromUtf8(columns[4])).fileName() + ".xmp"] = columns[2].toInt();
+            inLibrary[QFileInfo(QString::fromUtf8(columns[4])).fileName().toStdString() + ".xmp"] =
+                columns[2].toInt();
     }
     EXPECT_EQ(inLibrary, expected);
 
