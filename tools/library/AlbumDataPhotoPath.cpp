@@ -142,8 +142,12 @@ private:
             if (m_stack.empty() || m_stack.back().name != "dict")
                 return false;
             std::string text;
-            if (!empty && !readText("key", text))
+            if (!empty && !keyMatters()) {
+                if (!skipKeyText())
+                    return false;
+            } else if (!empty && !readText("key", text)) {
                 return false;
+            }
             m_stack.back().pendingKey = std::move(text);
             m_stack.back().hasPendingKey = true;
             return true;
@@ -160,12 +164,37 @@ private:
         return true;
     }
 
+    size_t rootDepth() const { return !m_stack.empty() && m_stack.front().name == "plist" ? 1 : 0; }
+
+    // Only the keys on the way to the photo's entry, and those of the entry itself, are read;
+    // the others (most of a large library) are stepped over unread.
+    bool keyMatters() const
+    {
+        const size_t root = rootDepth();
+        if (m_stack.size() <= root + 2)
+            return true;
+        return m_stack.size() == root + 3 && m_stack[root + 2].role == m_key &&
+               m_stack[root + 1].role == "Master Image List";
+    }
+
+    // To the end of a key whose text is plain; anything else is read in full.
+    bool skipKeyText()
+    {
+        const auto* open = static_cast<const char*>(std::memchr(m_position, '<', size_t(m_end - m_position)));
+        if (open && startsWith(open, "</key>")) {
+            m_position = open + 6;
+            return true;
+        }
+        std::string ignored;
+        return readText("key", ignored);
+    }
+
     // plist > dict > dict under "Master Image List" > dict under the key > "ImagePath".
     bool isPhotoPathPlace(const std::string& role) const
     {
         if (role != "ImagePath")
             return false;
-        const size_t root = !m_stack.empty() && m_stack.front().name == "plist" ? 1 : 0;
+        const size_t root = rootDepth();
         return m_stack.size() == root + 3 && m_stack[root].name == "dict" && m_stack[root].role.empty() &&
                m_stack[root + 1].name == "dict" && m_stack[root + 1].role == "Master Image List" &&
                m_stack[root + 2].name == "dict" && m_stack[root + 2].role == m_key;
@@ -176,6 +205,13 @@ private:
     {
         const char* at = m_position;
         while (at < m_end) {
+            const char* plain = at;
+            while (plain < m_end && *plain != '&' && *plain != '<')
+                ++plain;
+            text.append(at, size_t(plain - at));
+            at = plain;
+            if (at == m_end)
+                break;
             if (*at == '&') {
                 const auto* semicolon = static_cast<const char*>(std::memchr(at, ';', size_t(m_end - at)));
                 if (!semicolon || !appendEntity(std::string_view(at + 1, size_t(semicolon - at - 1)), text))
