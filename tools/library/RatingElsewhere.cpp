@@ -100,5 +100,9 @@ void RatingElsewhere::adopt(PlistDictionary& entry, const QString& photoPath, Xm
     const int64_t kept = XmpRating::reconciled(ours, seenFits ? int(seenBefore) : XmpRating::none, outside);
     if (kept != ours)
         entry.insert_or_assign("Rating", PlistValue::integer(kept));
-    entry.insert_or_assign(seenKey, PlistValue::integer(outside));
+    // Absent stands for none, so photos rated nowhere else carry nothing more.
+    if (outside == XmpRating::none)
+        entry.erase(seenKey);
+    else
+        entry.insert_or_assign(seenKey, PlistValue::integer(outside));
 }
