@@ -11,6 +11,10 @@ packages=(
     # the platform
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins qt6-multimedia-dev
     libplist-dev libpugixml-dev libevdev-dev libudev-dev libturbojpeg0-dev
+    # photo metadata: ratings in XMP sidecars and photo files, RAW previews
+    libexiv2-dev
+    # an independent reader of the ratings written, for the tests
+    libimage-exiftool-perl
     # a display, a window manager, real key events and a session bus for headless runs and tests
     xvfb xauth openbox xdotool dbus dbus-x11
     # fonts the screens use

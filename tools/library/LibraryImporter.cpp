@@ -5,6 +5,7 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "tools/library/LibraryLock.h"
+#include "tools/library/RatingElsewhere.h"
 #include "tools/library/ValidationStamp.h"
 
 #include <QBuffer>
@@ -444,6 +445,10 @@ PlistPtr LibraryImporter::importFile(State& state, const QString& path, Error* e
     }
     entry.try_emplace("GUID", PlistValue::string(newGuid()));
     entry.try_emplace("Rating", PlistValue::integer(0));
+    // Photos rated in other programs are rated here too, and are not offered again.
+    if (!movie)
+        RatingElsewhere::adopt(entry, path, m_sidecarNaming,
+                               [this](const QString& message) { warn(message); });
     entry.try_emplace("Caption", string(info.completeBaseName()));
     entry.try_emplace("Comment", PlistValue::string(""));
     entry.insert_or_assign("MediaType", PlistValue::string(movie ? "Movie" : "Image"));

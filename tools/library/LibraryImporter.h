@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/PropertyList.h"
+#include "tools/library/XmpRating.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,9 +15,10 @@
 // The library is a folder with the album data file (AlbumData.xml, an XML property list) and a
 // Thumbnails folder of 360-pixel JPEG renditions, already turned upright. Identifiers (decimal,
 // counting up) and GUIDs stay with a file, and an album with its folder, across re-imports;
-// ratings and any other keys of an existing entry are kept. Re-importing a folder makes its
-// album list the folder's current files; albums of folders not named are left as they are, and
-// photos no album lists any more leave the library.
+// ratings and any other keys of an existing entry are kept, except that a rating given in another
+// photo program (its XMP sidecar, or the photo's own metadata) is taken as RatingElsewhere says.
+// Re-importing a folder makes its album list the folder's current files; albums of folders not
+// named are left as they are, and photos no album lists any more leave the library.
 //
 // Nothing is half-written: the album data file and every thumbnail are encoded in memory and
 // written through AtomicFile, under the library's lock; a failure (a full disk) stops the import
@@ -39,6 +41,8 @@ public:
     explicit LibraryImporter(QString libraryFolder);
 
     void setRecursive(bool recursive);
+    // Where photos' sidecars are looked for first (see RatingElsewhere::adopt).
+    void setSidecarNaming(XmpRating::Naming naming) { m_sidecarNaming = naming; }
 
     // Called after each file with the files done and the total.
     void setProgressHandler(std::function<void(long done, long total)> handler);
@@ -75,6 +79,7 @@ private:
     std::function<void(long, long)> m_progressHandler;
     std::function<void(const QString&)> m_warningHandler;
     bool m_recursive = false;
+    XmpRating::Naming m_sidecarNaming = XmpRating::Naming::WholeName;
     long m_done = 0;
     long m_total = 0;
     Summary m_summary;

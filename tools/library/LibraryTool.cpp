@@ -6,6 +6,7 @@
 #include "tools/library/LibraryImporter.h"
 #include "tools/library/PhotoRating.h"
 #include "tools/library/ProgressBar.h"
+#include "tools/library/RatingElsewhere.h"
 #include "tools/library/RegularFileReader.h"
 
 #include <QDir>
@@ -28,6 +29,8 @@ struct LibraryTool::Options {
     bool recursive = false;
     bool help = false;
     bool version = false;
+    QString sidecarNaming;
+    bool ratingInPhoto = false;
 };
 
 namespace {
@@ -36,7 +39,8 @@ constexpr int usageStatus = 2;
 
 const char* const synopsis = "usage: zuzire-library import [--recursive] [--library FOLDER] PHOTO-FOLDER...\n"
                              "       zuzire-library list [--photos] [--tsv] [--library FOLDER]\n"
-                             "       zuzire-library rate [--library FOLDER] ID STARS\n"
+                             "       zuzire-library rate [--library FOLDER] [--sidecar-naming whole|base] "
+                             "[--rating-in-photo] ID STARS\n"
                              "       zuzire-library activate\n"
                              "Try 'zuzire-library --help' for more.\n";
 
@@ -57,7 +61,9 @@ const char* const helpText =
     "      tab-separated columns without padding or header, for scripts.\n"
     "  rate ID STARS\n"
     "      Give the photo with identifier ID (see list --photos) STARS stars, 1 to 5, in the\n"
-    "      current library. Zuzire runs this for every rating it writes.\n"
+    "      current library. Zuzire runs this for every rating it writes. The rating also goes to\n"
+    "      the photo's XMP sidecar (xmp:Rating), which is created when it is missing and keeps every\n"
+    "      other property, so other photo programs see it; the sidecar is written first.\n"
     "  activate\n"
     "      Show the current library's folder on the desktop; does nothing without a desktop.\n"
     "\n"
@@ -65,10 +71,19 @@ const char* const helpText =
     "  --library FOLDER  the library folder to use instead of the current one; import makes it\n"
     "                    the current one (default: the current library's folder, else\n"
     "                    ~/.local/share/zuzire/Library)\n"
+    "  --sidecar-naming whole|base\n"
+    "                    the sidecar of IMG_0001.JPG is IMG_0001.JPG.xmp (whole, the default) or\n"
+    "                    IMG_0001.xmp (base); import reads either, this one first\n"
+    "  --rating-in-photo rate also writes the rating into the photo file itself (its image data\n"
+    "                    stays as it is)\n"
     "  -h, --help        show this help\n"
     "  --version         show the version\n"
     "\n"
-    "The current library is the first one registered in ~/.config/zuzire/com.apple.iApps.plist.\n";
+    "The current library is the first one registered in ~/.config/zuzire/com.apple.iApps.plist.\n"
+    "Import takes a rating other programs gave a photo (its sidecar's, else the photo's own XMP or\n"
+    "EXIF rating; -1, rejected, counts as rated); on a re-import, a rating changed elsewhere since\n"
+    "the last import wins. The settings SidecarNaming (whole or base) and RatingInPhoto (YES or NO)\n"
+    "in ~/.config/zuzire/com.quillmoss.lumendeck.plist apply when the options are not given.\n";
 
 int fail(std::FILE* err, const QString& message)
 {
@@ -123,6 +138,23 @@ std::optional<LibraryTool::Options> parse(const QStringList& arguments, QString&
             options.tsv = true;
         } else if (argument == QLatin1String("--recursive") || argument == QLatin1String("-r")) {
             options.recursive = true;
+        } else if (argument == QLatin1String("--sidecar-naming") ||
+                   argument.startsWith(QLatin1String("--sidecar-naming="))) {
+            const bool separate = argument == QLatin1String("--sidecar-naming");
+            if (separate && i + 1 >= arguments.size()) {
+                problem = QStringLiteral("--sidecar-naming needs whole or base");
+                return std::nullopt;
+            }
+            options.sidecarNaming = separate ? arguments.at(++i) : argument.mid(17);
+            if (!RatingElsewhere::namingOf(options.sidecarNaming)) {
+                problem =
+                    QStringLiteral("--sidecar-naming is whole (IMG_0001.JPG.xmp) or base (IMG_0001.xmp), "
+                                   "not %1")
+                        .arg(options.sidecarNaming);
+                return std::nullopt;
+            }
+        } else if (argument == QLatin1String("--rating-in-photo")) {
+            options.ratingInPhoto = true;
         } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             options.help = true;
         } else if (argument == QLatin1String("--version")) {
@@ -185,6 +217,19 @@ std::optional<QString> currentAlbumDataPath(QString& problem)
         return std::nullopt;
     }
     return url.path();
+}
+
+// Where ratings go besides the library: the settings, overridden by the options.
+std::optional<RatingElsewhere::Settings> elsewhereSettings(const LibraryTool::Options& options,
+                                                           QString& problem)
+{
+    RatingElsewhere::Settings settings;
+    if (!RatingElsewhere::readSettings(settings, &problem))
+        return std::nullopt;
+    if (const auto naming = RatingElsewhere::namingOf(options.sidecarNaming))
+        settings.naming = *naming;
+    settings.intoPhoto = settings.intoPhoto || options.ratingInPhoto;
+    return settings;
 }
 
 std::optional<QString> albumDataPath(const LibraryTool::Options& options, QString& problem)
@@ -303,10 +348,17 @@ int LibraryTool::import(const Options& options, std::FILE* out, std::FILE* err)
     const QStringList folders = options.positional.mid(1);
     if (folders.isEmpty())
         return usageError(err, QStringLiteral("import needs at least one photo folder"));
+    if (options.ratingInPhoto)
+        return usageError(err, QStringLiteral("import takes no --rating-in-photo"));
+    QString problem;
+    const auto settings = elsewhereSettings(options, problem);
+    if (!settings)
+        return fail(err, problem);
     const QString library = options.library.isEmpty() ? defaultLibraryFolder() : options.library;
 
     LibraryImporter importer(library);
     importer.setRecursive(options.recursive);
+    importer.setSidecarNaming(settings->naming);
     Error error;
     bool imported = false;
     {
@@ -372,9 +424,15 @@ int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)
     const auto path = albumDataPath(options, problem);
     if (!path)
         return fail(err, problem);
+    const auto settings = elsewhereSettings(options, problem);
+    Error elsewhereError;
+    const bool elsewhere = settings && RatingElsewhere::write(*path, *key, stars, *settings, &elsewhereError);
     Error error;
     if (!PhotoRating::apply(*path, *key, stars, &error))
         return fail(err, errorText(error));
+    // The library is rated even when the sidecar is not; the failure still fails the command.
+    if (!elsewhere)
+        return fail(err, settings ? errorText(elsewhereError) : problem);
     std::fprintf(out, "Photo %s now has %s.\n", key->c_str(), qPrintable(counted(stars, "star")));
     return 0;
 }

@@ -1,0 +1,108 @@
+#include "tools/library/RatingElsewhere.h"
+
+#include "library/UnratedPhotoFilter.h"
+#include "platform/foundation/Preferences.h"
+#include "tools/library/AlbumDataPhotoPath.h"
+#include "tools/library/LibraryLock.h"
+#include "tools/library/RegularFileReader.h"
+
+#include <QFileInfo>
+
+namespace {
+const char* const seenKey = "RatingElsewhere";
+const char* const namingSetting = "SidecarNaming";
+const char* const intoPhotoSetting = "RatingInPhoto";
+
+std::optional<bool> booleanOf(const PlistPtr& value)
+{
+    if (value->isBoolean())
+        return *value->asBoolean();
+    if (value->isInteger() && (*value->asInteger() == 0 || *value->asInteger() == 1))
+        return *value->asInteger() == 1;
+    if (value->isString()) {
+        const QString text = QString::fromStdString(*value->asString()).toLower();
+        if (text == QLatin1String("yes") || text == QLatin1String("true") || text == QLatin1String("1"))
+            return true;
+        if (text == QLatin1String("no") || text == QLatin1String("false") || text == QLatin1String("0"))
+            return false;
+    }
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<XmpRating::Naming> RatingElsewhere::namingOf(const QString& text)
+{
+    if (text == QLatin1String("whole"))
+        return XmpRating::Naming::WholeName;
+    if (text == QLatin1String("base"))
+        return XmpRating::Naming::BaseName;
+    return std::nullopt;
+}
+
+bool RatingElsewhere::readSettings(Settings& settings, QString* problem)
+{
+    const QString file = Preferences::domainFilePath(Preferences::applicationDomain);
+    if (const PlistPtr naming = Preferences::copyValue(namingSetting, Preferences::applicationDomain)) {
+        const auto value =
+            naming->isString() ? namingOf(QString::fromStdString(*naming->asString())) : std::nullopt;
+        if (!value) {
+            if (problem)
+                *problem = QStringLiteral("the setting %1 in %2 is %3: it is \"whole\" (IMG_0001.JPG.xmp) or "
+                                          "\"base\" (IMG_0001.xmp)")
+                               .arg(QLatin1String(namingSetting), file,
+                                    QString::fromStdString(naming->description()));
+            return false;
+        }
+        settings.naming = *value;
+    }
+    if (const PlistPtr intoPhoto = Preferences::copyValue(intoPhotoSetting, Preferences::applicationDomain)) {
+        const auto value = booleanOf(intoPhoto);
+        if (!value) {
+            if (problem)
+                *problem = QStringLiteral("the setting %1 in %2 is %3: it is YES or NO")
+                               .arg(QLatin1String(intoPhotoSetting), file,
+                                    QString::fromStdString(intoPhoto->description()));
+            return false;
+        }
+        settings.intoPhoto = *value;
+    }
+    return true;
+}
+
+bool RatingElsewhere::write(const QString& albumDataPath, const std::string& key, int stars,
+                            const Settings& settings, Error* error)
+{
+    const QString folder = QFileInfo(albumDataPath).absolutePath();
+    // Held while the sidecar is written, so an import never reads it half-way through a rating;
+    // released before the album data write, which takes the lock itself.
+    const auto lock = LibraryLock::acquire(folder);
+    const auto bytes = RegularFileReader::read(albumDataPath);
+    const auto photo = bytes ? AlbumDataPhotoPath::find(*bytes, key) : std::nullopt;
+    if (!photo || photo->isEmpty() || !QFileInfo::exists(*photo))
+        return true;
+    if (!XmpRating::writeSidecar(*photo, settings.naming, stars, error))
+        return false;
+    return !settings.intoPhoto || XmpRating::writeIntoPhoto(*photo, stars, error);
+}
+
+void RatingElsewhere::adopt(PlistDictionary& entry, const QString& photoPath, XmpRating::Naming naming,
+                            const std::function<void(const QString&)>& warn)
+{
+    QString problem;
+    const int outside = XmpRating::read(photoPath, naming, &problem);
+    if (!problem.isEmpty() && warn)
+        warn(problem);
+    const auto rating = entry.find("Rating");
+    const auto seen = entry.find(seenKey);
+    const int64_t ours = rating == entry.end() ? 0 : UnratedPhotoFilter::ratingValue(rating->second.get());
+    const int64_t seenBefore = seen == entry.end() ? 0 : UnratedPhotoFilter::ratingValue(seen->second.get());
+    const bool seenFits = seenBefore >= XmpRating::rejected && seenBefore <= 5;
+    const int64_t kept = XmpRating::reconciled(ours, seenFits ? int(seenBefore) : XmpRating::none, outside);
+    if (kept != ours)
+        entry.insert_or_assign("Rating", PlistValue::integer(kept));
+    // Absent stands for none, so photos rated nowhere else carry nothing more.
+    if (outside == XmpRating::none)
+        entry.erase(seenKey);
+    else
+        entry.insert_or_assign(seenKey, PlistValue::integer(outside));
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/foundation/Error.h"
+
+#include <QString>
+#include <cstdint>
+
+// A photo's rating where other photo programs keep it: the XMP property xmp:Rating in a sidecar
+// file beside the photo, or in the photo file's own XMP or EXIF metadata. A rating is 1 to 5
+// stars, -1 for a rejected photo, 0 for none.
+//
+// Every write builds the new contents in memory and replaces the file through AtomicFile, so a
+// failure leaves the old file as it was. Errors are one sentence naming the file.
+//
+// One thread at a time: the metadata library's XMP support is set up once per process and is not
+// safe to use from several threads at once.
+class XmpRating {
+public:
+    static constexpr int rejected = -1;
+    static constexpr int none = 0;
+
+    // How a photo's sidecar is named: "IMG_0001.JPG.xmp" (the photo's whole name, the default),
+    // or "IMG_0001.xmp" (the extension replaced).
+    enum class Naming { WholeName, BaseName };
+
+    static QString sidecarPath(const QString& photoPath, Naming naming);
+
+    // Sets xmp:Rating in the photo's sidecar, creating it when it is missing. Every other property
+    // of an existing sidecar is kept: byte for byte where only the rating's own text needs to
+    // change, else as the same properties written anew. A sidecar that is no XMP or that is
+    // read-only is an error and is left as it is.
+    static bool writeSidecar(const QString& photoPath, Naming naming, int rating, Error* error = nullptr);
+
+    // Sets xmp:Rating in the photo file itself (and its EXIF rating where it has one), keeping the
+    // image data as it is. Formats the metadata library cannot write XMP into are an error.
+    static bool writeIntoPhoto(const QString& photoPath, int rating, Error* error = nullptr);
+
+    // The rating other programs show for the photo: the sidecar's (the one named by `naming`,
+    // else the other naming), else the photo's own XMP rating, else its EXIF rating; `none` when
+    // none of them has one. A sidecar that cannot be read is skipped with a sentence in `problem`.
+    static int read(const QString& photoPath, Naming naming, QString* problem = nullptr);
+
+    // The rating an import keeps for a photo that has the rating `ours` in the library, whose
+    // rating elsewhere (read()) is `outside` now and was `seenAtLastImport` when last imported:
+    // a rating elsewhere that changed since then wins, also over a change of ours (our ratings go
+    // to the sidecar as they are made, so a difference is a later change made elsewhere, or one of
+    // ours whose sidecar write failed and was reported). A rating elsewhere that is gone or none
+    // never removes ours.
+    static int64_t reconciled(int64_t ours, int seenAtLastImport, int outside);
+};
