@@ -1,10 +1,13 @@
 #include "library/PhotoDecoder.h"
 
+#include "library/RawPreview.h"
 #include "platform/foundation/RegularFile.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageIOHandler>
 #include <QImageReader>
+#include <QTransform>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -46,30 +49,95 @@ bool openRegular(QFile& file, const QString& path, Error* error)
     }
     return true;
 }
-} // namespace
 
-QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize, Error* error)
+// Reads the image at the stored size scaled to `maxPixelSize`: for a JPEG the decoder scales
+// while it decodes. The reader's transformation, when it applies one, comes after the scaling.
+QImage readScaled(QImageReader& reader, unsigned maxPixelSize)
 {
-    QFile file(path);
-    if (!openRegular(file, path, error))
-        return {};
-    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
     const QSize stored = reader.size();
     if (!stored.isValid() || stored.isEmpty())
         return {};
     const QSize scaled = scaledStoredSize(stored, maxPixelSize);
     if (scaled != stored)
         reader.setScaledSize(scaled);
-    QImage image = reader.read();
+    return reader.read();
+}
+
+bool exifRotatesByQuarterTurn(int exifOrientation)
+{
+    return exifOrientation >= 5 && exifOrientation <= 8;
+}
+
+// The stored pixels turned upright as the EXIF orientation says, the way the image reader turns
+// a JPEG: mirrored or flipped first, then a quarter turn clockwise.
+QImage oriented(QImage image, int exifOrientation)
+{
+    const bool mirror = exifOrientation == 2 || exifOrientation == 3 || exifOrientation == 7;
+    const bool flip = exifOrientation == 3 || exifOrientation == 4 || exifOrientation == 5;
+    if (mirror || flip)
+        image = std::move(image).mirrored(mirror, flip);
+    if (exifOrientation == 8)
+        return image.transformed(QTransform().rotate(270));
+    if (exifRotatesByQuarterTurn(exifOrientation))
+        return image.transformed(QTransform().rotate(90));
+    return image;
+}
+
+// A RAW file is shown through its embedded preview. The preview's own EXIF orientation, if it has
+// one, is not applied: the RAW file's orientation holds for it.
+QImage decodeRaw(const QString& path, unsigned maxPixelSize, Error* error)
+{
+    const auto preview = RawPreview::read(path, error);
+    if (!preview)
+        return {};
+    QBuffer buffer;
+    buffer.setData(preview->data());
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {};
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(false);
+    QImage image = readScaled(reader, maxPixelSize);
     if (image.isNull())
         return {};
-    return image;
+    return oriented(std::move(image), preview->orientation());
+}
+
+QSize rawDisplayedSize(const QString& path, Error* error)
+{
+    const auto preview = RawPreview::read(path, error);
+    if (!preview)
+        return {};
+    QSize stored = preview->storedSize();
+    if (!stored.isValid() || stored.isEmpty()) {
+        QBuffer buffer;
+        buffer.setData(preview->data());
+        if (!buffer.open(QIODevice::ReadOnly))
+            return {};
+        stored = QImageReader(&buffer).size();
+        if (!stored.isValid() || stored.isEmpty())
+            return {};
+    }
+    return exifRotatesByQuarterTurn(preview->orientation()) ? stored.transposed() : stored;
+}
+} // namespace
+
+QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize, Error* error)
+{
+    if (RawPreview::hasRawSuffix(path))
+        return decodeRaw(path, maxPixelSize, error);
+    QFile file(path);
+    if (!openRegular(file, path, error))
+        return {};
+    QImageReader reader(&file);
+    reader.setAutoTransform(true);
+    return readScaled(reader, maxPixelSize);
 }
 
 QSize PhotoDecoder::displayedSize(const QString& path, Error* error)
 {
+    if (RawPreview::hasRawSuffix(path))
+        return rawDisplayedSize(path, error);
     QFile file(path);
     if (!openRegular(file, path, error))
         return {};
