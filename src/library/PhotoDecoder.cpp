@@ -1,6 +1,7 @@
 #include "library/PhotoDecoder.h"
 
 #include "library/RawPreview.h"
+#include "library/ScaledJpegDecoder.h"
 #include "platform/foundation/RegularFile.h"
 
 #include <QBuffer>
@@ -19,18 +20,6 @@ bool rotatesByQuarterTurn(QImageIOHandler::Transformations transformation)
     return transformation.testFlag(QImageIOHandler::TransformationRotate90);
 }
 
-// The stored size scaled so its longer side is `maxPixelSize`. The longer side is the same in the
-// stored and the displayed orientation, so one factor serves both: QImageReader applies the
-// scaled size before the rotation, and this size is in stored coordinates.
-QSize scaledStoredSize(const QSize& stored, unsigned maxPixelSize)
-{
-    const int longer = std::max(stored.width(), stored.height());
-    if (maxPixelSize == 0 || longer <= int(maxPixelSize))
-        return stored;
-    const double factor = double(maxPixelSize) / double(longer);
-    return QSize(std::max(1, int(std::lround(stored.width() * factor))),
-                 std::max(1, int(std::lround(stored.height() * factor))));
-}
 // Opens `file` on the regular file at `path`: a FIFO would block the decoder for ever and
 // /dev/zero would never end.
 bool openRegular(QFile& file, const QString& path, Error* error)
@@ -58,7 +47,9 @@ QImage readScaled(QImageReader& reader, unsigned maxPixelSize)
     const QSize stored = reader.size();
     if (!stored.isValid() || stored.isEmpty())
         return {};
-    const QSize scaled = scaledStoredSize(stored, maxPixelSize);
+    // The longer side is the same in the stored and the displayed orientation, so one factor
+    // serves both: QImageReader applies the scaled size before the rotation.
+    const QSize scaled = ScaledJpegDecoder::scaledSize(stored, maxPixelSize);
     if (scaled != stored)
         reader.setScaledSize(scaled);
     return reader.read();
@@ -91,6 +82,10 @@ QImage decodeRaw(const QString& path, unsigned maxPixelSize, Error* error)
     const auto preview = RawPreview::read(path, error);
     if (!preview)
         return {};
+    if (preview->data().startsWith("\xFF\xD8")) {
+        if (QImage image = ScaledJpegDecoder::decode(preview->data(), maxPixelSize); !image.isNull())
+            return oriented(std::move(image), preview->orientation());
+    }
     QBuffer buffer;
     buffer.setData(preview->data());
     if (!buffer.open(QIODevice::ReadOnly))
