@@ -62,6 +62,8 @@ measure "$build/bench/ProgramLibraryBench" "$build/bin/zuzire" "$data/reload/${s
 
 echo "== PhotoDecodeBench $((rounds * 3))"
 measure "$build/bench/library/PhotoDecodeBench" $((rounds * 3))
+echo "== RawPreviewDecodeBench $((rounds * 3))"
+measure "$build/bench/library/RawPreviewDecodeBench" $((rounds * 3))
 
 # An insertion sort, as awk has none of its own everywhere.
 sortnum='function sortnum(x, n,    i, j, t) { for (i = 2; i <= n; i++) { t = x[i] + 0;

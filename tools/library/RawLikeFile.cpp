@@ -2,6 +2,8 @@
 
 #include "tools/library/ExifOrientation.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -101,6 +103,13 @@ public:
                   [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
         m_directories.push_back(std::move(entries));
         return int(m_directories.size()) - 1;
+    }
+
+    void replaceDirectory(int directory, std::vector<Entry> entries)
+    {
+        std::sort(entries.begin(), entries.end(),
+                  [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+        m_directories.at(size_t(directory)) = std::move(entries);
     }
 
     // Valid once bytes() has run.
@@ -208,6 +217,7 @@ std::vector<Entry> sensorEntries(int blob)
 }
 
 const QByteArray tiffHeader("II*\0\0\0\0\0", 8);
+const QSize smallPreviewSize(160, 120);
 
 QByteArray dng(const QByteArray& jpeg, QSize size, int orientation)
 {
@@ -215,9 +225,12 @@ QByteArray dng(const QByteArray& jpeg, QSize size, int orientation)
     std::vector<Entry> first{
         text(0x10F, "Zuzire"), text(0x110, "RAW-like DNG"), shorts(0x112, {uint32_t(orientation)}),
         data(0xC612, Byte, QByteArray("\1\4\0\0", 4)), text(0xC614, "Zuzire RAW-like DNG")};
+    const int sensor = tiff.addBlob(sensorData);
+    tiff.addDirectory({}); // the first image, filled in below
+    tiff.addDirectory(sensorEntries(sensor));
     std::vector<int> subImages{1};
     if (!jpeg.isEmpty()) {
-        // The small uncompressed thumbnail every DNG carries in its first image.
+        // The small uncompressed thumbnail DNG files carry in their first image.
         constexpr uint32_t thumbWidth = 16, thumbHeight = 12;
         const int thumb = tiff.addBlob(QByteArray(thumbWidth * thumbHeight * 3, '\x80'));
         first.insert(first.end(),
@@ -225,19 +238,31 @@ QByteArray dng(const QByteArray& jpeg, QSize size, int orientation)
                       shorts(0x102, {8, 8, 8}), shorts(0x103, {1}), shorts(0x106, {2}),
                       offsetOfBlob(0x111, thumb), shorts(0x115, {3}), longs(0x116, {thumbHeight}),
                       longs(0x117, {thumbWidth * thumbHeight * 3})});
-        subImages.push_back(2);
+        // A smaller preview before the large one, as some converters write: the largest is shown.
+        const auto jpegImage = [&](const QByteArray& bytes, QSize pixels) {
+            const int blob = tiff.addBlob(bytes);
+            return std::vector<Entry>{longs(0xFE, {1}),
+                                      longs(0x100, {uint32_t(pixels.width())}),
+                                      longs(0x101, {uint32_t(pixels.height())}),
+                                      shorts(0x102, {8, 8, 8}),
+                                      shorts(0x103, {7}),
+                                      shorts(0x106, {6}),
+                                      offsetOfBlob(0x111, blob),
+                                      shorts(0x115, {3}),
+                                      longs(0x116, {uint32_t(pixels.height())}),
+                                      longs(0x117, {uint32_t(bytes.size())})};
+        };
+        QImage small(smallPreviewSize, QImage::Format_RGB32);
+        small.fill(Qt::darkGray);
+        QByteArray smallJpeg;
+        QBuffer buffer(&smallJpeg);
+        buffer.open(QIODevice::WriteOnly);
+        small.save(&buffer, "JPG", 80);
+        subImages.push_back(tiff.addDirectory(jpegImage(smallJpeg, smallPreviewSize)));
+        subImages.push_back(tiff.addDirectory(jpegImage(jpeg, size)));
     }
     first.push_back(offsetsOfDirectories(0x14A, subImages));
-    const int sensor = tiff.addBlob(sensorData);
-    const int preview = jpeg.isEmpty() ? -1 : tiff.addBlob(jpeg);
-    tiff.addDirectory(std::move(first));
-    tiff.addDirectory(sensorEntries(sensor));
-    if (preview >= 0)
-        tiff.addDirectory({longs(0xFE, {1}), longs(0x100, {uint32_t(size.width())}),
-                           longs(0x101, {uint32_t(size.height())}), shorts(0x102, {8, 8, 8}),
-                           shorts(0x103, {7}), shorts(0x106, {6}), offsetOfBlob(0x111, preview),
-                           shorts(0x115, {3}), longs(0x116, {uint32_t(size.height())}),
-                           longs(0x117, {uint32_t(jpeg.size())})});
+    tiff.replaceDirectory(0, std::move(first));
     return tiff.bytes();
 }
 

@@ -11,8 +11,9 @@
 // data. No real sensor data and no maker notes: the program never decodes them.
 //
 // Where each format keeps its preview:
-//   DNG  the single JPEG strip of a reduced-resolution sub-image (compression 7), beside a small
-//        uncompressed thumbnail in the first image and the sensor data in another sub-image
+//   DNG  the single JPEG strip of a reduced-resolution sub-image (compression 7), after a smaller
+//        preview of 160×120 grey pixels in another, beside a small uncompressed thumbnail in the
+//        first image and the sensor data in a third sub-image
 //   NEF  a reduced-resolution sub-image pointing at the JPEG (JPEGInterchangeFormat)
 //   ARW  the first image pointing at the JPEG (JPEGInterchangeFormat)
 //   CR2  the first image's strip, a JPEG, after the format's own header
