@@ -100,7 +100,7 @@ QImage decodeRaw(const QString& path, unsigned maxPixelSize, Error* error)
 
 QSize rawDisplayedSize(const QString& path, Error* error)
 {
-    const auto preview = RawPreview::read(path, error);
+    const auto preview = RawPreview::read(path, error, true);
     if (!preview)
         return {};
     QSize stored = preview->storedSize();

@@ -243,7 +243,7 @@ bool RawPreview::hasRawSuffix(const QString& fileName)
     return formatOf(fileName) != nullptr;
 }
 
-std::optional<RawPreview> RawPreview::read(const QString& path, Error* error)
+std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bool sizeOnly)
 {
     const RawFormat* format = formatOf(path);
     if (!format) {
@@ -286,9 +286,10 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error)
         image->readMetadata();
         RawPreview preview;
         if (const auto stored = largestStoredJpeg(*image, fd, qint64(info.st_size))) {
-            preview.m_data = QByteArray(stored->length, Qt::Uninitialized);
             preview.m_storedSize = stored->size;
-            if (!readAt(fd, stored->offset, preview.m_data.data(), stored->length)) {
+            if (!sizeOnly)
+                preview.m_data = QByteArray(stored->length, Qt::Uninitialized);
+            if (!sizeOnly && !readAt(fd, stored->offset, preview.m_data.data(), stored->length)) {
                 qmSetError(error, RegularFile::error(path, errno));
                 return std::nullopt;
             }

@@ -33,7 +33,10 @@ public:
     // a regular file or too large, its contents are not of the format its suffix names, its
     // metadata cannot be read, or it holds no preview. The error's failure reason is a short
     // phrase for messages ("no embedded preview image").
-    static std::optional<RawPreview> read(const QString& path, Error* error = nullptr);
+    //
+    // With `sizeOnly`, the preview's bytes are left unread where its size can be had without them
+    // (data() is then empty): for learning the size of many files quickly.
+    static std::optional<RawPreview> read(const QString& path, Error* error = nullptr, bool sizeOnly = false);
 
     // The encoded preview, as stored in the file: a JPEG, or whatever image format the file holds.
     // Valid while this object lives (it may refer to the library's own copy).
