@@ -345,7 +345,8 @@ QByteArray rw2(const QByteArray& jpeg, int orientation)
 {
     TiffLayout tiff(QByteArray("IIU\0\x18\0\0\0", 8) + QByteArray(16, '\0'));
     const int sensor = tiff.addBlob(sensorData);
-    std::vector<Entry> first{shorts(0x02, {sensorSide}),
+    std::vector<Entry> first{data(0x01, Undefined, "0200"), // the format's version
+                             shorts(0x02, {sensorSide}),
                              shorts(0x03, {sensorSide}),
                              text(0x10F, "Panasonic"),
                              text(0x110, "RAW-like RW2"),
