@@ -218,3 +218,24 @@ TEST_F(PhotoDecoderTest, onlyRegularRawFilesWithinTheSizeLimitAreOpened)
         EXPECT_FALSE(PhotoDecoder::displayedSize(file.path).isValid()) << file.expected;
     }
 }
+
+TEST_F(PhotoDecoderTest, aPreviewClaimingHugeDimensionsIsRefusedBeforeItsPixelsAreMade)
+{
+    // A small JPEG whose frame header claims 65000 × 65000 pixels: even at the decoder's smallest
+    // scale its pixels would pass Qt's allocation limit.
+    QByteArray jpeg = RawLikePhotos::jpeg(RawLikePhotos::quarters(60, 40));
+    const qsizetype frame = jpeg.indexOf("\xFF\xC0");
+    ASSERT_GT(frame, 0);
+    for (const qsizetype at : {frame + 5, frame + 7}) {
+        jpeg[at] = char(0xFD);
+        jpeg[at + 1] = char(0xE8);
+    }
+    const QString raw = path(QStringLiteral("huge.NEF"));
+    QFile file(raw);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(RawLikeFile::make(Format::Nef, jpeg, {65000, 65000}, 1));
+    file.close();
+    EXPECT_EQ(PhotoDecoder::displayedSize(raw), QSize(65000, 65000));
+    for (const unsigned size : {1920u, 0u})
+        EXPECT_TRUE(PhotoDecoder::decode(raw, size).isNull()) << size;
+}
