@@ -66,6 +66,8 @@ measure "$build/bench/StartupBench" "$build/bin/zuzire" "$build/bench/MinimalTex
 
 echo "== PhotoDecodeBench $((rounds * 3))"
 measure "$build/bench/library/PhotoDecodeBench" $((rounds * 3))
+echo "== RawPreviewDecodeBench $((rounds * 3))"
+measure "$build/bench/library/RawPreviewDecodeBench" $((rounds * 3))
 
 # An insertion sort, as awk has none of its own everywhere.
 sortnum='function sortnum(x, n,    i, j, t) { for (i = 2; i <= n; i++) { t = x[i] + 0;

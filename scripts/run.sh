@@ -22,7 +22,7 @@ else
     if [ ! -f "$demo/Library/AlbumData.xml" ]; then
         build/bin/zuzire-demo-photos "$demo/Photos"
         build/bin/zuzire-library import --library "$demo/Library" \
-            "$demo/Photos/Coast" "$demo/Photos/Garden" "$demo/Photos/Mountains"
+            "$demo/Photos/Coast" "$demo/Photos/Garden" "$demo/Photos/Mountains" "$demo/Photos/Camera"
         # A photo whose file went missing after import, and a few rated already: the Mountains
         # album is then fully rated and is not offered.
         rm -f "$demo/Photos/Garden/05 Lost photo.jpg"

@@ -11,7 +11,7 @@ packages=(
     # the platform
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins qt6-multimedia-dev
     libplist-dev libpugixml-dev libevdev-dev libudev-dev libturbojpeg0-dev
-    # photo metadata: ratings in XMP sidecars and photo files, RAW previews
+    # photo metadata: RAW files' embedded previews, ratings in XMP sidecars and photo files
     libexiv2-dev
     # an independent reader of the ratings written, for the tests
     libimage-exiftool-perl

@@ -1,4 +1,5 @@
 #include "SyntheticPhoto.h"
+#include "TurboJpegReference.h"
 #include "library/AlbumInfo.h"
 #include "platform/foundation/AtomicFile.h"
 
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <turbojpeg.h>
 #include <vector>
 
 // Decoding a 24-megapixel JPEG for a 1920-pixel screen, against a reference that gives the same
@@ -22,73 +22,6 @@ namespace {
 constexpr int width = 6000;
 constexpr int height = 4000;
 constexpr unsigned screenSize = 1920;
-
-QImage referenceDecode(const QString& path)
-{
-    // Reading the file is part of the work, as it is for the decoder measured.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const auto size = static_cast<unsigned long>(bytes.size());
-    tjhandle decompressor = tjInitDecompress();
-    int jpegWidth = 0, jpegHeight = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(decompressor, data, size, &jpegWidth, &jpegHeight, &subsampling, &colourspace) !=
-        0) {
-        tjDestroy(decompressor);
-        return {};
-    }
-    int count = 0;
-    const tjscalingfactor* factors = tjGetScalingFactors(&count);
-    const int longer = std::max(jpegWidth, jpegHeight);
-    tjscalingfactor chosen{1, 1};
-    int chosenSide = longer;
-    for (int i = 0; i < count; ++i) {
-        const int side = TJSCALED(longer, factors[i]);
-        if (side >= int(screenSize) && side < chosenSide) {
-            chosen = factors[i];
-            chosenSide = side;
-        }
-    }
-    QImage scaled(TJSCALED(jpegWidth, chosen), TJSCALED(jpegHeight, chosen), QImage::Format_RGB32);
-    const int failed = tjDecompress2(decompressor, data, size, scaled.bits(), scaled.width(),
-                                     int(scaled.bytesPerLine()), scaled.height(), TJPF_BGRX, 0);
-    tjDestroy(decompressor);
-    if (failed)
-        return {};
-    const QSize target =
-        QSize(jpegWidth, jpegHeight).scaled(int(screenSize), int(screenSize), Qt::KeepAspectRatio);
-    if (target == scaled.size())
-        return scaled;
-    return scaled.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-}
-
-// The mean absolute difference per channel, 0-255; a negative value when the sizes differ.
-double meanDifference(const QImage& a, const QImage& b)
-{
-    if (a.size() != b.size())
-        return -1;
-    const QImage left = a.convertToFormat(QImage::Format_RGB32);
-    const QImage right = b.convertToFormat(QImage::Format_RGB32);
-    double total = 0;
-    for (int y = 0; y < left.height(); ++y) {
-        const auto* l = reinterpret_cast<const uchar*>(left.constScanLine(y));
-        const auto* r = reinterpret_cast<const uchar*>(right.constScanLine(y));
-        for (int x = 0; x < left.width() * 4; ++x) {
-            if (x % 4 != 3)
-                total += std::abs(int(l[x]) - int(r[x]));
-        }
-    }
-    return total / (double(left.width()) * left.height() * 3);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 } // namespace
 
 int main(int argc, char** argv)
@@ -104,8 +37,8 @@ int main(int argc, char** argv)
 
     // Same output first: the same size, and pixels that differ only by the decoders' rounding.
     const QImage ours = albumInfo.imageForItem(item, screenSize);
-    const QImage reference = referenceDecode(path);
-    const double difference = meanDifference(ours, reference);
+    const QImage reference = TurboJpegReference::decode(path, screenSize);
+    const double difference = TurboJpegReference::meanDifference(ours, reference);
     std::printf("ours %dx%d, reference %dx%d, mean difference %.2f of 255 per channel\n", ours.width(),
                 ours.height(), reference.width(), reference.height(), difference);
     if (difference < 0 || difference > 0.5) {
@@ -122,8 +55,8 @@ int main(int argc, char** argv)
             const bool oursTurn = (turn == 0) == (round % 2 == 0);
             timer.start();
             {
-                const QImage image =
-                    oursTurn ? albumInfo.imageForItem(item, screenSize) : referenceDecode(path);
+                const QImage image = oursTurn ? albumInfo.imageForItem(item, screenSize)
+                                              : TurboJpegReference::decode(path, screenSize);
                 if (image.isNull())
                     return 1;
             }
@@ -134,13 +67,14 @@ int main(int argc, char** argv)
         ratios.push_back(times[0] / times[1]);
     }
     const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
-    std::printf("ours %.1f ms, reference %.1f ms (medians of %d alternating rounds)\n", median(oursMs),
-                median(referenceMs), rounds);
+    std::printf("ours %.1f ms, reference %.1f ms (medians of %d alternating rounds)\n",
+                TurboJpegReference::median(oursMs), TurboJpegReference::median(referenceMs), rounds);
     std::printf("ratio ours/reference: median %.2f, spread %.2f-%.2f (goal at most 1.1: %s)\n",
-                median(ratios), *low, *high,
-                *high <= 1.1            ? "met"
-                : median(ratios) <= 1.1 ? "median met, spread crosses"
-                                        : "MISSED");
-    std::printf("RESULT decode 24MP ratio=%.3f low=%.3f high=%.3f goal=1.1\n", median(ratios), *low, *high);
+                TurboJpegReference::median(ratios), *low, *high,
+                *high <= 1.1                                ? "met"
+                : TurboJpegReference::median(ratios) <= 1.1 ? "median met, spread crosses"
+                                                            : "MISSED");
+    std::printf("RESULT decode 24MP ratio=%.3f low=%.3f high=%.3f goal=1.1\n",
+                TurboJpegReference::median(ratios), *low, *high);
     return 0;
 }

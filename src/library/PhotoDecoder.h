@@ -11,6 +11,9 @@
 // in memory at full size. The file's EXIF orientation is applied, and every size here is in the
 // photo's displayed orientation (a portrait photo stored sideways is taller than wide).
 //
+// A camera RAW file (see RawPreview for the formats) is decoded through its largest embedded
+// preview, turned by the RAW file's orientation: its sizes here are the preview's.
+//
 // Files are hostile input: a missing, truncated or malformed file, or one whose decoded size
 // exceeds Qt's allocation limit, gives a null image or an invalid size, never a crash. Only
 // regular files are opened (see RegularFile), so a FIFO or a device in a photo's place fails at

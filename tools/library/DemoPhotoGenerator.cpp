@@ -2,6 +2,7 @@
 
 #include "platform/foundation/AtomicFile.h"
 #include "tools/library/ExifOrientation.h"
+#include "tools/library/RawLikeFile.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTransform>
+#include <optional>
 
 namespace {
 struct DemoPhoto {
@@ -32,7 +34,21 @@ const DemoPhoto photos[] = {
     {"Garden/05 Lost photo.jpg", 1200, 800, 1, QColor(150, 150, 150), QColor(50, 50, 50)},
     {"Mountains/01 Peak.jpg", 1600, 1067, 1, QColor(180, 200, 240), QColor(70, 70, 90)},
     {"Mountains/02 Ridge.jpg", 1067, 1600, 1, QColor(220, 180, 200), QColor(60, 50, 80)},
+    // Camera RAW files, shown through their embedded previews.
+    {"Camera/01 Glacier.DNG", 1800, 1200, 1, QColor(200, 230, 250), QColor(60, 90, 120)},
+    {"Camera/02 Waterfall (turned right).NEF", 1000, 1500, 6, QColor(150, 200, 220), QColor(30, 60, 50)},
+    {"Camera/03 Dunes.RAF", 1800, 1200, 1, QColor(240, 210, 150), QColor(150, 100, 50)},
 };
+
+// The RAW format a demo file's suffix names, if any.
+std::optional<RawLikeFile::Format> rawFormat(const QString& path)
+{
+    for (const RawLikeFile::Format format : RawLikeFile::formats) {
+        if (QFileInfo(path).suffix().compare(RawLikeFile::suffix(format), Qt::CaseInsensitive) == 0)
+            return format;
+    }
+    return std::nullopt;
+}
 
 const char* const movie = "Coast/05 Waves.mov";
 
@@ -94,12 +110,14 @@ bool DemoPhotoGenerator::generate(const QString& folder, Error* error)
         QByteArray jpeg;
         QBuffer buffer(&jpeg);
         buffer.open(QIODevice::WriteOnly);
-        if (!QDir().mkpath(QFileInfo(path).absolutePath()) ||
-            !stored(drawUpright(photo), photo.orientation).save(&buffer, "JPG", 88)) {
+        const QImage pixels = stored(drawUpright(photo), photo.orientation);
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !pixels.save(&buffer, "JPG", 88)) {
             qmSetError(error, writeError(path));
             return false;
         }
-        if (photo.orientation != 1)
+        if (const auto format = rawFormat(path))
+            jpeg = RawLikeFile::make(*format, jpeg, pixels.size(), photo.orientation);
+        else if (photo.orientation != 1)
             jpeg = ExifOrientation::withOrientation(jpeg, photo.orientation);
         if (!AtomicFile::write(path, jpeg, error))
             return false;

@@ -6,7 +6,8 @@
 
 // Writes a small set of photo folders to try the program on: landscape, portrait, square and
 // panoramic photos, photos stored turned with an EXIF orientation that sets them upright, a
-// movie, and photos meant to be deleted or rated after import. Every photo shows its own name
+// movie, camera RAW files (an album of their own, see RawLikeFile), and photos meant to be
+// deleted or rated after import. Every photo shows its own name
 // and an arrow pointing up, so a wrongly turned photo is plain to see.
 //
 // Needs a QGuiApplication (text is drawn with the system's fonts).

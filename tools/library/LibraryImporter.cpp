@@ -1,6 +1,7 @@
 #include "tools/library/LibraryImporter.h"
 
 #include "library/PhotoDecoder.h"
+#include "library/RawPreview.h"
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
@@ -148,7 +149,7 @@ QString LibraryImporter::albumDataPath(const QString& libraryFolder)
 bool LibraryImporter::isPhotoFile(const QString& fileName)
 {
     static const QStringList suffixes = {"jpg", "jpeg", "png", "tif", "tiff", "webp", "gif", "bmp"};
-    return suffixes.contains(QFileInfo(fileName).suffix().toLower());
+    return suffixes.contains(QFileInfo(fileName).suffix().toLower()) || RawPreview::hasRawSuffix(fileName);
 }
 
 bool LibraryImporter::isMovieFile(const QString& fileName)
@@ -397,9 +398,17 @@ PlistPtr LibraryImporter::importFile(State& state, const QString& path, Error* e
     const bool movie = isMovieFile(path);
     QSize size;
     if (!movie) {
-        size = PhotoDecoder::displayedSize(path);
+        Error decodeError;
+        size = PhotoDecoder::displayedSize(path, &decodeError);
         if (!size.isValid()) {
-            warn(QStringLiteral("skipped %1: no readable image").arg(path));
+            // A RAW file is shown through its embedded preview: say why it has none to show.
+            if (RawPreview::hasRawSuffix(path))
+                warn(QStringLiteral("skipped %1: no usable embedded preview (%2)")
+                         .arg(path, QString::fromStdString(decodeError.failureReason().empty()
+                                                               ? decodeError.localizedDescription()
+                                                               : decodeError.failureReason())));
+            else
+                warn(QStringLiteral("skipped %1: no readable image").arg(path));
             ++m_summary.skipped;
             return nullptr;
         }
@@ -480,7 +489,10 @@ PlistPtr LibraryImporter::thumbnailPath(const QString& photoPath, const std::str
         return string(thumbInfo.absoluteFilePath());
     const QImage thumbnail = PhotoDecoder::decode(photoPath, thumbnailPixelSize);
     if (thumbnail.isNull()) {
-        warn(QStringLiteral("skipped %1: its pixels cannot be decoded").arg(photoPath));
+        warn(RawPreview::hasRawSuffix(photoPath)
+                 ? QStringLiteral("skipped %1: no usable embedded preview (it cannot be decoded)")
+                       .arg(photoPath)
+                 : QStringLiteral("skipped %1: its pixels cannot be decoded").arg(photoPath));
         return nullptr;
     }
     QByteArray jpeg;

@@ -60,7 +60,9 @@ public:
     // after it, without duplicates), so the program reads it.
     static bool registerLibrary(const QString& albumDataPath, Error* error = nullptr);
 
-    // Whether the file's name marks a photo or a movie the library takes.
+    // Whether the file's name marks a photo or a movie the library takes. Camera RAW files are
+    // photos (see RawPreview): their contents must be of the format their suffix names, and they
+    // are shown, and their thumbnails made, through their largest embedded preview.
     static bool isPhotoFile(const QString& fileName);
     static bool isMovieFile(const QString& fileName);
 

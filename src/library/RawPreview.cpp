@@ -1,0 +1,319 @@
+#include "library/RawPreview.h"
+
+#include "platform/foundation/RegularFile.h"
+
+#include <QFileInfo>
+#include <cerrno>
+#include <exiv2/exiv2.hpp>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+struct RawFormat {
+    const char* suffix;
+    int imageType; // what the metadata library identifies the contents as
+};
+
+// DNG, NEF and ARW are TIFF files to the metadata library; the others have formats of their own.
+const RawFormat rawFormats[] = {
+    {"dng", Exiv2::ImageType::tiff}, {"cr2", Exiv2::ImageType::cr2},  {"cr3", Exiv2::ImageType::bmff},
+    {"nef", Exiv2::ImageType::tiff}, {"arw", Exiv2::ImageType::tiff}, {"orf", Exiv2::ImageType::orf},
+    {"raf", Exiv2::ImageType::raf},  {"rw2", Exiv2::ImageType::rw2},
+};
+
+const RawFormat* formatOf(const QString& fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    for (const RawFormat& format : rawFormats) {
+        if (suffix == QLatin1String(format.suffix))
+            return &format;
+    }
+    return nullptr;
+}
+
+// The library's global state, set once before any thread reads a file: its XMP parser must be
+// set up before two threads could meet in it, CR3 files are read only when asked for, and its
+// warnings about odd files would go to standard error, while our callers report failures
+// themselves.
+void setUpOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::XmpParser::initialize();
+        Exiv2::enableBMFF(true);
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    });
+}
+
+Error previewError(const QString& path, const QString& because, const QString& reason)
+{
+    const QFileInfo info(path);
+    Error error(Error::cocoaDomain, Error::fileReadCorruptFileError,
+                QStringLiteral("The file \u201c%1\u201d couldn\u2019t be opened because %2.")
+                    .arg(info.fileName(), because)
+                    .toStdString(),
+                reason.toStdString(), QUrl::fromLocalFile(info.absoluteFilePath()));
+    error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())}});
+    return error;
+}
+
+bool isJpeg(const Exiv2::byte* data, size_t size)
+{
+    return size > 2 && data[0] == 0xFF && data[1] == 0xD8;
+}
+
+long exifNumber(const Exiv2::ExifData& exif, const std::string& key, long fallback)
+{
+    const auto found = exif.findKey(Exiv2::ExifKey(key));
+    return found != exif.end() && found->count() == 1 ? found->toLong() : fallback;
+}
+
+// Where a JPEG lies in the file, and its width and height in pixels as its header says.
+struct Extent {
+    qint64 offset = 0;
+    qint64 length = 0;
+    QSize size;
+};
+
+// Reads exactly `length` bytes at `offset`.
+bool readAt(int fd, qint64 offset, char* into, qint64 length)
+{
+    qint64 got = 0;
+    while (got < length) {
+        const ssize_t count = ::pread(fd, into + got, size_t(length - got), off_t(offset + got));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count == 0)
+            errno = EIO; // cut short since its size was taken
+        if (count <= 0)
+            return false;
+        got += count;
+    }
+    return true;
+}
+
+// The pixel size a JPEG at `extent` declares in its frame header, reading only its markers; an
+// invalid size when the bytes there are no JPEG.
+QSize jpegSize(int fd, const Extent& extent)
+{
+    unsigned char marker[9];
+    if (!readAt(fd, extent.offset, reinterpret_cast<char*>(marker), 2) || marker[0] != 0xFF ||
+        marker[1] != 0xD8)
+        return {};
+    qint64 at = 2;
+    while (at + 9 <= extent.length) {
+        if (!readAt(fd, extent.offset + at, reinterpret_cast<char*>(marker), 9) || marker[0] != 0xFF)
+            return {};
+        const int type = marker[1];
+        const int length = (marker[2] << 8) | marker[3];
+        // Any frame header (SOF0-SOF15) other than the markers that share its range.
+        if (type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC)
+            return QSize((marker[7] << 8) | marker[8], (marker[5] << 8) | marker[6]);
+        if (type == 0xDA || type == 0xD9 || length < 2)
+            return {};
+        at += 2 + length;
+    }
+    return {};
+}
+
+// The largest JPEG preview stored whole in the file at one of the places cameras use: a native
+// preview of the format (CR3), or a TIFF image's JPEGInterchangeFormat or single JPEG strip (DNG,
+// NEF, ARW, CR2, RAF, some ORF). Located from the metadata already read, it costs one read of its
+// bytes, as a JPEG file of its own would: the metadata library's preview listing copies every
+// preview it lists, and re-wraps a DNG's in a TIFF, which costs more than decoding it at screen
+// size. Nothing when no JPEG is found there; the library's listing then has the last word.
+std::optional<Extent> largestStoredJpeg(const Exiv2::Image& image, int fd, qint64 fileSize)
+{
+    std::vector<Extent> found;
+    for (const Exiv2::NativePreview& native : image.nativePreviews()) {
+        if (native.mimeType_ == "image/jpeg")
+            found.push_back({native.position_, qint64(native.size_), {}});
+    }
+    static const char* const groups[] = {"Image",     "SubImage1", "SubImage2", "SubImage3",
+                                         "SubImage4", "SubImage5", "SubImage6", "SubImage7",
+                                         "SubImage8", "SubImage9", "Image2",    "Image3"};
+    const Exiv2::ExifData& exif = image.exifData();
+    for (const char* group : groups) {
+        const std::string prefix = std::string("Exif.") + group + '.';
+        found.push_back({exifNumber(exif, prefix + "JPEGInterchangeFormat", 0),
+                         exifNumber(exif, prefix + "JPEGInterchangeFormatLength", 0),
+                         {}});
+        const long compression = exifNumber(exif, prefix + "Compression", 0);
+        // Tables kept apart from the strip would make it no JPEG of its own.
+        if ((compression == 6 || compression == 7) &&
+            exif.findKey(Exiv2::ExifKey(prefix + "JPEGTables")) == exif.end())
+            found.push_back({exifNumber(exif, prefix + "StripOffsets", 0),
+                             exifNumber(exif, prefix + "StripByteCounts", 0),
+                             {}});
+    }
+    std::optional<Extent> largest;
+    for (Extent& extent : found) {
+        if (extent.offset <= 0 || extent.length < 4 || extent.length > fileSize ||
+            extent.offset > fileSize - extent.length)
+            continue;
+        extent.size = jpegSize(fd, extent);
+        if (extent.size.isEmpty())
+            continue;
+        const auto pixels = [](const Extent& e) { return qint64(e.size.width()) * e.size.height(); };
+        if (!largest || pixels(extent) > pixels(*largest) ||
+            (pixels(extent) == pixels(*largest) && extent.length > largest->length))
+            largest = extent;
+    }
+    return largest;
+}
+
+// DNG files keep their preview JPEG as the single strip of a TIFF image (compression 7, or 6 in
+// older files); the metadata library hands such a preview over wrapped in a small TIFF of its own.
+// The JPEG inside is the same as any other preview's, so it takes the scaled JPEG decode too.
+// Gives the offset and size of that JPEG within `data`, or nothing when the preview is another
+// kind of TIFF (uncompressed, in tiles, or with its JPEG tables kept apart).
+std::optional<std::pair<size_t, size_t>> jpegInTiff(const Exiv2::byte* data, size_t size)
+{
+    auto tiff = Exiv2::ImageFactory::open(data, long(size));
+    if (!tiff.get())
+        return std::nullopt;
+    tiff->readMetadata();
+    const Exiv2::ExifData& exif = tiff->exifData();
+    const long compression = exifNumber(exif, "Exif.Image.Compression", 0);
+    if ((compression != 6 && compression != 7) ||
+        exif.findKey(Exiv2::ExifKey("Exif.Image.JPEGTables")) != exif.end())
+        return std::nullopt;
+    const long offset = exifNumber(exif, "Exif.Image.StripOffsets", -1);
+    const long length = exifNumber(exif, "Exif.Image.StripByteCounts", -1);
+    if (offset < 0 || length <= 0 || size_t(offset) > size || size_t(length) > size - size_t(offset) ||
+        !isJpeg(data + offset, size_t(length)))
+        return std::nullopt;
+    return std::pair(size_t(offset), size_t(length));
+}
+
+// The largest preview as the metadata library lists them (for the layouts not found in place):
+// the bytes it made, kept by `owner`; a JPEG wrapped in a TIFF is unwrapped.
+struct Listed {
+    std::shared_ptr<const void> owner;
+    QByteArray data;
+    QSize size;
+};
+
+std::optional<Listed> largestListedPreview(const Exiv2::Image& image)
+{
+    const Exiv2::PreviewManager manager(image);
+    // Listed from the smallest to the largest.
+    const Exiv2::PreviewPropertiesList list = manager.getPreviewProperties();
+    if (list.empty())
+        return std::nullopt;
+    const Exiv2::PreviewProperties& largest = list.back();
+    // Made in place: the library's preview has no move, only a copy of its bytes.
+    struct Holder {
+        Exiv2::PreviewImage image;
+    };
+    std::shared_ptr<const Holder> owner(new Holder{manager.getPreviewImage(largest)});
+    const Exiv2::byte* bytes = owner->image.pData();
+    size_t size = owner->image.size();
+    if (!bytes || size == 0)
+        return std::nullopt;
+    if (!isJpeg(bytes, size)) {
+        if (const auto inner = jpegInTiff(bytes, size)) {
+            bytes += inner->first;
+            size = inner->second;
+        }
+    }
+    Listed listed;
+    listed.data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes), qsizetype(size));
+    listed.owner = std::move(owner);
+    if (largest.width_ > 0 && largest.height_ > 0)
+        listed.size = QSize(int(largest.width_), int(largest.height_));
+    return listed;
+}
+} // namespace
+
+const QStringList& RawPreview::suffixes()
+{
+    static const QStringList list = [] {
+        QStringList names;
+        for (const RawFormat& format : rawFormats)
+            names << QString::fromLatin1(format.suffix);
+        return names;
+    }();
+    return list;
+}
+
+bool RawPreview::hasRawSuffix(const QString& fileName)
+{
+    return formatOf(fileName) != nullptr;
+}
+
+std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bool sizeOnly)
+{
+    const RawFormat* format = formatOf(path);
+    if (!format) {
+        qmSetError(error,
+                   previewError(path, QStringLiteral("it is no RAW file"), QStringLiteral("no RAW file")));
+        return std::nullopt;
+    }
+    const int fd = RegularFile::open(path, error);
+    if (fd < 0)
+        return std::nullopt;
+    // The library opens files by name: it is given this descriptor's own name, so it reads the
+    // regular file just checked even if another program puts something else in its place.
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size > RegularFile::maximumSize) {
+        qmSetError(error, RegularFile::error(path, EFBIG));
+        return std::nullopt;
+    }
+    const std::string name = "/proc/self/fd/" + std::to_string(fd);
+    setUpOnce();
+    const QString suffix = QString::fromLatin1(format->suffix).toUpper();
+    const Error notOfTheFormat =
+        previewError(path, QStringLiteral("its contents are not those of a %1 file").arg(suffix),
+                     QStringLiteral("not a %1 file").arg(suffix));
+    try {
+        decltype(Exiv2::ImageFactory::open(name)) image;
+        try {
+            image = Exiv2::ImageFactory::open(
+                ::access(name.c_str(), F_OK) == 0 ? name : QFileInfo(path).absoluteFilePath().toStdString());
+        } catch (const Exiv2::AnyError&) {
+            // Contents of no format the library knows (an empty file among them).
+        }
+        if (!image.get() || image->imageType() != format->imageType) {
+            qmSetError(error, notOfTheFormat);
+            return std::nullopt;
+        }
+        image->readMetadata();
+        RawPreview preview;
+        if (const auto stored = largestStoredJpeg(*image, fd, qint64(info.st_size))) {
+            preview.m_storedSize = stored->size;
+            if (!sizeOnly)
+                preview.m_data = QByteArray(stored->length, Qt::Uninitialized);
+            if (!sizeOnly && !readAt(fd, stored->offset, preview.m_data.data(), stored->length)) {
+                qmSetError(error, RegularFile::error(path, errno));
+                return std::nullopt;
+            }
+        } else if (auto listed = largestListedPreview(*image)) {
+            preview.m_owner = std::move(listed->owner);
+            preview.m_data = listed->data;
+            preview.m_storedSize = listed->size;
+        } else {
+            qmSetError(error, previewError(path, QStringLiteral("it holds no embedded preview image"),
+                                           QStringLiteral("no embedded preview image")));
+            return std::nullopt;
+        }
+        const auto orientation = Exiv2::orientation(image->exifData());
+        if (orientation != image->exifData().end() && orientation->count() > 0) {
+            const long value = orientation->toLong();
+            preview.m_orientation = value >= 1 && value <= 8 ? int(value) : 1;
+        }
+        return preview;
+    } catch (const std::exception& failure) {
+        qmSetError(
+            error,
+            previewError(
+                path, QStringLiteral("its metadata cannot be read"),
+                QStringLiteral("unreadable metadata (%1)").arg(QString::fromLocal8Bit(failure.what()))));
+        return std::nullopt;
+    }
+}

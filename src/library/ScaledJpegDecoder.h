@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+
+// Decodes JPEG data held in memory at the size it will be shown at, with libjpeg-turbo directly:
+// its DCT scaling at the smallest of its scales whose result is at least that size, then a smooth
+// resize to the exact size, straight into the image's pixel format. Used for the previews of RAW
+// files, which are JPEGs already read into memory; the decode costs what decoding the same JPEG
+// file with the library itself costs, and nothing more.
+//
+// The data is hostile input: damaged data gives a null image (or the part decoded, as the library
+// recovers it), never a crash; an image whose decoded pixels would exceed Qt's image allocation
+// limit (QImageReader::allocationLimit()) is refused before any memory is taken for it. The EXIF
+// orientation is not applied.
+//
+// No shared state: callable from any thread.
+class ScaledJpegDecoder {
+public:
+    // The stored size scaled so its longer side is at most `maxPixelSize` pixels (aspect kept, never
+    // enlarged; 0 keeps it): the size every photo decoder here decodes to.
+    static QSize scaledSize(const QSize& stored, unsigned maxPixelSize);
+
+    // The JPEG scaled to scaledSize(its size, maxPixelSize), in pixels as stored; null when the
+    // data is no JPEG the library decodes or the image would be too large.
+    static QImage decode(const QByteArray& jpeg, unsigned maxPixelSize);
+};
