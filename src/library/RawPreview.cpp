@@ -1,5 +1,6 @@
 #include "library/RawPreview.h"
 
+#include "platform/foundation/MappedReadGuard.h"
 #include "platform/foundation/RegularFile.h"
 
 #include <QFileInfo>
@@ -271,6 +272,10 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
     const Error notOfTheFormat =
         previewError(path, QStringLiteral("its contents are not those of a %1 file").arg(suffix),
                      QStringLiteral("not a %1 file").arg(suffix));
+    // The metadata library maps the file: one cut short meanwhile must not end the process.
+    MappedReadGuard guard;
+    const Error changed = previewError(path, QStringLiteral("another program changed it while it was read"),
+                                       QStringLiteral("changed while read"));
     try {
         decltype(Exiv2::ImageFactory::open(name)) image;
         try {
@@ -307,8 +312,16 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
             const long value = orientation->toLong();
             preview.m_orientation = value >= 1 && value <= 8 ? int(value) : 1;
         }
+        if (guard.fileShrank()) {
+            qmSetError(error, changed);
+            return std::nullopt;
+        }
         return preview;
     } catch (const std::exception& failure) {
+        if (guard.fileShrank()) {
+            qmSetError(error, changed);
+            return std::nullopt;
+        }
         qmSetError(
             error,
             previewError(

@@ -1,6 +1,7 @@
 #include "tools/library/XmpRating.h"
 
 #include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/MappedReadGuard.h"
 #include "tools/library/RegularFileReader.h"
 
 #include <QDir>
@@ -261,11 +262,16 @@ int XmpRating::read(const QString& photoPath, Naming naming, QString* problem)
         if (const auto rating = sidecarRating(sidecarPath(photoPath, each), problem))
             return *rating;
     }
+    // The metadata library maps the photo: one cut short meanwhile must not end the process, and
+    // what was read of it then tells nothing.
+    MappedReadGuard guard;
     try {
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(photoPath).toStdString());
         if (!image.get())
             return none;
         image->readMetadata();
+        if (guard.fileShrank())
+            return none;
         if (image->xmpData().findKey(Exiv2::XmpKey(ratingKey)) != image->xmpData().end())
             return ratingOf(image->xmpData());
         const Exiv2::ExifData& exif = image->exifData();
