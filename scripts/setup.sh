@@ -10,7 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # the platform
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins qt6-multimedia-dev
-    libplist-dev libpugixml-dev libevdev-dev libudev-dev libturbojpeg0-dev
+    libplist-dev libpugixml-dev libxxhash-dev libevdev-dev libudev-dev libturbojpeg0-dev
     # a display, a window manager, real key events and a session bus for headless runs and tests
     xvfb xauth openbox xdotool dbus dbus-x11
     # fonts the screens use
