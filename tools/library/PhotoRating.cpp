@@ -11,7 +11,8 @@
 
 #include <QFileInfo>
 #include <future>
-#include <new>
+#include <stdexcept>
+#include <system_error>
 
 namespace {
 Error failure(const QString& path, int code, const QString& text)
@@ -60,8 +61,10 @@ std::optional<Error> problemOf(const QString& path, std::string buffer)
         if (XmlPlistBuilder::kindOf(root) != XmlPlistBuilder::Kind::Dict)
             return notADictionary(path);
         return std::nullopt;
-    } catch (const std::bad_alloc&) {
-        return unsound(path, QStringLiteral("there is not enough memory to check it"));
+    } catch (const std::exception& exception) {
+        // Out of memory, most likely: no verdict is no permission to write.
+        return unsound(
+            path, QStringLiteral("it could not be checked (%1)").arg(QString::fromUtf8(exception.what())));
     }
 }
 } // namespace
@@ -98,9 +101,15 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
     // Any other contents get the program's verdict, on a thread of its own while the new file is
     // made and written; it replaces the old one only when the old contents are sound.
     std::future<std::optional<Error>> verdict;
-    if (!digest)
-        verdict = std::async(std::launch::async, problemOf, path,
-                             std::string(bytes->constData(), size_t(bytes->size())));
+    if (!digest) {
+        const auto copy = [&] { return std::string(bytes->constData(), size_t(bytes->size())); };
+        try {
+            verdict = std::async(std::launch::async, problemOf, path, copy());
+        } catch (const std::system_error&) {
+            // No thread to be had: the verdict comes when it is asked for.
+            verdict = std::async(std::launch::deferred, problemOf, path, copy());
+        }
+    }
     const auto refused = [&](Error* to) {
         if (!verdict.valid())
             return false;
