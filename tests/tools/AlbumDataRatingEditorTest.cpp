@@ -3,6 +3,8 @@
 #include "platform/foundation/PropertyListSerialization.h"
 
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 namespace {
 using Outcome = AlbumDataRatingEditor::Outcome;
@@ -185,4 +187,74 @@ TEST(AlbumDataRatingEditorTest, ADuplicatedPhotoEntryIsChangedWhereverItStands)
         EXPECT_EQ(result.bytes.count("<integer>5</integer>"), 2) << secondKey.constData();
         EXPECT_EQ(result.bytes.size(), original.size());
     }
+}
+
+TEST(AlbumDataRatingEditorTest, TheLayoutOfAWalkLetsLaterRatingsSearchWithTheSameResult)
+{
+    // Photo 7 without a rating first, so the first change moves the end of the list.
+    QByteArray bytes = library("\t\t\t<key>Caption</key>\n\t\t\t<string>7 &amp; 3</string>\n");
+    auto walked = AlbumDataRatingEditor::withRating(bytes, "7", 4);
+    ASSERT_EQ(walked.outcome, Outcome::Changed) << walked.problem;
+    ASSERT_TRUE(walked.layout);
+    EXPECT_EQ(walked.bytes.mid(walked.layout->photosBegin - 6, 6), "<dict>");
+    EXPECT_TRUE(walked.bytes.mid(walked.layout->photosEnd).startsWith("</dict>\n</dict>\n</plist>"));
+    EXPECT_EQ(walked.bytes.left(walked.changedFrom), bytes.left(walked.changedFrom));
+    const qsizetype growth = walked.bytes.size() - bytes.size();
+    EXPECT_GT(growth, 0);
+    EXPECT_EQ(walked.bytes.mid(walked.changedTo), bytes.mid(walked.changedTo - growth));
+
+    // Each rating after it, searching, gives byte for byte what a walk would, layout included.
+    for (const auto& [key, stars] : std::vector<std::pair<std::string, int>>{{"3", 2}, {"7", 5}, {"3", 1}}) {
+        bytes = walked.bytes;
+        const auto searched = AlbumDataRatingEditor::withRating(bytes, key, stars, walked.layout);
+        walked = AlbumDataRatingEditor::withRating(bytes, key, stars);
+        ASSERT_EQ(searched.outcome, Outcome::Changed) << searched.problem;
+        EXPECT_EQ(searched.bytes.toStdString(), walked.bytes.toStdString()) << key;
+        ASSERT_TRUE(searched.layout && walked.layout);
+        EXPECT_EQ(searched.layout->photosBegin, walked.layout->photosBegin);
+        EXPECT_EQ(searched.layout->photosEnd, walked.layout->photosEnd);
+        EXPECT_EQ(AlbumDataRatingEditor::Layout::fromNote(walked.layout->toNote())->photosEnd,
+                  walked.layout->photosEnd);
+    }
+    EXPECT_EQ(ratingOf(walked.bytes, "3"), 1);
+    EXPECT_EQ(ratingOf(walked.bytes, "7"), 5);
+    EXPECT_EQ(AlbumDataRatingEditor::withRating(walked.bytes, "8", 1, walked.layout).outcome,
+              Outcome::NoSuchPhoto);
+    EXPECT_EQ(AlbumDataRatingEditor::withRating(walked.bytes, "77", 1, walked.layout).outcome,
+              Outcome::NoSuchPhoto);
+}
+
+TEST(AlbumDataRatingEditorTest, NoLayoutWhereASearchForThePhotosKeyCouldMeetSomethingElse)
+{
+    const QByteArray rated = "\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n";
+    const std::vector<std::pair<QByteArray, QByteArray>> traps = {
+        // A key like a photo's inside another photo's entry, before the photo's own.
+        {"<key>3</key>\n\t\t<dict>\n",
+         "<key>3</key>\n\t\t<dict>\n<key>Faces</key><dict><key>7</key><true/></dict>"},
+        {"<key>3</key>\n\t\t<dict>\n", "<key>3</key>\n\t\t<dict>\n<key>7</key><true/>"},
+        // The photo's key where no element is.
+        {"\t\t<key>3</key>", "<!-- <key>7</key> -->\t\t<key>3</key>"},
+        {"\t\t<key>3</key>", "<?note <key>7</key> ?>\t\t<key>3</key>"},
+        // A photo's key that a search for its bytes would not find, or find twice.
+        {"<key>3</key>", "<key>&#51;</key>"},
+        {"<key>3</key>", "<key><![CDATA[3]]></key>"},
+        {"<key>3</key>", "<key >3</key>"},
+        {"<key>3</key>", "<key>3</key >"},
+        {"<key>3</key>\n\t\t<dict>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n\t\t</dict>",
+         "<key>7</key>\n\t\t<dict>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n\t\t</dict>"},
+        // Tags whose ends a count of names alone would misjudge.
+        {"<key>3</key>\n\t\t<dict>", "<key>3</key>\n\t\t<dict id=\"a>b\">"},
+        // A second list of photos.
+        {"</dict>\n</plist>", "<key>Master Image List</key><dict/>\n</dict>\n</plist>"},
+    };
+    for (const auto& [before, after] : traps) {
+        QByteArray original = library(rated);
+        ASSERT_EQ(original.count(before), 1) << before.constData();
+        original.replace(original.indexOf(before), before.size(), after);
+        const auto result = AlbumDataRatingEditor::withRating(original, "7", 5);
+        ASSERT_EQ(result.outcome, Outcome::Changed) << after.constData() << ": " << result.problem;
+        EXPECT_FALSE(result.layout) << after.constData();
+    }
+    // Without a trap, the same entries are searchable.
+    EXPECT_TRUE(AlbumDataRatingEditor::withRating(library(rated), "7", 5).layout);
 }

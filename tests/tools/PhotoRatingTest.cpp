@@ -2,6 +2,7 @@
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "tools/library/ContentDigest.h"
 #include "tools/library/ValidationStamp.h"
 
 #include <QDir>
@@ -191,6 +192,55 @@ TEST_F(PhotoRatingTest, AFileChangedBehindTheStampIsCheckedInFullAgain)
         error.localizedDescription().starts_with(m_path.toStdString() + " is no valid album data file"))
         << error.localizedDescription();
     EXPECT_EQ(contents(m_path), broken);
+    // Checked while the new file was written: that one is gone again.
+    EXPECT_EQ(QDir(m_folder.path()).entryList(QDir::Files | QDir::Hidden).join(' '), ".lock AlbumData.xml");
+    // The verdict comes first, also where the photo is missing.
+    EXPECT_FALSE(PhotoRating::apply(m_path, "9", 3, &error));
+    EXPECT_TRUE(
+        error.localizedDescription().starts_with(m_path.toStdString() + " is no valid album data file"))
+        << error.localizedDescription();
+}
+
+TEST_F(PhotoRatingTest, AChangeOfTheSameSizeFarFromTheRatingIsCheckedInFullAgain)
+{
+    // Several blocks of the stamp's digest, the change in the last.
+    writeBytes(m_path, libraryXml(12000));
+    ASSERT_GT(QFileInfo(m_path).size(), 2 * ContentDigest::blockSize);
+    ASSERT_TRUE(PhotoRating::apply(m_path, "1", 4));
+    QByteArray broken = contents(m_path);
+    const qsizetype last = broken.lastIndexOf("<integer>0</integer>");
+    broken.replace(last, 20, "<integer>x</integer>");
+    writeBytes(m_path, broken);
+    Error error;
+    EXPECT_FALSE(PhotoRating::apply(m_path, "2", 3, &error));
+    EXPECT_NE(error.localizedDescription().find("Malformed integer"), std::string::npos)
+        << error.localizedDescription();
+    EXPECT_EQ(contents(m_path), broken);
+}
+
+TEST_F(PhotoRatingTest, RatingsAfterTheFirstKeepTheStampTrueAndFindTheirPhotos)
+{
+    QByteArray xml = libraryXml(3000);
+    // Photo 2500 has no rating yet, so one change moves everything after it.
+    const QByteArray unrated = "IMG_2500 &amp; more</string>\n";
+    xml.replace(unrated + "\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n", unrated);
+    ASSERT_EQ(xml.count("<integer>0</integer>"), 2999);
+    writeBytes(m_path, xml);
+    const std::vector<std::pair<int, int>> ratings = {{10, 1}, {2500, 5}, {2999, 2}, {10, 3}, {1, 4}};
+    for (const auto& [id, stars] : ratings) {
+        Error error;
+        ASSERT_TRUE(PhotoRating::apply(m_path, std::to_string(id), stars, &error)) << error.description();
+        const auto stamp = ValidationStamp::recorded(m_path);
+        ASSERT_TRUE(stamp);
+        EXPECT_TRUE(stamp->describes(ContentDigest(contents(m_path)))) << "after photo " << id;
+        EXPECT_TRUE(stamp->note.startsWith("photos ")) << stamp->note.constData();
+    }
+    EXPECT_FALSE(PhotoRating::apply(m_path, "3001", 1));
+    Error error;
+    const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
+    ASSERT_TRUE(tree) << error.description();
+    for (const auto& [id, stars] : std::map<int, int>{{1, 4}, {10, 3}, {2500, 5}, {2999, 2}, {11, 0}})
+        EXPECT_EQ(ratingOf(tree, id), stars) << "photo " << id;
 }
 
 TEST_F(PhotoRatingTest, AFailedWriteLeavesTheOldFileAndSaysWhich)

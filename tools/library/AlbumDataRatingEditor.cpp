@@ -1,5 +1,6 @@
 #include "tools/library/AlbumDataRatingEditor.h"
 
+#include <QList>
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -19,6 +20,11 @@ struct Tag {
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
 }
 
 bool allSpace(const char* from, const char* to)
@@ -60,6 +66,14 @@ public:
 
     const std::string& problem() const { return m_problem; }
     const char* position() const { return m_position; }
+    void setPosition(const char* position) { m_position = position; }
+
+    // Whether everything stepped over since the last resetPlain() was plain markup: tags with a
+    // name alone (no attributes, no spaces), no comments, CDATA sections, processing instructions
+    // or declarations, and no key inside a value that starts with a digit as a photo's key does.
+    bool plain() const { return m_plain; }
+    void resetPlain() { m_plain = true; }
+    void markNotPlain() { m_plain = false; }
 
     bool fail(std::string problem)
     {
@@ -75,6 +89,8 @@ public:
                 static_cast<const char*>(std::memchr(m_position, '<', size_t(m_end - m_position)));
             if (!open)
                 return {};
+            if (open + 1 < m_end && (open[1] == '!' || open[1] == '?'))
+                m_plain = false;
             if (startsWith(open, "<!--")) {
                 if (!skipPast(open + 4, "-->"))
                     return bad("an unterminated comment");
@@ -104,7 +120,7 @@ public:
                 static_cast<const char*>(std::memchr(m_position, '<', size_t(m_end - m_position)));
             const auto* close =
                 open ? static_cast<const char*>(std::memchr(open, '>', size_t(m_end - open))) : nullptr;
-            if (!close || open[1] == '!' || open[1] == '?' || hasQuote(open, close)) {
+            if (!close || open[1] == '!' || open[1] == '?' || !isNameOnly(open, close)) {
                 const Tag inner = next();
                 if (inner.kind == Tag::Kind::Open)
                     ++depth;
@@ -114,10 +130,14 @@ public:
                     return fail("an element that does not end"), nullptr;
                 continue;
             }
-            if (open[1] == '/')
+            if (open[1] == '/') {
                 --depth;
-            else if (close[-1] != '/')
+            } else if (close[-1] != '/') {
                 ++depth;
+                if (close - open == 4 && std::memcmp(open + 1, "key", 3) == 0 && close + 1 < m_end &&
+                    isDigit(close[1]))
+                    m_plain = false;
+            }
             m_position = close + 1;
         }
         return m_position;
@@ -145,12 +165,14 @@ public:
                     return fail("an entity it does not know");
                 p = semicolon + 1;
             } else if (startsWith(p, "<![CDATA[")) {
+                m_plain = false;
                 const char* stop = find(p + 9, "]]>");
                 if (!stop)
                     return fail("an unterminated CDATA section");
                 decoded.append(p + 9, stop);
                 p = stop + 3;
             } else if (startsWith(p, "<!--")) {
+                m_plain = false;
                 const char* stop = find(p + 4, "-->");
                 if (!stop)
                     return fail("an unterminated comment");
@@ -167,9 +189,14 @@ public:
     }
 
 private:
-    static bool hasQuote(const char* from, const char* to)
+    // Whether the tag from `open` to `close` (its '<' and '>') holds its name alone: such a tag is
+    // only counted, anything else (attributes, quotes, spaces) is taken apart by next().
+    static bool isNameOnly(const char* open, const char* close)
     {
-        return std::memchr(from, '"', size_t(to - from)) || std::memchr(from, '\'', size_t(to - from));
+        for (const char* p = open + 1; p < close; ++p)
+            if (isSpace(*p) || *p == '"' || *p == '\'')
+                return false;
+        return true;
     }
 
     bool startsWith(const char* at, std::string_view prefix) const
@@ -235,6 +262,8 @@ private:
         while (p < m_end && !isSpace(*p) && *p != '/' && *p != '>')
             ++p;
         tag.name = std::string_view(name, size_t(p - name));
+        if (p < m_end && *p != '>' && !(*p == '/' && p + 1 < m_end && p[1] == '>' && !closing))
+            m_plain = false;
         p = markupEnd(p, false);
         if (p == m_end || tag.name.empty())
             return bad("a tag that does not end");
@@ -291,6 +320,7 @@ private:
     const char* m_end;
     const char* m_position;
     std::string m_problem;
+    bool m_plain = true;
 };
 
 // Walks the pairs of the dictionary `dict` opens. `visit(key, keyTag, keyEnd, valueTag)` must step
@@ -359,6 +389,8 @@ public:
                     pairSeparator = separator;
                 if (keyValueSeparator.empty())
                     keyValueSeparator = std::string_view(keyEnd, size_t(v.start - keyEnd));
+                if (!key.empty() && isDigit(key[0]))
+                    scanner.markNotPlain();
                 const char* valueEnd = scanner.skip(v);
                 if (!valueEnd)
                     return false;
@@ -405,10 +437,64 @@ private:
     QByteArray m_value;
 };
 
+// The photos' keys seen in a full walk, to tell whether any two are the same.
+class KeyCensus {
+public:
+    void add(std::string_view key)
+    {
+        uint64_t value = 0;
+        const bool canonical = !key.empty() && key.size() <= 19 && (key[0] != '0' || key.size() == 1) &&
+                               std::all_of(key.begin(), key.end(), isDigit);
+        if (!canonical) {
+            m_others.push_back(key);
+            return;
+        }
+        for (const char c : key)
+            value = value * 10 + uint64_t(c - '0');
+        m_numbers.push_back(value);
+    }
+
+    bool allDifferent()
+    {
+        std::sort(m_numbers.begin(), m_numbers.end());
+        std::sort(m_others.begin(), m_others.end());
+        return std::adjacent_find(m_numbers.begin(), m_numbers.end()) == m_numbers.end() &&
+               std::adjacent_find(m_others.begin(), m_others.end()) == m_others.end();
+    }
+
+private:
+    std::vector<uint64_t> m_numbers; // decimal keys, the usual ones, compared as numbers
+    std::vector<std::string_view> m_others;
+};
+
+bool isNumericKey(std::string_view key)
+{
+    return !key.empty() && std::all_of(key.begin(), key.end(), isDigit);
+}
+
 } // namespace
 
+QByteArray AlbumDataRatingEditor::Layout::toNote() const
+{
+    return "photos " + QByteArray::number(photosBegin) + ' ' + QByteArray::number(photosEnd);
+}
+
+std::optional<AlbumDataRatingEditor::Layout> AlbumDataRatingEditor::Layout::fromNote(QByteArrayView note)
+{
+    const QList<QByteArray> fields = note.toByteArray().split(' ');
+    if (fields.size() != 3 || fields[0] != "photos")
+        return std::nullopt;
+    bool beginOk = false;
+    bool endOk = false;
+    const Layout layout{fields[1].toLongLong(&beginOk), fields[2].toLongLong(&endOk)};
+    if (!beginOk || !endOk || layout.photosBegin < 0 || layout.photosEnd < layout.photosBegin)
+        return std::nullopt;
+    return layout;
+}
+
 AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, std::string_view key,
-                                                                int stars)
+                                                                int stars,
+                                                                const std::optional<Layout>& layout)
 {
     Result result;
     const char* begin = xml.constData();
@@ -421,52 +507,102 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
         return result;
     }
     Scanner scanner(begin, end);
-    Tag root = scanner.next();
-    if (root.kind == Tag::Kind::Open && root.name == "plist")
-        root = scanner.next();
-    if (!root.isValue() || root.name != "dict") {
-        result.problem = scanner.problem().empty() ? "its root is no dictionary" : scanner.problem();
-        return result;
-    }
-
     std::vector<Edit> edits;
     EntryEditor entryEditor(begin, "<integer>" + QByteArray::number(stars) + "</integer>");
-    bool found = false;
-    bool finished = false;
-    const QByteArray plainKey = "<key>" + QByteArray(key.data(), qsizetype(key.size())) + "</key>";
-    const auto visitPhoto = [&](std::string_view photoKey, const Tag& keyTag, const char*, const Tag& value) {
-        if (photoKey != key)
-            return scanner.skip(value) != nullptr;
-        found = true;
+    std::optional<Layout> learned;
+
+    const auto editEntry = [&](const Tag& keyTag, const Tag& value) {
         if (value.name != "dict")
             return scanner.fail("the photo's entry is no dictionary");
-        if (!entryEditor.edit(scanner, keyTag, value, edits))
-            return false;
-        // Another entry of the photo (a duplicate key, which some reader might take instead) can
-        // only follow where its key, or a key spelled with references or CDATA, does: without
-        // any, the rest need not be walked.
-        const auto holds = [rest = scanner.position(), end](QByteArrayView what) {
-            return memmem(rest, size_t(end - rest), what.data(), size_t(what.size())) != nullptr;
-        };
-        finished = !holds(plainKey) && !holds("&#") && !holds("<![CDATA[") && !holds("Master Image List");
-        return !finished;
+        return entryEditor.edit(scanner, keyTag, value, edits);
     };
-    const bool walked = walkDictionary(
-        scanner, root, [&](std::string_view topKey, const Tag&, const char*, const Tag& value) {
-            if (topKey == "Master Image List" && value.name == "dict")
-                return walkDictionary(scanner, value, visitPhoto) != nullptr;
-            return scanner.skip(value) != nullptr;
-        });
-    if (!walked && !finished) {
-        result.problem = scanner.problem();
-        return result;
-    }
-    if (!found) {
-        result.outcome = Outcome::NoSuchPhoto;
-        return result;
+
+    const bool searchable = layout && isNumericKey(key) && layout->photosEnd <= xml.size() &&
+                            QByteArrayView(xml).sliced(layout->photosEnd).startsWith("</dict>");
+    if (searchable) {
+        // The layout says the photo's key, written this way, stands nowhere else in the list.
+        const QByteArray plainKey = "<key>" + QByteArray(key.data(), qsizetype(key.size())) + "</key>";
+        const auto* hit = static_cast<const char*>(memmem(begin + layout->photosBegin,
+                                                          size_t(layout->photosEnd - layout->photosBegin),
+                                                          plainKey.constData(), size_t(plainKey.size())));
+        if (!hit) {
+            result.outcome = Outcome::NoSuchPhoto;
+            return result;
+        }
+        scanner.setPosition(hit);
+        const Tag keyTag = scanner.next();
+        std::string decoded;
+        std::string_view keyText;
+        if (!scanner.text(keyTag, decoded, keyText) || keyText != key) {
+            result.problem =
+                scanner.problem().empty() ? "the photo's key is not where it was" : scanner.problem();
+            return result;
+        }
+        const Tag value = scanner.next();
+        if (!value.isValue() || !editEntry(keyTag, value)) {
+            result.problem = scanner.problem().empty() ? "a key without a value" : scanner.problem();
+            return result;
+        }
+        learned = layout;
+    } else {
+        Tag root = scanner.next();
+        if (root.kind == Tag::Kind::Open && root.name == "plist")
+            root = scanner.next();
+        if (!root.isValue() || root.name != "dict") {
+            result.problem = scanner.problem().empty() ? "its root is no dictionary" : scanner.problem();
+            return result;
+        }
+        // The whole file is walked: every entry of the photo is changed, even a duplicate that some
+        // reader might take instead, and the walk learns the layout that lets the next rating of
+        // these contents search for its photo instead.
+        bool found = false;
+        int lists = 0;
+        bool plainList = true;
+        const char* photosBegin = nullptr;
+        const char* photosEnd = nullptr;
+        KeyCensus census;
+        const auto visitPhoto = [&](std::string_view photoKey, const Tag& keyTag, const char* keyEnd,
+                                    const Tag& value) {
+            const bool literal = keyTag.end - keyTag.start == 5 && photoKey.data() == keyTag.end &&
+                                 keyEnd - (keyTag.end + photoKey.size()) == 6;
+            if (literal)
+                census.add(photoKey);
+            else
+                plainList = false;
+            if (photoKey != key)
+                return scanner.skip(value) != nullptr;
+            found = true;
+            return editEntry(keyTag, value);
+        };
+        const bool walked = walkDictionary(
+            scanner, root, [&](std::string_view topKey, const Tag&, const char*, const Tag& value) {
+                if (topKey != "Master Image List")
+                    return scanner.skip(value) != nullptr;
+                ++lists;
+                if (value.name != "dict")
+                    return scanner.skip(value) != nullptr;
+                scanner.resetPlain();
+                photosEnd = walkDictionary(scanner, value, visitPhoto);
+                photosBegin = value.end;
+                plainList = plainList && scanner.plain() && value.kind == Tag::Kind::Open;
+                return photosEnd != nullptr;
+            });
+        if (!walked) {
+            result.problem = scanner.problem();
+            return result;
+        }
+        if (!found) {
+            result.outcome = Outcome::NoSuchPhoto;
+            return result;
+        }
+        if (lists == 1 && photosEnd && plainList && census.allDifferent())
+            learned = Layout{photosBegin - begin, photosEnd - begin};
     }
 
     QByteArray& out = result.bytes;
+    qsizetype growth = 0;
+    for (const Edit& edit : edits)
+        growth += edit.with.size() - (edit.to - edit.from);
     if (std::all_of(edits.begin(), edits.end(),
                     [](const Edit& edit) { return edit.with.size() == edit.to - edit.from; })) {
         // The usual change, one rating for another: no second copy of a file of a hundred megabytes.
@@ -474,7 +610,7 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
         for (const Edit& edit : edits)
             std::memcpy(out.data() + (edit.from - begin), edit.with.constData(), size_t(edit.with.size()));
     } else {
-        out.reserve(xml.size() + 64);
+        out.reserve(xml.size() + growth);
         const char* copied = begin;
         for (const Edit& edit : edits) {
             out.append(copied, edit.from - copied);
@@ -483,6 +619,13 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
         }
         out.append(copied, end - copied);
     }
+    // Every change lies inside the photo list, so only its end moves.
+    if (learned) {
+        learned->photosEnd += growth;
+        result.layout = learned;
+    }
+    result.changedFrom = edits.front().from - begin;
+    result.changedTo = edits.back().to - begin + growth;
     result.outcome = Outcome::Changed;
     return result;
 }

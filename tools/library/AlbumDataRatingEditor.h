@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,15 +20,36 @@
 // Any thread: it works only on its arguments.
 class AlbumDataRatingEditor {
 public:
+    // Where the photos' entries lie in contents a full walk has seen, so that a later rating of
+    // the same contents (ValidationStamp vouches for that) finds its photo with one search: the
+    // bytes [photosBegin, photosEnd) are the inside of the one "Master Image List" dictionary,
+    // which holds plain tags alone (no attributes, comments, CDATA sections or processing
+    // instructions), every photo's key written as "<key>ID</key>" without references and no two
+    // alike, and no other key in it that starts with a digit. Offsets in bytes.
+    struct Layout {
+        qsizetype photosBegin = 0;
+        qsizetype photosEnd = 0; // where its "</dict>" starts
+
+        QByteArray toNote() const;
+        static std::optional<Layout> fromNote(QByteArrayView note);
+    };
+
     enum class Outcome { Changed, NoSuchPhoto, Unsupported };
     struct Result {
         Outcome outcome = Outcome::Unsupported;
         QByteArray bytes;    // the whole new file, when Changed
         std::string problem; // why, when Unsupported
+        // When Changed: the layout of the new bytes, when they have one, and the part of them that
+        // differs from the old (offsets in the new bytes; what follows moved by the change of size).
+        std::optional<Layout> layout;
+        qsizetype changedFrom = 0;
+        qsizetype changedTo = 0;
     };
 
     // `key` is the photo's key in "Master Image List" (its decimal identifier). `xml` is taken by
     // value so that a caller that moves its bytes in has them changed in place where the new
-    // rating is as long as the old.
-    static Result withRating(QByteArray xml, std::string_view key, int stars);
+    // rating is as long as the old. `layout`, when given, must be the one learned from exactly
+    // these bytes; without it, the whole file is walked.
+    static Result withRating(QByteArray xml, std::string_view key, int stars,
+                             const std::optional<Layout>& layout = std::nullopt);
 };

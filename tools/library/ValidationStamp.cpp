@@ -3,52 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cstring>
+#include <QList>
 #include <sys/xattr.h>
 
 namespace {
-constexpr uint64_t prime1 = 0x9E3779B185EBCA87ull;
-constexpr uint64_t prime2 = 0xC2B2AE3D27D4EB4Full;
-constexpr uint64_t prime3 = 0x165667B19E3779F9ull;
 const char* const attributeName = "user.zuzire.accepted";
 
-uint64_t rotateLeft(uint64_t value, int bits)
-{
-    return (value << bits) | (value >> (64 - bits));
-}
-
-uint64_t word(const char* at)
-{
-    uint64_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
-// Four independent lanes, so the multiplications of one step overlap: the digest has to keep pace
-// with reading a file of a hundred megabytes.
-uint64_t hash(QByteArrayView bytes)
-{
-    const char* p = bytes.data();
-    const size_t size = size_t(bytes.size());
-    uint64_t lanes[4] = {prime1 + prime2, prime2, 0, 0 - prime1};
-    size_t offset = 0;
-    for (; offset + 32 <= size; offset += 32)
-        for (int lane = 0; lane < 4; ++lane)
-            lanes[lane] = rotateLeft(lanes[lane] + word(p + offset + 8 * size_t(lane)) * prime2, 31) * prime1;
-    uint64_t h = rotateLeft(lanes[0], 1) + rotateLeft(lanes[1], 7) + rotateLeft(lanes[2], 12) +
-                 rotateLeft(lanes[3], 18) + size;
-    for (; offset < size; ++offset)
-        h = rotateLeft(h ^ (uint64_t(uchar(p[offset])) * prime3), 11) * prime1;
-    h ^= h >> 33;
-    h *= prime2;
-    h ^= h >> 29;
-    h *= prime3;
-    h ^= h >> 32;
-    return h;
-}
-} // namespace
-
-namespace {
 // The lock file LibraryLock uses, which every library folder the tool has written holds.
 QByteArray lockFile(const QString& albumDataPath)
 {
@@ -56,27 +16,49 @@ QByteArray lockFile(const QString& albumDataPath)
 }
 
 // The file's name is part of the stamp: a folder may hold more than one album data file.
-QByteArray stamp(const QString& albumDataPath, QByteArrayView bytes)
+QByteArray nameLine(const QString& albumDataPath)
 {
-    return QFile::encodeName(QFileInfo(albumDataPath).fileName()) + '\n' + ValidationStamp::digest(bytes);
+    return QFile::encodeName(QFileInfo(albumDataPath).fileName()) + '\n';
 }
 } // namespace
 
-QByteArray ValidationStamp::digest(QByteArrayView bytes)
+bool ValidationStamp::Recorded::describes(const ContentDigest& contents) const
 {
-    return QByteArray::number(bytes.size()) + ' ' + QByteArray::number(qulonglong(hash(bytes)), 16) + '\n';
+    return size == contents.size() && digest == contents.value();
 }
 
-bool ValidationStamp::matches(const QString& albumDataPath, QByteArrayView bytes)
+std::optional<ValidationStamp::Recorded> ValidationStamp::recorded(const QString& albumDataPath)
 {
     char value[1024];
     const ssize_t size = ::getxattr(lockFile(albumDataPath).constData(), attributeName, value, sizeof value);
-    return size > 0 && QByteArrayView(value, size) == stamp(albumDataPath, bytes);
+    if (size <= 0)
+        return std::nullopt;
+    const QByteArrayView text(value, size);
+    const QByteArray name = nameLine(albumDataPath);
+    if (!text.startsWith(name))
+        return std::nullopt;
+    const QByteArrayView rest = text.sliced(name.size());
+    const qsizetype lineEnd = rest.indexOf('\n');
+    if (lineEnd < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = rest.first(lineEnd).toByteArray().split(' ');
+    bool sizeOk = false;
+    bool digestOk = false;
+    Recorded recorded;
+    if (fields.size() == 2) {
+        recorded.size = fields[0].toLongLong(&sizeOk);
+        recorded.digest = fields[1].toULongLong(&digestOk, 16);
+    }
+    if (!sizeOk || !digestOk)
+        return std::nullopt;
+    recorded.note = rest.sliced(lineEnd + 1).toByteArray();
+    return recorded;
 }
 
-bool ValidationStamp::record(const QString& albumDataPath, QByteArrayView bytes)
+bool ValidationStamp::record(const QString& albumDataPath, const ContentDigest& digest, QByteArrayView note)
 {
-    const QByteArray value = stamp(albumDataPath, bytes);
+    const QByteArray value = nameLine(albumDataPath) + QByteArray::number(digest.size()) + ' ' +
+                             QByteArray::number(qulonglong(digest.value()), 16) + '\n' + note.toByteArray();
     return ::setxattr(lockFile(albumDataPath).constData(), attributeName, value.constData(),
                       size_t(value.size()), 0) == 0;
 }
@@ -84,4 +66,15 @@ bool ValidationStamp::record(const QString& albumDataPath, QByteArrayView bytes)
 void ValidationStamp::forget(const QString& albumDataPath)
 {
     ::removexattr(lockFile(albumDataPath).constData(), attributeName);
+}
+
+bool ValidationStamp::matches(const QString& albumDataPath, QByteArrayView bytes)
+{
+    const auto stamp = recorded(albumDataPath);
+    return stamp && stamp->size == bytes.size() && stamp->describes(ContentDigest(bytes));
+}
+
+bool ValidationStamp::record(const QString& albumDataPath, QByteArrayView bytes)
+{
+    return record(albumDataPath, ContentDigest(bytes));
 }

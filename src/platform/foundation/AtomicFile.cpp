@@ -195,6 +195,12 @@ Error AtomicFile::writeError(const QString& path, Step step, int code)
 
 bool AtomicFile::write(const QString& path, const QByteArray& bytes, Error* error)
 {
+    return write(path, bytes, error, {});
+}
+
+bool AtomicFile::write(const QString& path, const QByteArray& bytes, Error* error,
+                       const std::function<bool(Error*)>& mayReplace)
+{
     const QString target = targetOf(path);
     const auto fail = [&](Step step) {
         qmSetError(error, writeError(target, step, errno));
@@ -214,6 +220,8 @@ bool AtomicFile::write(const QString& path, const QByteArray& bytes, Error* erro
         return fail(Step::Sync);
     if (!file.close())
         return fail(Step::Close);
+    if (mayReplace && !mayReplace(error))
+        return false;
     if (injected(Step::Rename) ||
         ::rename(file.name().constData(), QFile::encodeName(target).constData()) != 0)
         return fail(Step::Rename);

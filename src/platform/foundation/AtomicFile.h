@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // Replaces a file's whole contents in one step that readers and crashes cannot split: the bytes go
@@ -28,6 +29,12 @@ public:
     static constexpr int writeVolumeReadOnlyError = 642;
 
     static bool write(const QString& path, const QByteArray& bytes, Error* error = nullptr);
+    // As write(), asking `mayReplace` once the new file is complete, flushed and closed, right
+    // before it replaces the old one: when that returns false (having set the error it is given),
+    // the new file is removed and the old one stays as it was. Lets a caller check the old
+    // contents while the new ones are written.
+    static bool write(const QString& path, const QByteArray& bytes, Error* error,
+                      const std::function<bool(Error*)>& mayReplace);
 
     // Makes `step` of every later write fail with the errno `code`, until cleared with nullopt.
     struct Fault {

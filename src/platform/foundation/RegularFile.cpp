@@ -50,7 +50,37 @@ Refusal refusalFor(mode_t mode)
     return Refusal::Other;
 }
 
-Error makeError(const QString& path, int code, Refusal refusal, const QUrl& url)
+const char* const failureKey = "RegularFileFailure";
+
+RegularFile::Failure failureFor(Refusal refusal, int code, bool reading)
+{
+    using Failure = RegularFile::Failure;
+    switch (refusal) {
+    case Refusal::Folder:
+        return Failure::Folder;
+    case Refusal::Fifo:
+        return Failure::Fifo;
+    case Refusal::Device:
+        return Failure::Device;
+    case Refusal::Socket:
+        return Failure::Socket;
+    case Refusal::Other:
+        return Failure::Other;
+    case Refusal::TooLarge:
+        return Failure::TooLarge;
+    case Refusal::Changed:
+        return Failure::Changed;
+    case Refusal::None:
+        break;
+    }
+    if (code == EFBIG || code == EOVERFLOW)
+        return Failure::TooLarge;
+    if (code == EISDIR)
+        return Failure::Folder;
+    return reading ? Failure::Read : Failure::Open;
+}
+
+Error makeError(const QString& path, int code, Refusal refusal, const QUrl& url, bool reading = false)
 {
     const QFileInfo info(path);
     const QString name = info.fileName();
@@ -77,7 +107,9 @@ Error makeError(const QString& path, int code, Refusal refusal, const QUrl& url)
     reason += refusal == Refusal::None ? std::strerror(code) : description;
     Error error(Error::cocoaDomain, errorCode, description, reason,
                 url.isEmpty() ? QUrl::fromLocalFile(info.absoluteFilePath()) : url);
-    error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())}});
+    error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())},
+                       {"NSUnderlyingError", PlistValue::integer(code)},
+                       {failureKey, PlistValue::integer(int(failureFor(refusal, code, reading)))}});
     return error;
 }
 
@@ -102,6 +134,16 @@ bool readFully(int fd, char* into, qint64 size, qint64& got)
 Error RegularFile::error(const QString& path, int code, const QUrl& url)
 {
     return makeError(path, code, Refusal::None, url);
+}
+
+std::optional<RegularFile::Cause> RegularFile::causeOf(const Error& error)
+{
+    const auto failure = error.userInfo().find(failureKey);
+    const auto code = error.userInfo().find("NSUnderlyingError");
+    if (failure == error.userInfo().end() || code == error.userInfo().end() || !failure->second ||
+        !failure->second->asInteger() || !code->second || !code->second->asInteger())
+        return std::nullopt;
+    return Cause{Failure(*failure->second->asInteger()), int(*code->second->asInteger())};
 }
 
 int RegularFile::open(const QString& path, Error* error, const QUrl& url)
@@ -143,9 +185,9 @@ std::optional<QByteArray> RegularFile::read(const QString& path, Error* error, c
     const int fd = open(path, error, url);
     if (fd < 0)
         return std::nullopt;
-    const auto fail = [&](int code, Refusal refusal) -> std::optional<QByteArray> {
+    const auto fail = [&](int code, Refusal refusal, bool reading = false) -> std::optional<QByteArray> {
         ::close(fd);
-        qmSetError(error, makeError(path, code, refusal, url));
+        qmSetError(error, makeError(path, code, refusal, url, reading));
         return std::nullopt;
     };
     struct stat info {};
@@ -159,7 +201,7 @@ std::optional<QByteArray> RegularFile::read(const QString& path, Error* error, c
     QByteArray contents(static_cast<qsizetype>(size) + 1, Qt::Uninitialized);
     qint64 got = 0;
     if (!readFully(fd, contents.data(), size + 1, got))
-        return fail(errno, Refusal::None);
+        return fail(errno, Refusal::None, true);
     ::close(fd);
     if (got != size) {
         qmSetError(error, makeError(path, 0, Refusal::Changed, url));

@@ -33,4 +33,14 @@ public:
 
     // The error for `path`, which could not be opened or read because of the errno `code`.
     static Error error(const QString& path, int code, const QUrl& url = {});
+
+    // What stopped an open() or a read(), for callers that word their own messages: the step that
+    // failed with the system's error, or what was found instead of a regular file it could read.
+    enum class Failure { Open, Read, Folder, Fifo, Device, Socket, Other, TooLarge, Changed };
+    struct Cause {
+        Failure failure = Failure::Open;
+        int code = 0; // the errno of a failed open or read, else 0
+    };
+    // The cause an error of open() or read() carries; none for any other error.
+    static std::optional<Cause> causeOf(const Error& error);
 };

@@ -79,6 +79,29 @@ TEST_F(AtomicFileTest, AFailureAtAnyStepBeforeTheRenameKeepsTheOldFile)
     }
 }
 
+TEST_F(AtomicFileTest, AReplacementRefusedAtTheLastMomentKeepsTheOldFile)
+{
+    put(m_path, "old contents");
+    QByteArray seen;
+    const auto refuse = [&](Error* error) {
+        // The new file is complete by now, beside the old one.
+        for (const QString& entry : entries())
+            if (entry != QStringLiteral("AlbumData.xml"))
+                seen = contentsOf(m_folder.filePath(entry));
+        *error = Error(Error::cocoaDomain, Error::fileReadCorruptFileError, "the old contents are unsound");
+        return false;
+    };
+    Error error;
+    EXPECT_FALSE(AtomicFile::write(m_path, "new contents", &error, refuse));
+    EXPECT_EQ(seen, "new contents");
+    EXPECT_EQ(error.localizedDescription(), "the old contents are unsound");
+    EXPECT_EQ(contentsOf(m_path), "old contents");
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("AlbumData.xml")});
+
+    EXPECT_TRUE(AtomicFile::write(m_path, "new contents", &error, [](Error*) { return true; }));
+    EXPECT_EQ(contentsOf(m_path), "new contents");
+}
+
 TEST_F(AtomicFileTest, AFailedFolderFlushIsReported)
 {
     AtomicFile::setFaultForTesting(AtomicFile::Fault{AtomicFile::Step::SyncFolder, EIO});
