@@ -5,8 +5,8 @@
 #include "platform/foundation/RegularFileReader.h"
 
 #include <QByteArray>
+#include <algorithm>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -14,9 +14,77 @@ using Item = XmlPlistStream::Item;
 using Kind = XmlPlistStream::Kind;
 using Unsure = XmlPlistStream::Unsure;
 
-struct StringHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+// Photo identifiers to photo numbers: open addressing in one array, the names side by side in one
+// string. A table node and a string per photo would scatter a hundred thousand lookups over memory.
+class PhotoNames {
+public:
+    std::optional<uint32_t> find(std::string_view name) const
+    {
+        if (m_slots.empty())
+            return std::nullopt;
+        const size_t hash = std::hash<std::string_view>()(name);
+        for (size_t at = hash & mask();; at = (at + 1) & mask()) {
+            const Slot& slot = m_slots[at];
+            if (slot.photoPlusOne == 0)
+                return std::nullopt;
+            if (slot.hash == hash && nameOf(slot.photoPlusOne - 1) == name)
+                return slot.photoPlusOne - 1;
+        }
+    }
+
+    // The number of `name`, given the next number when it is new.
+    uint32_t insert(std::string_view name)
+    {
+        if (2 * (m_names.size() + 1) > m_slots.size())
+            grow();
+        const size_t hash = std::hash<std::string_view>()(name);
+        for (size_t at = hash & mask();; at = (at + 1) & mask()) {
+            Slot& slot = m_slots[at];
+            if (slot.photoPlusOne == 0) {
+                m_names.push_back({m_text.size(), name.size()});
+                m_text.append(name);
+                slot = {hash, uint32_t(m_names.size())};
+                return slot.photoPlusOne - 1;
+            }
+            if (slot.hash == hash && nameOf(slot.photoPlusOne - 1) == name)
+                return slot.photoPlusOne - 1;
+        }
+    }
+
+    size_t size() const { return m_names.size(); }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        // 0 for an empty slot.
+        uint32_t photoPlusOne = 0;
+    };
+
+    size_t mask() const { return m_slots.size() - 1; }
+    std::string_view nameOf(uint32_t photo) const
+    {
+        return std::string_view(m_text).substr(m_names[photo].first, m_names[photo].second);
+    }
+
+    // Kept at most half full, so probe sequences stay short.
+    void grow()
+    {
+        std::vector<Slot> table(std::max<size_t>(64, 2 * m_slots.size()));
+        const size_t mask = table.size() - 1;
+        for (const Slot& slot : m_slots) {
+            if (slot.photoPlusOne == 0)
+                continue;
+            size_t at = slot.hash & mask;
+            while (table[at].photoPlusOne != 0)
+                at = (at + 1) & mask;
+            table[at] = slot;
+        }
+        m_slots = std::move(table);
+    }
+
+    std::vector<Slot> m_slots;
+    std::vector<std::pair<size_t, size_t>> m_names;
+    std::string m_text;
 };
 
 class Walk {
@@ -77,18 +145,10 @@ private:
 
     uint32_t photoFor(std::string_view name)
     {
-        if (const auto found = m_photoNames.find(name); found != m_photoNames.end())
-            return found->second;
-        const auto index = uint32_t(m_photos.size());
-        m_photos.emplace_back();
-        m_photoNames.emplace(std::string(name), index);
-        return index;
-    }
-
-    std::optional<uint32_t> listedPhoto(std::string_view name) const
-    {
-        const auto found = m_photoNames.find(name);
-        return found == m_photoNames.end() ? std::nullopt : std::optional<uint32_t>(found->second);
+        const uint32_t photo = m_photoNames.insert(name);
+        if (photo == m_photos.size())
+            m_photos.emplace_back();
+        return photo;
     }
 
     void readAlbums(const Item& list)
@@ -140,7 +200,7 @@ private:
             if (!master.isOpen() || !m_stream.nextKey(key))
                 break;
             const std::string_view name = m_stream.text(key);
-            const std::optional<uint32_t> photo = m_sawAlbums ? listedPhoto(name) : photoFor(name);
+            const std::optional<uint32_t> photo = m_sawAlbums ? m_photoNames.find(name) : photoFor(name);
             // Texts are looked at again through the stream from here: reading on may move them.
             const Item entry = m_stream.nextValue();
             // A repeated identifier names its last entry.
@@ -215,10 +275,11 @@ private:
         }
         if (!m_filter.accepts(mediaType, rating, guid))
             return nullptr;
-        // One allocation for the record's scalar values: its fields, "qm_ItemKey", and a few
-        // inside its containers (a photo's keywords).
-        constexpr size_t nestedValues = 4;
-        PlistValueBatch batch(fields + 1 + nestedValues);
+        // One allocation for the record's scalar values, "qm_ItemKey" included.
+        const size_t scalars = size_t(std::count_if(m_tokens.begin(), m_tokens.end(), [](const Token& token) {
+            return !token.item.isContainer() && token.item.kind != Kind::Key;
+        }));
+        PlistValueBatch batch(scalars + 1);
         m_entries.clear();
         m_entries.reserve(fields + 1);
         for (uint32_t key = 1; key < m_tokens.size(); key = m_tokens[key + 1].end)
@@ -299,7 +360,7 @@ private:
     const UnratedPhotoFilter& m_filter;
     bool m_sawAlbums = false;
     bool m_sawMaster = false;
-    std::unordered_map<std::string, uint32_t, StringHash, std::equal_to<>> m_photoNames;
+    PhotoNames m_photoNames;
     std::vector<Photo> m_photos;
     std::vector<Album> m_albums;
     std::vector<Token> m_tokens;

@@ -46,13 +46,40 @@ std::string_view nameOf(Kind kind)
 
 Kind kindNamed(std::string_view name)
 {
-    static constexpr std::array kinds = {Kind::Dict, Kind::Array, Kind::String, Kind::Key,  Kind::Integer,
-                                         Kind::Real, Kind::True,  Kind::False,  Kind::Date, Kind::Data};
-    for (const Kind kind : kinds) {
-        if (name == nameOf(kind))
-            return kind;
+    Kind kind = Kind::Unknown;
+    switch (name.empty() ? 0 : name[0]) {
+    case 'd':
+        kind = name.size() == 4 && name[1] == 'i'   ? Kind::Dict
+               : name.size() == 4 && name[2] == 't' ? Kind::Date
+                                                    : Kind::Data;
+        break;
+    case 'a':
+        kind = Kind::Array;
+        break;
+    case 's':
+        kind = Kind::String;
+        break;
+    case 'k':
+        kind = Kind::Key;
+        break;
+    case 'i':
+        kind = Kind::Integer;
+        break;
+    case 'r':
+        kind = Kind::Real;
+        break;
+    case 't':
+        kind = Kind::True;
+        break;
+    case 'f':
+        kind = Kind::False;
+        break;
+    default:
+        throw XmlPlistStream::Unsure();
     }
-    throw XmlPlistStream::Unsure();
+    if (name != nameOf(kind))
+        throw XmlPlistStream::Unsure();
+    return kind;
 }
 
 // Bytes that text cannot be taken as it stands with: entities, line ends the parser would
