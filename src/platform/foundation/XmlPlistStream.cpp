@@ -50,7 +50,7 @@ Kind kindNamed(std::string_view name)
     switch (name.empty() ? 0 : name[0]) {
     case 'd':
         kind = name.size() == 4 && name[1] == 'i'   ? Kind::Dict
-               : name.size() == 4 && name[2] == 't' ? Kind::Date
+               : name.size() == 4 && name[3] == 'e' ? Kind::Date
                                                     : Kind::Data;
         break;
     case 'a':
@@ -423,12 +423,11 @@ XmlPlistStream::Item XmlPlistStream::next()
         item.kind = kindNamed(tag);
         m_position = close + 1;
         if (item.isContainer()) {
-            if (!item.empty) {
+            // As deep as the one reader allows, the top-level value being the first level.
+            if (m_open.size() + 1 > size_t(XmlPlistBuilder::maximumDepth))
+                throw Unsure();
+            if (!item.empty)
                 m_open.push_back(item.kind);
-                // As deep as the one reader allows, the top-level value being the first level.
-                if (m_open.size() > size_t(XmlPlistBuilder::maximumDepth))
-                    throw Unsure();
-            }
             return item;
         }
         if (!item.empty) {
