@@ -57,7 +57,7 @@ public:
     };
 
     // Reads `pieceSize` bytes at a time (more when one element is larger).
-    explicit XmlPlistStream(Source source, size_t pieceSize = size_t(1) << 20);
+    explicit XmlPlistStream(Source source, size_t pieceSize = size_t(1) << 18);
     ~XmlPlistStream();
     XmlPlistStream(const XmlPlistStream&) = delete;
     XmlPlistStream& operator=(const XmlPlistStream&) = delete;
