@@ -15,14 +15,14 @@
 //
 // It takes only the plain spelling property-list writers use: an optional UTF-8 byte-order mark,
 // XML declaration (UTF-8) and DOCTYPE without internal subset, comments between elements, the
-// elements of property lists written <name>text</name> or <name/>, text with the five named
-// entities, character references, line ends, comments and CDATA sections. It checks, as it goes, everything
-// the one reader (XmlPlistBuilder) checks of the elements it reads, and the callers check the pairing of keys
-// and values (nextKey(), nextValue(), nextInArray()). Anything else throws Unsure: a problem, or a
-// spelling this reader does not take (other entities, processing instructions, text beside
-// elements, another encoding, a binary list). The caller then reads the file with
-// XmlPlistBuilder, which decides and words the problem. So whatever this reader accepts,
-// XmlPlistBuilder accepts with the same values, and every refusal is XmlPlistBuilder's.
+// elements of property lists written <name>text</name> or <name/>, and text with the five named
+// entities, character references, line ends, comments and CDATA sections. As it goes it checks
+// everything the one reader (XmlPlistBuilder) checks of the elements it reads; the callers check
+// the pairing of keys and values (nextKey(), nextValue(), nextInArray()). Anything else throws
+// Unsure: a problem, or a spelling this reader does not take (other entities, processing
+// instructions, text beside elements, another encoding, a binary list). The caller then reads
+// the file with XmlPlistBuilder, which decides and words the problem. So whatever this reader
+// accepts, XmlPlistBuilder accepts with the same values, and every refusal is XmlPlistBuilder's.
 //
 // One object per read; not shared between threads.
 class XmlPlistStream {
