@@ -7,7 +7,9 @@
 namespace {
 constexpr int fileReadUnsupportedSchemeError = 262;
 
-std::optional<QString> localPath(const QUrl& url)
+} // namespace
+
+std::optional<QString> AlbumDataFile::localPath(const QUrl& url)
 {
     if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
         return std::nullopt;
@@ -15,8 +17,6 @@ std::optional<QString> localPath(const QUrl& url)
         return std::nullopt;
     return url.path();
 }
-
-} // namespace
 
 AlbumDataFile::AlbumDataFile(const QUrl& url, const QString& path)
     : m_url(url)

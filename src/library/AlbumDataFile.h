@@ -6,6 +6,7 @@
 #include <QString>
 #include <QUrl>
 #include <memory>
+#include <optional>
 
 // The whole contents of an album data file in a buffer of its own, which the XML parser may modify
 // in place. Only a regular file of at most RegularFile::maximumSize bytes is read (see
@@ -26,6 +27,8 @@ public:
     // 257 no permission, 262 not a local file URL, 256 anything else (a folder, a FIFO, a file
     // over 2 GB, one changed while read), the description saying which.
     static std::unique_ptr<AlbumDataFile> open(const QUrl& url, Error* error = nullptr);
+    // The path a local file URL names; none for any other URL.
+    static std::optional<QString> localPath(const QUrl& url);
 
     // Writable, private to this object; size() bytes, not zero-terminated.
     char* data() { return m_contents.data(); }

@@ -4,6 +4,7 @@
 #include "library/AlbumInfoOperation.h"
 #include "library/PhotoDecoder.h"
 #include "library/QMAliasAdditions.h"
+#include "library/StreamedAlbumData.h"
 #include "library/XmlPropertyList.h"
 #include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/MainThread.h"
@@ -169,6 +170,14 @@ std::optional<PlistArray> AlbumInfo::reload(Error* error)
         qmSetError(error, missingLibraryError());
         return std::nullopt;
     }
+    const UnratedPhotoFilter filter(m_ratedItems);
+    // Usually read in one pass, piece by piece, without holding the file or its XML tree. A file
+    // that reader is unsure of (binary, spelt unusually, unsound, unreadable) is read whole below,
+    // which decides and says what is wrong.
+    if (const auto path = AlbumDataFile::localPath(*url)) {
+        if (auto albums = StreamedAlbumData::findUnratedAlbums(*path, filter))
+            return albums;
+    }
     const auto file = AlbumDataFile::open(*url, error);
     if (!file)
         return std::nullopt;
@@ -183,12 +192,12 @@ std::optional<PlistArray> AlbumInfo::reload(Error* error)
         return findUnratedAlbums(tree);
     }
     // Builds values only for the photos handed on: the same result as findUnratedAlbums() over
-    // readAlbumInfo(), at little more than the cost of the XML parse.
+    // readAlbumInfo().
     const auto xml = parseXml(*file, error);
     if (!xml)
         return std::nullopt;
     std::string text;
-    auto albums = xml->findUnratedAlbums(UnratedPhotoFilter(m_ratedItems), &text);
+    auto albums = xml->findUnratedAlbums(filter, &text);
     if (!albums)
         qmSetError(error, parseError(text, *url));
     return albums;

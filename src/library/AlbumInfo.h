@@ -22,7 +22,8 @@
 // Records handed out are immutable property-list dictionaries, shared read-only between threads:
 //   album record: {"name": string, "items": [item record, ...]} (never without items);
 //   item record: every key of the photo's entry in the file, plus "qm_ItemKey", the decimal
-//   identifier under which the entry stands.
+//   identifier under which the entry stands. Albums listing the same photo may share one item
+//   record; the places of one album are always distinct objects.
 //
 // Threads: reload(), applyRating() and sharedAlbumInfo() on the main thread; reload(Error*),
 // performReload(), findUnratedAlbums(), runScriptToApplyRating() and noteItemRated() on the work

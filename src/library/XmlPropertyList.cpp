@@ -105,9 +105,9 @@ struct Photo {
     pugi::xml_node entry;
     bool listed = false;
     PlistPtr record;
-    // The first album to list the photo takes `record`; any later place gets a copy of its own,
-    // so that no two places in the result are the same object.
-    bool handedOut = false;
+    // The album (counted from 1) that last took `record`. Albums share the record; a second place
+    // in one album gets a copy of its own, so the places of an album are distinct objects.
+    size_t album = 0;
 };
 
 // An album with the photos its key list names, in that order, as indexes into the photos.
@@ -131,7 +131,7 @@ public:
                 m_joinedKeys.push_back(std::make_unique<std::string>(scratch));
                 name = *m_joinedKeys.back();
             }
-            m_photos.push_back(Photo{name, entry, false, nullptr, false});
+            m_photos.push_back(Photo{name, entry, false, nullptr, 0});
             key = entry;
         }
         // At most half full, so probe sequences stay short.
@@ -243,10 +243,10 @@ bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, 
     return true;
 }
 
-PlistPtr handOut(Photo& photo)
+PlistPtr handOut(Photo& photo, size_t album)
 {
-    if (!photo.record || !photo.handedOut) {
-        photo.handedOut = true;
+    if (!photo.record || photo.album != album) {
+        photo.album = album;
         return photo.record;
     }
     return PlistValue::dictionary(*photo.record->asDictionary());
@@ -326,10 +326,11 @@ std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoF
 
     Builder builder;
     PlistArray result;
-    for (const ListedAlbum& album : listed) {
+    for (size_t at = 0; at < listed.size(); ++at) {
+        const ListedAlbum& album = listed[at];
         PlistArray items;
         for (const size_t photo : album.photos) {
-            if (PlistPtr record = handOut(index.photos()[photo]))
+            if (PlistPtr record = handOut(index.photos()[photo], at + 1))
                 items.push_back(std::move(record));
         }
         if (items.empty())

@@ -31,9 +31,10 @@ public:
 
     // The album records of the albums with photos `filter` accepts, as a reload hands them on:
     // {"name": album name, "items": [item records]}, each item record a copy of the photo's
-    // entry plus "qm_ItemKey". Gives the same records as building the whole tree first (a photo
-    // listed in several places gets a record of its own in each); fails (with the reason in
-    // `errorText`) when the file is no sound property list or its root is no dictionary.
+    // entry plus "qm_ItemKey". Gives the same records as building the whole tree first; the
+    // albums listing a photo share its record, and a second place in one album gets a copy of its
+    // own. Fails (with the reason in `errorText`) when the file is no sound property list or its
+    // root is no dictionary.
     std::optional<PlistArray> findUnratedAlbums(const UnratedPhotoFilter& filter,
                                                 std::string* errorText) const;
 

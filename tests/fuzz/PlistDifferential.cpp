@@ -1,11 +1,14 @@
 #include "PlistDifferential.h"
 
 #include "library/AlbumInfo.h"
+#include "library/StreamedAlbumData.h"
 #include "library/UnratedPhotoFilter.h"
 #include "library/XmlPropertyList.h"
 #include "platform/foundation/PropertyListSerialization.h"
 
+#include <QHash>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -179,6 +182,24 @@ const std::vector<std::string> tokens = {
 };
 } // namespace
 
+std::optional<PlistArray> PlistDifferential::readInOnePass(const QByteArray& bytes)
+{
+    // Fed in small pieces of a size the bytes choose, so elements and text fall across the ends
+    // of pieces.
+    const size_t pieceSize = 1 + size_t(qHash(bytes) % 97);
+    qsizetype offset = 0;
+    XmlPlistStream stream(
+        [&](char* into, size_t capacity) {
+            const auto count = std::min(qsizetype(capacity), bytes.size() - offset);
+            std::memcpy(into, bytes.constData() + offset, size_t(count));
+            offset += count;
+            return int64_t(count);
+        },
+        pieceSize);
+    const UnratedPhotoFilter::GuidSet rated;
+    return StreamedAlbumData::findUnratedAlbums(stream, UnratedPhotoFilter(rated));
+}
+
 QByteArray PlistDifferential::generate(uint64_t seed)
 {
     Random random(seed);
@@ -275,7 +296,14 @@ std::string PlistDifferential::disagreement(const QByteArray& bytes)
             XmlPropertyList::parseInPlace(fastBuffer.data(), size_t(fastBuffer.size()), &fastError))
         fast = xml->findUnratedAlbums(UnratedPhotoFilter(rated), &fastError);
 
+    const std::optional<PlistArray> streamed = readInOnePass(bytes);
+
     const auto verdict = [](bool accepted) { return accepted ? "accepted" : "refused"; };
+    if (streamed && !fast)
+        return "the one-pass reader accepted what the fast path refused (" + fastError + ")";
+    if (streamed && !same(PlistValue::array(*streamed), PlistValue::array(*fast)))
+        return "different albums from the one-pass reader:\n" + PlistValue::array(*fast)->description() +
+               "\n" + PlistValue::array(*streamed)->description();
     if (bool(serialized) != bool(full))
         return std::string("PropertyListSerialization ") + verdict(bool(serialized)) + " (" +
                serializationError.localizedDescription() + "), the full reader " + verdict(bool(full)) +
