@@ -2,7 +2,7 @@
 
 #include "library/RecordKeyOrder.h"
 #include "platform/foundation/PlistValueBatch.h"
-#include "platform/foundation/RegularFileReader.h"
+#include "platform/foundation/RegularFileStream.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -382,7 +382,7 @@ std::optional<PlistArray> StreamedAlbumData::findUnratedAlbums(XmlPlistStream& s
 std::optional<PlistArray> StreamedAlbumData::findUnratedAlbums(const QString& path,
                                                                const UnratedPhotoFilter& filter)
 {
-    const auto file = RegularFileReader::open(path);
+    const auto file = RegularFileStream::open(path);
     if (!file)
         return std::nullopt;
     XmlPlistStream stream(

@@ -1,7 +1,7 @@
 #include "platform/foundation/XmlPlistStream.h"
 
 #include "platform/foundation/PropertyListSerialization.h"
-#include "platform/foundation/RegularFileReader.h"
+#include "platform/foundation/RegularFileStream.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -175,28 +175,28 @@ TEST(XmlPlistStreamTest, aFileThatChangesWhileReadFailsTheRead)
     write(QByteArray(1000, 'x'), QIODevice::WriteOnly);
     char buffer[4096];
 
-    auto reader = RegularFileReader::open(path);
+    auto reader = RegularFileStream::open(path);
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->size(), 1000);
     EXPECT_EQ(reader->read(buffer, 600), 600);
     EXPECT_EQ(reader->read(buffer, 4096), 400);
     EXPECT_EQ(reader->read(buffer, 4096), 0);
 
-    reader = RegularFileReader::open(path);
+    reader = RegularFileStream::open(path);
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->read(buffer, 600), 600);
     write("more", QIODevice::Append);
     EXPECT_EQ(reader->read(buffer, 4096), -1) << "grown";
 
-    reader = RegularFileReader::open(path);
+    reader = RegularFileStream::open(path);
     ASSERT_TRUE(reader);
     ASSERT_TRUE(QFile::resize(path, 10));
     EXPECT_EQ(reader->read(buffer, 4096), 10);
     EXPECT_EQ(reader->read(buffer, 4096), -1) << "cut short";
 
     Error error;
-    EXPECT_FALSE(RegularFileReader::open(path, &error, {}, 5));
+    EXPECT_FALSE(RegularFileStream::open(path, &error, {}, 5));
     EXPECT_NE(error.localizedDescription().find("larger than"), std::string::npos) << error.description();
-    EXPECT_FALSE(RegularFileReader::open(folder.path(), &error));
+    EXPECT_FALSE(RegularFileStream::open(folder.path(), &error));
     EXPECT_NE(error.localizedDescription().find("folder"), std::string::npos) << error.description();
 }

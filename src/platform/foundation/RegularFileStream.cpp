@@ -1,21 +1,21 @@
-#include "platform/foundation/RegularFileReader.h"
+#include "platform/foundation/RegularFileStream.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-RegularFileReader::RegularFileReader(int descriptor, qint64 size)
+RegularFileStream::RegularFileStream(int descriptor, qint64 size)
     : m_descriptor(descriptor)
     , m_size(size)
 {}
 
-RegularFileReader::~RegularFileReader()
+RegularFileStream::~RegularFileStream()
 {
     ::close(m_descriptor);
 }
 
-std::unique_ptr<RegularFileReader> RegularFileReader::open(const QString& path, Error* error, const QUrl& url,
+std::unique_ptr<RegularFileStream> RegularFileStream::open(const QString& path, Error* error, const QUrl& url,
                                                            qint64 limit)
 {
     const int descriptor = RegularFile::open(path, error, url);
@@ -29,10 +29,10 @@ std::unique_ptr<RegularFileReader> RegularFileReader::open(const QString& path, 
         return nullptr;
     }
     ::posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::unique_ptr<RegularFileReader>(new RegularFileReader(descriptor, info.st_size));
+    return std::unique_ptr<RegularFileStream>(new RegularFileStream(descriptor, info.st_size));
 }
 
-qint64 RegularFileReader::read(char* into, qint64 capacity)
+qint64 RegularFileStream::read(char* into, qint64 capacity)
 {
     for (;;) {
         const ssize_t count = ::read(m_descriptor, into, size_t(capacity));

@@ -12,14 +12,14 @@
 // A file whose size changes while it is read fails the read.
 //
 // One object per read; not shared between threads.
-class RegularFileReader {
+class RegularFileStream {
 public:
-    static std::unique_ptr<RegularFileReader> open(const QString& path, Error* error = nullptr,
+    static std::unique_ptr<RegularFileStream> open(const QString& path, Error* error = nullptr,
                                                    const QUrl& url = {},
                                                    qint64 limit = RegularFile::maximumSize);
-    ~RegularFileReader();
-    RegularFileReader(const RegularFileReader&) = delete;
-    RegularFileReader& operator=(const RegularFileReader&) = delete;
+    ~RegularFileStream();
+    RegularFileStream(const RegularFileStream&) = delete;
+    RegularFileStream& operator=(const RegularFileStream&) = delete;
 
     // The size when opened, in bytes.
     qint64 size() const { return m_size; }
@@ -29,7 +29,7 @@ public:
     qint64 read(char* into, qint64 capacity);
 
 private:
-    RegularFileReader(int descriptor, qint64 size);
+    RegularFileStream(int descriptor, qint64 size);
 
     int m_descriptor;
     qint64 m_size;
