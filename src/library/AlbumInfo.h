@@ -26,9 +26,13 @@
 //
 // Threads: reload(), applyRating() and sharedAlbumInfo() on the main thread; reload(Error*),
 // performReload(), findUnratedAlbums(), runScriptToApplyRating() and noteItemRated() on the work
-// queue (the rated GUIDs are touched only
-// there, so they need no lock); imageForItem() and aspectRatioForItem() from any thread, they
-// touch no state; readAlbumInfo() and defaultAlbumInfoURL() from any thread.
+// queue (the rated GUIDs are touched only there, so they need no lock); imageForItem() and
+// aspectRatioForItem() from any thread, they touch no state; readAlbumInfo(),
+// defaultAlbumInfoURL() and releaseRecords() from any thread.
+//
+// Records are released where they were built, on the work queue: the announcement of a reload
+// leaves the work queue's reference as the last one when nobody takes the albums, and screens
+// hand theirs to releaseRecords().
 class AlbumInfo : public std::enable_shared_from_this<AlbumInfo> {
 public:
     // The notification of a finished reload, posted on the main thread with this object as sender
@@ -108,6 +112,13 @@ public:
 
     // How long one write may take before it counts as stuck; for writes queued afterwards.
     void setRatingTimeLimitForTesting(std::chrono::milliseconds limit) { m_ratingTimeLimit = limit; }
+
+    // Queues the release of `records` on the work queue, behind everything queued so far, then
+    // hands the memory that freed back to the system. Dropping a reload's records takes tens of
+    // milliseconds, too long for the main thread: screens that let go of records pass them here
+    // with the last references they hold. Records still shared elsewhere merely lose this
+    // reference. Any thread.
+    void releaseRecords(PlistArray records);
 
     // Blocks until every operation queued so far has finished. From the main thread the
     // announcements of queued reloads are still delivered while it waits.
