@@ -5,7 +5,9 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "support/LibraryFolderTest.h"
+#include "support/ReleaseProbe.h"
 #include "support/SteppedAlbumInfoClock.h"
+#include "support/TimeLimit.h"
 #include "tools/library/ExifOrientation.h"
 
 #include <QBuffer>
@@ -325,6 +327,29 @@ TEST_F(AlbumInfoTest, TheSharedInstanceIsOne)
 {
     EXPECT_EQ(AlbumInfo::sharedAlbumInfo(), AlbumInfo::sharedAlbumInfo());
     AlbumInfo::sharedAlbumInfo()->finish();
+}
+
+TEST_F(AlbumInfoTest, RecordsLetGoAreReleasedOnTheWorkQueueAfterWhatWasQueuedBefore)
+{
+    AlbumInfo albumInfo;
+    ReleaseProbe probe;
+    ReleaseProbe shared;
+    const PlistPtr kept = shared.take();
+    std::mutex gate;
+    gate.lock();
+    albumInfo.workQueue().addOperation(AlbumInfoOperation::create([&] { std::lock_guard hold(gate); }));
+    albumInfo.releaseRecords({probe.take(), kept});
+    // Not on the calling thread, and not before the work queued earlier.
+    EXPECT_FALSE(probe.isReleased());
+    gate.unlock();
+    {
+        TimeLimit limit;
+        albumInfo.finish();
+    }
+    ASSERT_TRUE(probe.isReleased());
+    EXPECT_NE(*probe.releaseThread(), std::this_thread::get_id());
+    // A record still held elsewhere only loses the reference it was given.
+    EXPECT_FALSE(shared.isReleased());
 }
 
 class AlbumInfoImageTest : public AlbumInfoTest {
