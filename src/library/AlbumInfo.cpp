@@ -247,7 +247,7 @@ void AlbumInfo::releaseRecords(PlistArray records)
     if (records.empty())
         return;
     auto held = std::make_shared<PlistArray>(std::move(records));
-    m_workQueue.addOperation(AlbumInfoOperation::create([held] {
+    m_releaseQueue.addOperation(AlbumInfoOperation::create([held] {
         PlistArray().swap(*held);
         returnFreedMemory();
     }));
@@ -312,11 +312,12 @@ double AlbumInfo::aspectRatioForItem(const PlistPtr& item) const
 
 void AlbumInfo::finish()
 {
-    if (isMainThread()) {
+    if (isMainThread())
         finishOnMainThread();
-        return;
-    }
-    m_workQueue.waitUntilAllOperationsAreFinished();
+    else
+        m_workQueue.waitUntilAllOperationsAreFinished();
+    // Releases never wait for the main thread, so blocking on them is safe anywhere.
+    m_releaseQueue.waitUntilAllOperationsAreFinished();
 }
 
 void AlbumInfo::finishOnMainThread()

@@ -27,8 +27,8 @@ class MenuController;
 // the selection is always on screen. A name too long for the space right of the star ends in an
 // ellipsis before the right margin. Rows off the layer are hidden.
 //
-// The album records are the picker's until it goes; then it hands them to the album data's work
-// queue to be released there.
+// The album records are the picker's until it goes; then it hands them to the album data to be
+// released off the main thread.
 //
 // Main thread only, except the strip's image requests, which read the album list (fixed) and the
 // selection (atomic) on the strip's load threads.
