@@ -105,6 +105,16 @@ private:
     QElapsedTimer m_started;
 };
 
+// The load average over the last 1, 5 and 15 minutes: every figure here moves with it.
+QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return "unknown";
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return fields.size() < 3 ? QByteArray("unknown") : fields[0] + ' ' + fields[1] + ' ' + fields[2];
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -156,7 +166,8 @@ int main(int argc, char** argv)
     QTemporaryDir emptyFolder;
     const QString emptyLibrary = writeEmptyLibrary(emptyFolder);
 
-    std::vector<double> toPicker, peak, after, empty, stall, idle;
+    const QByteArray loadBefore = loadAverage();
+    std::vector<double> toPicker, peak, after, empty, stall, press, idle;
     for (int round = 0; round < rounds; ++round) {
         {
             Program program(binary, emptyLibrary);
@@ -183,6 +194,7 @@ int main(int argc, char** argv)
         idle.push_back(median(quiet));
         double worst = 0;
         program.command("press Select", &worst);
+        press.push_back(worst);
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 1500) {
@@ -216,6 +228,9 @@ int main(int argc, char** argv)
         "  longest answer after Select on the picker %.1f ms (%.1f-%.1f; a quiet answer takes %.1f ms; goal "
         "no stall over 16 ms)\n",
         median(stall), stallLow, stallHigh, median(idle));
+    const auto [pressLow, pressHigh] = spread(press);
+    std::printf("  the answer to the press itself %.1f ms (%.1f-%.1f)\n", median(press), pressLow, pressHigh);
+    std::printf("  load average before %s, after %s\n", loadBefore.constData(), loadAverage().constData());
     std::printf("RESULT program-peak-rss-x-file %s ratio=%.3f low=%.3f high=%.3f goal=2.5\n", photos,
                 median(peak) / fileKb, peakLow / fileKb, peakHigh / fileKb);
     std::printf("RESULT program-rss-above-empty-x-file %s ratio=%.3f low=%.3f high=%.3f goal=1\n", photos,

@@ -17,6 +17,10 @@
 #include <QEventLoop>
 #include <QPointer>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace {
 constexpr int propertyListReadCorruptError = 259;
 
@@ -87,6 +91,15 @@ std::string albumName(const PlistValue& album)
 {
     const PlistPtr name = album.objectForKey("AlbumName");
     return name && name->isString() ? *name->asString() : std::string();
+}
+
+// Freed memory that the allocator keeps for later use stays resident: after a reload, the XML
+// parser's tree and its text, more than the records handed on. Hands it back to the system.
+void returnFreedMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 QString pathForSize(const PlistValue& item, unsigned size)
@@ -230,9 +243,24 @@ void AlbumInfo::performReload(double requestTime)
     if (elapsed < minimum)
         m_clock.sleepFor(minimum - elapsed);
 
+    // Posts a copy, so this thread keeps a reference until the observers are done: records nobody
+    // took are then released here rather than on the main thread.
     RunLoop::postToMainThreadAndWait([this, &userInfo] {
-        NotificationCenter::defaultCenter().post(didReloadNotification, this, std::move(userInfo));
+        NotificationCenter::defaultCenter().post(didReloadNotification, this, userInfo);
     });
+    userInfo.clear();
+    returnFreedMemory();
+}
+
+void AlbumInfo::releaseRecords(PlistArray records)
+{
+    if (records.empty())
+        return;
+    auto held = std::make_shared<PlistArray>(std::move(records));
+    m_releaseQueue.addOperation(AlbumInfoOperation::create([held] {
+        PlistArray().swap(*held);
+        returnFreedMemory();
+    }));
 }
 
 bool AlbumInfo::setMinimumReloadSeconds(double seconds)
@@ -303,11 +331,12 @@ double AlbumInfo::aspectRatioForItem(const PlistPtr& item) const
 
 void AlbumInfo::finish()
 {
-    if (isMainThread()) {
+    if (isMainThread())
         finishOnMainThread();
-        return;
-    }
-    m_workQueue.waitUntilAllOperationsAreFinished();
+    else
+        m_workQueue.waitUntilAllOperationsAreFinished();
+    // Releases never wait for the main thread, so blocking on them is safe anywhere.
+    m_releaseQueue.waitUntilAllOperationsAreFinished();
 }
 
 void AlbumInfo::finishOnMainThread()

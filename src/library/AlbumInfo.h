@@ -27,9 +27,13 @@
 //
 // Threads: reload(), applyRating() and sharedAlbumInfo() on the main thread; reload(Error*),
 // performReload(), findUnratedAlbums(), runScriptToApplyRating() and noteItemRated() on the work
-// queue (the rated GUIDs are touched only
-// there, so they need no lock); imageForItem() and aspectRatioForItem() from any thread, they
-// touch no state; readAlbumInfo() and defaultAlbumInfoURL() from any thread.
+// queue (the rated GUIDs are touched only there, so they need no lock); imageForItem() and
+// aspectRatioForItem() from any thread, they touch no state; readAlbumInfo(),
+// defaultAlbumInfoURL() and releaseRecords() from any thread.
+//
+// Records are never released on the main thread: the announcement of a reload leaves the work
+// queue's reference as the last one when nobody takes the albums, and screens hand theirs to
+// releaseRecords().
 class AlbumInfo : public std::enable_shared_from_this<AlbumInfo> {
 public:
     // The notification of a finished reload, posted on the main thread with this object as sender
@@ -118,8 +122,16 @@ public:
     // How long one write may take before it counts as stuck; for writes queued afterwards.
     void setRatingTimeLimitForTesting(std::chrono::milliseconds limit) { m_ratingTimeLimit = limit; }
 
-    // Blocks until every operation queued so far has finished. From the main thread the
-    // announcements of queued reloads are still delivered while it waits.
+    // Queues the release of `records` on a release queue of its own, then hands the memory that
+    // freed back to the system. Dropping a reload's records takes tens of milliseconds, too long
+    // for the main thread: screens that let go of records pass them here with the last
+    // references they hold. Records still shared elsewhere merely lose this reference. Releases
+    // never wait for the work queue, so the records of a finished album are gone while the next
+    // reload runs, not after it. Any thread.
+    void releaseRecords(PlistArray records);
+
+    // Blocks until every operation queued so far, releases included, has finished. From the main
+    // thread the announcements of queued reloads are still delivered while it waits.
     void finish();
     // Whether a rating was written successfully in this run. Read it after finish().
     bool didRateItems() const;
@@ -141,6 +153,8 @@ private:
     // Main thread; each queued write carries its own copy.
     std::chrono::milliseconds m_ratingTimeLimit = RatingHelper::defaultTimeLimit;
     std::function<void()> m_reloadHookForTesting;
+    // Its operations use nothing of this object.
+    OperationQueue m_releaseQueue{1};
     // Last: destroyed first, so no queued operation outlives the state it uses.
     OperationQueue m_workQueue{1};
 };

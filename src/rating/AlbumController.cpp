@@ -73,6 +73,9 @@ AlbumController::~AlbumController()
     m_albumLayer->setLayoutManager(nullptr);
     // Waits for an image request under way, which reads the albums.
     m_albumDisplay->setDataSource(nullptr);
+    // The last references to every album but the chosen one, whose photos the stage shares:
+    // releasing them here would stall the screen that follows.
+    m_albumInfo->releaseRecords(std::move(m_albums));
 }
 
 QStringList AlbumController::breakChoices()
@@ -195,10 +198,21 @@ void AlbumController::layOutNames(Layer& albumLayer)
     const double width = std::max(0.0, bounds.maxX() - rightMargin * sx - left);
     const auto& sublayers = albumLayer.sublayers();
     const std::ptrdiff_t selected = static_cast<std::ptrdiff_t>(position());
+    // A library has thousands of albums and only a dozen rows show: every name drawn costs text
+    // shaping in each frame, so the rows off the layer are hidden. A row gliding in or out stays
+    // shown while it is on the layer at either end of its glide.
+    const auto isOnLayer = [&bounds](const Rect& frame) { return !frame.intersection(bounds).isEmpty(); };
     for (std::size_t k = 0; k < sublayers.size(); ++k) {
         auto* text = static_cast<TextLayer*>(sublayers[k].get());
         const double offset = double(static_cast<std::ptrdiff_t>(k) - selected);
-        text->setFrame(qm_pixelAlignRect(albumLayer, Rect(left, selectedBottom - offset * row, width, row)));
+        const Rect frame =
+            qm_pixelAlignRect(albumLayer, Rect(left, selectedBottom - offset * row, width, row));
+        const bool isName = k + 1 < sublayers.size();
+        const bool hidden =
+            isName && !isOnLayer(frame) && (text->isHidden() || !isOnLayer(text->presentationFrame()));
+        if (text->isHidden() != hidden)
+            text->setHidden(hidden);
+        text->setFrame(frame);
         text->setFontSize(nameFontSize * scale);
     }
     if (sublayers.empty())

@@ -25,7 +25,10 @@ class MenuController;
 // canvas scaled to the layer: the selected name's row always stands an eighth of the height plus
 // one row below the top, earlier albums above it and later ones below, so a long list scrolls and
 // the selection is always on screen. A name too long for the space right of the star ends in an
-// ellipsis before the right margin.
+// ellipsis before the right margin. Rows off the layer are hidden.
+//
+// The album records are the picker's until it goes; then it hands them to the album data to be
+// released off the main thread.
 //
 // Main thread only, except the strip's image requests, which read the album list (fixed) and the
 // selection (atomic) on the strip's load threads.

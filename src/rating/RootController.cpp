@@ -139,9 +139,10 @@ void RootController::layerDidAppear()
 
 void RootController::startStageForChosenAlbum()
 {
-    const PlistArray& albums = m_albumPicker->albums();
-    const size_t position = m_albumPicker->position();
-    m_albumPicker = nullptr;
+    // Held here until the stage has its photos: the albums are the picker's.
+    const std::shared_ptr<AlbumController> picker = std::move(m_albumPicker);
+    const PlistArray& albums = picker->albums();
+    const size_t position = picker->position();
     if (position >= albums.size() || !hostView())
         return;
     PlistPtr items = albums[position]->objectForKey("items");

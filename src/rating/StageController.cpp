@@ -1,5 +1,6 @@
 #include "rating/StageController.h"
 
+#include "library/AlbumInfo.h"
 #include "platform/foundation/InternalInconsistency.h"
 #include "rating/FlowController.h"
 #include "rating/InterflowController.h"
@@ -59,6 +60,12 @@ StageController::~StageController()
 {
     m_flowPush.cancel();
     m_overlayLayer->setLayoutManager(nullptr);
+    // The passes share the album's photos; once they are gone, m_items holds the last references,
+    // and an album of tens of thousands of photos takes too long to release on the main thread.
+    m_breakMenu.reset();
+    m_flower.reset();
+    m_interflower.reset();
+    AlbumInfo::sharedAlbumInfo()->releaseRecords(std::move(m_items));
 }
 
 QStringList StageController::breakChoices()

@@ -22,7 +22,8 @@ class MenuController;
 // the break menu: "Toggle fullscreen", "Finish this level", "Exit rating".
 //
 // With one or two stages a pass has three outcomes (down, passed over, up), with three or four
-// two (down, up). Main thread only.
+// two (down, up). When it goes, it hands the album's photos to the album data to be released off
+// the main thread. Main thread only.
 class StageController : public Raroderavarav, public BreakMenuHost {
 public:
     // Seconds the title card shows before its pass's flow.

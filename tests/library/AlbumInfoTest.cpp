@@ -5,7 +5,10 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "support/LibraryFolderTest.h"
+#include "support/ReleaseProbe.h"
 #include "support/SteppedAlbumInfoClock.h"
+#include "support/TimeLimit.h"
+#include "support/WaitUntil.h"
 #include "tools/library/ExifOrientation.h"
 
 #include <QBuffer>
@@ -352,6 +355,29 @@ TEST_F(AlbumInfoTest, TheSharedInstanceIsOne)
 {
     EXPECT_EQ(AlbumInfo::sharedAlbumInfo(), AlbumInfo::sharedAlbumInfo());
     AlbumInfo::sharedAlbumInfo()->finish();
+}
+
+TEST_F(AlbumInfoTest, RecordsLetGoAreReleasedOffTheCallingThreadWithoutWaitingForTheWorkQueue)
+{
+    AlbumInfo albumInfo;
+    ReleaseProbe probe;
+    ReleaseProbe shared;
+    const PlistPtr kept = shared.take();
+    // A reload or a rating write under way.
+    std::mutex gate;
+    gate.lock();
+    albumInfo.workQueue().addOperation(AlbumInfoOperation::create([&] { std::lock_guard hold(gate); }));
+    albumInfo.releaseRecords({probe.take(), kept});
+    EXPECT_TRUE(waitUntil([&] { return probe.isReleased(); }));
+    gate.unlock();
+    {
+        TimeLimit limit;
+        albumInfo.finish();
+    }
+    ASSERT_TRUE(probe.isReleased());
+    EXPECT_NE(*probe.releaseThread(), std::this_thread::get_id());
+    // A record still held elsewhere only loses the reference it was given.
+    EXPECT_FALSE(shared.isReleased());
 }
 
 class AlbumInfoImageTest : public AlbumInfoTest {

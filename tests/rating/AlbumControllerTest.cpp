@@ -1,13 +1,20 @@
 #include "rating/AlbumController.h"
 
+#include "library/AlbumInfo.h"
+#include "platform/graphics/LayerPainter.h"
+#include "platform/graphics/ManualAnimationClock.h"
 #include "platform/graphics/TextLayer.h"
 #include "support/FailureOf.h"
+#include "support/ReleaseProbe.h"
+#include "support/TimeLimit.h"
 #include "support/WaitUntil.h"
 #include "ui/ApplicationDelegate.h"
 #include "ui/HostView.h"
 #include "ui/MenuController.h"
 
 #include <QCoreApplication>
+#include <QImage>
+#include <QPainter>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -173,6 +180,66 @@ TEST_F(AlbumControllerTest, AManyAlbumListScrollsSoTheSelectionStaysOnScreen)
     EXPECT_EQ(star(*picker).position(), (Point{400, 500}));
     // The first names have scrolled off the top.
     EXPECT_GT(row(*picker, 0).frame().minY(), 600);
+}
+
+TEST_F(AlbumControllerTest, OnlyTheRowsOnTheLayerAreShownAndAGlidingRowUntilItsGlideEnds)
+{
+    ManualAnimationClock clock;
+    auto picker = show(albums(60));
+    // Drawn once, so that later moves glide.
+    QImage frame(800, 600, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&frame);
+    LayerPainter::paint(painter, *view.layer(), QSizeF(800, 600));
+    const auto shown = [&] {
+        std::vector<std::size_t> rows;
+        for (std::size_t index = 0; index < 60; ++index) {
+            if (!row(*picker, index).isHidden())
+                rows.push_back(index);
+        }
+        return rows;
+    };
+    const auto range = [](std::size_t first, std::size_t last) {
+        std::vector<std::size_t> rows;
+        for (std::size_t index = first; index <= last; ++index)
+            rows.push_back(index);
+        return rows;
+    };
+    // Rows of 50 from y = 475 down: row 10 still reaches into the layer, row 11 lies below it.
+    EXPECT_EQ(shown(), range(0, 10));
+    EXPECT_FALSE(star(*picker).isHidden());
+    for (int step = 0; step < 30; ++step) {
+        press(ButtonDown);
+        clock.advance(1);
+    }
+    // Row 28 reaches down into the top edge, row 40 up into the bottom one; row 27 glided out
+    // in the last move and is hidden at the next.
+    EXPECT_EQ(shown(), range(27, 40));
+    EXPECT_EQ(row(*picker, 27).frame().minY(), 625);
+
+    // A row gliding in shows at once; one gliding out stays until its glide has ended.
+    press(ButtonUp);
+    EXPECT_EQ(shown(), range(27, 40));
+    EXPECT_EQ(row(*picker, 40).frame().maxY(), -25);
+    clock.advance(1);
+    press(ButtonUp);
+    EXPECT_EQ(shown(), range(26, 39));
+}
+
+TEST_F(AlbumControllerTest, AClosedPickerReleasesItsAlbumsOffTheMainThread)
+{
+    ReleaseProbe probe(album(QStringLiteral("Coast"), 2));
+    PlistArray list = albums(2);
+    list.push_back(probe.take());
+    auto picker = show(std::move(list));
+    press(ButtonSelect);
+    ASSERT_EQ(view.currentController(), root.get());
+    picker.reset();
+    {
+        TimeLimit limit;
+        AlbumInfo::sharedAlbumInfo()->finish();
+    }
+    ASSERT_TRUE(probe.isReleased());
+    EXPECT_NE(*probe.releaseThread(), std::this_thread::get_id());
 }
 
 TEST_F(AlbumControllerTest, ALongNameEndsInAnEllipsisInsideTheMargin)

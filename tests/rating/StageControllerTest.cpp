@@ -5,6 +5,8 @@
 #include "rating/InterflowController.h"
 #include "support/FailureOf.h"
 #include "support/LoggingRateItem.h"
+#include "support/ReleaseProbe.h"
+#include "support/TimeLimit.h"
 #include "support/WaitUntil.h"
 #include "ui/ApplicationDelegate.h"
 #include "ui/HostView.h"
@@ -225,6 +227,25 @@ TEST_F(StageControllerTest, MenuDuringTheTitleCardAbandonsTheRunBeforeThePassSho
     stage->endTitleCardForTesting();
     EXPECT_EQ(current(), "Raroderavarav");
     EXPECT_EQ(flower.lock()->hostView(), nullptr);
+}
+
+TEST_F(StageControllerTest, AClosedStageReleasesItsPhotosOffTheMainThread)
+{
+    PlistArray items = photos(2);
+    ReleaseProbe probe(items.front());
+    items.front() = probe.take();
+    auto stage = std::make_shared<StageController>(std::move(items), 4);
+    view.pushController(stage);
+    // Its passes share the photos, and hold them until the stage goes.
+    play(*stage, "M");
+    ASSERT_EQ(current(), "Raroderavarav");
+    stage.reset();
+    {
+        TimeLimit limit;
+        AlbumInfo::sharedAlbumInfo()->finish();
+    }
+    ASSERT_TRUE(probe.isReleased());
+    EXPECT_NE(*probe.releaseThread(), std::this_thread::get_id());
 }
 
 TEST_F(StageControllerTest, TheTitleCardLastsASecondOnTheRealClock)
