@@ -5,6 +5,7 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "support/TemporaryConfigHome.h"
+#include "support/ToolRun.h"
 #include "tools/library/ExifOrientation.h"
 #include "tools/library/LibraryImporter.h"
 
@@ -34,22 +35,6 @@ QByteArray jpeg(int width, int height)
     return bytes;
 }
 
-// What a run printed, and its status.
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string contents(std::FILE* file)
-{
-    std::rewind(file);
-    std::string text;
-    for (int c; (c = std::fgetc(file)) != EOF;)
-        text += char(c);
-    std::fclose(file);
-    return text;
-}
 } // namespace
 
 class LibraryToolTest : public testing::Test {
@@ -76,13 +61,7 @@ protected:
         file.write(bytes);
     }
 
-    static ToolRun run(const QStringList& arguments)
-    {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        const int status = LibraryTool::run(arguments, out, err);
-        return {status, contents(out), contents(err)};
-    }
+    static ToolRun run(const QStringList& arguments) { return ToolRun::of(arguments); }
 
     ToolRun import(const QStringList& folders) const
     {

@@ -3,6 +3,7 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "support/TemporaryConfigHome.h"
+#include "support/ToolRun.h"
 #include "support/XmpTestFiles.h"
 #include "tools/library/LibraryTool.h"
 
@@ -13,22 +14,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string contents(std::FILE* file)
-{
-    std::rewind(file);
-    std::string text;
-    for (int c; (c = std::fgetc(file)) != EOF;)
-        text += char(c);
-    std::fclose(file);
-    return text;
-}
-
 // Ratings through the library tool's commands, as the program and a person run them, on a folder
 // of photos: a.jpg, b.jpg and c.jpg, plain.
 class RatingElsewhereTest : public testing::Test {
@@ -56,13 +41,7 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
     }
 
-    static ToolRun run(const QStringList& arguments)
-    {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        const int status = LibraryTool::run(arguments, out, err);
-        return {status, contents(out), contents(err)};
-    }
+    static ToolRun run(const QStringList& arguments) { return ToolRun::of(arguments); }
 
     ToolRun import() const { return run({"import", "--library", path("Library"), path("Photos")}); }
 

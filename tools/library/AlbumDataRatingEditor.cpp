@@ -1,5 +1,7 @@
 #include "tools/library/AlbumDataRatingEditor.h"
 
+#include "platform/foundation/XmlPlistScalars.h"
+
 #include <QList>
 #include <algorithm>
 #include <cstring>
@@ -33,25 +35,6 @@ bool allSpace(const char* from, const char* to)
         if (!isSpace(*from))
             return false;
     return true;
-}
-
-void appendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xF0 | (code >> 18));
-        out += char(0x80 | ((code >> 12) & 0x3F));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
 }
 
 // Steps from tag to tag through bytes already known to be well-formed, skipping text, comments,
@@ -310,7 +293,7 @@ private:
             }
             if (code == 0 || code > 0x10FFFF)
                 return false;
-            appendUtf8(out, code);
+            XmlPlistScalars::appendUtf8(out, code);
         } else {
             return false;
         }

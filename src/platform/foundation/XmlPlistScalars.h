@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // The text of the scalar elements of an XML property list read as their values. Surrounding
@@ -16,4 +17,6 @@ public:
     static std::optional<double> parseDate(std::string_view text);
     // Whether the text is base64 (line breaks and blanks allowed).
     static bool isBase64(std::string_view text);
+    // Appends the UTF-8 bytes of Unicode code point `code` (a character reference's value).
+    static void appendUtf8(std::string& out, uint32_t code);
 };

@@ -90,25 +90,6 @@ const std::array<bool, 256> specialInText = [] {
     return table;
 }();
 
-void appendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xF0 | (code >> 18));
-        out += char(0x80 | ((code >> 12) & 0x3F));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
-
 // The code point of a character reference's digits ("x41" or "65"); none for anything unusual,
 // NUL included (which XML forbids).
 uint32_t characterReference(std::string_view digits)
@@ -168,7 +149,7 @@ void decode(std::string_view text, std::string& out)
         else if (name == "apos")
             out += '\'';
         else if (name.size() > 1 && name.front() == '#')
-            appendUtf8(out, characterReference(name.substr(1)));
+            XmlPlistScalars::appendUtf8(out, characterReference(name.substr(1)));
         else
             throw XmlPlistStream::Unsure();
         index = end;
