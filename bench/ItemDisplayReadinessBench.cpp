@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -125,6 +126,57 @@ bool isSharp(const Layer& layer)
            shown.toUInt() >= layer.attribute(ItemDisplay::loadSizeKey).toUInt();
 }
 
+// Times every event the main thread handles by the thread's processor time, and keeps the
+// longest few with what they were, so a long stall can be traced to its cause.
+class TimedApplication : public QGuiApplication {
+public:
+    using QGuiApplication::QGuiApplication;
+
+    struct Handled {
+        double milliseconds;
+        std::string what;
+    };
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (QThread::currentThread() != thread())
+            return QGuiApplication::notify(receiver, event);
+        const double start = threadMilliseconds();
+        const bool result = QGuiApplication::notify(receiver, event);
+        const double spent = threadMilliseconds() - start;
+        if (spent >= 1 && (m_longest.size() < 8 || spent > m_longest.back().milliseconds)) {
+            std::string what = describe(receiver, event) + " at " +
+                               std::to_string(int(m_since.isValid() ? m_since.elapsed() : 0)) + " ms";
+            m_longest.push_back({spent, std::move(what)});
+            std::sort(m_longest.begin(), m_longest.end(),
+                      [](const Handled& a, const Handled& b) { return a.milliseconds > b.milliseconds; });
+            if (m_longest.size() > 8)
+                m_longest.pop_back();
+        }
+        return result;
+    }
+
+    const std::vector<Handled>& longest() const { return m_longest; }
+
+private:
+    static std::string describe(QObject* receiver, QEvent* event)
+    {
+        if (event->type() == QEvent::Timer && !receiver->objectName().isEmpty())
+            return receiver->objectName().toStdString() + " timer";
+        if (event->type() == QEvent::MetaCall)
+            return "a call posted to the main thread (a finished load being shown)";
+        return std::string(receiver->metaObject()->className()) + " event " +
+               std::to_string(int(event->type()));
+    }
+
+    std::vector<Handled> m_longest;
+    QElapsedTimer m_since = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+};
+
 int run(const QString& folder, int albumSize, int moves)
 {
     if (!QFile::exists(photoPath(folder, photoFiles - 1))) {
@@ -154,6 +206,7 @@ int run(const QString& folder, int albumSize, int moves)
     double lastBeatWork = 0;
 
     QTimer painter;
+    painter.setObjectName(QStringLiteral("frame painting"));
     painter.setTimerType(Qt::PreciseTimer);
     painter.setInterval(16);
     QObject::connect(&painter, &QTimer::timeout, [&] {
@@ -170,6 +223,7 @@ int run(const QString& folder, int albumSize, int moves)
     // A heartbeat every millisecond: a gap without a frame in it is main-thread work that kept
     // the event loop from turning.
     QTimer heartbeat;
+    heartbeat.setObjectName(QStringLiteral("heartbeat"));
     heartbeat.setTimerType(Qt::PreciseTimer);
     heartbeat.setInterval(1);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
@@ -193,6 +247,7 @@ int run(const QString& folder, int albumSize, int moves)
     int sharpAtEnd = 0;
     int counted = 0;
     QTimer mover;
+    mover.setObjectName(QStringLiteral("move"));
     mover.setTimerType(Qt::PreciseTimer);
     mover.setInterval(moveMilliseconds);
     QObject::connect(&mover, &QTimer::timeout, [&] {
@@ -214,6 +269,7 @@ int run(const QString& folder, int albumSize, int moves)
     });
     // Watches for each moved-to photo becoming sharp, at the frame rate.
     QTimer watcher;
+    watcher.setObjectName(QStringLiteral("sharpness watch"));
     watcher.setInterval(4);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         const double now = double(clock.nsecsElapsed()) / 1e6;
@@ -255,6 +311,9 @@ int run(const QString& folder, int albumSize, int moves)
                 neverSharp ? (" (" + std::to_string(neverSharp) + " never sharp)").c_str() : "",
                 longestStallWork, longestStall, longestFrameWork, longestFrame,
                 double(peakResidentKilobytes()) / 1024.0);
+    std::printf("longest main-thread work by event (processor time):\n");
+    for (const auto& handled : static_cast<TimedApplication*>(QCoreApplication::instance())->longest())
+        std::printf("  %6.1f ms  %s\n", handled.milliseconds, handled.what.c_str());
     root->setTreeHost(nullptr);
     return 0;
 }
@@ -264,7 +323,7 @@ int run(const QString& folder, int albumSize, int moves)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
+    TimedApplication application(argc, argv);
     if (argc >= 3 && std::strcmp(argv[1], "make") == 0)
         return make(QString::fromLocal8Bit(argv[2]));
     if (argc >= 3 && std::strcmp(argv[1], "run") == 0) {

@@ -196,8 +196,12 @@ public:
     // soon as the bounds size changes, with or without a manager.)
     virtual void layoutSublayers();
     // Lays out this layer, if marked, then its subtree top-down, each layer only when marked.
-    // Layers marked by a layout further down are handled in the same pass.
+    // Layers marked by a layout further down are handled in the same pass. On a tree's root, a
+    // device scale other than the one of its last layout marks every layer of the tree first.
     void layoutIfNeeded();
+    // Marks this layer and every layer below it as needing layout. (Masks are redrawn, not laid
+    // out: the painter redraws a delegate's drawing at each new scale.)
+    void setNeedsLayoutThroughout();
 
     // Drawing by a delegate (non-owning). Its drawing is kept until display is requested again.
     LayerDelegate* delegate() const { return m_delegate; }
@@ -343,6 +347,8 @@ private:
     bool m_needsLayout = false;
     // Some layer below this one needs layout.
     bool m_subtreeNeedsLayout = false;
+    // On a root: the device scale of its last layout; 0 before the first.
+    double m_laidOutDeviceScale = 0;
     // Drawn at least once: only then is there a value on screen to animate from.
     bool m_presented = false;
 

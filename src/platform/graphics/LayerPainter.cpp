@@ -4,6 +4,7 @@
 #include "Layer.h"
 #include "OpaqueRegions.h"
 #include "ShadowBlur.h"
+#include "ShadowImageCache.h"
 #include "TextLayer.h"
 
 #include <QFontMetricsF>
@@ -401,13 +402,20 @@ private:
         }
     }
 
+    // A mask whose whole look is its delegate's drawing, shown as it is.
+    static bool isDrawnByDelegateAlone(const Layer& mask, const LayerState& maskState)
+    {
+        return mask.delegate() && mask.sublayers().empty() && !mask.mask() && mask.contents().isNull() &&
+               !(maskState.backgroundColor && maskState.backgroundColor->alpha() > 0) &&
+               maskState.borderWidth <= 0 && maskState.opacity >= 1 && maskState.shadowOpacity <= 0 &&
+               !mask.isHidden();
+    }
+
     // The device pixels where `mask` is fully opaque, as one rectangle; empty when that is not
     // known cheaply (only a mask drawn by its delegate alone is looked into).
     QRect opaqueInterior(Layer& mask, const LayerState& maskState)
     {
-        if (!mask.delegate() || !mask.sublayers().empty() || mask.mask() || !mask.contents().isNull() ||
-            (maskState.backgroundColor && maskState.backgroundColor->alpha() > 0) ||
-            maskState.borderWidth > 0 || maskState.opacity < 1 || !maskState.transform.isIdentity())
+        if (!isDrawnByDelegateAlone(mask, maskState) || !maskState.transform.isIdentity())
             return {};
         mask.displayIfNeeded(backingScale());
         const QImage& image = mask.backingImage();
@@ -437,22 +445,37 @@ private:
         const LayerState maskState = mask.presentation();
         QImage content(area.size(), QImage::Format_ARGB32_Premultiplied);
         content.fill(Qt::transparent);
-        QImage alpha(area.size(), QImage::Format_ARGB32_Premultiplied);
-        alpha.fill(Qt::transparent);
         const QTransform toArea =
             m_painter.deviceTransform() * QTransform::fromTranslate(-area.x(), -area.y());
-        {
-            QPainter offscreen(&content);
-            offscreen.setRenderHints(m_painter.renderHints());
+        QPainter offscreen(&content);
+        offscreen.setRenderHints(m_painter.renderHints());
+        offscreen.setTransform(toArea);
+        if (isDrawnByDelegateAlone(mask, maskState)) {
+            // A mask that is only its delegate's drawing (the strip's feathers) is applied
+            // straight from that drawing: nothing shows outside its bounds.
+            mask.displayIfNeeded(backingScale());
+            const QTransform toParent = maskState.toSuperlayer();
+            offscreen.setTransform(toParent * toArea);
+            offscreen.setClipRect(toQRect(maskState.bounds));
             offscreen.setTransform(toArea);
             TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
+            offscreen.setTransform(toParent * toArea);
+            offscreen.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+            drawImage(offscreen, mask.backingImage(), maskState.bounds, 1.0);
+            offscreen.end();
+            drawDeviceImage(content, area, opacity);
+            return;
         }
+        TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
+        offscreen.end();
+        QImage alpha(area.size(), QImage::Format_ARGB32_Premultiplied);
+        alpha.fill(Qt::transparent);
         {
-            QPainter offscreen(&alpha);
-            offscreen.setRenderHints(m_painter.renderHints());
-            offscreen.setTransform(toArea);
+            QPainter maskPainter(&alpha);
+            maskPainter.setRenderHints(m_painter.renderHints());
+            maskPainter.setTransform(toArea);
             const QTransform toParent = maskState.toSuperlayer();
-            TreePainter(offscreen).paintLayer(mask, &toParent, &maskState, 1.0);
+            TreePainter(maskPainter).paintLayer(mask, &toParent, &maskState, 1.0);
         }
         {
             QPainter combine(&content);
@@ -470,15 +493,14 @@ private:
         if (const std::optional<Rect> plain = plainSilhouette(layer, state)) {
             if (plain->isEmpty())
                 return;
+            const bool covers = coversOwnShadow(layer, state, opacity, *plain);
+            if (paintCachedShadow(*plain, state, opacity, covers))
+                return;
             const QTransform saved = m_painter.transform();
             const double savedOpacity = m_painter.opacity();
             m_painter.setTransform(
                 QTransform::fromTranslate(state.shadowOffset.width, state.shadowOffset.height) * saved);
             m_painter.setOpacity(opacity * state.shadowOpacity);
-            // An opaque photo drawn in full hides the middle of its own shadow.
-            const bool covers = opacity >= 1 && state.contentsTransition >= 1 && !layer.contents().isNull() &&
-                                !(state.backgroundColor && state.backgroundColor->alpha() > 0) &&
-                                state.borderWidth <= 0;
             const QRectF hidden =
                 covers ? toQRect(plain->offsetBy(-state.shadowOffset.width, -state.shadowOffset.height))
                        : QRectF();
@@ -500,6 +522,76 @@ private:
         const QPointF offset = toDevice.map(QPointF(state.shadowOffset.width, state.shadowOffset.height)) -
                                toDevice.map(QPointF(0, 0));
         drawDeviceImage(silhouette, QRectF(area).translated(offset), opacity * state.shadowOpacity);
+    }
+
+    // Whether the layer, drawn in full, hides the middle of its own shadow: an opaque photo does,
+    // and so does one fading in over an opaque photo of the same shape.
+    static bool coversOwnShadow(const Layer& layer, const LayerState& state, double opacity,
+                                const Rect& plain)
+    {
+        if (opacity < 1 || (state.backgroundColor && state.backgroundColor->alpha() > 0) ||
+            state.borderWidth > 0 || layer.contents().isNull())
+            return false;
+        if (state.contentsTransition >= 1)
+            return true;
+        const QImage& previous = layer.previousContents();
+        if (previous.isNull() || previous.hasAlphaChannel())
+            return false;
+        const Rect under = gravityRect(layer.contentsGravity(), state.bounds, QSizeF(previous.size()));
+        return std::abs(under.minX() - plain.minX()) < 0.5 && std::abs(under.maxX() - plain.maxX()) < 0.5 &&
+               std::abs(under.minY() - plain.minY()) < 0.5 && std::abs(under.maxY() - plain.maxY()) < 0.5;
+    }
+
+    // The shadow of the plain rectangle `plain` (current coordinates) as a kept image, when the
+    // rectangle lands upright on the device: placed on whole device pixels, and without the part
+    // the opaque layer itself covers when `covers`. False when it must be filled instead.
+    bool paintCachedShadow(const Rect& plain, const LayerState& state, double opacity, bool covers)
+    {
+        const QTransform toDevice = m_painter.deviceTransform();
+        const bool upright = toDevice.m12() == 0 && toDevice.m21() == 0 && toDevice.m11() > 0;
+        if (!upright || std::abs(std::abs(toDevice.m22()) - toDevice.m11()) > 1e-9)
+            return false;
+        const double scale = toDevice.m11();
+        const QRectF layerRect = toDevice.mapRect(toQRect(plain));
+        const QRectF shadowRect =
+            toDevice.mapRect(toQRect(plain.offsetBy(state.shadowOffset.width, state.shadowOffset.height)));
+        const QSize size(std::max(1, int(std::lround(shadowRect.width()))),
+                         std::max(1, int(std::lround(shadowRect.height()))));
+        const double radius = std::max(0.0, state.shadowRadius) * scale;
+        const QImage image = ShadowImageCache::blurredRect(size, radius, state.shadowColor.toQColor());
+        const int edge = ShadowImageCache::margin(radius);
+        const QPoint origin(int(std::lround(shadowRect.center().x() - size.width() / 2.0)) - edge,
+                            int(std::lround(shadowRect.center().y() - size.height() / 2.0)) - edge);
+        const QRect placed(origin, image.size());
+        QRect hidden;
+        if (covers) {
+            // Two device pixels in from the layer's edges, so the photo's own rounding never
+            // uncovers a seam.
+            const QRect inside(
+                QPoint(int(std::ceil(layerRect.left())) + 2, int(std::ceil(layerRect.top())) + 2),
+                QPoint(int(std::floor(layerRect.right())) - 3, int(std::floor(layerRect.bottom())) - 3));
+            hidden = inside.intersected(placed);
+        }
+        const QTransform saved = m_painter.transform();
+        const double savedOpacity = m_painter.opacity();
+        setPixelTransform();
+        m_painter.setOpacity(opacity * state.shadowOpacity);
+        if (hidden.isEmpty()) {
+            m_painter.drawImage(placed.topLeft(), image);
+        } else {
+            const QRect bands[] = {
+                QRect(QPoint(placed.left(), placed.top()), QPoint(placed.right(), hidden.top() - 1)),
+                QRect(QPoint(placed.left(), hidden.bottom() + 1), QPoint(placed.right(), placed.bottom())),
+                QRect(QPoint(placed.left(), hidden.top()), QPoint(hidden.left() - 1, hidden.bottom())),
+                QRect(QPoint(hidden.right() + 1, hidden.top()), QPoint(placed.right(), hidden.bottom()))};
+            for (const QRect& band : bands) {
+                if (band.isValid() && !band.isEmpty())
+                    m_painter.drawImage(band.topLeft(), image, band.translated(-placed.topLeft()));
+            }
+        }
+        m_painter.setOpacity(savedOpacity);
+        m_painter.setTransform(saved);
+        return true;
     }
 
     void drawDeviceImage(const QImage& image, const QRectF& area, double opacity)

@@ -2,6 +2,7 @@
 
 #include "platform/graphics/DrawingContext.h"
 #include "platform/graphics/Layer.h"
+#include "platform/graphics/ShadowImageCache.h"
 #include "platform/graphics/TextLayer.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +55,19 @@ protected:
     }
 
     QColor pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+
+    // An opaque red photo of 40 points square at (30, 30), with a shadow.
+    LayerPtr addShadowedRedPhoto()
+    {
+        QImage red(40, 40, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        const LayerPtr photo = Layer::create();
+        photo->setFrame(Rect(30, 30, 40, 40));
+        photo->setContents(red);
+        photo->setShadowOpacity(1.0);
+        root->addSublayer(photo);
+        return photo;
+    }
 
     LayerPtr root = Layer::create();
 };
@@ -275,13 +289,7 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
 
 TEST_F(LayerPainterTest, AnOpaquePhotoCoversItsShadowOnlyWhileItIsOpaque)
 {
-    QImage red(40, 40, QImage::Format_RGB32);
-    red.fill(Qt::red);
-    const LayerPtr photo = Layer::create();
-    photo->setFrame(Rect(30, 30, 40, 40));
-    photo->setContents(red);
-    photo->setShadowOpacity(1.0);
-    root->addSublayer(photo);
+    const LayerPtr photo = addShadowedRedPhoto();
     const QImage opaque = LayerPainter::render(*root, QSize(100, 100));
     EXPECT_LT(pixel(opaque, 50, 71).lightness(), 200) << "the shadow still shows below";
     EXPECT_TRUE(near(pixel(opaque, 50, 50), Qt::red, 2));
@@ -289,4 +297,33 @@ TEST_F(LayerPainterTest, AnOpaquePhotoCoversItsShadowOnlyWhileItIsOpaque)
     photo->setOpacity(0.5);
     const QImage translucent = LayerPainter::render(*root, QSize(100, 100));
     EXPECT_TRUE(near(pixel(translucent, 50, 50), QColor(191, 64, 64), 8)) << "half red over its half shadow";
+}
+
+TEST_F(LayerPainterTest, AShadowIsBlurredOnceAndKeptWhileItsLayerKeepsItsSize)
+{
+    const LayerPtr photo = addShadowedRedPhoto();
+    ShadowImageCache::clearForTesting();
+    const int before = ShadowImageCache::madeCountForTesting();
+    const QImage kept = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(ShadowImageCache::madeCountForTesting(), before + 1);
+    LayerPainter::render(*root, QSize(100, 100));
+    photo->setFrame(Rect(20, 40, 40, 40));
+    LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(ShadowImageCache::madeCountForTesting(), before + 1) << "nothing blurred again for a move";
+
+    // The kept shadow looks as one filled in place does: a transform a hair off upright takes the
+    // filling path.
+    photo->setFrame(Rect(30, 30, 40, 40));
+    photo->setTransform(QTransform::fromScale(1, 1 + 1e-7));
+    const QImage filled = LayerPainter::render(*root, QSize(100, 100));
+    for (int y = 20; y < 80; ++y) {
+        for (int x = 20; x < 80; ++x)
+            ASSERT_TRUE(near(pixel(kept, x, y), pixel(filled, x, y), 3)) << x << ", " << y;
+    }
+    EXPECT_LT(pixel(kept, 50, 71).lightness(), 200) << "the shadow falls below the photo";
+
+    // A denser screen needs its own, blurred over as many device pixels as the radius covers.
+    photo->setTransform(QTransform());
+    renderAtRatio(*root, QSize(100, 100), 2.0);
+    EXPECT_EQ(ShadowImageCache::madeCountForTesting(), before + 2);
 }
