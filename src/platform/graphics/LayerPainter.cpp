@@ -30,6 +30,31 @@ QTransform flippedInto(const Rect& rect, const QTransform& current)
     return QTransform(1, 0, 0, -1, r.minX(), r.maxY()) * current;
 }
 
+// While it lives, images drawn one image pixel to one device pixel take the painter's plain
+// copying path: with smooth transformation on, even an unscaled image is drawn by the general
+// resampling path, several times slower and slower still per row (a shadow's side band).
+class PixelCopies {
+public:
+    explicit PixelCopies(QPainter& painter)
+        : m_painter(painter)
+        , m_smooth(painter.testRenderHint(QPainter::SmoothPixmapTransform))
+    {
+        if (m_smooth)
+            m_painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    }
+    ~PixelCopies()
+    {
+        if (m_smooth)
+            m_painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    }
+    PixelCopies(const PixelCopies&) = delete;
+    PixelCopies& operator=(const PixelCopies&) = delete;
+
+private:
+    QPainter& m_painter;
+    bool m_smooth;
+};
+
 Rect gravityRect(ContentsGravity gravity, const Rect& bounds, QSizeF imageSize)
 {
     const Rect b = bounds.standardized();
@@ -69,15 +94,81 @@ Rect gravityRect(ContentsGravity gravity, const Rect& bounds, QSizeF imageSize)
     return b;
 }
 
+// The device in pixels. A widget measures itself in device-independent pixels, an image in its
+// own pixels.
+QRect devicePixelRect(const QPaintDevice& device)
+{
+    if (device.devType() != QInternal::Widget)
+        return QRect(0, 0, device.width(), device.height());
+    const double ratio = device.devicePixelRatio();
+    return QRect(0, 0, int(std::ceil(device.width() * ratio)), int(std::ceil(device.height() * ratio)));
+}
+
+bool isWhole(double value)
+{
+    return std::abs(value - std::round(value)) < 1e-6;
+}
+
+// Where `image`, drawn into `rect` (y up) through `toDevice`, has its top left pixel on the device,
+// when it lands on the device's pixels one to one (a delegate's drawing made at the screen's
+// density); nothing when it is scaled, turned or off the pixel grid.
+std::optional<QPoint> pixelOrigin(const QImage& image, const Rect& rect, const QTransform& toDevice)
+{
+    const Rect r = rect.standardized();
+    const QTransform imageToDevice =
+        QTransform::fromScale(r.width() / image.width(), r.height() / image.height()) *
+        flippedInto(rect, toDevice);
+    if (imageToDevice.type() > QTransform::TxTranslate || !isWhole(imageToDevice.dx()) ||
+        !isWhole(imageToDevice.dy()))
+        return std::nullopt;
+    return QPoint(int(std::lround(imageToDevice.dx())), int(std::lround(imageToDevice.dy())));
+}
+
+// Multiplies `content` (premultiplied ARGB) by the alpha of `mask` placed with its top left at
+// `origin` in the content's pixels; outside the mask nothing is left.
+void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
+{
+    const QRect covered = QRect(origin, mask.size()).intersected(content.rect());
+    for (int y = 0; y < content.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(content.scanLine(y));
+        const bool inRows = y >= covered.top() && y <= covered.bottom();
+        const auto* maskLine =
+            inRows ? reinterpret_cast<const QRgb*>(mask.constScanLine(y - origin.y())) - origin.x() : nullptr;
+        for (int x = 0; x < content.width(); ++x) {
+            const bool inside = inRows && x >= covered.left() && x <= covered.right();
+            const uint alpha = inside ? qAlpha(maskLine[x]) : 0;
+            if (alpha == 255)
+                continue;
+            const QRgb pixel = line[x];
+            auto times = [alpha](uint channel) { return (channel * alpha + 127) / 255; };
+            line[x] = qRgba(int(times(qRed(pixel))), int(times(qGreen(pixel))), int(times(qBlue(pixel))),
+                            int(times(qAlpha(pixel))));
+        }
+    }
+}
+
 void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double opacity)
 {
     if (image.isNull() || rect.isEmpty() || opacity <= 0)
         return;
     const QTransform saved = painter.transform();
     const double savedOpacity = painter.opacity();
-    painter.setTransform(flippedInto(rect, saved));
     painter.setOpacity(opacity);
-    painter.drawImage(QRectF(0, 0, rect.width(), rect.height()), image);
+    if (const std::optional<QPoint> origin = pixelOrigin(image, rect, painter.deviceTransform())) {
+        // One to one: a copy.
+        painter.setTransform(QTransform());
+        painter.setTransform(painter.deviceTransform().inverted());
+        // Only the part on the device: a composition other than plain blending would otherwise
+        // walk the whole image.
+        const QRect placed(*origin, image.size());
+        const QRect visible = placed.intersected(devicePixelRect(*painter.device()));
+        const PixelCopies copies(painter);
+        if (!visible.isEmpty())
+            painter.drawImage(visible.topLeft(), image, visible.translated(-placed.topLeft()));
+    } else {
+        painter.setTransform(flippedInto(rect, saved));
+        painter.drawImage(QRectF(0, 0, rect.width(), rect.height()), image);
+    }
     painter.setTransform(saved);
     painter.setOpacity(savedOpacity);
 }
@@ -291,16 +382,7 @@ private:
     // change does not redraw them.
     double backingScale() const { return std::clamp(std::ceil(rasterScale() * 4 - 1e-6) / 4, 0.25, 8.0); }
 
-    // The device in pixels. A widget measures itself in device-independent pixels, an image in
-    // its own pixels.
-    QRect devicePixelBounds() const
-    {
-        const QPaintDevice* device = m_painter.device();
-        if (device->devType() != QInternal::Widget)
-            return QRect(0, 0, device->width(), device->height());
-        const double ratio = device->devicePixelRatio();
-        return QRect(0, 0, int(std::ceil(device->width() * ratio)), int(std::ceil(device->height() * ratio)));
-    }
+    QRect devicePixelBounds() const { return devicePixelRect(*m_painter.device()); }
 
     // The device pixels the layer's subtree may cover, limited to the device.
     QRect deviceRectOf(const Rect& rect, double margin) const
@@ -452,19 +534,19 @@ private:
         offscreen.setTransform(toArea);
         if (isDrawnByDelegateAlone(mask, maskState)) {
             // A mask that is only its delegate's drawing (the strip's feathers) is applied
-            // straight from that drawing: nothing shows outside its bounds.
+            // straight from that drawing.
             mask.displayIfNeeded(backingScale());
-            const QTransform toParent = maskState.toSuperlayer();
-            offscreen.setTransform(toParent * toArea);
-            offscreen.setClipRect(toQRect(maskState.bounds));
-            offscreen.setTransform(toArea);
-            TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
-            offscreen.setTransform(toParent * toArea);
-            offscreen.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-            drawImage(offscreen, mask.backingImage(), maskState.bounds, 1.0);
-            offscreen.end();
-            drawDeviceImage(content, area, opacity);
-            return;
+            const QTransform maskToArea = maskState.toSuperlayer() * toArea;
+            const QImage& drawing = mask.backingImage();
+            const std::optional<QPoint> origin =
+                drawing.isNull() ? std::nullopt : pixelOrigin(drawing, maskState.bounds, maskToArea);
+            if (origin) {
+                TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
+                offscreen.end();
+                multiplyByMaskAlpha(content, drawing, *origin);
+                drawDeviceImage(content, area, opacity);
+                return;
+            }
         }
         TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
         offscreen.end();
@@ -576,6 +658,7 @@ private:
         const double savedOpacity = m_painter.opacity();
         setPixelTransform();
         m_painter.setOpacity(opacity * state.shadowOpacity);
+        const PixelCopies copies(m_painter);
         if (hidden.isEmpty()) {
             m_painter.drawImage(placed.topLeft(), image);
         } else {
@@ -600,7 +683,13 @@ private:
         const double savedOpacity = m_painter.opacity();
         setPixelTransform();
         m_painter.setOpacity(opacity);
-        m_painter.drawImage(area, image);
+        const QPoint corner = area.topLeft().toPoint();
+        if (area.size() == QSizeF(image.size()) && QPointF(corner) == area.topLeft()) {
+            const PixelCopies copies(m_painter);
+            m_painter.drawImage(corner, image);
+        } else {
+            m_painter.drawImage(area, image);
+        }
         m_painter.setOpacity(savedOpacity);
         m_painter.setTransform(saved);
     }

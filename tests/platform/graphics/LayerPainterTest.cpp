@@ -271,6 +271,8 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
     HalfTopBand band;
     const LayerPtr strip = filledLayer(Rect(10, 10, 80, 80), Color::black());
     strip->addSublayer(filledLayer(Rect(0, 0, 40, 80), Color::rgb(1, 0, 0, 1)));
+    // Reaching out of the mask on the left: cut off at the mask's edge.
+    strip->addSublayer(filledLayer(Rect(-5, 30, 10, 20), Color::rgb(1, 0, 0, 1)));
     const LayerPtr mask = Layer::create();
     mask->setDelegate(&band);
     mask->setFrame(strip->bounds());
@@ -285,6 +287,8 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
     EXPECT_TRUE(near(pixel(image, 70, 15), QColor(128, 128, 128), 4));
     EXPECT_TRUE(near(pixel(image, 30, 5), Qt::white, 2)) << "nothing outside the mask";
     EXPECT_TRUE(near(pixel(image, 95, 50), Qt::white, 2));
+    EXPECT_TRUE(near(pixel(image, 9, 50), Qt::white, 2)) << "a sublayer outside the mask";
+    EXPECT_TRUE(near(pixel(image, 10, 50), Qt::red, 2));
 }
 
 TEST_F(LayerPainterTest, AnOpaquePhotoCoversItsShadowOnlyWhileItIsOpaque)
