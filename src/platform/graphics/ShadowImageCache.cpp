@@ -3,6 +3,7 @@
 #include "ShadowBlur.h"
 
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 #include <list>
 
@@ -28,6 +29,49 @@ std::list<Entry>& entries()
 
 int madeCount = 0;
 
+// The shadow of a rectangle no larger than a few radii, with its margin: along a long edge the
+// blur is the same at every point between the corners, so one such patch holds every pixel a
+// shadow of any larger size has.
+QImage blurredCore(QSize size, double radius, const QColor& color)
+{
+    const int core = 2 * int(std::ceil(radius)) + 3;
+    const QSize small(std::min(size.width(), core), std::min(size.height(), core));
+    const int edge = ShadowImageCache::margin(radius);
+    QImage patch(small + QSize(2 * edge, 2 * edge), QImage::Format_ARGB32_Premultiplied);
+    patch.fill(Qt::transparent);
+    QPainter painter(&patch);
+    painter.setRenderHint(QPainter::Antialiasing);
+    ShadowBlur::fillBlurredRect(painter, QRectF(edge, edge, small.width(), small.height()), radius, color);
+    return patch;
+}
+
+// `patch` grown to `size` by repeating its middle row and column: the corners stay as they are,
+// the edges and the middle run on. Rows are copied, so a large shadow costs no more than writing
+// its pixels once.
+QImage stretched(const QImage& patch, QSize size)
+{
+    if (patch.size() == size)
+        return patch;
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    const int width = size.width();
+    const int height = size.height();
+    const int middleColumn = patch.width() / 2;
+    const int middleRow = patch.height() / 2;
+    const int rightColumns = patch.width() - middleColumn - 1;
+    const int bottomRows = patch.height() - middleRow - 1;
+    for (int y = 0; y < height; ++y) {
+        const int from = y < middleRow              ? y
+                         : y >= height - bottomRows ? y - (height - patch.height())
+                                                    : middleRow;
+        const auto* source = reinterpret_cast<const QRgb*>(patch.constScanLine(from));
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        std::copy(source, source + middleColumn, line);
+        std::fill(line + middleColumn, line + width - rightColumns, source[middleColumn]);
+        std::copy(source + middleColumn + 1, source + patch.width(), line + width - rightColumns);
+    }
+    return image;
+}
+
 } // namespace
 
 int ShadowImageCache::margin(double radius)
@@ -46,14 +90,8 @@ QImage ShadowImageCache::blurredRect(QSize size, double radius, const QColor& co
             return cache.front().image;
         }
     }
-    const int edge = margin(radius);
-    QImage image(size + QSize(2 * edge, 2 * edge), QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    {
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        ShadowBlur::fillBlurredRect(painter, QRectF(edge, edge, size.width(), size.height()), radius, color);
-    }
+    const QImage image =
+        stretched(blurredCore(size, radius, color), size + QSize(2 * margin(radius), 2 * margin(radius)));
     ++madeCount;
     cache.push_front({size, radius, rgba, image});
     qint64 bytes = 0;
