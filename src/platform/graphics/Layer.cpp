@@ -113,9 +113,16 @@ std::string Layer::kindName() const
 
 void Layer::propertyDidChange(const char* key)
 {
+    noteSubtreeChange();
     didChangeValueForKey(key);
     if (LayerTreeHost* host = hostOfTree())
         host->layerTreeNeedsDisplay();
+}
+
+void Layer::noteSubtreeChange()
+{
+    for (Layer* layer = this; layer; layer = layer->m_superlayer ? layer->m_superlayer : layer->m_maskedLayer)
+        ++layer->m_subtreeRevision;
 }
 
 double Layer::deviceScale() const
@@ -681,6 +688,7 @@ void Layer::displayIfNeeded(double scale)
         m_backingImage = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
     m_backingImage.setDevicePixelRatio(scale);
     m_backingImage.fill(Qt::transparent);
+    noteSubtreeChange();
     QPainter painter(&m_backingImage);
     DrawingContext context(painter, r);
     m_delegate->drawLayer(*this, context);

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QTransform>
 #include <QVariant>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -238,6 +239,20 @@ public:
     // dropped with the contents they were made from.
     ScaledImageCopy& scaledContents() { return m_scaledContents; }
     ScaledImageCopy& scaledPreviousContents() { return m_scaledPreviousContents; }
+    // Counts every change to this layer and to any layer below it or in its mask (properties,
+    // sublayers, delegate drawings); what is drawn from the subtree can be kept while it stays.
+    std::uint64_t subtreeRevision() const { return m_subtreeRevision; }
+    // The painter's last blurred silhouette of this layer (its shadow when it is more than a
+    // plain rectangle), with what it was made from.
+    struct KeptShadow {
+        std::uint64_t revision = 0;
+        QTransform toDevice;
+        QRect area;
+        double radius = 0;
+        QRgb color = 0;
+        QImage image;
+    };
+    KeptShadow& keptShadow() { return m_keptShadow; }
     // Animations of this layer alone, ended or not (ended ones go at the next prune).
     bool hasOwnAnimations() const { return !m_implicitAnimations.empty() || !m_animations.empty(); }
     // Any implicit or explicit animation of this layer or its subtree (mask included) that has
@@ -266,6 +281,8 @@ protected:
     // For subclasses: announce a setter call of their own properties to observers and report it
     // to the tree's host.
     void propertyDidChange(const char* key);
+    // Counts a change of this layer in its own and its ancestors' subtree revisions.
+    void noteSubtreeChange();
 
 private:
     enum class Property {
@@ -362,4 +379,6 @@ private:
     std::vector<KeyedAnimation> m_animations;
 
     LayerTreeHost* m_treeHost = nullptr; // non-owning
+    std::uint64_t m_subtreeRevision = 0;
+    KeptShadow m_keptShadow;
 };

@@ -253,6 +253,9 @@ void drawBorder(QPainter& painter, const LayerState& state, double opacity)
     painter.setOpacity(savedOpacity);
 }
 
+// Silhouettes blurred since the process started.
+int s_blurredSilhouettes = 0;
+
 class TreePainter {
 public:
     explicit TreePainter(QPainter& painter)
@@ -597,10 +600,22 @@ private:
         const QRect area = deviceRectOf(visualBounds(layer, state), deviceRadius * 2 + 1);
         if (area.isEmpty())
             return;
-        const double scale = std::max(1.0, deviceRadius / 2);
-        QImage silhouette = renderOffscreen(layer, state, area, scale);
-        ShadowBlur::blurAlpha(silhouette, deviceRadius / scale, state.shadowColor.toQColor());
         const QTransform toDevice = m_painter.deviceTransform();
+        // Kept while nothing in the subtree changes, moves or animates (a caption's shadow).
+        Layer::KeptShadow& kept = layer.keptShadow();
+        const QRgb color = state.shadowColor.toQColor().rgba();
+        const bool unchanged = !kept.image.isNull() && kept.revision == layer.subtreeRevision() &&
+                               kept.toDevice == toDevice && kept.area == area &&
+                               kept.radius == deviceRadius && kept.color == color &&
+                               !layer.hasRunningAnimations();
+        if (!unchanged) {
+            const double scale = std::max(1.0, deviceRadius / 2);
+            QImage silhouette = renderOffscreen(layer, state, area, scale);
+            ShadowBlur::blurAlpha(silhouette, deviceRadius / scale, state.shadowColor.toQColor());
+            kept = {layer.subtreeRevision(), toDevice, area, deviceRadius, color, std::move(silhouette)};
+            ++s_blurredSilhouettes;
+        }
+        const QImage& silhouette = kept.image;
         const QPointF offset = toDevice.map(QPointF(state.shadowOffset.width, state.shadowOffset.height)) -
                                toDevice.map(QPointF(0, 0));
         drawDeviceImage(silhouette, QRectF(area).translated(offset), opacity * state.shadowOpacity);
@@ -745,6 +760,11 @@ void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize)
     painter.setTransform(QTransform(1, 0, 0, -1, 0, viewSize.height()), true);
     TreePainter(painter).paintRoot(tree);
     painter.restore();
+}
+
+int LayerPainter::blurredSilhouetteCountForTesting()
+{
+    return s_blurredSilhouettes;
 }
 
 QImage LayerPainter::render(const Layer& root, QSize size)

@@ -331,3 +331,27 @@ TEST_F(LayerPainterTest, AShadowIsBlurredOnceAndKeptWhileItsLayerKeepsItsSize)
     renderAtRatio(*root, QSize(100, 100), 2.0);
     EXPECT_EQ(ShadowImageCache::madeCountForTesting(), before + 2);
 }
+
+TEST_F(LayerPainterTest, ACaptionsShadowIsBlurredAgainOnlyWhenSomethingInItChanges)
+{
+    const LayerPtr overlay = Layer::create();
+    overlay->setFrame(Rect(10, 10, 80, 30));
+    overlay->setShadowOpacity(1.0);
+    overlay->setShadowRadius(4);
+    const LayerPtr caption = filledLayer(Rect(10, 10, 40, 10), Color::black());
+    overlay->addSublayer(caption);
+    root->addSublayer(overlay);
+
+    const int before = LayerPainter::blurredSilhouetteCountForTesting();
+    const QImage first = LayerPainter::render(*root, QSize(100, 100));
+    LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(LayerPainter::blurredSilhouetteCountForTesting(), before + 1);
+
+    // A change below the shadowed layer is seen: the shadow follows the caption.
+    caption->setFrame(Rect(30, 10, 40, 10));
+    const QImage moved = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(LayerPainter::blurredSilhouetteCountForTesting(), before + 2);
+    // Below the caption's old left end the shadow is gone (y down: the caption's bottom is row 80).
+    EXPECT_LT(pixel(first, 22, 82).lightness(), 245);
+    EXPECT_TRUE(near(pixel(moved, 22, 82), Qt::white, 4));
+}
