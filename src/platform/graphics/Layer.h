@@ -253,6 +253,15 @@ public:
         QImage image;
     };
     KeptShadow& keptShadow() { return m_keptShadow; }
+    // The painter's last drawings of parts of this layer through its mask (device pixels), with
+    // the subtree revision and device transform they were made at.
+    struct KeptMaskedArea {
+        std::uint64_t revision = 0;
+        QTransform toDevice;
+        QRect area;
+        QImage image;
+    };
+    std::vector<KeptMaskedArea>& keptMaskedAreas() { return m_keptMaskedAreas; }
     // Animations of this layer alone, ended or not (ended ones go at the next prune).
     bool hasOwnAnimations() const { return !m_implicitAnimations.empty() || !m_animations.empty(); }
     // Any implicit or explicit animation of this layer or its subtree (mask included) that has
@@ -381,4 +390,5 @@ private:
     LayerTreeHost* m_treeHost = nullptr; // non-owning
     std::uint64_t m_subtreeRevision = 0;
     KeptShadow m_keptShadow;
+    std::vector<KeptMaskedArea> m_keptMaskedAreas;
 };

@@ -526,6 +526,56 @@ private:
     // The layer and its sublayers through the mask, within `area` (device pixels).
     void paintMaskedArea(Layer& layer, const LayerState& state, QRect area, double opacity)
     {
+        // A band in which nothing changed or moves since it was last drawn (the strip's feathered
+        // edges while a photo fades in the middle) is drawn from the pixels kept then.
+        const QTransform toDevice = m_painter.deviceTransform();
+        const bool still = isStillWithin(layer, area);
+        std::vector<Layer::KeptMaskedArea>& kept = layer.keptMaskedAreas();
+        if (still) {
+            for (const Layer::KeptMaskedArea& entry : kept) {
+                if (entry.revision == layer.subtreeRevision() && entry.toDevice == toDevice &&
+                    entry.area == area) {
+                    drawDeviceImage(entry.image, area, opacity);
+                    return;
+                }
+            }
+        }
+        const QImage content = maskedArea(layer, state, area);
+        std::erase_if(kept, [&](const Layer::KeptMaskedArea& entry) {
+            return entry.area == area || entry.revision != layer.subtreeRevision() ||
+                   entry.toDevice != toDevice;
+        });
+        if (still && kept.size() < 4)
+            kept.push_back({layer.subtreeRevision(), toDevice, area, content});
+        drawDeviceImage(content, area, opacity);
+    }
+
+    // Whether nothing that `layer` draws within `area` (device pixels) animates now.
+    bool isStillWithin(const Layer& layer, QRect area) const
+    {
+        if (layer.hasOwnAnimations() || (layer.mask() && layer.mask()->hasRunningAnimations()))
+            return false;
+        for (const LayerPtr& sublayer : layer.sublayers()) {
+            if (sublayer->isHidden() || !sublayer->hasRunningAnimations())
+                continue;
+            const LayerState presented = sublayer->presentation();
+            const double shadow = presented.shadowOpacity > 0
+                                      ? std::max(0.0, presented.shadowRadius) * 2 +
+                                            std::max(std::abs(presented.shadowOffset.width),
+                                                     std::abs(presented.shadowOffset.height))
+                                      : 0.0;
+            const QRectF covered = presented.toSuperlayer().mapRect(
+                toQRect(visualBounds(*sublayer, presented).insetBy(-shadow, -shadow)));
+            if (deviceRectOf(Rect(covered.x(), covered.y(), covered.width(), covered.height()), 2)
+                    .intersects(area))
+                return false;
+        }
+        return true;
+    }
+
+    // The layer and its sublayers through the mask, within `area`, as an image of the area.
+    QImage maskedArea(Layer& layer, const LayerState& state, QRect area)
+    {
         Layer& mask = *layer.mask();
         const LayerState maskState = mask.presentation();
         QImage content(area.size(), QImage::Format_ARGB32_Premultiplied);
@@ -547,8 +597,7 @@ private:
                 TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
                 offscreen.end();
                 multiplyByMaskAlpha(content, drawing, *origin);
-                drawDeviceImage(content, area, opacity);
-                return;
+                return content;
             }
         }
         TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
@@ -567,7 +616,7 @@ private:
             combine.setCompositionMode(QPainter::CompositionMode_DestinationIn);
             combine.drawImage(0, 0, alpha);
         }
-        drawDeviceImage(content, area, opacity);
+        return content;
     }
 
     // A blur of the layer's silhouette, drawn at low resolution: a blurred shadow has no detail

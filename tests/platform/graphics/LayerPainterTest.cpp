@@ -2,8 +2,11 @@
 
 #include "platform/graphics/DrawingContext.h"
 #include "platform/graphics/Layer.h"
+#include "platform/graphics/ManualAnimationClock.h"
+#include "platform/graphics/ScopedTransaction.h"
 #include "platform/graphics/ShadowImageCache.h"
 #include "platform/graphics/TextLayer.h"
+#include "support/FakeLayerTreeHost.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +37,17 @@ public:
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "got " << actual.name(QColor::HexArgb).toStdString()
                                          << ", expected " << expected.name(QColor::HexArgb).toStdString();
+}
+
+// Gives `layer` a mask of its size drawn by `drawing`.
+LayerPtr setMaskDrawnBy(Layer& layer, LayerDelegate& drawing)
+{
+    const LayerPtr mask = Layer::create();
+    mask->setDelegate(&drawing);
+    mask->setFrame(layer.bounds());
+    mask->setNeedsDisplay();
+    layer.setMask(mask);
+    return mask;
 }
 
 LayerPtr filledLayer(const Rect& frame, const Color& color)
@@ -202,11 +216,7 @@ TEST_F(LayerPainterTest, DelegateDrawingsAndMasksAreSharpOnDenseScreens)
 {
     HalfPointEdge edge;
     const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::black());
-    const LayerPtr mask = Layer::create();
-    mask->setDelegate(&edge);
-    mask->setFrame(strip->bounds());
-    mask->setNeedsDisplay();
-    strip->setMask(mask);
+    const LayerPtr mask = setMaskDrawnBy(*strip, edge);
     root->addSublayer(strip);
 
     const QImage image = renderAtRatio(*root, QSize(100, 100), 2.0);
@@ -273,11 +283,7 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
     strip->addSublayer(filledLayer(Rect(0, 0, 40, 80), Color::rgb(1, 0, 0, 1)));
     // Reaching out of the mask on the left: cut off at the mask's edge.
     strip->addSublayer(filledLayer(Rect(-5, 30, 10, 20), Color::rgb(1, 0, 0, 1)));
-    const LayerPtr mask = Layer::create();
-    mask->setDelegate(&band);
-    mask->setFrame(strip->bounds());
-    mask->setNeedsDisplay();
-    strip->setMask(mask);
+    const LayerPtr mask = setMaskDrawnBy(*strip, band);
     root->addSublayer(strip);
 
     const QImage image = LayerPainter::render(*root, QSize(100, 100));
@@ -354,4 +360,40 @@ TEST_F(LayerPainterTest, ACaptionsShadowIsBlurredAgainOnlyWhenSomethingInItChang
     // Below the caption's old left end the shadow is gone (y down: the caption's bottom is row 80).
     EXPECT_LT(pixel(first, 22, 82).lightness(), 245);
     EXPECT_TRUE(near(pixel(moved, 22, 82), Qt::white, 4));
+}
+
+TEST_F(LayerPainterTest, AFeatheredEdgeIsDrawnAgainWhenWhatLiesUnderItChangesOrMoves)
+{
+    ManualAnimationClock clock;
+    FakeLayerTreeHost host;
+    RightFeather feather;
+    const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::clear());
+    const LayerPtr photo = filledLayer(Rect(80, 0, 20, 100), Color::rgb(1, 0, 0, 1));
+    strip->addSublayer(photo);
+    const LayerPtr mask = setMaskDrawnBy(*strip, feather);
+    root->addSublayer(strip);
+    root->setTreeHost(&host);
+    // In the feathered band (the last ten points) the photo shows at about two thirds there.
+    const QColor fadedRed(255, 83, 83);
+    const QColor fadedBlue(83, 83, 255);
+    EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedRed, 8));
+    EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedRed, 8));
+
+    {
+        ScopedTransaction transaction;
+        transaction.setDisableActions(true);
+        photo->setBackgroundColor(Color::rgb(0, 0, 1, 1));
+    }
+    EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedBlue, 8));
+
+    // While the photo animates back to red, every frame shows where the animation is.
+    photo->setBackgroundColor(Color::rgb(1, 0, 0, 1));
+    clock.advance(0.05);
+    const QColor early = pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50);
+    clock.advance(0.15);
+    const QColor late = pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50);
+    EXPECT_GT(late.red(), early.red() + 40);
+    clock.advance(1);
+    EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedRed, 8));
+    root->setTreeHost(nullptr);
 }
