@@ -10,13 +10,17 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 // The rating screen's strip (full screen, 1920 × 1080) moved on once every 0.5 s through an album
@@ -118,12 +122,96 @@ double threadMilliseconds()
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
+// The calling thread's time in the kernel and its page faults so far: a stall spent there is
+// the system's (memory being found for the process), not the program's own work.
+struct ThreadUsage {
+    double systemMilliseconds = 0;
+    long minorFaults = 0;
+};
+
+ThreadUsage threadUsage()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return {double(usage.ru_stime.tv_sec) * 1e3 + double(usage.ru_stime.tv_usec) / 1e3, usage.ru_minflt};
+}
+
+// Milliseconds the machine's processors have been held by the host for other guests so far (all
+// processors together). A thread's processor time runs on while its processor is taken away, so
+// a long frame with steal in it may be the host's doing rather than the program's.
+double stealMilliseconds()
+{
+    // Read often (every heartbeat): the file stays open and only its first line is read again.
+    static const int stat = open("/proc/stat", O_RDONLY | O_CLOEXEC);
+    char line[512] = {};
+    if (stat < 0 || pread(stat, line, sizeof line - 1, 0) <= 0)
+        return 0;
+    long long values[8] = {};
+    if (std::sscanf(line, "cpu %lld %lld %lld %lld %lld %lld %lld %lld", &values[0], &values[1], &values[2],
+                    &values[3], &values[4], &values[5], &values[6], &values[7]) != 8)
+        return 0;
+    return double(values[7]) * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
 bool isSharp(const Layer& layer)
 {
     const QVariant shown = layer.attribute(ItemDisplay::shownSizeKey);
     return !layer.contents().isNull() && shown.isValid() &&
            shown.toUInt() >= layer.attribute(ItemDisplay::loadSizeKey).toUInt();
 }
+
+// Times every event the main thread handles by the thread's processor time, and keeps the
+// longest few with what they were, so a long stall can be traced to its cause.
+class TimedApplication : public QGuiApplication {
+public:
+    using QGuiApplication::QGuiApplication;
+
+    struct Handled {
+        double milliseconds;
+        std::string what;
+    };
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (QThread::currentThread() != thread())
+            return QGuiApplication::notify(receiver, event);
+        const double start = threadMilliseconds();
+        const bool result = QGuiApplication::notify(receiver, event);
+        const double spent = threadMilliseconds() - start;
+        if (spent >= 1 && (m_longest.size() < 8 || spent > m_longest.back().milliseconds)) {
+            std::string what = describe(receiver, event) + " at " +
+                               std::to_string(int(m_since.isValid() ? m_since.elapsed() : 0)) + " ms";
+            m_longest.push_back({spent, std::move(what)});
+            std::sort(m_longest.begin(), m_longest.end(),
+                      [](const Handled& a, const Handled& b) { return a.milliseconds > b.milliseconds; });
+            if (m_longest.size() > 8)
+                m_longest.pop_back();
+        }
+        return result;
+    }
+
+    const std::vector<Handled>& longest() const { return m_longest; }
+    // Times are given from here on, as the run's own are.
+    void restartClock() { m_since.start(); }
+
+private:
+    static std::string describe(QObject* receiver, QEvent* event)
+    {
+        if (event->type() == QEvent::Timer && !receiver->objectName().isEmpty())
+            return receiver->objectName().toStdString() + " timer";
+        if (event->type() == QEvent::MetaCall)
+            return "a call posted to the main thread (a finished load being shown)";
+        return std::string(receiver->metaObject()->className()) + " event " +
+               std::to_string(int(event->type()));
+    }
+
+    std::vector<Handled> m_longest;
+    QElapsedTimer m_since = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+};
 
 int run(const QString& folder, int albumSize, int moves)
 {
@@ -152,24 +240,48 @@ int run(const QString& folder, int albumSize, int moves)
     double longestFrameWork = 0;
     double longestStallWork = 0;
     double lastBeatWork = 0;
+    ThreadUsage lastBeatUsage;
+    struct Moment {
+        double at = 0;
+        double systemMilliseconds = 0;
+        long minorFaults = 0;
+        double stealMilliseconds = 0;
+    };
+    double lastBeatSteal = 0;
+    // The longest frame during which the host took no processor time.
+    double longestUnstolenFrameWork = 0;
+    Moment longestStallAt;
+    Moment longestFrameAt;
 
     QTimer painter;
+    painter.setObjectName(QStringLiteral("frame painting"));
     painter.setTimerType(Qt::PreciseTimer);
     painter.setInterval(16);
     QObject::connect(&painter, &QTimer::timeout, [&] {
+        const double startSteal = stealMilliseconds();
         const double start = double(clock.nsecsElapsed()) / 1e6;
         const double startWork = threadMilliseconds();
+        const ThreadUsage startUsage = threadUsage();
         {
             QPainter p(&frame);
             LayerPainter::paint(p, *root, QSizeF(screen));
         }
         longestFrame = std::max(longestFrame, double(clock.nsecsElapsed()) / 1e6 - start);
-        longestFrameWork = std::max(longestFrameWork, threadMilliseconds() - startWork);
+        const double frameWork = threadMilliseconds() - startWork;
+        if (stealMilliseconds() == startSteal)
+            longestUnstolenFrameWork = std::max(longestUnstolenFrameWork, frameWork);
+        if (frameWork > longestFrameWork) {
+            longestFrameWork = threadMilliseconds() - startWork;
+            const ThreadUsage usage = threadUsage();
+            longestFrameAt = {start, usage.systemMilliseconds - startUsage.systemMilliseconds,
+                              usage.minorFaults - startUsage.minorFaults, stealMilliseconds() - startSteal};
+        }
         paintedSinceBeat = true;
     });
     // A heartbeat every millisecond: a gap without a frame in it is main-thread work that kept
     // the event loop from turning.
     QTimer heartbeat;
+    heartbeat.setObjectName(QStringLiteral("heartbeat"));
     heartbeat.setTimerType(Qt::PreciseTimer);
     heartbeat.setInterval(1);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
@@ -177,10 +289,18 @@ int run(const QString& folder, int albumSize, int moves)
         const double work = threadMilliseconds();
         if (!paintedSinceBeat && lastBeat > 0) {
             longestStall = std::max(longestStall, now - lastBeat);
-            longestStallWork = std::max(longestStallWork, work - lastBeatWork);
+            if (work - lastBeatWork > longestStallWork) {
+                longestStallWork = work - lastBeatWork;
+                const ThreadUsage usage = threadUsage();
+                longestStallAt = {now, usage.systemMilliseconds - lastBeatUsage.systemMilliseconds,
+                                  usage.minorFaults - lastBeatUsage.minorFaults,
+                                  stealMilliseconds() - lastBeatSteal};
+            }
         }
         lastBeat = now;
         lastBeatWork = work;
+        lastBeatUsage = threadUsage();
+        lastBeatSteal = stealMilliseconds();
         paintedSinceBeat = false;
     });
 
@@ -193,6 +313,7 @@ int run(const QString& folder, int albumSize, int moves)
     int sharpAtEnd = 0;
     int counted = 0;
     QTimer mover;
+    mover.setObjectName(QStringLiteral("move"));
     mover.setTimerType(Qt::PreciseTimer);
     mover.setInterval(moveMilliseconds);
     QObject::connect(&mover, &QTimer::timeout, [&] {
@@ -214,6 +335,7 @@ int run(const QString& folder, int albumSize, int moves)
     });
     // Watches for each moved-to photo becoming sharp, at the frame rate.
     QTimer watcher;
+    watcher.setObjectName(QStringLiteral("sharpness watch"));
     watcher.setInterval(4);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         const double now = double(clock.nsecsElapsed()) / 1e6;
@@ -234,6 +356,9 @@ int run(const QString& folder, int albumSize, int moves)
     display.workQueue().waitUntilAllOperationsAreFinished();
     QCoreApplication::sendPostedEvents();
 
+    static_cast<TimedApplication*>(QCoreApplication::instance())->restartClock();
+    clock.start();
+    const double runSteal = stealMilliseconds();
     painter.start();
     heartbeat.start();
     watcher.start();
@@ -255,6 +380,23 @@ int run(const QString& folder, int albumSize, int moves)
                 neverSharp ? (" (" + std::to_string(neverSharp) + " never sharp)").c_str() : "",
                 longestStallWork, longestStall, longestFrameWork, longestFrame,
                 double(peakResidentKilobytes()) / 1024.0);
+    const double steal = stealMilliseconds() - runSteal;
+    std::printf(
+        "the longest stall ended at %.0f ms; %.1f ms of its work in the kernel, %ld page faults, %.0f ms "
+        "taken by the host meanwhile\n",
+        longestStallAt.at, longestStallAt.systemMilliseconds, longestStallAt.minorFaults,
+        longestStallAt.stealMilliseconds);
+    std::printf(
+        "the longest frame began at %.0f ms; %.1f ms of its work in the kernel, %ld page faults, %.0f ms "
+        "taken by the host meanwhile\n",
+        longestFrameAt.at, longestFrameAt.systemMilliseconds, longestFrameAt.minorFaults,
+        longestFrameAt.stealMilliseconds);
+    std::printf("longest frame the host left alone: %.1f ms of work\n", longestUnstolenFrameWork);
+    std::printf("processor time taken by the host during the run: %.0f ms of %.0f ms (all processors)\n",
+                steal, double(clock.elapsed()) * double(sysconf(_SC_NPROCESSORS_ONLN)));
+    std::printf("longest main-thread work by event (processor time):\n");
+    for (const auto& handled : static_cast<TimedApplication*>(QCoreApplication::instance())->longest())
+        std::printf("  %6.1f ms  %s\n", handled.milliseconds, handled.what.c_str());
     root->setTreeHost(nullptr);
     return 0;
 }
@@ -264,7 +406,7 @@ int run(const QString& folder, int albumSize, int moves)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
+    TimedApplication application(argc, argv);
     if (argc >= 3 && std::strcmp(argv[1], "make") == 0)
         return make(QString::fromLocal8Bit(argv[2]));
     if (argc >= 3 && std::strcmp(argv[1], "run") == 0) {

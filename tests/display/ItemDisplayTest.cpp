@@ -9,6 +9,8 @@
 #include "support/FakeLayerTreeHost.h"
 
 #include <QCoreApplication>
+#include <QPainter>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -276,6 +278,61 @@ TEST_F(ItemDisplayTest, PhotosAreDecodedForTheDevicePixelsTheyCover)
     finishLoads();
     EXPECT_EQ(m_source.requests(), (std::vector<std::pair<std::size_t, unsigned>>{{0, 760}}));
     m_display.layer()->setTreeHost(nullptr);
+}
+
+// A window that can be moved between screens of different densities.
+class SteppedHost : public FakeLayerTreeHost {
+public:
+    double devicePixelRatio() const override { return ratio; }
+    double ratio = 1.0;
+};
+
+TEST_F(ItemDisplayTest, MovingToADenserScreenReloadsThePhotosAndRedrawsTheMask)
+{
+    SteppedHost host;
+    const LayerPtr root = Layer::create();
+    root->setFrame(Rect(0, 0, 800, 400));
+    root->setTreeHost(&host);
+    root->addSublayer(m_display.layer());
+    m_display.setFeatherRightEdge(true);
+    show({2.0, 2.0}, Rect(0, 0, 800, 400));
+    auto paintAt = [&](double ratio) {
+        host.ratio = ratio;
+        QImage frame(int(800 * ratio), int(400 * ratio), QImage::Format_ARGB32_Premultiplied);
+        frame.setDevicePixelRatio(ratio);
+        QPainter painter(&frame);
+        LayerPainter::paint(painter, *root, QSizeF(800, 400));
+    };
+    // The loads run side by side, so the order within one screen's requests is open.
+    auto requests = [&] {
+        auto made = m_source.requests();
+        std::sort(made.begin(), made.end(), [](const auto& a, const auto& b) {
+            return std::pair(a.second, a.first) < std::pair(b.second, b.first);
+        });
+        return made;
+    };
+    paintAt(1.0);
+    finishLoads();
+    EXPECT_EQ(requests(), (std::vector<std::pair<std::size_t, unsigned>>{{0, 380}, {1, 380}}));
+
+    // Nothing in the tree changed but the screen: the photos are asked for again at twice the
+    // pixels, and the feathers are drawn again for the denser pixels.
+    paintAt(2.0);
+    EXPECT_TRUE(photo(0).contents().isNull()) << "the placeholder shows while the sharper photo loads";
+    finishLoads();
+    EXPECT_EQ(requests(),
+              (std::vector<std::pair<std::size_t, unsigned>>{{0, 380}, {1, 380}, {0, 760}, {1, 760}}));
+    EXPECT_EQ(photo(0).contents().width(), 760);
+    EXPECT_EQ(m_display.layer()->mask()->backingImage().width(), 1600);
+
+    // Back on the coarser screen the sharper photos are kept: nothing smaller replaces them.
+    paintAt(1.0);
+    finishLoads();
+    EXPECT_EQ(m_source.requests().size(), 4u);
+    EXPECT_EQ(photo(0).contents().width(), 760);
+    EXPECT_EQ(m_display.layer()->mask()->backingImage().width(), 800);
+    m_display.layer()->removeFromSuperlayer();
+    root->setTreeHost(nullptr);
 }
 
 TEST_F(ItemDisplayTest, TheCurrentPhotoLoadsFirst)

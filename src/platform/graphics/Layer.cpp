@@ -113,9 +113,16 @@ std::string Layer::kindName() const
 
 void Layer::propertyDidChange(const char* key)
 {
+    noteSubtreeChange();
     didChangeValueForKey(key);
     if (LayerTreeHost* host = hostOfTree())
         host->layerTreeNeedsDisplay();
+}
+
+void Layer::noteSubtreeChange()
+{
+    for (Layer* layer = this; layer; layer = layer->m_superlayer ? layer->m_superlayer : layer->m_maskedLayer)
+        ++layer->m_subtreeRevision;
 }
 
 double Layer::deviceScale() const
@@ -544,6 +551,15 @@ void Layer::setNeedsLayout()
     propertyDidChange("needsLayout");
 }
 
+void Layer::setNeedsLayoutThroughout()
+{
+    setNeedsLayout();
+    for (size_t i = 0; i < m_sublayers.size(); ++i) {
+        const LayerPtr sublayer = m_sublayers[i];
+        sublayer->setNeedsLayoutThroughout();
+    }
+}
+
 void Layer::markSubtreeNeedsLayout()
 {
     for (Layer* layer = this; layer && !layer->m_subtreeNeedsLayout; layer = layer->m_superlayer)
@@ -560,6 +576,14 @@ void Layer::layoutSublayers()
 void Layer::layoutIfNeeded()
 {
     const LayerPtr keepAlive = shared_from_this();
+    if (!m_superlayer && !m_maskedLayer) {
+        // A tree moved to a screen of another density is laid out again in full, so what is made
+        // for its device pixels (photos decoded for a layer's size) is made again for the new one.
+        const double scale = deviceScale();
+        if (m_laidOutDeviceScale > 0 && scale != m_laidOutDeviceScale)
+            setNeedsLayoutThroughout();
+        m_laidOutDeviceScale = scale;
+    }
     if (m_needsLayout)
         layoutSublayers();
     if (!m_subtreeNeedsLayout)
@@ -664,6 +688,7 @@ void Layer::displayIfNeeded(double scale)
         m_backingImage = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
     m_backingImage.setDevicePixelRatio(scale);
     m_backingImage.fill(Qt::transparent);
+    noteSubtreeChange();
     QPainter painter(&m_backingImage);
     DrawingContext context(painter, r);
     m_delegate->drawLayer(*this, context);

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QTransform>
 #include <QVariant>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -196,8 +197,12 @@ public:
     // soon as the bounds size changes, with or without a manager.)
     virtual void layoutSublayers();
     // Lays out this layer, if marked, then its subtree top-down, each layer only when marked.
-    // Layers marked by a layout further down are handled in the same pass.
+    // Layers marked by a layout further down are handled in the same pass. On a tree's root, a
+    // device scale other than the one of its last layout marks every layer of the tree first.
     void layoutIfNeeded();
+    // Marks this layer and every layer below it as needing layout. (Masks are redrawn, not laid
+    // out: the painter redraws a delegate's drawing at each new scale.)
+    void setNeedsLayoutThroughout();
 
     // Drawing by a delegate (non-owning). Its drawing is kept until display is requested again.
     LayerDelegate* delegate() const { return m_delegate; }
@@ -234,6 +239,29 @@ public:
     // dropped with the contents they were made from.
     ScaledImageCopy& scaledContents() { return m_scaledContents; }
     ScaledImageCopy& scaledPreviousContents() { return m_scaledPreviousContents; }
+    // Counts every change to this layer and to any layer below it or in its mask (properties,
+    // sublayers, delegate drawings); what is drawn from the subtree can be kept while it stays.
+    std::uint64_t subtreeRevision() const { return m_subtreeRevision; }
+    // The painter's last blurred silhouette of this layer (its shadow when it is more than a
+    // plain rectangle), with what it was made from.
+    struct KeptShadow {
+        std::uint64_t revision = 0;
+        QTransform toDevice;
+        QRect area;
+        double radius = 0;
+        QRgb color = 0;
+        QImage image;
+    };
+    KeptShadow& keptShadow() { return m_keptShadow; }
+    // The painter's last drawings of parts of this layer through its mask (device pixels), with
+    // the subtree revision and device transform they were made at.
+    struct KeptMaskedArea {
+        std::uint64_t revision = 0;
+        QTransform toDevice;
+        QRect area;
+        QImage image;
+    };
+    std::vector<KeptMaskedArea>& keptMaskedAreas() { return m_keptMaskedAreas; }
     // Animations of this layer alone, ended or not (ended ones go at the next prune).
     bool hasOwnAnimations() const { return !m_implicitAnimations.empty() || !m_animations.empty(); }
     // Any implicit or explicit animation of this layer or its subtree (mask included) that has
@@ -262,6 +290,8 @@ protected:
     // For subclasses: announce a setter call of their own properties to observers and report it
     // to the tree's host.
     void propertyDidChange(const char* key);
+    // Counts a change of this layer in its own and its ancestors' subtree revisions.
+    void noteSubtreeChange();
 
 private:
     enum class Property {
@@ -343,6 +373,8 @@ private:
     bool m_needsLayout = false;
     // Some layer below this one needs layout.
     bool m_subtreeNeedsLayout = false;
+    // On a root: the device scale of its last layout; 0 before the first.
+    double m_laidOutDeviceScale = 0;
     // Drawn at least once: only then is there a value on screen to animate from.
     bool m_presented = false;
 
@@ -356,4 +388,7 @@ private:
     std::vector<KeyedAnimation> m_animations;
 
     LayerTreeHost* m_treeHost = nullptr; // non-owning
+    std::uint64_t m_subtreeRevision = 0;
+    KeptShadow m_keptShadow;
+    std::vector<KeptMaskedArea> m_keptMaskedAreas;
 };

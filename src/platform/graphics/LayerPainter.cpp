@@ -4,6 +4,7 @@
 #include "Layer.h"
 #include "OpaqueRegions.h"
 #include "ShadowBlur.h"
+#include "ShadowImageCache.h"
 #include "TextLayer.h"
 
 #include <QFontMetricsF>
@@ -28,6 +29,31 @@ QTransform flippedInto(const Rect& rect, const QTransform& current)
     const Rect r = rect.standardized();
     return QTransform(1, 0, 0, -1, r.minX(), r.maxY()) * current;
 }
+
+// While it lives, images drawn one image pixel to one device pixel take the painter's plain
+// copying path: with smooth transformation on, even an unscaled image is drawn by the general
+// resampling path, several times slower and slower still per row (a shadow's side band).
+class PixelCopies {
+public:
+    explicit PixelCopies(QPainter& painter)
+        : m_painter(painter)
+        , m_smooth(painter.testRenderHint(QPainter::SmoothPixmapTransform))
+    {
+        if (m_smooth)
+            m_painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    }
+    ~PixelCopies()
+    {
+        if (m_smooth)
+            m_painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    }
+    PixelCopies(const PixelCopies&) = delete;
+    PixelCopies& operator=(const PixelCopies&) = delete;
+
+private:
+    QPainter& m_painter;
+    bool m_smooth;
+};
 
 Rect gravityRect(ContentsGravity gravity, const Rect& bounds, QSizeF imageSize)
 {
@@ -68,15 +94,81 @@ Rect gravityRect(ContentsGravity gravity, const Rect& bounds, QSizeF imageSize)
     return b;
 }
 
+// The device in pixels. A widget measures itself in device-independent pixels, an image in its
+// own pixels.
+QRect devicePixelRect(const QPaintDevice& device)
+{
+    if (device.devType() != QInternal::Widget)
+        return QRect(0, 0, device.width(), device.height());
+    const double ratio = device.devicePixelRatio();
+    return QRect(0, 0, int(std::ceil(device.width() * ratio)), int(std::ceil(device.height() * ratio)));
+}
+
+bool isWhole(double value)
+{
+    return std::abs(value - std::round(value)) < 1e-6;
+}
+
+// Where `image`, drawn into `rect` (y up) through `toDevice`, has its top left pixel on the device,
+// when it lands on the device's pixels one to one (a delegate's drawing made at the screen's
+// density); nothing when it is scaled, turned or off the pixel grid.
+std::optional<QPoint> pixelOrigin(const QImage& image, const Rect& rect, const QTransform& toDevice)
+{
+    const Rect r = rect.standardized();
+    const QTransform imageToDevice =
+        QTransform::fromScale(r.width() / image.width(), r.height() / image.height()) *
+        flippedInto(rect, toDevice);
+    if (imageToDevice.type() > QTransform::TxTranslate || !isWhole(imageToDevice.dx()) ||
+        !isWhole(imageToDevice.dy()))
+        return std::nullopt;
+    return QPoint(int(std::lround(imageToDevice.dx())), int(std::lround(imageToDevice.dy())));
+}
+
+// Multiplies `content` (premultiplied ARGB) by the alpha of `mask` placed with its top left at
+// `origin` in the content's pixels; outside the mask nothing is left.
+void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
+{
+    const QRect covered = QRect(origin, mask.size()).intersected(content.rect());
+    for (int y = 0; y < content.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(content.scanLine(y));
+        const bool inRows = y >= covered.top() && y <= covered.bottom();
+        const auto* maskLine =
+            inRows ? reinterpret_cast<const QRgb*>(mask.constScanLine(y - origin.y())) - origin.x() : nullptr;
+        for (int x = 0; x < content.width(); ++x) {
+            const bool inside = inRows && x >= covered.left() && x <= covered.right();
+            const uint alpha = inside ? qAlpha(maskLine[x]) : 0;
+            if (alpha == 255)
+                continue;
+            const QRgb pixel = line[x];
+            auto times = [alpha](uint channel) { return (channel * alpha + 127) / 255; };
+            line[x] = qRgba(int(times(qRed(pixel))), int(times(qGreen(pixel))), int(times(qBlue(pixel))),
+                            int(times(qAlpha(pixel))));
+        }
+    }
+}
+
 void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double opacity)
 {
     if (image.isNull() || rect.isEmpty() || opacity <= 0)
         return;
     const QTransform saved = painter.transform();
     const double savedOpacity = painter.opacity();
-    painter.setTransform(flippedInto(rect, saved));
     painter.setOpacity(opacity);
-    painter.drawImage(QRectF(0, 0, rect.width(), rect.height()), image);
+    if (const std::optional<QPoint> origin = pixelOrigin(image, rect, painter.deviceTransform())) {
+        // One to one: a copy.
+        painter.setTransform(QTransform());
+        painter.setTransform(painter.deviceTransform().inverted());
+        // Only the part on the device: a composition other than plain blending would otherwise
+        // walk the whole image.
+        const QRect placed(*origin, image.size());
+        const QRect visible = placed.intersected(devicePixelRect(*painter.device()));
+        const PixelCopies copies(painter);
+        if (!visible.isEmpty())
+            painter.drawImage(visible.topLeft(), image, visible.translated(-placed.topLeft()));
+    } else {
+        painter.setTransform(flippedInto(rect, saved));
+        painter.drawImage(QRectF(0, 0, rect.width(), rect.height()), image);
+    }
     painter.setTransform(saved);
     painter.setOpacity(savedOpacity);
 }
@@ -160,6 +252,9 @@ void drawBorder(QPainter& painter, const LayerState& state, double opacity)
     painter.fillPath(ring, state.borderColor.toQColor());
     painter.setOpacity(savedOpacity);
 }
+
+// Silhouettes blurred since the process started.
+int s_blurredSilhouettes = 0;
 
 class TreePainter {
 public:
@@ -290,16 +385,7 @@ private:
     // change does not redraw them.
     double backingScale() const { return std::clamp(std::ceil(rasterScale() * 4 - 1e-6) / 4, 0.25, 8.0); }
 
-    // The device in pixels. A widget measures itself in device-independent pixels, an image in
-    // its own pixels.
-    QRect devicePixelBounds() const
-    {
-        const QPaintDevice* device = m_painter.device();
-        if (device->devType() != QInternal::Widget)
-            return QRect(0, 0, device->width(), device->height());
-        const double ratio = device->devicePixelRatio();
-        return QRect(0, 0, int(std::ceil(device->width() * ratio)), int(std::ceil(device->height() * ratio)));
-    }
+    QRect devicePixelBounds() const { return devicePixelRect(*m_painter.device()); }
 
     // The device pixels the layer's subtree may cover, limited to the device.
     QRect deviceRectOf(const Rect& rect, double margin) const
@@ -401,13 +487,20 @@ private:
         }
     }
 
+    // A mask whose whole look is its delegate's drawing, shown as it is.
+    static bool isDrawnByDelegateAlone(const Layer& mask, const LayerState& maskState)
+    {
+        return mask.delegate() && mask.sublayers().empty() && !mask.mask() && mask.contents().isNull() &&
+               !(maskState.backgroundColor && maskState.backgroundColor->alpha() > 0) &&
+               maskState.borderWidth <= 0 && maskState.opacity >= 1 && maskState.shadowOpacity <= 0 &&
+               !mask.isHidden();
+    }
+
     // The device pixels where `mask` is fully opaque, as one rectangle; empty when that is not
     // known cheaply (only a mask drawn by its delegate alone is looked into).
     QRect opaqueInterior(Layer& mask, const LayerState& maskState)
     {
-        if (!mask.delegate() || !mask.sublayers().empty() || mask.mask() || !mask.contents().isNull() ||
-            (maskState.backgroundColor && maskState.backgroundColor->alpha() > 0) ||
-            maskState.borderWidth > 0 || maskState.opacity < 1 || !maskState.transform.isIdentity())
+        if (!isDrawnByDelegateAlone(mask, maskState) || !maskState.transform.isIdentity())
             return {};
         mask.displayIfNeeded(backingScale());
         const QImage& image = mask.backingImage();
@@ -433,33 +526,97 @@ private:
     // The layer and its sublayers through the mask, within `area` (device pixels).
     void paintMaskedArea(Layer& layer, const LayerState& state, QRect area, double opacity)
     {
+        // A band in which nothing changed or moves since it was last drawn (the strip's feathered
+        // edges while a photo fades in the middle) is drawn from the pixels kept then.
+        const QTransform toDevice = m_painter.deviceTransform();
+        const bool still = isStillWithin(layer, area);
+        std::vector<Layer::KeptMaskedArea>& kept = layer.keptMaskedAreas();
+        if (still) {
+            for (const Layer::KeptMaskedArea& entry : kept) {
+                if (entry.revision == layer.subtreeRevision() && entry.toDevice == toDevice &&
+                    entry.area == area) {
+                    drawDeviceImage(entry.image, area, opacity);
+                    return;
+                }
+            }
+        }
+        const QImage content = maskedArea(layer, state, area);
+        std::erase_if(kept, [&](const Layer::KeptMaskedArea& entry) {
+            return entry.area == area || entry.revision != layer.subtreeRevision() ||
+                   entry.toDevice != toDevice;
+        });
+        if (still && kept.size() < 4)
+            kept.push_back({layer.subtreeRevision(), toDevice, area, content});
+        drawDeviceImage(content, area, opacity);
+    }
+
+    // Whether nothing that `layer` draws within `area` (device pixels) animates now.
+    bool isStillWithin(const Layer& layer, QRect area) const
+    {
+        if (layer.hasOwnAnimations() || (layer.mask() && layer.mask()->hasRunningAnimations()))
+            return false;
+        for (const LayerPtr& sublayer : layer.sublayers()) {
+            if (sublayer->isHidden() || !sublayer->hasRunningAnimations())
+                continue;
+            const LayerState presented = sublayer->presentation();
+            const double shadow = presented.shadowOpacity > 0
+                                      ? std::max(0.0, presented.shadowRadius) * 2 +
+                                            std::max(std::abs(presented.shadowOffset.width),
+                                                     std::abs(presented.shadowOffset.height))
+                                      : 0.0;
+            const QRectF covered = presented.toSuperlayer().mapRect(
+                toQRect(visualBounds(*sublayer, presented).insetBy(-shadow, -shadow)));
+            if (deviceRectOf(Rect(covered.x(), covered.y(), covered.width(), covered.height()), 2)
+                    .intersects(area))
+                return false;
+        }
+        return true;
+    }
+
+    // The layer and its sublayers through the mask, within `area`, as an image of the area.
+    QImage maskedArea(Layer& layer, const LayerState& state, QRect area)
+    {
         Layer& mask = *layer.mask();
         const LayerState maskState = mask.presentation();
         QImage content(area.size(), QImage::Format_ARGB32_Premultiplied);
         content.fill(Qt::transparent);
-        QImage alpha(area.size(), QImage::Format_ARGB32_Premultiplied);
-        alpha.fill(Qt::transparent);
         const QTransform toArea =
             m_painter.deviceTransform() * QTransform::fromTranslate(-area.x(), -area.y());
-        {
-            QPainter offscreen(&content);
-            offscreen.setRenderHints(m_painter.renderHints());
-            offscreen.setTransform(toArea);
-            TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
+        QPainter offscreen(&content);
+        offscreen.setRenderHints(m_painter.renderHints());
+        offscreen.setTransform(toArea);
+        if (isDrawnByDelegateAlone(mask, maskState)) {
+            // A mask that is only its delegate's drawing (the strip's feathers) is applied
+            // straight from that drawing.
+            mask.displayIfNeeded(backingScale());
+            const QTransform maskToArea = maskState.toSuperlayer() * toArea;
+            const QImage& drawing = mask.backingImage();
+            const std::optional<QPoint> origin =
+                drawing.isNull() ? std::nullopt : pixelOrigin(drawing, maskState.bounds, maskToArea);
+            if (origin) {
+                TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
+                offscreen.end();
+                multiplyByMaskAlpha(content, drawing, *origin);
+                return content;
+            }
         }
+        TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
+        offscreen.end();
+        QImage alpha(area.size(), QImage::Format_ARGB32_Premultiplied);
+        alpha.fill(Qt::transparent);
         {
-            QPainter offscreen(&alpha);
-            offscreen.setRenderHints(m_painter.renderHints());
-            offscreen.setTransform(toArea);
+            QPainter maskPainter(&alpha);
+            maskPainter.setRenderHints(m_painter.renderHints());
+            maskPainter.setTransform(toArea);
             const QTransform toParent = maskState.toSuperlayer();
-            TreePainter(offscreen).paintLayer(mask, &toParent, &maskState, 1.0);
+            TreePainter(maskPainter).paintLayer(mask, &toParent, &maskState, 1.0);
         }
         {
             QPainter combine(&content);
             combine.setCompositionMode(QPainter::CompositionMode_DestinationIn);
             combine.drawImage(0, 0, alpha);
         }
-        drawDeviceImage(content, area, opacity);
+        return content;
     }
 
     // A blur of the layer's silhouette, drawn at low resolution: a blurred shadow has no detail
@@ -470,15 +627,14 @@ private:
         if (const std::optional<Rect> plain = plainSilhouette(layer, state)) {
             if (plain->isEmpty())
                 return;
+            const bool covers = coversOwnShadow(layer, state, opacity, *plain);
+            if (paintCachedShadow(*plain, state, opacity, covers))
+                return;
             const QTransform saved = m_painter.transform();
             const double savedOpacity = m_painter.opacity();
             m_painter.setTransform(
                 QTransform::fromTranslate(state.shadowOffset.width, state.shadowOffset.height) * saved);
             m_painter.setOpacity(opacity * state.shadowOpacity);
-            // An opaque photo drawn in full hides the middle of its own shadow.
-            const bool covers = opacity >= 1 && state.contentsTransition >= 1 && !layer.contents().isNull() &&
-                                !(state.backgroundColor && state.backgroundColor->alpha() > 0) &&
-                                state.borderWidth <= 0;
             const QRectF hidden =
                 covers ? toQRect(plain->offsetBy(-state.shadowOffset.width, -state.shadowOffset.height))
                        : QRectF();
@@ -493,13 +649,96 @@ private:
         const QRect area = deviceRectOf(visualBounds(layer, state), deviceRadius * 2 + 1);
         if (area.isEmpty())
             return;
-        const double scale = std::max(1.0, deviceRadius / 2);
-        QImage silhouette = renderOffscreen(layer, state, area, scale);
-        ShadowBlur::blurAlpha(silhouette, deviceRadius / scale, state.shadowColor.toQColor());
         const QTransform toDevice = m_painter.deviceTransform();
+        // Kept while nothing in the subtree changes, moves or animates (a caption's shadow).
+        Layer::KeptShadow& kept = layer.keptShadow();
+        const QRgb color = state.shadowColor.toQColor().rgba();
+        const bool unchanged = !kept.image.isNull() && kept.revision == layer.subtreeRevision() &&
+                               kept.toDevice == toDevice && kept.area == area &&
+                               kept.radius == deviceRadius && kept.color == color &&
+                               !layer.hasRunningAnimations();
+        if (!unchanged) {
+            const double scale = std::max(1.0, deviceRadius / 2);
+            QImage silhouette = renderOffscreen(layer, state, area, scale);
+            ShadowBlur::blurAlpha(silhouette, deviceRadius / scale, state.shadowColor.toQColor());
+            kept = {layer.subtreeRevision(), toDevice, area, deviceRadius, color, std::move(silhouette)};
+            ++s_blurredSilhouettes;
+        }
+        const QImage& silhouette = kept.image;
         const QPointF offset = toDevice.map(QPointF(state.shadowOffset.width, state.shadowOffset.height)) -
                                toDevice.map(QPointF(0, 0));
         drawDeviceImage(silhouette, QRectF(area).translated(offset), opacity * state.shadowOpacity);
+    }
+
+    // Whether the layer, drawn in full, hides the middle of its own shadow: an opaque photo does,
+    // and so does one fading in over an opaque photo of the same shape.
+    static bool coversOwnShadow(const Layer& layer, const LayerState& state, double opacity,
+                                const Rect& plain)
+    {
+        if (opacity < 1 || (state.backgroundColor && state.backgroundColor->alpha() > 0) ||
+            state.borderWidth > 0 || layer.contents().isNull())
+            return false;
+        if (state.contentsTransition >= 1)
+            return true;
+        const QImage& previous = layer.previousContents();
+        if (previous.isNull() || previous.hasAlphaChannel())
+            return false;
+        const Rect under = gravityRect(layer.contentsGravity(), state.bounds, QSizeF(previous.size()));
+        return std::abs(under.minX() - plain.minX()) < 0.5 && std::abs(under.maxX() - plain.maxX()) < 0.5 &&
+               std::abs(under.minY() - plain.minY()) < 0.5 && std::abs(under.maxY() - plain.maxY()) < 0.5;
+    }
+
+    // The shadow of the plain rectangle `plain` (current coordinates) as a kept image, when the
+    // rectangle lands upright on the device: placed on whole device pixels, and without the part
+    // the opaque layer itself covers when `covers`. False when it must be filled instead.
+    bool paintCachedShadow(const Rect& plain, const LayerState& state, double opacity, bool covers)
+    {
+        const QTransform toDevice = m_painter.deviceTransform();
+        const bool upright = toDevice.m12() == 0 && toDevice.m21() == 0 && toDevice.m11() > 0;
+        if (!upright || std::abs(std::abs(toDevice.m22()) - toDevice.m11()) > 1e-9)
+            return false;
+        const double scale = toDevice.m11();
+        const QRectF layerRect = toDevice.mapRect(toQRect(plain));
+        const QRectF shadowRect =
+            toDevice.mapRect(toQRect(plain.offsetBy(state.shadowOffset.width, state.shadowOffset.height)));
+        const QSize size(std::max(1, int(std::lround(shadowRect.width()))),
+                         std::max(1, int(std::lround(shadowRect.height()))));
+        const double radius = std::max(0.0, state.shadowRadius) * scale;
+        const QImage image = ShadowImageCache::blurredRect(size, radius, state.shadowColor.toQColor());
+        const int edge = ShadowImageCache::margin(radius);
+        const QPoint origin(int(std::lround(shadowRect.center().x() - size.width() / 2.0)) - edge,
+                            int(std::lround(shadowRect.center().y() - size.height() / 2.0)) - edge);
+        const QRect placed(origin, image.size());
+        QRect hidden;
+        if (covers) {
+            // Two device pixels in from the layer's edges, so the photo's own rounding never
+            // uncovers a seam.
+            const QRect inside(
+                QPoint(int(std::ceil(layerRect.left())) + 2, int(std::ceil(layerRect.top())) + 2),
+                QPoint(int(std::floor(layerRect.right())) - 3, int(std::floor(layerRect.bottom())) - 3));
+            hidden = inside.intersected(placed);
+        }
+        const QTransform saved = m_painter.transform();
+        const double savedOpacity = m_painter.opacity();
+        setPixelTransform();
+        m_painter.setOpacity(opacity * state.shadowOpacity);
+        const PixelCopies copies(m_painter);
+        if (hidden.isEmpty()) {
+            m_painter.drawImage(placed.topLeft(), image);
+        } else {
+            const QRect bands[] = {
+                QRect(QPoint(placed.left(), placed.top()), QPoint(placed.right(), hidden.top() - 1)),
+                QRect(QPoint(placed.left(), hidden.bottom() + 1), QPoint(placed.right(), placed.bottom())),
+                QRect(QPoint(placed.left(), hidden.top()), QPoint(hidden.left() - 1, hidden.bottom())),
+                QRect(QPoint(hidden.right() + 1, hidden.top()), QPoint(placed.right(), hidden.bottom()))};
+            for (const QRect& band : bands) {
+                if (band.isValid() && !band.isEmpty())
+                    m_painter.drawImage(band.topLeft(), image, band.translated(-placed.topLeft()));
+            }
+        }
+        m_painter.setOpacity(savedOpacity);
+        m_painter.setTransform(saved);
+        return true;
     }
 
     void drawDeviceImage(const QImage& image, const QRectF& area, double opacity)
@@ -508,7 +747,13 @@ private:
         const double savedOpacity = m_painter.opacity();
         setPixelTransform();
         m_painter.setOpacity(opacity);
-        m_painter.drawImage(area, image);
+        const QPoint corner = area.topLeft().toPoint();
+        if (area.size() == QSizeF(image.size()) && QPointF(corner) == area.topLeft()) {
+            const PixelCopies copies(m_painter);
+            m_painter.drawImage(corner, image);
+        } else {
+            m_painter.drawImage(area, image);
+        }
         m_painter.setOpacity(savedOpacity);
         m_painter.setTransform(saved);
     }
@@ -564,6 +809,11 @@ void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize)
     painter.setTransform(QTransform(1, 0, 0, -1, 0, viewSize.height()), true);
     TreePainter(painter).paintRoot(tree);
     painter.restore();
+}
+
+int LayerPainter::blurredSilhouetteCountForTesting()
+{
+    return s_blurredSilhouettes;
 }
 
 QImage LayerPainter::render(const Layer& root, QSize size)

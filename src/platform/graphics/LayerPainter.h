@@ -18,4 +18,6 @@ public:
     static void paint(QPainter& painter, const Layer& root, QSizeF viewSize);
     // Paints into a new transparent image of `size` pixels.
     static QImage render(const Layer& root, QSize size);
+    // Shadows blurred from a layer's drawing (not a plain rectangle's) since the process started.
+    static int blurredSilhouetteCountForTesting();
 };

@@ -2,7 +2,11 @@
 
 #include "platform/graphics/DrawingContext.h"
 #include "platform/graphics/Layer.h"
+#include "platform/graphics/ManualAnimationClock.h"
+#include "platform/graphics/ScopedTransaction.h"
+#include "platform/graphics/ShadowImageCache.h"
 #include "platform/graphics/TextLayer.h"
+#include "support/FakeLayerTreeHost.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +39,17 @@ public:
                                          << ", expected " << expected.name(QColor::HexArgb).toStdString();
 }
 
+// Gives `layer` a mask of its size drawn by `drawing`.
+LayerPtr setMaskDrawnBy(Layer& layer, LayerDelegate& drawing)
+{
+    const LayerPtr mask = Layer::create();
+    mask->setDelegate(&drawing);
+    mask->setFrame(layer.bounds());
+    mask->setNeedsDisplay();
+    layer.setMask(mask);
+    return mask;
+}
+
 LayerPtr filledLayer(const Rect& frame, const Color& color)
 {
     const LayerPtr layer = Layer::create();
@@ -54,6 +69,19 @@ protected:
     }
 
     QColor pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+
+    // An opaque red photo of 40 points square at (30, 30), with a shadow.
+    LayerPtr addShadowedRedPhoto()
+    {
+        QImage red(40, 40, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        const LayerPtr photo = Layer::create();
+        photo->setFrame(Rect(30, 30, 40, 40));
+        photo->setContents(red);
+        photo->setShadowOpacity(1.0);
+        root->addSublayer(photo);
+        return photo;
+    }
 
     LayerPtr root = Layer::create();
 };
@@ -188,11 +216,7 @@ TEST_F(LayerPainterTest, DelegateDrawingsAndMasksAreSharpOnDenseScreens)
 {
     HalfPointEdge edge;
     const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::black());
-    const LayerPtr mask = Layer::create();
-    mask->setDelegate(&edge);
-    mask->setFrame(strip->bounds());
-    mask->setNeedsDisplay();
-    strip->setMask(mask);
+    const LayerPtr mask = setMaskDrawnBy(*strip, edge);
     root->addSublayer(strip);
 
     const QImage image = renderAtRatio(*root, QSize(100, 100), 2.0);
@@ -257,11 +281,9 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
     HalfTopBand band;
     const LayerPtr strip = filledLayer(Rect(10, 10, 80, 80), Color::black());
     strip->addSublayer(filledLayer(Rect(0, 0, 40, 80), Color::rgb(1, 0, 0, 1)));
-    const LayerPtr mask = Layer::create();
-    mask->setDelegate(&band);
-    mask->setFrame(strip->bounds());
-    mask->setNeedsDisplay();
-    strip->setMask(mask);
+    // Reaching out of the mask on the left: cut off at the mask's edge.
+    strip->addSublayer(filledLayer(Rect(-5, 30, 10, 20), Color::rgb(1, 0, 0, 1)));
+    const LayerPtr mask = setMaskDrawnBy(*strip, band);
     root->addSublayer(strip);
 
     const QImage image = LayerPainter::render(*root, QSize(100, 100));
@@ -271,17 +293,13 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
     EXPECT_TRUE(near(pixel(image, 70, 15), QColor(128, 128, 128), 4));
     EXPECT_TRUE(near(pixel(image, 30, 5), Qt::white, 2)) << "nothing outside the mask";
     EXPECT_TRUE(near(pixel(image, 95, 50), Qt::white, 2));
+    EXPECT_TRUE(near(pixel(image, 9, 50), Qt::white, 2)) << "a sublayer outside the mask";
+    EXPECT_TRUE(near(pixel(image, 10, 50), Qt::red, 2));
 }
 
 TEST_F(LayerPainterTest, AnOpaquePhotoCoversItsShadowOnlyWhileItIsOpaque)
 {
-    QImage red(40, 40, QImage::Format_RGB32);
-    red.fill(Qt::red);
-    const LayerPtr photo = Layer::create();
-    photo->setFrame(Rect(30, 30, 40, 40));
-    photo->setContents(red);
-    photo->setShadowOpacity(1.0);
-    root->addSublayer(photo);
+    const LayerPtr photo = addShadowedRedPhoto();
     const QImage opaque = LayerPainter::render(*root, QSize(100, 100));
     EXPECT_LT(pixel(opaque, 50, 71).lightness(), 200) << "the shadow still shows below";
     EXPECT_TRUE(near(pixel(opaque, 50, 50), Qt::red, 2));
@@ -289,4 +307,93 @@ TEST_F(LayerPainterTest, AnOpaquePhotoCoversItsShadowOnlyWhileItIsOpaque)
     photo->setOpacity(0.5);
     const QImage translucent = LayerPainter::render(*root, QSize(100, 100));
     EXPECT_TRUE(near(pixel(translucent, 50, 50), QColor(191, 64, 64), 8)) << "half red over its half shadow";
+}
+
+TEST_F(LayerPainterTest, AShadowIsBlurredOnceAndKeptWhileItsLayerKeepsItsSize)
+{
+    const LayerPtr photo = addShadowedRedPhoto();
+    ShadowImageCache::clearForTesting();
+    const int before = ShadowImageCache::madeCountForTesting();
+    const QImage kept = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(ShadowImageCache::madeCountForTesting(), before + 1);
+    LayerPainter::render(*root, QSize(100, 100));
+    photo->setFrame(Rect(20, 40, 40, 40));
+    LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(ShadowImageCache::madeCountForTesting(), before + 1) << "nothing blurred again for a move";
+
+    // The kept shadow looks as one filled in place does: a transform a hair off upright takes the
+    // filling path.
+    photo->setFrame(Rect(30, 30, 40, 40));
+    photo->setTransform(QTransform::fromScale(1, 1 + 1e-7));
+    const QImage filled = LayerPainter::render(*root, QSize(100, 100));
+    for (int y = 20; y < 80; ++y) {
+        for (int x = 20; x < 80; ++x)
+            ASSERT_TRUE(near(pixel(kept, x, y), pixel(filled, x, y), 3)) << x << ", " << y;
+    }
+    EXPECT_LT(pixel(kept, 50, 71).lightness(), 200) << "the shadow falls below the photo";
+
+    // A denser screen needs its own, blurred over as many device pixels as the radius covers.
+    photo->setTransform(QTransform());
+    renderAtRatio(*root, QSize(100, 100), 2.0);
+    EXPECT_EQ(ShadowImageCache::madeCountForTesting(), before + 2);
+}
+
+TEST_F(LayerPainterTest, ACaptionsShadowIsBlurredAgainOnlyWhenSomethingInItChanges)
+{
+    const LayerPtr overlay = Layer::create();
+    overlay->setFrame(Rect(10, 10, 80, 30));
+    overlay->setShadowOpacity(1.0);
+    overlay->setShadowRadius(4);
+    const LayerPtr caption = filledLayer(Rect(10, 10, 40, 10), Color::black());
+    overlay->addSublayer(caption);
+    root->addSublayer(overlay);
+
+    const int before = LayerPainter::blurredSilhouetteCountForTesting();
+    const QImage first = LayerPainter::render(*root, QSize(100, 100));
+    LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(LayerPainter::blurredSilhouetteCountForTesting(), before + 1);
+
+    // A change below the shadowed layer is seen: the shadow follows the caption.
+    caption->setFrame(Rect(30, 10, 40, 10));
+    const QImage moved = LayerPainter::render(*root, QSize(100, 100));
+    EXPECT_EQ(LayerPainter::blurredSilhouetteCountForTesting(), before + 2);
+    // Below the caption's old left end the shadow is gone (y down: the caption's bottom is row 80).
+    EXPECT_LT(pixel(first, 22, 82).lightness(), 245);
+    EXPECT_TRUE(near(pixel(moved, 22, 82), Qt::white, 4));
+}
+
+TEST_F(LayerPainterTest, AFeatheredEdgeIsDrawnAgainWhenWhatLiesUnderItChangesOrMoves)
+{
+    ManualAnimationClock clock;
+    FakeLayerTreeHost host;
+    RightFeather feather;
+    const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::clear());
+    const LayerPtr photo = filledLayer(Rect(80, 0, 20, 100), Color::rgb(1, 0, 0, 1));
+    strip->addSublayer(photo);
+    const LayerPtr mask = setMaskDrawnBy(*strip, feather);
+    root->addSublayer(strip);
+    root->setTreeHost(&host);
+    // In the feathered band (the last ten points) the photo shows at about two thirds there.
+    const QColor fadedRed(255, 83, 83);
+    const QColor fadedBlue(83, 83, 255);
+    EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedRed, 8));
+    EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedRed, 8));
+
+    {
+        ScopedTransaction transaction;
+        transaction.setDisableActions(true);
+        photo->setBackgroundColor(Color::rgb(0, 0, 1, 1));
+    }
+    EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedBlue, 8));
+
+    // While the photo animates back to red, every frame shows where the animation is.
+    photo->setBackgroundColor(Color::rgb(1, 0, 0, 1));
+    clock.advance(0.05);
+    const QColor early = pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50);
+    clock.advance(0.15);
+    const QColor late = pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50);
+    EXPECT_GT(late.red(), early.red() + 40);
+    clock.advance(1);
+    EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedRed, 8));
+    root->setTreeHost(nullptr);
 }

@@ -1,0 +1,116 @@
+#include "ShadowImageCache.h"
+
+#include "ShadowBlur.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <list>
+
+namespace {
+
+// Enough for the photos of a strip in two orientations and the placeholders between; bounded in
+// bytes too, so a 4K screen's shadows cannot pile up.
+constexpr std::size_t maximumEntries = 12;
+constexpr qint64 maximumBytes = 48ll << 20;
+
+struct Entry {
+    QSize size;
+    double radius;
+    QRgb color;
+    QImage image;
+};
+
+std::list<Entry>& entries()
+{
+    static std::list<Entry> cache;
+    return cache;
+}
+
+int madeCount = 0;
+
+// The shadow of a rectangle no larger than a few radii, with its margin: along a long edge the
+// blur is the same at every point between the corners, so one such patch holds every pixel a
+// shadow of any larger size has.
+QImage blurredCore(QSize size, double radius, const QColor& color)
+{
+    const int core = 2 * int(std::ceil(radius)) + 3;
+    const QSize small(std::min(size.width(), core), std::min(size.height(), core));
+    const int edge = ShadowImageCache::margin(radius);
+    QImage patch(small + QSize(2 * edge, 2 * edge), QImage::Format_ARGB32_Premultiplied);
+    patch.fill(Qt::transparent);
+    QPainter painter(&patch);
+    painter.setRenderHint(QPainter::Antialiasing);
+    ShadowBlur::fillBlurredRect(painter, QRectF(edge, edge, small.width(), small.height()), radius, color);
+    return patch;
+}
+
+// `patch` grown to `size` by repeating its middle row and column: the corners stay as they are,
+// the edges and the middle run on. Rows are copied, so a large shadow costs no more than writing
+// its pixels once.
+QImage stretched(const QImage& patch, QSize size)
+{
+    if (patch.size() == size)
+        return patch;
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    const int width = size.width();
+    const int height = size.height();
+    const int middleColumn = patch.width() / 2;
+    const int middleRow = patch.height() / 2;
+    const int rightColumns = patch.width() - middleColumn - 1;
+    const int bottomRows = patch.height() - middleRow - 1;
+    for (int y = 0; y < height; ++y) {
+        const int from = y < middleRow              ? y
+                         : y >= height - bottomRows ? y - (height - patch.height())
+                                                    : middleRow;
+        const auto* source = reinterpret_cast<const QRgb*>(patch.constScanLine(from));
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        std::copy(source, source + middleColumn, line);
+        std::fill(line + middleColumn, line + width - rightColumns, source[middleColumn]);
+        std::copy(source + middleColumn + 1, source + patch.width(), line + width - rightColumns);
+    }
+    return image;
+}
+
+} // namespace
+
+int ShadowImageCache::margin(double radius)
+{
+    return std::max(0, int(std::ceil(radius)));
+}
+
+QImage ShadowImageCache::blurredRect(QSize size, double radius, const QColor& color)
+{
+    std::list<Entry>& cache = entries();
+    const QRgb rgba = color.rgba();
+    for (auto it = cache.begin(); it != cache.end(); ++it) {
+        if (it->size == size && it->radius == radius && it->color == rgba) {
+            // Most recently used first.
+            cache.splice(cache.begin(), cache, it);
+            return cache.front().image;
+        }
+    }
+    const QImage image =
+        stretched(blurredCore(size, radius, color), size + QSize(2 * margin(radius), 2 * margin(radius)));
+    ++madeCount;
+    cache.push_front({size, radius, rgba, image});
+    qint64 bytes = 0;
+    for (auto it = cache.begin(); it != cache.end();) {
+        bytes += it->image.sizeInBytes();
+        const bool keep =
+            it == cache.begin() ||
+            (std::size_t(std::distance(cache.begin(), it)) < maximumEntries && bytes <= maximumBytes);
+        it = keep ? std::next(it) : cache.erase(it);
+    }
+    return image;
+}
+
+int ShadowImageCache::madeCountForTesting()
+{
+    return madeCount;
+}
+
+void ShadowImageCache::clearForTesting()
+{
+    entries().clear();
+}
