@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-ConsoleReporter::OutputOptions RatioReporter::outputOptions(int argc, char** argv)
+benchmark::ConsoleReporter::OutputOptions RatioReporter::outputOptions(int argc, char** argv)
 {
     std::string colour = "auto";
     const char* flag = "--benchmark_color=";
