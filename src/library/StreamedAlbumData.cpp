@@ -1,5 +1,6 @@
 #include "library/StreamedAlbumData.h"
 
+#include "library/HandedOutRecord.h"
 #include "library/RecordKeyOrder.h"
 #include "platform/foundation/PlistValueBatch.h"
 #include "platform/foundation/RegularFileStream.h"
@@ -128,11 +129,6 @@ public:
     }
 
 private:
-    struct Photo {
-        PlistPtr record;
-        // The album (counted from 1) that last took `record`.
-        size_t album = 0;
-    };
     struct Album {
         std::string name;
         std::vector<uint32_t> photos;
@@ -334,22 +330,12 @@ private:
             const Album& album = m_albums[index];
             PlistArray items;
             for (const uint32_t at : album.photos) {
-                Photo& photo = m_photos[at];
-                if (!photo.record)
-                    continue;
-                if (photo.album == index + 1) {
-                    items.push_back(PlistValue::dictionary(*photo.record->asDictionary()));
-                    continue;
-                }
-                photo.album = index + 1;
-                items.push_back(photo.record);
+                if (PlistPtr record = m_photos[at].forAlbum(index + 1))
+                    items.push_back(std::move(record));
             }
             if (items.empty())
                 continue;
-            PlistDictionary record;
-            record.emplace("name", PlistValue::string(album.name));
-            record.emplace("items", PlistValue::array(std::move(items)));
-            result.push_back(PlistValue::dictionary(std::move(record)));
+            result.push_back(HandedOutRecord::albumRecord(album.name, std::move(items)));
         }
         return result;
     }
@@ -361,7 +347,7 @@ private:
     bool m_sawAlbums = false;
     bool m_sawMaster = false;
     PhotoNames m_photoNames;
-    std::vector<Photo> m_photos;
+    std::vector<HandedOutRecord> m_photos;
     std::vector<Album> m_albums;
     std::vector<Token> m_tokens;
     std::vector<PlistDictionary::value_type> m_entries;

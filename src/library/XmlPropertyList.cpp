@@ -1,5 +1,6 @@
 #include "library/XmlPropertyList.h"
 
+#include "library/HandedOutRecord.h"
 #include "library/RecordKeyOrder.h"
 #include "platform/foundation/XmlPlistBuilder.h"
 #include "platform/foundation/XmlPlistScalars.h"
@@ -104,10 +105,7 @@ struct Photo {
     std::string_view name;
     pugi::xml_node entry;
     bool listed = false;
-    PlistPtr record;
-    // The album (counted from 1) that last took `record`. Albums share the record; a second place
-    // in one album gets a copy of its own, so the places of an album are distinct objects.
-    size_t album = 0;
+    HandedOutRecord shared;
 };
 
 // An album with the photos its key list names, in that order, as indexes into the photos.
@@ -131,7 +129,7 @@ public:
                 m_joinedKeys.push_back(std::make_unique<std::string>(scratch));
                 name = *m_joinedKeys.back();
             }
-            m_photos.push_back(Photo{name, entry, false, nullptr, 0});
+            m_photos.push_back(Photo{name, entry, false, {}});
             key = entry;
         }
         // At most half full, so probe sequences stay short.
@@ -238,19 +236,11 @@ bool buildRecords(std::vector<Photo>& photos, const UnratedPhotoFilter& filter, 
         }
         // Last, so it replaces a key of the same name in the entry.
         record.emplace_back("qm_ItemKey", builder.string(std::string(photo.name)));
-        photo.record = PlistValue::dictionary(order.arrange(record));
+        photo.shared.record = PlistValue::dictionary(order.arrange(record));
     }
     return true;
 }
 
-PlistPtr handOut(Photo& photo, size_t album)
-{
-    if (!photo.record || photo.album != album) {
-        photo.album = album;
-        return photo.record;
-    }
-    return PlistValue::dictionary(*photo.record->asDictionary());
-}
 } // namespace
 
 XmlPropertyList::XmlPropertyList(std::unique_ptr<Document> document)
@@ -318,7 +308,7 @@ std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoF
     XmlPlistBuilder::NodeSet built;
     built.reserve(index.photos().size());
     for (const Photo& photo : index.photos()) {
-        if (photo.record)
+        if (photo.shared.record)
             built.insert(photo.entry.internal_object());
     }
     if (!isSound(&built))
@@ -330,16 +320,14 @@ std::optional<PlistArray> XmlPropertyList::findUnratedAlbums(const UnratedPhotoF
         const ListedAlbum& album = listed[at];
         PlistArray items;
         for (const size_t photo : album.photos) {
-            if (PlistPtr record = handOut(index.photos()[photo], at + 1))
+            if (PlistPtr record = index.photos()[photo].shared.forAlbum(at + 1))
                 items.push_back(std::move(record));
         }
         if (items.empty())
             continue;
         const pugi::xml_node name = valueForKey(album.node, "AlbumName");
-        PlistDictionary record;
-        record.emplace("name", PlistValue::string(kindOf(name) == Kind::String ? builder.text(name) : ""));
-        record.emplace("items", PlistValue::array(std::move(items)));
-        result.push_back(PlistValue::dictionary(std::move(record)));
+        result.push_back(HandedOutRecord::albumRecord(kindOf(name) == Kind::String ? builder.text(name) : "",
+                                                      std::move(items)));
     }
     return result;
 }
