@@ -5,10 +5,10 @@
 #include "platform/graphics/ManualAnimationClock.h"
 #include "platform/graphics/TextLayer.h"
 #include "support/FailureOf.h"
+#include "support/FakeApplication.h"
 #include "support/ReleaseProbe.h"
 #include "support/TimeLimit.h"
 #include "support/WaitUntil.h"
-#include "ui/ApplicationDelegate.h"
 #include "ui/HostView.h"
 #include "ui/MenuController.h"
 
@@ -20,18 +20,6 @@
 #include <numbers>
 
 namespace {
-class FakeApplication : public ApplicationDelegate {
-public:
-    FakeApplication() { ApplicationDelegate::setShared(this); }
-    ~FakeApplication() override { ApplicationDelegate::setShared(nullptr); }
-    bool isTerminating() const override { return false; }
-    void toggleFullScreen() override { ++toggles; }
-    void terminate() override { ++terminations; }
-
-    int toggles = 0;
-    int terminations = 0;
-};
-
 PlistPtr album(const QString& name, int photos)
 {
     PlistArray items;

@@ -6,26 +6,12 @@
 #include "rating/AlbumController.h"
 #include "rating/StageController.h"
 #include "support/FailureOf.h"
-#include "ui/ApplicationDelegate.h"
+#include "support/FakeApplication.h"
 #include "ui/HostView.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-// Stands in for the application: counts what the root screen asks of it.
-class FakeApplication : public ApplicationDelegate {
-public:
-    FakeApplication() { ApplicationDelegate::setShared(this); }
-    ~FakeApplication() override { ApplicationDelegate::setShared(nullptr); }
-    bool isTerminating() const override { return terminating; }
-    void toggleFullScreen() override { ++toggles; }
-    void terminate() override { ++terminations; }
-
-    bool terminating = false;
-    int toggles = 0;
-    int terminations = 0;
-};
-
 PlistPtr album(const std::string& name, int photos)
 {
     PlistArray items;

@@ -4,29 +4,17 @@
 #include "rating/FlowController.h"
 #include "rating/InterflowController.h"
 #include "support/FailureOf.h"
+#include "support/FakeApplication.h"
 #include "support/LoggingRateItem.h"
 #include "support/ReleaseProbe.h"
 #include "support/TimeLimit.h"
 #include "support/WaitUntil.h"
-#include "ui/ApplicationDelegate.h"
 #include "ui/HostView.h"
 #include "ui/MenuController.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-class FakeApplication : public ApplicationDelegate {
-public:
-    FakeApplication() { ApplicationDelegate::setShared(this); }
-    ~FakeApplication() override { ApplicationDelegate::setShared(nullptr); }
-    bool isTerminating() const override { return terminating; }
-    void toggleFullScreen() override { ++toggles; }
-    void terminate() override {}
-
-    bool terminating = false;
-    int toggles = 0;
-};
-
 // Photos with the identifiers 1 to `count`.
 PlistArray photos(int count)
 {
