@@ -6,6 +6,7 @@
 #include "platform/foundation/PropertyListSerialization.h"
 #include "support/LibraryFolderTest.h"
 #include "support/ReleaseProbe.h"
+#include "support/SampleLibrary.h"
 #include "support/SteppedAlbumInfoClock.h"
 #include "support/TimeLimit.h"
 #include "support/WaitUntil.h"
@@ -25,40 +26,7 @@
 #include <unistd.h>
 
 namespace {
-PlistPtr photo(const std::string& guid, const std::string& mediaType, std::optional<int64_t> rating)
-{
-    PlistDictionary entry{{"GUID", PlistValue::string(guid)},
-                          {"MediaType", PlistValue::string(mediaType)},
-                          {"Caption", PlistValue::string("caption of " + guid)},
-                          {"Aspect Ratio", PlistValue::real(1.5)},
-                          {"ImagePath", PlistValue::string("/photos/" + guid + ".jpg")}};
-    if (rating)
-        entry.emplace("Rating", PlistValue::integer(*rating));
-    return PlistValue::dictionary(std::move(entry));
-}
-
-PlistPtr album(const std::string& name, const std::vector<std::string>& keys)
-{
-    PlistArray keyList;
-    for (const auto& key : keys)
-        keyList.push_back(PlistValue::string(key));
-    return PlistValue::dictionary(
-        {{"AlbumName", PlistValue::string(name)}, {"KeyList", PlistValue::array(std::move(keyList))}});
-}
-
-// Albums: "Mixed" (unrated 1, rated 2, movie 3, no rating 4, missing key 99), "Rated" (2 only),
-// "Second" (4, 5).
-PlistPtr library()
-{
-    return PlistValue::dictionary(
-        {{"Master Image List", PlistValue::dictionary({{"1", photo("G1", "Image", 0)},
-                                                       {"2", photo("G2", "Image", 3)},
-                                                       {"3", photo("G3", "Movie", 0)},
-                                                       {"4", photo("G4", "Image", std::nullopt)},
-                                                       {"5", photo("G5", "Image", 0)}})},
-         {"List of Albums", PlistValue::array({album("Mixed", {"1", "2", "3", "4", "99"}),
-                                               album("Rated", {"2"}), album("Second", {"4", "5"})})}});
-}
+using namespace SampleLibrary;
 
 QByteArray jpeg(const QImage& image)
 {
@@ -331,7 +299,7 @@ TEST_F(AlbumInfoReloadTest, ASlowReloadAnnouncesAtOnce)
 TEST_F(AlbumInfoReloadTest, ALibraryWithOnlyRatedPhotosHasNoUnratedPhotos)
 {
     const PlistPtr rated = PlistValue::dictionary(
-        {{"Master Image List", PlistValue::dictionary({{"2", photo("G2", "Image", 3)}})},
+        {{"Master Image List", PlistValue::dictionary({{"2", photo("G2", "Image", PlistValue::integer(3))}})},
          {"List of Albums", PlistValue::array({album("Rated", {"2"})})}});
     setDatabases({fileUrl(writeLibrary("rated.xml", rated))});
     const Notification notification = reloadTaking(0);
