@@ -34,6 +34,23 @@ measure() {
         >>"$results"
 }
 
+# On a virtual machine the host can take the processor away ("steal"), which slows every figure
+# alike without showing in the load average: each section reports its share.
+cpu_times() { awk '/^cpu / { print $2 + $3 + $4 + $5 + $6 + $7 + $8 + $9, $9 }' /proc/stat; }
+steal_share() { # "total steal" taken before: the share of processor time stolen since, in per cent
+    local before=($1) now=($(cpu_times))
+    awk -v t="$((now[0] - before[0]))" -v s="$((now[1] - before[1]))" \
+        'BEGIN { printf "%.1f", (t > 0 ? 100 * s / t : 0) }'
+}
+run_start=$(cpu_times)
+section_start=$run_start
+section() { # ends the previous section with its steal share, then names the next one
+    [[ -z ${section_name:-} ]] || echo "   (host steal during $section_name: $(steal_share "$section_start") %)"
+    section_name=$1
+    section_start=$(cpu_times)
+    [[ $1 == end ]] || echo "== $1"
+}
+
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 sizes=(10000)
@@ -41,7 +58,7 @@ sizes=(10000)
 for photos in "${sizes[@]}"; do
     file=$data/reload/$photos/AlbumData.xml
     [[ -f $file ]] || "$build/bench/library/AlbumReloadBench" make "$data/reload/$photos" "$photos" >/dev/null
-    echo "== AlbumReloadBench compare $file $rounds"
+    section "AlbumReloadBench compare $file $rounds"
     measure "$build/bench/library/AlbumReloadBench" compare "$file" "$rounds"
 done
 
@@ -53,20 +70,20 @@ if [[ ! -f $import/Library/AlbumData.xml ]]; then
     XDG_CONFIG_HOME=$import/config "$build/bin/zuzire-library" import --recursive --library "$import/Library" \
         "$import/photos" >/dev/null
 fi
-echo "== AlbumReloadBench compare $import/Library/AlbumData.xml $rounds"
+section "AlbumReloadBench compare $import/Library/AlbumData.xml $rounds"
 measure "$build/bench/library/AlbumReloadBench" compare "$import/Library/AlbumData.xml" "$rounds"
 
 # The real program: memory and the stall after Select, at the largest size measured.
-echo "== ProgramLibraryBench ${sizes[-1]} photos"
+section "ProgramLibraryBench ${sizes[-1]} photos"
 measure "$build/bench/ProgramLibraryBench" "$build/bin/zuzire" "$data/reload/${sizes[-1]}/AlbumData.xml" 3
 
-echo "== StartupBench $((rounds * 3)) rounds, the picker with the loading wait of 1 s and of none"
+section "StartupBench $((rounds * 3)) rounds, the picker with the loading wait of 1 s and of none"
 measure "$build/bench/StartupBench" "$build/bin/zuzire" "$build/bench/MinimalTextWindow" \
     "$data/reload/${sizes[0]}/AlbumData.xml" $((rounds * 3)) 1 0
 
-echo "== PhotoDecodeBench $((rounds * 3))"
+section "PhotoDecodeBench $((rounds * 3))"
 measure "$build/bench/library/PhotoDecodeBench" $((rounds * 3))
-echo "== RawPreviewDecodeBench $((rounds * 3))"
+section "RawPreviewDecodeBench $((rounds * 3))"
 measure "$build/bench/library/RawPreviewDecodeBench" $((rounds * 3))
 
 # An insertion sort, as awk has none of its own everywhere.
@@ -89,12 +106,12 @@ gather() { # label goal command...: collects the "ratio A / B = r" lines of each
                   m = n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2;
                   printf "%s %s\t%.3f\t%.3f\t%.3f\t%s\tratio\n", label, name, m, x[1], x[n], goal } }' >>"$results"
 }
-echo "== RateBench x$rounds"
+section "RateBench x$rounds"
 rate_filter=.
 [[ ${QUICK:-0} == 1 ]] && rate_filter='/10000/'
 gather rate 1.5 "$build/bench/library/RateBench" --benchmark_filter="$rate_filter" --benchmark_color=false
 
-echo "== ItemDisplayFrameBench x$rounds"
+section "ItemDisplayFrameBench x$rounds"
 for _ in $(seq "$rounds"); do
     "$build/bench/ItemDisplayFrameBench" 2>/dev/null |
         sed -n 's/^\([0-9x]*\): .*ratio \([0-9.]*\) .*/\1 \2/p'
@@ -118,11 +135,13 @@ for name in names:
     print(f"{label} {name}\t{statistics.median(values):.4f}\t{min(values):.4f}\t{max(values):.4f}\t{goal}\t{field}")
 ' "$label" "$goal" "$field" >>"$results"
 }
-echo "== LayerPainterBench, RemoteFloodBench"
+section "LayerPainterBench, RemoteFloodBench"
 absolute layers 16.7 real_time "$build/bench/LayerPainterBench"
 absolute remote 0.05 share_of_a_second "$build/bench/RemoteFloodBench" --benchmark_filter=throughTheDriver
 
+section end
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "host steal over the whole run: $(steal_share "$run_start") % of processor time"
 echo
 printf '%-58s %9s %21s %6s  %s\n' benchmark median spread goal verdict
 while IFS=$'\t' read -r name median low high goal kind; do
