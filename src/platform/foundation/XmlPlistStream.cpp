@@ -181,6 +181,13 @@ XmlPlistStream::XmlPlistStream(Source source, size_t pieceSize)
     , m_pieceSize(std::max<size_t>(pieceSize, 1))
 {}
 
+XmlPlistStream::XmlPlistStream(std::string_view bytes)
+    : m_pieceSize(1)
+    , m_bytes(bytes.data())
+    , m_filled(bytes.size())
+    , m_atEnd(true)
+{}
+
 XmlPlistStream::~XmlPlistStream() = default;
 
 bool XmlPlistStream::more()
@@ -192,6 +199,7 @@ bool XmlPlistStream::more()
     if (keep > m_base) {
         const size_t kept = size_t(limit() - keep);
         std::memmove(m_data.get(), at(keep), kept);
+        m_bytes = m_data.get();
         m_base = keep;
         m_filled = kept;
     }
@@ -201,6 +209,7 @@ bool XmlPlistStream::more()
         if (m_filled)
             std::memcpy(data.get(), m_data.get(), m_filled);
         m_data = std::move(data);
+        m_bytes = m_data.get();
         m_capacity = capacity;
     }
     const int64_t got = m_source(m_data.get() + m_filled, std::min(m_capacity - m_filled, m_pieceSize));
@@ -236,7 +245,7 @@ uint64_t XmlPlistStream::find(char byte, uint64_t from)
     for (;;) {
         if (from < limit()) {
             if (const void* found = std::memchr(at(from), byte, size_t(limit() - from)))
-                return m_base + uint64_t(static_cast<const char*>(found) - m_data.get());
+                return m_base + uint64_t(static_cast<const char*>(found) - m_bytes);
             from = limit();
         }
         if (!more())
@@ -258,6 +267,7 @@ void XmlPlistStream::skipSpace()
 // At "<!--": to after the "-->" that ends it.
 void XmlPlistStream::skipComment()
 {
+    ++m_asides;
     const uint64_t body = m_position + 4;
     for (uint64_t from = body;;) {
         const uint64_t close = find('>', from);
@@ -467,6 +477,7 @@ void XmlPlistStream::readPieces(Item& item)
             if (section.find('&') != std::string_view::npos)
                 throw Unsure();
             decode(section, m_decoded);
+            ++m_asides;
             hasChild = true;
             m_position = close + 1;
         } else {
