@@ -1,5 +1,8 @@
 #include "RatioReporter.h"
 #include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/XmlPlistBuilder.h"
+#include "tools/library/AlbumDataPhotoSearch.h"
+#include "tools/library/ContentDigest.h"
 #include "tools/library/PhotoRating.h"
 #include "tools/library/RegularFileReader.h"
 #include "tools/library/ValidationStamp.h"
@@ -11,7 +14,9 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -169,6 +174,7 @@ BENCHMARK(BM_RateFirst)->Arg(100000)->MinTime(5)->UseRealTime()->Unit(benchmark:
 //
 // Usage: RateBench make FOLDER PHOTOS
 //        RateBench process ZUZIRE_LIBRARY RATE_FLOOR FOLDER PHOTOS ROUNDS
+//        RateBench phases ALBUM_DATA_FILE KEY ROUNDS
 namespace {
 QString albumDataIn(const QString& folder)
 {
@@ -228,6 +234,51 @@ double median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Where a first rating's time goes, on one thread's clock (so other processes' load counts less):
+// the read, the one streaming pass that checks and finds, the one reader's parse and its check
+// that the pass replaces, the digest for the stamp.
+int phases(const QString& path, const std::string& key, int rounds)
+{
+    const auto cpu = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+    };
+    std::map<std::string, std::vector<double>> times;
+    for (int round = 0; round < rounds; ++round) {
+        double start = cpu();
+        const auto bytes = RegularFileReader::read(path);
+        times["read"].push_back(cpu() - start);
+        if (!bytes)
+            return 1;
+        start = cpu();
+        const auto found = AlbumDataPhotoSearch::search(*bytes, key);
+        times["search (check, find, layout)"].push_back(cpu() - start);
+        if (!found || found->entries.size() != 1)
+            return 1;
+        std::string copy(bytes->constData(), size_t(bytes->size()));
+        start = cpu();
+        pugi::xml_document document;
+        const pugi::xml_node root =
+            XmlPlistBuilder::parseInPlace(document, copy.data(), copy.size(), nullptr);
+        times["one reader: parse"].push_back(cpu() - start);
+        start = cpu();
+        if (!root || !XmlPlistBuilder::check(root).empty())
+            return 1;
+        times["one reader: check"].push_back(cpu() - start);
+        start = cpu();
+        const ContentDigest digest(*bytes);
+        times["digest"].push_back(cpu() - start);
+    }
+    std::printf("%s: %.1f MB, thread CPU time, median of %d (lowest-highest)\n", qPrintable(path),
+                double(QFileInfo(path).size()) / 1e6, rounds);
+    for (auto& [name, values] : times) {
+        const auto [low, high] = std::minmax_element(values.begin(), values.end());
+        std::printf("  %-30s %7.1f ms (%.1f-%.1f)\n", name.c_str(), median(values), *low, *high);
+    }
+    return 0;
 }
 
 int process(const std::string& tool, const std::string& floor, const QString& folder, int photos, int rounds)
@@ -323,6 +374,8 @@ int main(int argc, char** argv)
     const QStringList arguments = application.arguments();
     if (arguments.size() == 4 && arguments.at(1) == "make")
         return make(arguments.at(2), arguments.at(3).toInt());
+    if (arguments.size() == 5 && arguments.at(1) == "phases")
+        return phases(arguments.at(2), arguments.at(3).toStdString(), arguments.at(4).toInt());
     if (arguments.size() == 7 && arguments.at(1) == "process")
         return process(arguments.at(2).toStdString(), arguments.at(3).toStdString(), arguments.at(4),
                        arguments.at(5).toInt(), arguments.at(6).toInt());
