@@ -306,6 +306,9 @@ TEST_F(PhotoRatingTest, UnusualButSoundFilesAreRatedWhereTheProgramSeesThePhoto)
         // reader leaves to the one reader.
         {"\t\t<key>7</key>", "\t\t<key>&#55;</key>"},
         {"\t\t<key>2</key>", "<?note?>\t\t<key>2</key>"},
+        // Plain, the photo without a rating yet: the rating grows the file.
+        {"IMG_7 &amp; more</string>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n",
+         "IMG_7 &amp; more</string>\n"},
     };
     for (const auto& [before, after] : variants) {
         QByteArray original = libraryXml(9);
@@ -324,6 +327,7 @@ TEST_F(PhotoRatingTest, UnusualButSoundFilesAreRatedWhereTheProgramSeesThePhoto)
             const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
             ASSERT_TRUE(tree) << error.description();
             EXPECT_EQ(ratingOf(tree, 7), stars) << after.constData();
+            EXPECT_TRUE(ValidationStamp::matches(m_path, contents(m_path))) << after.constData();
             EXPECT_TRUE(contents(m_path).contains(after.left(20))) << after.constData();
         }
     }

@@ -465,7 +465,7 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
                                                                 int stars,
                                                                 const std::optional<Layout>& layout)
 {
-    return rated(std::move(xml), key, stars, layout, nullptr);
+    return rated(std::move(xml), key, stars, layout, nullptr, nullptr);
 }
 
 AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRatingAt(QByteArray xml, std::string_view key,
@@ -473,12 +473,22 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRatingAt(QByteArray xml
                                                                   const std::vector<qsizetype>& entries,
                                                                   const std::optional<Layout>& layout)
 {
-    return rated(std::move(xml), key, stars, layout, &entries);
+    return rated(std::move(xml), key, stars, layout, &entries, nullptr);
+}
+
+AlbumDataRatingEditor::Result AlbumDataRatingEditor::splicedAt(const QByteArray& xml, std::string_view key,
+                                                               int stars,
+                                                               const std::vector<qsizetype>& entries,
+                                                               Splice& splice)
+{
+    splice = Splice();
+    return rated(xml, key, stars, std::nullopt, &entries, &splice);
 }
 
 AlbumDataRatingEditor::Result AlbumDataRatingEditor::rated(QByteArray xml, std::string_view key, int stars,
                                                            const std::optional<Layout>& layout,
-                                                           const std::vector<qsizetype>* entries)
+                                                           const std::vector<qsizetype>* entries,
+                                                           Splice* splice)
 {
     Result result;
     const char* begin = xml.constData();
@@ -607,8 +617,18 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::rated(QByteArray xml, std::
     qsizetype growth = 0;
     for (const Edit& edit : edits)
         growth += edit.with.size() - (edit.to - edit.from);
-    if (std::all_of(edits.begin(), edits.end(),
-                    [](const Edit& edit) { return edit.with.size() == edit.to - edit.from; })) {
+    if (splice) {
+        // What replaces the old bytes from the first change to the end of the last.
+        const char* copied = edits.front().from;
+        for (const Edit& edit : edits) {
+            splice->with.append(copied, edit.from - copied);
+            splice->with.append(edit.with);
+            copied = edit.to;
+        }
+        splice->from = edits.front().from - begin;
+        splice->to = edits.back().to - begin;
+    } else if (std::all_of(edits.begin(), edits.end(),
+                           [](const Edit& edit) { return edit.with.size() == edit.to - edit.from; })) {
         // The usual change, one rating for another: no second copy of a file of a hundred megabytes.
         out = std::move(xml);
         for (const Edit& edit : edits)

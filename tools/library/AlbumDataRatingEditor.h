@@ -63,7 +63,20 @@ public:
     static Result withRatingAt(QByteArray xml, std::string_view key, int stars,
                                const std::vector<qsizetype>& entries, const std::optional<Layout>& layout);
 
+    // The change as one piece: the new contents are the old bytes up to `from`, then `with`, then
+    // the old bytes from `to` on (offsets in the old bytes).
+    struct Splice {
+        qsizetype from = 0;
+        qsizetype to = 0;
+        QByteArray with;
+    };
+    // As withRatingAt() without a layout, describing the change in `splice` instead of making the
+    // new contents (the result's bytes stay empty): `xml` is only read, so other threads may read it
+    // meanwhile, and a file of a hundred megabytes is not copied to change a few bytes of it.
+    static Result splicedAt(const QByteArray& xml, std::string_view key, int stars,
+                            const std::vector<qsizetype>& entries, Splice& splice);
+
 private:
     static Result rated(QByteArray xml, std::string_view key, int stars, const std::optional<Layout>& layout,
-                        const std::vector<qsizetype>* entries);
+                        const std::vector<qsizetype>* entries, Splice* splice);
 };

@@ -139,14 +139,15 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
     // The photo's file, for what must be written before the library: from its entry where the
     // photo list is known to hold it once, else by a scan as the program's reader sees it.
     bool told = !beforeWriting;
-    const auto tellPhoto = [&](const AlbumDataRatingEditor::Result& result, bool oneList) {
+    const auto tellPhoto = [&](const AlbumDataRatingEditor::Result& result, bool oneList,
+                               QByteArrayView scanned) {
         if (told)
             return;
         told = true;
         const auto photo =
             oneList && result.entries == 1
                 ? std::optional(QString::fromStdString(result.imagePath.value_or(std::string())))
-                : AlbumDataPhotoPath::find(result.bytes, key);
+                : AlbumDataPhotoPath::find(scanned, key);
         if (photo)
             beforeWriting(*photo);
     };
@@ -154,25 +155,40 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         auto searching = inParallel(
             [view = QByteArrayView(*bytes), &key] { return AlbumDataPhotoSearch::search(view, key); });
         const auto guess = plainKeyOffset(*bytes, key);
-        // A copy that shares the bytes until the rating is written into it: the pass reads the old ones.
-        auto guessed = guess ? AlbumDataRatingEditor::withRatingAt(*bytes, key, stars, {*guess}, std::nullopt)
+        // The change only described: the pass reads the old bytes meanwhile, and the new file is
+        // written from them and the changed piece, without a copy of the whole.
+        AlbumDataRatingEditor::Splice splice;
+        auto guessed = guess ? AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice)
                              : AlbumDataRatingEditor::Result();
         if (guessed.outcome == AlbumDataRatingEditor::Outcome::Changed) {
+            const QByteArrayView old(*bytes);
             bool confirmed = false;
-            const bool written = AtomicFile::write(path, guessed.bytes, error, [&](Error*) {
-                found = searching.get();
-                confirmed = found && found->entries == std::vector<qsizetype>{*guess};
-                if (confirmed)
-                    tellPhoto(guessed, found->lists == 1);
-                return confirmed;
-            });
+            const bool written = AtomicFile::write(
+                path, {old.first(splice.from), splice.with, old.sliced(splice.to)}, error, [&](Error*) {
+                    // While the pass may still run: the digest for the stamp.
+                    digest.emplace(old);
+                    found = searching.get();
+                    confirmed = found && found->entries == std::vector<qsizetype>{*guess};
+                    if (confirmed)
+                        tellPhoto(guessed, found->lists == 1, old);
+                    return confirmed;
+                });
             if (confirmed && !written)
                 return false;
             if (confirmed) {
+                // The pass is done: the old bytes become the new ones.
+                if (splice.with.size() == splice.to - splice.from)
+                    std::memcpy(bytes->data() + splice.from, splice.with.constData(),
+                                size_t(splice.with.size()));
+                else
+                    bytes->replace(splice.from, splice.to - splice.from, splice.with);
+                guessed.bytes = std::move(*bytes);
                 guessed.layout = found->layout;
                 if (guessed.layout)
                     guessed.layout->photosEnd += guessed.bytes.size() - oldSize;
                 edited = std::move(guessed);
+            } else {
+                digest.reset();
             }
         }
         if (searching.valid())
@@ -222,7 +238,7 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         break;
     }
     if (!written) {
-        tellPhoto(*edited, found ? found->lists == 1 : layout.has_value());
+        tellPhoto(*edited, found ? found->lists == 1 : layout.has_value(), edited->bytes);
         if (!AtomicFile::write(path, edited->bytes, error, [&](Error* to) { return !refused(to); }))
             return false;
     }
