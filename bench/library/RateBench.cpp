@@ -1,23 +1,41 @@
 #include "RatioReporter.h"
 #include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/XmlPlistBuilder.h"
+#include "tools/library/AlbumDataPhotoSearch.h"
+#include "tools/library/ContentDigest.h"
 #include "tools/library/PhotoRating.h"
 #include "tools/library/RegularFileReader.h"
 #include "tools/library/ValidationStamp.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <fcntl.h>
+#include <map>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-// `zuzire-library rate` on generated libraries of 10,000 and 100,000 photos, against the floor of
-// any rating write that keeps the file whole: read the file, find the photo's entry, write the
-// whole file back atomically. BM_Rate is a rating after another (the usual case: a pass confirms
-// several photos one after the other); BM_RateFirst is a rating of a file no rating has checked
-// yet, which parses it in full with the program's reader.
+extern char** environ;
+
+// In one process (Google Benchmark, the default): `zuzire-library rate`'s library write of 10,000 and 100,000
+// photos, against the floor of any rating write that keeps the file whole: read the file, find the photo's
+// entry, write the whole file back atomically. BM_Rate is a rating after another (the usual case: a pass
+// confirms several photos one after the other); BM_RateFirst is a rating of a file no rating has checked yet,
+// which parses it in full with the program's reader.
 namespace {
 constexpr int albumCount = 200;
 
-// An entry as a photo library writes it, some with keys its importer adds and some without.
-void appendEntry(QByteArray& xml, int id)
+const QByteArray defaultLibrary = "/home/ana/Pictures/Photo Library";
+
+// An entry as a photo library writes it, some with keys its importer adds and some without; its
+// files are in the library folder `photoLibrary`.
+void appendEntry(QByteArray& xml, int id, const QByteArray& photoLibrary)
 {
     const QByteArray n = QByteArray::number(id);
     const QByteArray roll = QByteArray::number(id / 40);
@@ -32,11 +50,10 @@ void appendEntry(QByteArray& xml, int id)
            n.rightJustified(12, '0') + "</string>\n";
     if (id % 3 != 0)
         xml += "\t\t\t<key>Rating</key>\n\t\t\t<integer>" + QByteArray::number(id % 6) + "</integer>\n";
-    xml += "\t\t\t<key>ImagePath</key>\n\t\t\t<string>/home/ana/Pictures/Photo Library/Masters/2012/Roll " +
-           roll + "/DSC_" + n + ".JPG</string>\n";
-    xml +=
-        "\t\t\t<key>ThumbPath</key>\n\t\t\t<string>/home/ana/Pictures/Photo Library/Thumbnails/2012/Roll " +
-        roll + "/DSC_" + n + ".jpg</string>\n";
+    xml += "\t\t\t<key>ImagePath</key>\n\t\t\t<string>" + photoLibrary + "/Masters/2012/Roll " + roll +
+           "/DSC_" + n + ".JPG</string>\n";
+    xml += "\t\t\t<key>ThumbPath</key>\n\t\t\t<string>" + photoLibrary + "/Thumbnails/2012/Roll " + roll +
+           "/DSC_" + n + ".jpg</string>\n";
     xml +=
         "\t\t\t<key>Aspect Ratio</key>\n\t\t\t<real>" + QByteArray(id % 4 ? "1.5" : "0.666667") + "</real>\n";
     xml += "\t\t\t<key>DateAsTimerInterval</key>\n\t\t\t<real>" +
@@ -49,7 +66,7 @@ void appendEntry(QByteArray& xml, int id)
     xml += "\t\t</dict>\n";
 }
 
-QByteArray generate(int photos)
+QByteArray generate(int photos, const QByteArray& photoLibrary = defaultLibrary)
 {
     QByteArray xml;
     xml.reserve(qsizetype(photos) * 1100);
@@ -59,7 +76,7 @@ QByteArray generate(int photos)
     xml += "\t<key>Application Version</key>\n\t<string>rate benchmark</string>\n";
     xml += "\t<key>Master Image List</key>\n\t<dict>\n";
     for (int id = 1; id <= photos; ++id)
-        appendEntry(xml, id);
+        appendEntry(xml, id, photoLibrary);
     xml += "\t</dict>\n\t<key>List of Albums</key>\n\t<array>\n";
     for (int album = 0; album < albumCount; ++album) {
         xml += "\t\t<dict>\n\t\t\t<key>AlbumId</key>\n\t\t\t<integer>" + QByteArray::number(album + 1) +
@@ -145,24 +162,232 @@ void BM_RateFirst(benchmark::State& state)
 // (the write-back of a 100 MB file still running slows whatever comes next).
 BENCHMARK(BM_Reference_ReadFindWrite)->Arg(10000)->MinTime(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rate)->Arg(10000)->MinTime(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RateFirst)->Arg(10000)->MinTime(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reference_ReadFindWrite)->Arg(100000)->MinTime(5)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rate)->Arg(100000)->MinTime(5)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RateFirst)->Arg(10000)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RateFirst)->Arg(100000)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RateFirst)->Arg(100000)->MinTime(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+} // namespace
+
+// Whole processes, as the program's rating script starts them: the real `zuzire-library rate`
+// (the photo's XMP sidecar written first, then the library) against RateFloor, a plain program
+// doing the floor's work in a fresh process. Sides in turn, the order rotated every round.
+//
+// Usage: RateBench make FOLDER PHOTOS
+//        RateBench process ZUZIRE_LIBRARY RATE_FLOOR FOLDER PHOTOS ROUNDS
+//        RateBench phases ALBUM_DATA_FILE KEY ROUNDS
+namespace {
+QString albumDataIn(const QString& folder)
+{
+    return QDir(folder).filePath("AlbumData.xml");
+}
+
+// The photo rated with its sidecar: its file exists (a few bytes; the sidecar writer never opens it).
+QString photoFile(const QString& folder, int id)
+{
+    return QDir(folder).filePath(QStringLiteral("Masters/2012/Roll %1/DSC_%2.JPG").arg(id / 40).arg(id));
+}
+
+int make(const QString& folder, int photos)
+{
+    const QString absolute = QFileInfo(folder).absoluteFilePath();
+    const int rated = photos / 2 + 1;
+    if (!QDir().mkpath(QFileInfo(photoFile(absolute, rated)).absolutePath()) ||
+        !AtomicFile::write(photoFile(absolute, rated), "not decoded") ||
+        !AtomicFile::write(albumDataIn(absolute), generate(photos, QFile::encodeName(absolute)))) {
+        std::fprintf(stderr, "cannot make the library in %s\n", qPrintable(absolute));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(albumDataIn(absolute)));
+    return 0;
+}
+
+// Milliseconds from starting `arguments` to its exit, its output discarded; negative on a failure.
+double timedRun(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    const auto end = std::chrono::steady_clock::now();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s ... failed (status %d)\n", arguments.front().c_str(), status);
+        return -1;
+    }
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Where a first rating's time goes, on one thread's clock (so other processes' load counts less):
+// the read, the one streaming pass that checks and finds, the one reader's parse and its check
+// that the pass replaces, the digest for the stamp.
+int phases(const QString& path, const std::string& key, int rounds)
+{
+    const auto cpu = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+    };
+    std::map<std::string, std::vector<double>> times;
+    for (int round = 0; round < rounds; ++round) {
+        double start = cpu();
+        const auto bytes = RegularFileReader::read(path);
+        times["read"].push_back(cpu() - start);
+        if (!bytes)
+            return 1;
+        start = cpu();
+        const auto found = AlbumDataPhotoSearch::search(*bytes, key);
+        times["search (check, find, layout)"].push_back(cpu() - start);
+        if (!found || found->entries.size() != 1)
+            return 1;
+        std::string copy(bytes->constData(), size_t(bytes->size()));
+        start = cpu();
+        pugi::xml_document document;
+        const pugi::xml_node root =
+            XmlPlistBuilder::parseInPlace(document, copy.data(), copy.size(), nullptr);
+        times["one reader: parse"].push_back(cpu() - start);
+        start = cpu();
+        if (!root || !XmlPlistBuilder::check(root).empty())
+            return 1;
+        times["one reader: check"].push_back(cpu() - start);
+        start = cpu();
+        const ContentDigest digest(*bytes);
+        times["digest"].push_back(cpu() - start);
+    }
+    std::printf("%s: %.1f MB, thread CPU time, median of %d (lowest-highest)\n", qPrintable(path),
+                double(QFileInfo(path).size()) / 1e6, rounds);
+    for (auto& [name, values] : times) {
+        const auto [low, high] = std::minmax_element(values.begin(), values.end());
+        std::printf("  %-30s %7.1f ms (%.1f-%.1f)\n", name.c_str(), median(values), *low, *high);
+    }
+    return 0;
+}
+
+int process(const std::string& tool, const std::string& floor, const QString& folder, int photos, int rounds)
+{
+    const QString path = albumDataIn(QFileInfo(folder).absoluteFilePath());
+    if (!QFileInfo::exists(path) && make(folder, photos) != 0)
+        return 1;
+    // A configuration folder of its own, so the user's settings play no part.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(QDir(folder).filePath("config")));
+    const std::string library = folder.toStdString();
+    const std::string withPhoto = std::to_string(photos / 2 + 1);
+    const std::string withoutPhoto = std::to_string(photos / 2 + 2);
+    struct Side {
+        const char* name;
+        const char* what;
+        bool forgetStamp;
+        std::vector<std::string> arguments; // the stars last, changed every run
+        std::vector<double> ms;
+    };
+    std::vector<Side> sides = {
+        {"floor",
+         "RateFloor: read, find, write back atomically",
+         false,
+         {floor, path.toStdString(), withPhoto},
+         {}},
+        {"first",
+         "rate, the first rating of the file (sidecar, then a full check)",
+         true,
+         {tool, "rate", withPhoto, "1", "--library", library},
+         {}},
+        {"again",
+         "rate after a rating (sidecar, then the library)",
+         false,
+         {tool, "rate", withPhoto, "1", "--library", library},
+         {}},
+        {"again-no-sidecar",
+         "rate after a rating, the photo's file missing (no sidecar)",
+         false,
+         {tool, "rate", withoutPhoto, "1", "--library", library},
+         {}},
+        {"start", "zuzire-library --version: the tool's start and exit", false, {tool, "--version"}, {}},
+    };
+    int stars = 0;
+    for (int round = -1; round < rounds; ++round) { // round -1 warms up and is discarded
+        for (size_t index = 0; index < sides.size(); ++index) {
+            Side& side = sides[(index + size_t(std::max(round, 0))) % sides.size()];
+            if (side.arguments.size() > 3)
+                side.arguments[3] = std::to_string(stars++ % 5 + 1);
+            if (side.forgetStamp)
+                ValidationStamp::forget(path);
+            const double ms = timedRun(side.arguments);
+            if (ms < 0)
+                return 1;
+            if (round >= 0)
+                side.ms.push_back(ms);
+        }
+    }
+    const double megabytes = double(QFileInfo(path).size()) / 1e6;
+    std::printf("%s: %.1f MB, %d rounds of whole processes, sides in turn\n", qPrintable(path), megabytes,
+                rounds);
+    QFile load(QStringLiteral("/proc/loadavg"));
+    if (load.open(QIODevice::ReadOnly))
+        std::printf("  load average: %s", load.readLine().constData());
+    for (const Side& side : sides) {
+        const auto [low, high] = std::minmax_element(side.ms.begin(), side.ms.end());
+        std::printf("  %-17s %8.1f ms (%.1f-%.1f)  %s\n", side.name, median(side.ms), *low, *high, side.what);
+    }
+    const std::vector<double>& reference = sides.front().ms;
+    for (size_t index = 1; index < sides.size(); ++index) {
+        const Side& side = sides[index];
+        std::vector<double> ratios;
+        for (size_t round = 0; round < side.ms.size(); ++round)
+            ratios.push_back(side.ms[round] / reference[round]);
+        const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
+        const bool goal = side.forgetStamp || std::string(side.name) == "again";
+        std::printf("  ratio %s/floor: median %.2f, spread %.2f-%.2f%s\n", side.name, median(ratios), *low,
+                    *high,
+                    !goal                   ? " (no goal: shows a cost)"
+                    : *high <= 1.5          ? " (goal at most 1.5: met)"
+                    : median(ratios) <= 1.5 ? " (goal at most 1.5: median met, spread crosses)"
+                                            : " (goal at most 1.5: MISSED)");
+        if (goal)
+            std::printf("RESULT rate-process %s/%d ratio=%.3f low=%.3f high=%.3f goal=1.5\n", side.name,
+                        photos, median(ratios), *low, *high);
+    }
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments();
+    if (arguments.size() == 4 && arguments.at(1) == "make")
+        return make(arguments.at(2), arguments.at(3).toInt());
+    if (arguments.size() == 5 && arguments.at(1) == "phases")
+        return phases(arguments.at(2), arguments.at(3).toStdString(), arguments.at(4).toInt());
+    if (arguments.size() == 7 && arguments.at(1) == "process")
+        return process(arguments.at(2).toStdString(), arguments.at(3).toStdString(), arguments.at(4),
+                       arguments.at(5).toInt(), arguments.at(6).toInt());
     const auto options = RatioReporter::outputOptions(argc, argv);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter(options, {{"BM_Rate/10000/min_time:2.000/real_time",
                                       "BM_Reference_ReadFindWrite/10000/min_time:2.000/real_time", 1.5},
                                      {"BM_Rate/100000/min_time:5.000/real_time",
                                       "BM_Reference_ReadFindWrite/100000/min_time:5.000/real_time", 1.5},
-                                     {"BM_RateFirst/10000/iterations:3/real_time",
+                                     {"BM_RateFirst/10000/min_time:2.000/real_time",
                                       "BM_Reference_ReadFindWrite/10000/min_time:2.000/real_time", 1.5},
-                                     {"BM_RateFirst/100000/iterations:1/real_time",
+                                     {"BM_RateFirst/100000/min_time:5.000/real_time",
                                       "BM_Reference_ReadFindWrite/100000/min_time:5.000/real_time", 1.5}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

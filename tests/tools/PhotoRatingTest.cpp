@@ -2,6 +2,7 @@
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "tools/library/AlbumDataRatingEditor.h"
 #include "tools/library/ContentDigest.h"
 #include "tools/library/ValidationStamp.h"
 
@@ -261,4 +262,73 @@ TEST_F(PhotoRatingTest, AFailedWriteLeavesTheOldFileAndSaysWhich)
     }
     // Nothing is left behind but the old file and the lock.
     EXPECT_EQ(QDir(m_folder.path()).entryList(QDir::Files | QDir::Hidden).join(' '), ".lock AlbumData.xml");
+}
+
+// A first rating reads the file once; a fault the program's reader refuses must still refuse it,
+// however far after the photo it stands, and leave the file as it was.
+TEST_F(PhotoRatingTest, TheFirstRatingRefusesAFaultLateInTheFile)
+{
+    QByteArray broken = libraryXml(300);
+    broken.replace("\t</dict>\n</dict>\n</plist>",
+                   "\t</dict>\n\t<key>List of Albums</key>\n\t<array><integer>twelve</integer></array>\n"
+                   "</dict>\n</plist>");
+    writeBytes(m_path, broken);
+    for (const std::string& key : {"1", "300", "301"}) {
+        Error error;
+        EXPECT_FALSE(PhotoRating::apply(m_path, key, 3, &error)) << key;
+        EXPECT_TRUE(
+            error.localizedDescription().starts_with(m_path.toStdString() + " is no valid album data file"))
+            << error.localizedDescription();
+        EXPECT_NE(error.localizedDescription().find("Malformed integer"), std::string::npos)
+            << error.localizedDescription();
+        EXPECT_EQ(contents(m_path), broken);
+        EXPECT_FALSE(ValidationStamp::recorded(m_path)) << "a refused file is no checked one";
+        EXPECT_EQ(QDir(m_folder.path()).entryList(QDir::Files | QDir::Hidden).join(' '),
+                  ".lock AlbumData.xml");
+    }
+}
+
+// Files the program reads in spellings a quick look could be misled by are rated where the
+// program's reader sees the photo, the first time and every time after, byte for byte as a walk
+// of the whole file would change them.
+TEST_F(PhotoRatingTest, UnusualButSoundFilesAreRatedWhereTheProgramSeesThePhoto)
+{
+    const QByteArray entry7 = "\t\t<key>7</key>\n\t\t<dict>\n\t\t\t<key>Caption</key>\n\t\t\t<string>IMG_7";
+    const std::vector<std::pair<QByteArray, QByteArray>> variants = {
+        // The photo's key in a comment before its entry: where a plain search finds it first.
+        {"\t\t<key>2</key>",
+         "<!-- <key>7</key><dict><key>Rating</key><integer>0</integer></dict> -->\t\t<key>2</key>"},
+        // Listed twice: both entries take the rating.
+        {"\t\t<key>2</key>",
+         entry7 + "</string>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n\t\t</dict>\n"
+                  "\t\t<key>2</key>"},
+        // Its key spelled with a character reference; a processing instruction the streaming
+        // reader leaves to the one reader.
+        {"\t\t<key>7</key>", "\t\t<key>&#55;</key>"},
+        {"\t\t<key>2</key>", "<?note?>\t\t<key>2</key>"},
+        // Plain, the photo without a rating yet: the rating grows the file.
+        {"IMG_7 &amp; more</string>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>0</integer>\n",
+         "IMG_7 &amp; more</string>\n"},
+    };
+    for (const auto& [before, after] : variants) {
+        QByteArray original = libraryXml(9);
+        ASSERT_EQ(original.count(before), 1);
+        original.replace(before, after);
+        writeBytes(m_path, original);
+        ValidationStamp::forget(m_path);
+        for (const int stars : {4, 2}) {
+            const QByteArray old = contents(m_path);
+            Error error;
+            ASSERT_TRUE(PhotoRating::apply(m_path, "7", stars, &error))
+                << after.constData() << ": " << error.localizedDescription();
+            const auto walked = AlbumDataRatingEditor::withRating(old, "7", stars);
+            ASSERT_EQ(walked.outcome, AlbumDataRatingEditor::Outcome::Changed);
+            EXPECT_EQ(contents(m_path).toStdString(), walked.bytes.toStdString()) << after.constData();
+            const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
+            ASSERT_TRUE(tree) << error.description();
+            EXPECT_EQ(ratingOf(tree, 7), stars) << after.constData();
+            EXPECT_TRUE(ValidationStamp::matches(m_path, contents(m_path))) << after.constData();
+            EXPECT_TRUE(contents(m_path).contains(after.left(20))) << after.constData();
+        }
+    }
 }

@@ -1,6 +1,7 @@
 #include "tools/library/AlbumDataRatingEditor.h"
 
 #include "platform/foundation/XmlPlistScalars.h"
+#include "tools/library/PhotoKeyCensus.h"
 
 #include <QList>
 #include <algorithm>
@@ -356,9 +357,14 @@ public:
         , m_value(std::move(value))
     {}
 
+    // The last "ImagePath" string of the last entry edited.
+    const std::optional<std::string>& imagePath() const { return m_imagePath; }
+
     // Edits the photo entry `dict` opens, found under the key `keyTag` of the image list.
     bool edit(Scanner& scanner, const Tag& keyTag, const Tag& dict, std::vector<Edit>& edits)
     {
+        m_imagePath.reset();
+        std::string decoded;
         const char* previousEnd = dict.end;
         const char* lastValueEnd = nullptr;
         std::string_view pairSeparator, firstSeparator, keyValueSeparator;
@@ -374,7 +380,16 @@ public:
                     keyValueSeparator = std::string_view(keyEnd, size_t(v.start - keyEnd));
                 if (!key.empty() && isDigit(key[0]))
                     scanner.markNotPlain();
-                const char* valueEnd = scanner.skip(v);
+                const char* valueEnd = nullptr;
+                if (key == "ImagePath" && v.name == "string") {
+                    std::string_view text;
+                    if (!scanner.text(v, decoded, text))
+                        return false;
+                    m_imagePath = std::string(text);
+                    valueEnd = scanner.position();
+                } else {
+                    valueEnd = scanner.skip(v);
+                }
                 if (!valueEnd)
                     return false;
                 if (key == "Rating") {
@@ -418,36 +433,7 @@ private:
 
     const char* m_begin;
     QByteArray m_value;
-};
-
-// The photos' keys seen in a full walk, to tell whether any two are the same.
-class KeyCensus {
-public:
-    void add(std::string_view key)
-    {
-        uint64_t value = 0;
-        const bool canonical = !key.empty() && key.size() <= 19 && (key[0] != '0' || key.size() == 1) &&
-                               std::all_of(key.begin(), key.end(), isDigit);
-        if (!canonical) {
-            m_others.push_back(key);
-            return;
-        }
-        for (const char c : key)
-            value = value * 10 + uint64_t(c - '0');
-        m_numbers.push_back(value);
-    }
-
-    bool allDifferent()
-    {
-        std::sort(m_numbers.begin(), m_numbers.end());
-        std::sort(m_others.begin(), m_others.end());
-        return std::adjacent_find(m_numbers.begin(), m_numbers.end()) == m_numbers.end() &&
-               std::adjacent_find(m_others.begin(), m_others.end()) == m_others.end();
-    }
-
-private:
-    std::vector<uint64_t> m_numbers; // decimal keys, the usual ones, compared as numbers
-    std::vector<std::string_view> m_others;
+    std::optional<std::string> m_imagePath;
 };
 
 bool isNumericKey(std::string_view key)
@@ -479,6 +465,31 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
                                                                 int stars,
                                                                 const std::optional<Layout>& layout)
 {
+    return rated(std::move(xml), key, stars, layout, nullptr, nullptr);
+}
+
+AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRatingAt(QByteArray xml, std::string_view key,
+                                                                  int stars,
+                                                                  const std::vector<qsizetype>& entries,
+                                                                  const std::optional<Layout>& layout)
+{
+    return rated(std::move(xml), key, stars, layout, &entries, nullptr);
+}
+
+AlbumDataRatingEditor::Result AlbumDataRatingEditor::splicedAt(const QByteArray& xml, std::string_view key,
+                                                               int stars,
+                                                               const std::vector<qsizetype>& entries,
+                                                               Splice& splice)
+{
+    splice = Splice();
+    return rated(xml, key, stars, std::nullopt, &entries, &splice);
+}
+
+AlbumDataRatingEditor::Result AlbumDataRatingEditor::rated(QByteArray xml, std::string_view key, int stars,
+                                                           const std::optional<Layout>& layout,
+                                                           const std::vector<qsizetype>* entries,
+                                                           Splice* splice)
+{
     Result result;
     const char* begin = xml.constData();
     const char* end = begin + xml.size();
@@ -497,12 +508,18 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
     const auto editEntry = [&](const Tag& keyTag, const Tag& value) {
         if (value.name != "dict")
             return scanner.fail("the photo's entry is no dictionary");
+        ++result.entries;
         return entryEditor.edit(scanner, keyTag, value, edits);
     };
 
-    const bool searchable = layout && isNumericKey(key) && layout->photosEnd <= xml.size() &&
-                            QByteArrayView(xml).sliced(layout->photosEnd).startsWith("</dict>");
-    if (searchable) {
+    // Where the photo's keys are, when a check or the layout tells.
+    std::vector<qsizetype> found;
+    const bool known = entries != nullptr;
+    if (entries) {
+        found = *entries;
+        learned = layout;
+    } else if (layout && isNumericKey(key) && layout->photosEnd <= xml.size() &&
+               QByteArrayView(xml).sliced(layout->photosEnd).startsWith("</dict>")) {
         // The layout says the photo's key, written this way, stands nowhere else in the list.
         const QByteArray plainKey = "<key>" + QByteArray(key.data(), qsizetype(key.size())) + "</key>";
         const auto* hit = static_cast<const char*>(memmem(begin + layout->photosBegin,
@@ -512,21 +529,35 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
             result.outcome = Outcome::NoSuchPhoto;
             return result;
         }
-        scanner.setPosition(hit);
-        const Tag keyTag = scanner.next();
-        std::string decoded;
-        std::string_view keyText;
-        if (!scanner.text(keyTag, decoded, keyText) || keyText != key) {
-            result.problem =
-                scanner.problem().empty() ? "the photo's key is not where it was" : scanner.problem();
-            return result;
-        }
-        const Tag value = scanner.next();
-        if (!value.isValue() || !editEntry(keyTag, value)) {
-            result.problem = scanner.problem().empty() ? "a key without a value" : scanner.problem();
-            return result;
-        }
+        found.push_back(hit - begin);
         learned = layout;
+    }
+    if (known || !found.empty()) {
+        if (found.empty()) {
+            result.outcome = Outcome::NoSuchPhoto;
+            return result;
+        }
+        for (const qsizetype offset : found) {
+            if (offset < 0 || offset >= xml.size()) {
+                result.problem = "the photo's key is not where it was";
+                return result;
+            }
+            scanner.setPosition(begin + offset);
+            const Tag keyTag = scanner.next();
+            std::string decoded;
+            std::string_view keyText;
+            if (keyTag.kind != Tag::Kind::Open || keyTag.name != "key" ||
+                !scanner.text(keyTag, decoded, keyText) || keyText != key) {
+                result.problem =
+                    scanner.problem().empty() ? "the photo's key is not where it was" : scanner.problem();
+                return result;
+            }
+            const Tag value = scanner.next();
+            if (!value.isValue() || !editEntry(keyTag, value)) {
+                result.problem = scanner.problem().empty() ? "a key without a value" : scanner.problem();
+                return result;
+            }
+        }
     } else {
         Tag root = scanner.next();
         if (root.kind == Tag::Kind::Open && root.name == "plist")
@@ -538,12 +569,12 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
         // The whole file is walked: every entry of the photo is changed, even a duplicate that some
         // reader might take instead, and the walk learns the layout that lets the next rating of
         // these contents search for its photo instead.
-        bool found = false;
+        bool sawPhoto = false;
         int lists = 0;
         bool plainList = true;
         const char* photosBegin = nullptr;
         const char* photosEnd = nullptr;
-        KeyCensus census;
+        PhotoKeyCensus census;
         const auto visitPhoto = [&](std::string_view photoKey, const Tag& keyTag, const char* keyEnd,
                                     const Tag& value) {
             const bool literal = keyTag.end - keyTag.start == 5 && photoKey.data() == keyTag.end &&
@@ -554,7 +585,7 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
                 plainList = false;
             if (photoKey != key)
                 return scanner.skip(value) != nullptr;
-            found = true;
+            sawPhoto = true;
             return editEntry(keyTag, value);
         };
         const bool walked = walkDictionary(
@@ -574,7 +605,7 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
             result.problem = scanner.problem();
             return result;
         }
-        if (!found) {
+        if (!sawPhoto) {
             result.outcome = Outcome::NoSuchPhoto;
             return result;
         }
@@ -586,8 +617,18 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
     qsizetype growth = 0;
     for (const Edit& edit : edits)
         growth += edit.with.size() - (edit.to - edit.from);
-    if (std::all_of(edits.begin(), edits.end(),
-                    [](const Edit& edit) { return edit.with.size() == edit.to - edit.from; })) {
+    if (splice) {
+        // What replaces the old bytes from the first change to the end of the last.
+        const char* copied = edits.front().from;
+        for (const Edit& edit : edits) {
+            splice->with.append(copied, edit.from - copied);
+            splice->with.append(edit.with);
+            copied = edit.to;
+        }
+        splice->from = edits.front().from - begin;
+        splice->to = edits.back().to - begin;
+    } else if (std::all_of(edits.begin(), edits.end(),
+                           [](const Edit& edit) { return edit.with.size() == edit.to - edit.from; })) {
         // The usual change, one rating for another: no second copy of a file of a hundred megabytes.
         out = std::move(xml);
         for (const Edit& edit : edits)
@@ -609,6 +650,7 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, 
     }
     result.changedFrom = edits.front().from - begin;
     result.changedTo = edits.back().to - begin + growth;
+    result.imagePath = entryEditor.imagePath();
     result.outcome = Outcome::Changed;
     return result;
 }

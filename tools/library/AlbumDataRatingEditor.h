@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Sets one photo's "Rating" in the bytes of an XML album data file and leaves every other byte as
 // it was: dates the property-list writers cannot represent, key order, entities, comments, a second
@@ -44,6 +45,10 @@ public:
         std::optional<Layout> layout;
         qsizetype changedFrom = 0;
         qsizetype changedTo = 0;
+        // When Changed: how many entries of the photo were changed (more than one only in a file
+        // that lists the photo twice), and the text of the last "ImagePath" string of the last.
+        int entries = 0;
+        std::optional<std::string> imagePath;
     };
 
     // `key` is the photo's key in "Master Image List" (its decimal identifier). `xml` is taken by
@@ -52,4 +57,26 @@ public:
     // these bytes; without it, the whole file is walked.
     static Result withRating(QByteArray xml, std::string_view key, int stars,
                              const std::optional<Layout>& layout = std::nullopt);
+    // As withRating(), where a check of exactly these bytes has found the photo's keys
+    // (AlbumDataPhotoSearch): from each offset in `entries` the next element is one of them, and
+    // `layout` is the one that check learned, if any. No offsets: no such photo.
+    static Result withRatingAt(QByteArray xml, std::string_view key, int stars,
+                               const std::vector<qsizetype>& entries, const std::optional<Layout>& layout);
+
+    // The change as one piece: the new contents are the old bytes up to `from`, then `with`, then
+    // the old bytes from `to` on (offsets in the old bytes).
+    struct Splice {
+        qsizetype from = 0;
+        qsizetype to = 0;
+        QByteArray with;
+    };
+    // As withRatingAt() without a layout, describing the change in `splice` instead of making the
+    // new contents (the result's bytes stay empty): `xml` is only read, so other threads may read it
+    // meanwhile, and a file of a hundred megabytes is not copied to change a few bytes of it.
+    static Result splicedAt(const QByteArray& xml, std::string_view key, int stars,
+                            const std::vector<qsizetype>& entries, Splice& splice);
+
+private:
+    static Result rated(QByteArray xml, std::string_view key, int stars, const std::optional<Layout>& layout,
+                        const std::vector<qsizetype>* entries, Splice* splice);
 };

@@ -425,10 +425,15 @@ int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)
     if (!path)
         return fail(err, problem);
     const auto settings = elsewhereSettings(options, problem);
+    // Where other programs see the rating: written before the library, from the same reading of it.
     Error elsewhereError;
-    const bool elsewhere = settings && RatingElsewhere::write(*path, *key, stars, *settings, &elsewhereError);
+    bool elsewhere = settings.has_value();
+    const auto writeElsewhere = [&](const QString& photo) {
+        elsewhere = RatingElsewhere::writeFor(photo, stars, *settings, &elsewhereError);
+    };
     Error error;
-    if (!PhotoRating::apply(*path, *key, stars, &error))
+    if (!PhotoRating::apply(*path, *key, stars, &error,
+                            settings ? PhotoRating::BeforeWriting(writeElsewhere) : nullptr))
         return fail(err, errorText(error));
     // The library is rated even when the sidecar is not; the failure still fails the command.
     if (!elsewhere)

@@ -3,6 +3,8 @@
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "platform/foundation/XmlPlistBuilder.h"
+#include "tools/library/AlbumDataPhotoPath.h"
+#include "tools/library/AlbumDataPhotoSearch.h"
 #include "tools/library/AlbumDataRatingEditor.h"
 #include "tools/library/ContentDigest.h"
 #include "tools/library/LibraryLock.h"
@@ -10,7 +12,9 @@
 #include "tools/library/ValidationStamp.h"
 
 #include <QFileInfo>
+#include <cstring>
 #include <future>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 
@@ -67,9 +71,32 @@ std::optional<Error> problemOf(const QString& path, std::string buffer)
             path, QStringLiteral("it could not be checked (%1)").arg(QString::fromUtf8(exception.what())));
     }
 }
+
+// Runs `work` on a thread of its own; where no thread is to be had, when its result is asked for.
+// `work` is copied, so it is whole for the second try: it should hold nothing large.
+template <typename Work> auto inParallel(const Work& work)
+{
+    try {
+        return std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, work);
+    }
+}
+
+// Where the photo's key stands written "<key>ID</key>", as libraries write it: only a guess, the
+// same text may stand inside a comment or another entry.
+std::optional<qsizetype> plainKeyOffset(const QByteArray& bytes, const std::string& key)
+{
+    const std::string plain = "<key>" + key + "</key>";
+    const void* hit = memmem(bytes.constData(), size_t(bytes.size()), plain.data(), plain.size());
+    if (!hit)
+        return std::nullopt;
+    return static_cast<const char*>(hit) - bytes.constData();
+}
 } // namespace
 
-bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, int stars, Error* error)
+bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, int stars, Error* error,
+                        const BeforeWriting& beforeWriting)
 {
     const QString path = QFileInfo(albumDataPath).absoluteFilePath();
     const QString folder = QFileInfo(path).absolutePath();
@@ -98,16 +125,86 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         else
             digest.reset();
     }
-    // Any other contents get the program's verdict, on a thread of its own while the new file is
-    // made and written; it replaces the old one only when the old contents are sound.
+    // Any other contents get the program's verdict. One pass gives it, finds the photo and learns
+    // the layout for the next rating (AlbumDataPhotoSearch), on a thread of its own: meanwhile the
+    // photo's key where it stands written the usual way is taken for a guess, and the file rated
+    // there is written, to replace the old one only if the pass vouches for the old contents and
+    // finds the photo there alone. Otherwise the rating is made again where the pass found it, or,
+    // for contents it cannot vouch for, by a walk of the whole file while the one reader gives the
+    // verdict on another thread; the new file then replaces the old one only when that is sound.
+    const qsizetype oldSize = bytes->size();
+    std::optional<AlbumDataPhotoSearch::Found> found;
     std::future<std::optional<Error>> verdict;
+    std::optional<AlbumDataRatingEditor::Result> edited;
+    // The photo's file, for what must be written before the library: from its entry where the
+    // photo list is known to hold it once, else by a scan as the program's reader sees it.
+    bool told = !beforeWriting;
+    const auto tellPhoto = [&](const AlbumDataRatingEditor::Result& result, bool oneList,
+                               QByteArrayView scanned) {
+        if (told)
+            return;
+        told = true;
+        const auto photo =
+            oneList && result.entries == 1
+                ? std::optional(QString::fromStdString(result.imagePath.value_or(std::string())))
+                : AlbumDataPhotoPath::find(scanned, key);
+        if (photo)
+            beforeWriting(*photo);
+    };
     if (!digest) {
-        const auto copy = [&] { return std::string(bytes->constData(), size_t(bytes->size())); };
-        try {
-            verdict = std::async(std::launch::async, problemOf, path, copy());
-        } catch (const std::system_error&) {
-            // No thread to be had: the verdict comes when it is asked for.
-            verdict = std::async(std::launch::deferred, problemOf, path, copy());
+        auto searching = inParallel(
+            [view = QByteArrayView(*bytes), &key] { return AlbumDataPhotoSearch::search(view, key); });
+        const auto guess = plainKeyOffset(*bytes, key);
+        // The change only described: the pass reads the old bytes meanwhile, and the new file is
+        // written from them and the changed piece, without a copy of the whole.
+        AlbumDataRatingEditor::Splice splice;
+        auto guessed = guess ? AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice)
+                             : AlbumDataRatingEditor::Result();
+        if (guessed.outcome == AlbumDataRatingEditor::Outcome::Changed) {
+            const QByteArrayView old(*bytes);
+            bool confirmed = false;
+            const bool written = AtomicFile::write(
+                path, {old.first(splice.from), splice.with, old.sliced(splice.to)}, error, [&](Error*) {
+                    // While the pass may still run: the digest for the stamp.
+                    digest.emplace(old);
+                    found = searching.get();
+                    confirmed = found && found->entries == std::vector<qsizetype>{*guess};
+                    if (confirmed)
+                        tellPhoto(guessed, found->lists == 1, old);
+                    return confirmed;
+                });
+            if (confirmed && !written)
+                return false;
+            if (confirmed) {
+                // The pass is done: the old bytes become the new ones.
+                if (splice.with.size() == splice.to - splice.from)
+                    std::memcpy(bytes->data() + splice.from, splice.with.constData(),
+                                size_t(splice.with.size()));
+                else
+                    bytes->replace(splice.from, splice.to - splice.from, splice.with);
+                guessed.bytes = std::move(*bytes);
+                guessed.layout = found->layout;
+                if (guessed.layout)
+                    guessed.layout->photosEnd += guessed.bytes.size() - oldSize;
+                edited = std::move(guessed);
+            } else {
+                digest.reset();
+            }
+        }
+        if (searching.valid())
+            found = searching.get();
+        if (!found && !edited) {
+            verdict = inParallel(
+                [&path, copy = std::make_shared<std::string>(bytes->constData(), size_t(bytes->size()))] {
+                    return problemOf(path, std::move(*copy));
+                });
+            // Whatever the verdict: a rating that reaches the photo's sidecar is not lost with a
+            // library that cannot take it, the next import finds it there.
+            if (!told) {
+                told = true;
+                if (const auto photo = AlbumDataPhotoPath::find(*bytes, key))
+                    beforeWriting(*photo);
+            }
         }
     }
     const auto refused = [&](Error* to) {
@@ -119,9 +216,12 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         return problem.has_value();
     };
 
-    const qsizetype oldSize = bytes->size();
-    const auto edited = AlbumDataRatingEditor::withRating(std::move(*bytes), key, stars, layout);
-    switch (edited.outcome) {
+    const bool written = edited.has_value();
+    if (!edited)
+        edited = found ? AlbumDataRatingEditor::withRatingAt(std::move(*bytes), key, stars, found->entries,
+                                                             found->layout)
+                       : AlbumDataRatingEditor::withRating(std::move(*bytes), key, stars, layout);
+    switch (edited->outcome) {
     case AlbumDataRatingEditor::Outcome::NoSuchPhoto:
         if (!refused(error))
             qmSetError(error,
@@ -132,18 +232,21 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         if (!refused(error))
             qmSetError(error, failure(path, Error::fileReadCorruptFileError,
                                       QStringLiteral("cannot change the rating in %1 in place: %2")
-                                          .arg(path, QString::fromStdString(edited.problem))));
+                                          .arg(path, QString::fromStdString(edited->problem))));
         return false;
     case AlbumDataRatingEditor::Outcome::Changed:
         break;
     }
-    if (!AtomicFile::write(path, edited.bytes, error, [&](Error* to) { return !refused(to); }))
-        return false;
+    if (!written) {
+        tellPhoto(*edited, found ? found->lists == 1 : layout.has_value(), edited->bytes);
+        if (!AtomicFile::write(path, edited->bytes, error, [&](Error* to) { return !refused(to); }))
+            return false;
+    }
     // Only a shortcut for the next rating: without it, that rating parses the file in full.
     if (digest && digest->size() == oldSize)
-        digest->update(edited.bytes, edited.changedFrom, edited.changedTo);
+        digest->update(edited->bytes, edited->changedFrom, edited->changedTo);
     else
-        digest.emplace(edited.bytes);
-    ValidationStamp::record(path, *digest, edited.layout ? edited.layout->toNote() : QByteArray());
+        digest.emplace(edited->bytes);
+    ValidationStamp::record(path, *digest, edited->layout ? edited->layout->toNote() : QByteArray());
     return true;
 }

@@ -3,6 +3,7 @@
 #include "platform/foundation/Error.h"
 
 #include <QString>
+#include <functional>
 #include <string>
 
 // The library service's rating change: sets one photo's "Rating" in an album data file.
@@ -17,7 +18,14 @@ public:
     static constexpr int minimumStars = 1;
     static constexpr int maximumStars = 5;
 
+    // Told the photo's file as the library lists it ("ImagePath"; empty when it lists none) under
+    // the lock, before the library is written, where the rating goes that must come first. For
+    // contents the program's reader is still judging it is told whenever the photo's entry can be
+    // found, so a rating the library refuses is not lost; a photo the file does not hold, or
+    // contents that cannot be read, tell nothing.
+    using BeforeWriting = std::function<void(const QString& photoPath)>;
+
     // `key`: the photo's key in "Master Image List". Errors are one sentence naming the file.
-    static bool apply(const QString& albumDataPath, const std::string& key, int stars,
-                      Error* error = nullptr);
+    static bool apply(const QString& albumDataPath, const std::string& key, int stars, Error* error = nullptr,
+                      const BeforeWriting& beforeWriting = {});
 };

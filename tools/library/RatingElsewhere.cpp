@@ -78,11 +78,16 @@ bool RatingElsewhere::write(const QString& albumDataPath, const std::string& key
     const auto lock = LibraryLock::acquire(folder);
     const auto bytes = RegularFileReader::read(albumDataPath);
     const auto photo = bytes ? AlbumDataPhotoPath::find(*bytes, key) : std::nullopt;
-    if (!photo || photo->isEmpty() || !QFileInfo::exists(*photo))
+    return !photo || writeFor(*photo, stars, settings, error);
+}
+
+bool RatingElsewhere::writeFor(const QString& photoPath, int stars, const Settings& settings, Error* error)
+{
+    if (photoPath.isEmpty() || !QFileInfo::exists(photoPath))
         return true;
-    if (!XmpRating::writeSidecar(*photo, settings.naming, stars, error))
+    if (!XmpRating::writeSidecar(photoPath, settings.naming, stars, error))
         return false;
-    return !settings.intoPhoto || XmpRating::writeIntoPhoto(*photo, stars, error);
+    return !settings.intoPhoto || XmpRating::writeIntoPhoto(photoPath, stars, error);
 }
 
 void RatingElsewhere::adopt(PlistDictionary& entry, const QString& photoPath, XmpRating::Naming naming,

@@ -37,6 +37,10 @@ public:
     // write beside it.
     static bool write(const QString& albumDataPath, const std::string& key, int stars,
                       const Settings& settings, Error* error = nullptr);
+    // The same for the photo whose file is `photoPath`, as its entry lists it (the caller holds the
+    // library's lock); an empty path or a file that is gone has nothing to write beside it.
+    static bool writeFor(const QString& photoPath, int stars, const Settings& settings,
+                         Error* error = nullptr);
 
     // Applies the rating elsewhere of the photo at `photoPath` to its library `entry`; a sidecar
     // that cannot be read is told to `warn`.

@@ -67,7 +67,7 @@ QString targetOf(const QString& path)
     return target.isEmpty() ? QFileInfo(info.symLinkTarget()).absoluteFilePath() : target;
 }
 
-bool writeAll(int fd, const QByteArray& bytes)
+bool writeAll(int fd, QByteArrayView bytes)
 {
     const char* next = bytes.constData();
     qsizetype left = bytes.size();
@@ -201,6 +201,12 @@ bool AtomicFile::write(const QString& path, const QByteArray& bytes, Error* erro
 bool AtomicFile::write(const QString& path, const QByteArray& bytes, Error* error,
                        const std::function<bool(Error*)>& mayReplace)
 {
+    return write(path, std::vector<QByteArrayView>{bytes}, error, mayReplace);
+}
+
+bool AtomicFile::write(const QString& path, const std::vector<QByteArrayView>& pieces, Error* error,
+                       const std::function<bool(Error*)>& mayReplace)
+{
     const QString target = targetOf(path);
     const auto fail = [&](Step step) {
         qmSetError(error, writeError(target, step, errno));
@@ -214,8 +220,9 @@ bool AtomicFile::write(const QString& path, const QByteArray& bytes, Error* erro
     TemporaryFile file(target);
     if (file.fd() < 0)
         return fail(Step::Open);
-    if (!writeAll(file.fd(), bytes))
-        return fail(Step::Write);
+    for (const QByteArrayView piece : pieces)
+        if (!writeAll(file.fd(), piece))
+            return fail(Step::Write);
     if (injected(Step::Sync) || ::fsync(file.fd()) != 0)
         return fail(Step::Sync);
     if (!file.close())

@@ -3,9 +3,11 @@
 #include "platform/foundation/Error.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
 
 // Replaces a file's whole contents in one step that readers and crashes cannot split: the bytes go
 // to a new file in the same folder, which is written in full, flushed to disk and closed, each
@@ -34,6 +36,10 @@ public:
     // the new file is removed and the old one stays as it was. Lets a caller check the old
     // contents while the new ones are written.
     static bool write(const QString& path, const QByteArray& bytes, Error* error,
+                      const std::function<bool(Error*)>& mayReplace);
+    // The same, the new contents being `pieces` one after the other: a caller changing a few bytes
+    // of a large file need not copy it whole first.
+    static bool write(const QString& path, const std::vector<QByteArrayView>& pieces, Error* error,
                       const std::function<bool(Error*)>& mayReplace);
 
     // Makes `step` of every later write fail with the errno `code`, until cleared with nullopt.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 
 using Kind = XmlPlistStream::Kind;
 
@@ -14,34 +15,25 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// The element names of property lists, by kind.
-std::string_view nameOf(Kind kind)
+// The element names of property lists, by kind ("plist" for Kind::Unknown).
+constexpr std::string_view names[] = {"dict", "array", "string", "key",  "integer", "real",
+                                      "true", "false", "date",   "data", "plist"};
+static_assert(std::size(names) == size_t(Kind::Unknown) + 1);
+
+inline std::string_view nameOf(Kind kind)
 {
-    switch (kind) {
-    case Kind::Dict:
-        return "dict";
-    case Kind::Array:
-        return "array";
-    case Kind::String:
-        return "string";
-    case Kind::Key:
-        return "key";
-    case Kind::Integer:
-        return "integer";
-    case Kind::Real:
-        return "real";
-    case Kind::True:
-        return "true";
-    case Kind::False:
-        return "false";
-    case Kind::Date:
-        return "date";
-    case Kind::Data:
-        return "data";
-    case Kind::Unknown:
-        break;
-    }
-    return "plist";
+    return names[size_t(kind)];
+}
+
+// Compared byte by byte: element names are a few bytes long, shorter than a call to memcmp.
+inline bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t index = 0; index < a.size(); ++index)
+        if (a[index] != b[index])
+            return false;
+    return true;
 }
 
 Kind kindNamed(std::string_view name)
@@ -77,7 +69,7 @@ Kind kindNamed(std::string_view name)
     default:
         throw XmlPlistStream::Unsure();
     }
-    if (name != nameOf(kind))
+    if (!sameName(name, nameOf(kind)))
         throw XmlPlistStream::Unsure();
     return kind;
 }
@@ -181,6 +173,13 @@ XmlPlistStream::XmlPlistStream(Source source, size_t pieceSize)
     , m_pieceSize(std::max<size_t>(pieceSize, 1))
 {}
 
+XmlPlistStream::XmlPlistStream(std::string_view bytes)
+    : m_pieceSize(1)
+    , m_bytes(bytes.data())
+    , m_filled(bytes.size())
+    , m_atEnd(true)
+{}
+
 XmlPlistStream::~XmlPlistStream() = default;
 
 bool XmlPlistStream::more()
@@ -192,6 +191,7 @@ bool XmlPlistStream::more()
     if (keep > m_base) {
         const size_t kept = size_t(limit() - keep);
         std::memmove(m_data.get(), at(keep), kept);
+        m_bytes = m_data.get();
         m_base = keep;
         m_filled = kept;
     }
@@ -201,6 +201,7 @@ bool XmlPlistStream::more()
         if (m_filled)
             std::memcpy(data.get(), m_data.get(), m_filled);
         m_data = std::move(data);
+        m_bytes = m_data.get();
         m_capacity = capacity;
     }
     const int64_t got = m_source(m_data.get() + m_filled, std::min(m_capacity - m_filled, m_pieceSize));
@@ -225,9 +226,9 @@ int XmlPlistStream::peek(uint64_t position)
 
 bool XmlPlistStream::startsWith(uint64_t position, std::string_view literal)
 {
-    if (peek(position + literal.size() - 1) < 0)
+    if (position + literal.size() > limit() && peek(position + literal.size() - 1) < 0)
         return false;
-    return std::memcmp(at(position), literal.data(), literal.size()) == 0;
+    return sameName(std::string_view(at(position), literal.size()), literal);
 }
 
 // The position of the next `byte` at or after `from`; Unsure when the file ends first.
@@ -236,7 +237,7 @@ uint64_t XmlPlistStream::find(char byte, uint64_t from)
     for (;;) {
         if (from < limit()) {
             if (const void* found = std::memchr(at(from), byte, size_t(limit() - from)))
-                return m_base + uint64_t(static_cast<const char*>(found) - m_data.get());
+                return m_base + uint64_t(static_cast<const char*>(found) - m_bytes);
             from = limit();
         }
         if (!more())
@@ -258,6 +259,7 @@ void XmlPlistStream::skipSpace()
 // At "<!--": to after the "-->" that ends it.
 void XmlPlistStream::skipComment()
 {
+    ++m_asides;
     const uint64_t body = m_position + 4;
     for (uint64_t from = body;;) {
         const uint64_t close = find('>', from);
@@ -390,7 +392,7 @@ XmlPlistStream::Item XmlPlistStream::next()
         }
         if (tag.starts_with('/')) {
             const Kind open = m_open.empty() ? Kind::Unknown : m_open.back();
-            if (tag.substr(1) != nameOf(open))
+            if (!sameName(tag.substr(1), nameOf(open)))
                 throw Unsure();
             if (!m_open.empty())
                 m_open.pop_back();
@@ -429,8 +431,12 @@ XmlPlistStream::Item XmlPlistStream::next()
 bool XmlPlistStream::isEndTag(uint64_t position, Kind kind)
 {
     const std::string_view name = nameOf(kind);
-    return startsWith(position, "</") && startsWith(position + 2, name) &&
-           peek(position + 2 + name.size()) == '>';
+    const size_t length = name.size() + 3;
+    if (position + length > limit() && peek(position + length - 1) < 0)
+        return false;
+    const char* tag = at(position);
+    return tag[0] == '<' && tag[1] == '/' && tag[length - 1] == '>' &&
+           sameName(std::string_view(tag + 2, name.size()), name);
 }
 
 // The text of a scalar written in pieces, with comments or CDATA sections, joined as the parser
@@ -467,6 +473,7 @@ void XmlPlistStream::readPieces(Item& item)
             if (section.find('&') != std::string_view::npos)
                 throw Unsure();
             decode(section, m_decoded);
+            ++m_asides;
             hasChild = true;
             m_position = close + 1;
         } else {
@@ -487,7 +494,20 @@ void XmlPlistStream::readText(Item& item, uint64_t from, uint64_t to)
         throw Unsure();
     item.at = from;
     item.length = uint32_t(raw.size());
-    for (const char c : raw) {
+    // Eight bytes at a time while none of them can be special: text is most of a file's bytes.
+    size_t index = 0;
+    for (; index + 8 <= raw.size(); index += 8) {
+        uint64_t word;
+        std::memcpy(&word, raw.data() + index, 8);
+        constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+        const auto hasByte = [&](uint8_t byte) {
+            const uint64_t x = word ^ (ones * byte);
+            return ((x - ones) & ~x & highs) != 0;
+        };
+        if (hasByte('&') || hasByte('\r') || hasByte(0))
+            break;
+    }
+    for (const char c : raw.substr(index)) {
         if (specialInText[uint8_t(c)]) {
             item.decoded = true;
             item.at = m_decoded.size();

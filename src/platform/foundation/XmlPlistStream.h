@@ -58,6 +58,8 @@ public:
 
     // Reads `pieceSize` bytes at a time (more when one element is larger).
     explicit XmlPlistStream(Source source, size_t pieceSize = size_t(1) << 18);
+    // Reads the whole file from `bytes`, which must outlive the stream, without copying them.
+    explicit XmlPlistStream(std::string_view bytes);
     ~XmlPlistStream();
     XmlPlistStream(const XmlPlistStream&) = delete;
     XmlPlistStream& operator=(const XmlPlistStream&) = delete;
@@ -84,8 +86,15 @@ public:
     void hold();
     void release();
 
+    // The file offset of the next byte to read: after next() and its kin, one past the end tag
+    // of what it gave (whitespace and comments before the next element are still to be read).
+    uint64_t position() const { return m_position; }
+    // How many comments and CDATA sections were read so far: markup inside which text that looks
+    // like elements may stand.
+    uint64_t asidesRead() const { return m_asides; }
+
 private:
-    const char* at(uint64_t position) const { return m_data.get() + (position - m_base); }
+    const char* at(uint64_t position) const { return m_bytes + (position - m_base); }
     uint64_t limit() const { return m_base + m_filled; }
     bool more();
     int peek(uint64_t position);
@@ -104,6 +113,8 @@ private:
     Source m_source;
     size_t m_pieceSize;
     std::unique_ptr<char[]> m_data;
+    // Where the bytes read are: m_data's, or the caller's when the whole file was given.
+    const char* m_bytes = nullptr;
     size_t m_capacity = 0;
     size_t m_filled = 0;
     // The file offsets of m_data[0] and of the next byte to read.
@@ -112,6 +123,7 @@ private:
     // The first byte kept for text(); none when nothing is held.
     uint64_t m_held = UINT64_MAX;
     bool m_atEnd = false;
+    uint64_t m_asides = 0;
     // The containers open, outermost first.
     std::vector<Kind> m_open;
     // Text with entities or line ends replaced.
