@@ -34,6 +34,9 @@ public:
         static std::optional<Layout> fromNote(QByteArrayView note);
     };
 
+    // The key of the rating other programs were last seen to give a photo (see RatingElsewhere).
+    static constexpr const char* ratingElsewhereKey = "RatingElsewhere";
+
     enum class Outcome { Changed, NoSuchPhoto, Unsupported };
     struct Result {
         Outcome outcome = Outcome::Unsupported;
@@ -50,6 +53,10 @@ public:
     // value so that a caller that moves its bytes in has them changed in place where the new
     // rating is as long as the old. `layout`, when given, must be the one learned from exactly
     // these bytes; without it, the whole file is walked.
+    //
+    // `ratingElsewhere`, when given, is also set as the photo's ratingElsewhereKey, in the same way
+    // as its "Rating".
     static Result withRating(QByteArray xml, std::string_view key, int stars,
-                             const std::optional<Layout>& layout = std::nullopt);
+                             const std::optional<Layout>& layout = std::nullopt,
+                             std::optional<int> ratingElsewhere = std::nullopt);
 };

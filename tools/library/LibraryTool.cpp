@@ -426,9 +426,13 @@ int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)
         return fail(err, problem);
     const auto settings = elsewhereSettings(options, problem);
     Error elsewhereError;
-    const bool elsewhere = settings && RatingElsewhere::write(*path, *key, stars, *settings, &elsewhereError);
+    bool inSidecar = false;
+    const bool elsewhere =
+        settings && RatingElsewhere::write(*path, *key, stars, *settings, &elsewhereError, &inSidecar);
     Error error;
-    if (!PhotoRating::apply(*path, *key, stars, &error))
+    // What the sidecar now holds is what the next import compares with: a rating set back to the
+    // one seen before ours, elsewhere, is then a change made there.
+    if (!PhotoRating::apply(*path, *key, stars, &error, inSidecar ? std::optional(stars) : std::nullopt))
         return fail(err, errorText(error));
     // The library is rated even when the sidecar is not; the failure still fails the command.
     if (!elsewhere)

@@ -69,7 +69,8 @@ std::optional<Error> problemOf(const QString& path, std::string buffer)
 }
 } // namespace
 
-bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, int stars, Error* error)
+bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, int stars, Error* error,
+                        std::optional<int> ratingElsewhere)
 {
     const QString path = QFileInfo(albumDataPath).absoluteFilePath();
     const QString folder = QFileInfo(path).absolutePath();
@@ -120,7 +121,8 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
     };
 
     const qsizetype oldSize = bytes->size();
-    const auto edited = AlbumDataRatingEditor::withRating(std::move(*bytes), key, stars, layout);
+    const auto edited =
+        AlbumDataRatingEditor::withRating(std::move(*bytes), key, stars, layout, ratingElsewhere);
     switch (edited.outcome) {
     case AlbumDataRatingEditor::Outcome::NoSuchPhoto:
         if (!refused(error))

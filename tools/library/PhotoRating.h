@@ -3,6 +3,7 @@
 #include "platform/foundation/Error.h"
 
 #include <QString>
+#include <optional>
 #include <string>
 
 // The library service's rating change: sets one photo's "Rating" in an album data file.
@@ -18,6 +19,9 @@ public:
     static constexpr int maximumStars = 5;
 
     // `key`: the photo's key in "Master Image List". Errors are one sentence naming the file.
-    static bool apply(const QString& albumDataPath, const std::string& key, int stars,
-                      Error* error = nullptr);
+    // `ratingElsewhere`, when given, is recorded as the rating other programs now see (the photo's
+    // "RatingElsewhere"), in the same write: what the rating just wrote to the sidecar, so that the
+    // next import tells a later change made elsewhere from it.
+    static bool apply(const QString& albumDataPath, const std::string& key, int stars, Error* error = nullptr,
+                      std::optional<int> ratingElsewhere = std::nullopt);
 };

@@ -3,13 +3,14 @@
 #include "library/UnratedPhotoFilter.h"
 #include "platform/foundation/Preferences.h"
 #include "tools/library/AlbumDataPhotoPath.h"
+#include "tools/library/AlbumDataRatingEditor.h"
 #include "tools/library/LibraryLock.h"
 #include "tools/library/RegularFileReader.h"
 
 #include <QFileInfo>
 
 namespace {
-const char* const seenKey = "RatingElsewhere";
+const char* const seenKey = AlbumDataRatingEditor::ratingElsewhereKey;
 const char* const namingSetting = "SidecarNaming";
 const char* const intoPhotoSetting = "RatingInPhoto";
 
@@ -70,8 +71,10 @@ bool RatingElsewhere::readSettings(Settings& settings, QString* problem)
 }
 
 bool RatingElsewhere::write(const QString& albumDataPath, const std::string& key, int stars,
-                            const Settings& settings, Error* error)
+                            const Settings& settings, Error* error, bool* written)
 {
+    if (written)
+        *written = false;
     const QString folder = QFileInfo(albumDataPath).absolutePath();
     // Held while the sidecar is written, so an import never reads it half-way through a rating;
     // released before the album data write, which takes the lock itself.
@@ -82,6 +85,8 @@ bool RatingElsewhere::write(const QString& albumDataPath, const std::string& key
         return true;
     if (!XmpRating::writeSidecar(*photo, settings.naming, stars, error))
         return false;
+    if (written)
+        *written = true;
     return !settings.intoPhoto || XmpRating::writeIntoPhoto(*photo, stars, error);
 }
 
