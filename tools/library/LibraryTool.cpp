@@ -82,7 +82,7 @@ const char* const helpText =
     "The current library is the first one registered in ~/.config/zuzire/com.apple.iApps.plist.\n"
     "Import takes a rating other programs gave a photo (its sidecar's, else the photo's own XMP or\n"
     "EXIF rating; -1, rejected, counts as rated); on a re-import, a rating changed elsewhere since\n"
-    "the last import wins. The settings SidecarNaming (whole or base) and RatingInPhoto (YES or NO)\n"
+    "the last import or rating wins. The settings SidecarNaming (whole or base) and RatingInPhoto (YES or NO)\n"
     "in ~/.config/zuzire/com.quillmoss.lumendeck.plist apply when the options are not given.\n";
 
 int fail(std::FILE* err, const QString& message)
