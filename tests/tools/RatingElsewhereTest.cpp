@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -242,9 +243,13 @@ TEST_F(RatingElsewhereTest, ARatingSetBackElsewhereToTheOneSeenBeforeOursIsTaken
     ASSERT_EQ(ratingOf("a.jpg"), 3);
     ASSERT_EQ(seenElsewhereOf("a.jpg"), 3);
 
-    // Our rating reaches the sidecar, and the library records it as what other programs now see.
+    // Our rating reaches the sidecar, and the library records it as what other programs now see,
+    // in place: a photo seen rated nowhere carries a 0 from the import, so the file keeps its size.
+    EXPECT_EQ(seenElsewhereOf("b.jpg"), 0);
+    const qint64 size = QFileInfo(path("Library/AlbumData.xml")).size();
     ASSERT_EQ(rate("a.jpg", 5).status, 0);
     ASSERT_EQ(rate("b.jpg", 4).status, 0);
+    EXPECT_EQ(QFileInfo(path("Library/AlbumData.xml")).size(), size);
     EXPECT_EQ(seenElsewhereOf("a.jpg"), 5);
     EXPECT_EQ(seenElsewhereOf("b.jpg"), 4);
     EXPECT_EQ(exiftool({"-s3", "-XMP-xmp:Rating", path("Photos/a.jpg.xmp")}), "5");

@@ -105,9 +105,8 @@ void RatingElsewhere::adopt(PlistDictionary& entry, const QString& photoPath, Xm
     const int64_t kept = XmpRating::reconciled(ours, seenFits ? int(seenBefore) : XmpRating::none, outside);
     if (kept != ours)
         entry.insert_or_assign("Rating", PlistValue::integer(kept));
-    // Absent stands for none, so photos rated nowhere else carry nothing more.
-    if (outside == XmpRating::none)
-        entry.erase(seenKey);
-    else
-        entry.insert_or_assign(seenKey, PlistValue::integer(outside));
+    // Written also when none (0, as an absent key reads): a rating then sets it to what it wrote
+    // in place, as it sets the rating beside it, instead of growing the file, which would cost
+    // every first rating of a photo a copy of the whole library.
+    entry.insert_or_assign(seenKey, PlistValue::integer(outside));
 }
