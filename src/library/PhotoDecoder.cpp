@@ -1,10 +1,13 @@
 #include "library/PhotoDecoder.h"
 
+#include "library/FileMapping.h"
 #include "library/RawPreview.h"
 #include "library/ScaledJpegDecoder.h"
+#include "platform/foundation/MappedReadGuard.h"
 #include "platform/foundation/RegularFile.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImageIOHandler>
 #include <QImageReader>
@@ -12,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -75,6 +79,36 @@ QImage oriented(QImage image, int exifOrientation)
     return image;
 }
 
+// A JPEG file, decoded straight from its mapped bytes, turned and tagged with its colour profile
+// as the image reader would: nothing when it is no JPEG or one the direct decode cannot take (CMYK,
+// 12 bits a sample), which the image reader then gets; a null image with `error` set when another
+// program cut the file short meanwhile.
+std::optional<QImage> decodeJpeg(QFile& file, const QString& path, unsigned maxPixelSize, Error* error)
+{
+    unsigned char magic[2] = {};
+    if (file.size() < 4 || ::pread(file.handle(), magic, 2, 0) != 2 || magic[0] != 0xFF || magic[1] != 0xD8)
+        return std::nullopt;
+    const auto mapping = FileMapping::map(file.handle(), size_t(file.size()));
+    if (!mapping)
+        return std::nullopt;
+    mapping->prefetch(0, mapping->size());
+    const MappedReadGuard guard;
+    const QByteArrayView bytes = mapping->view(0, mapping->size());
+    const ScaledJpegDecoder::Header header = ScaledJpegDecoder::headerOf(bytes);
+    QImage image = ScaledJpegDecoder::decode(bytes, maxPixelSize);
+    if (guard.fileShrank()) {
+        qmSetError(error, RegularFile::error(path, EIO));
+        return QImage();
+    }
+    if (image.isNull())
+        return std::nullopt;
+    if (!header.iccProfile.isEmpty()) {
+        if (const QColorSpace profile = QColorSpace::fromIccProfile(header.iccProfile); profile.isValid())
+            image.setColorSpace(profile);
+    }
+    return oriented(std::move(image), header.orientation);
+}
+
 // A RAW file is shown through its embedded preview. The preview's own EXIF orientation, if it has
 // one, is not applied: the RAW file's orientation holds for it.
 QImage decodeRaw(const QString& path, unsigned maxPixelSize, Error* error)
@@ -82,8 +116,19 @@ QImage decodeRaw(const QString& path, unsigned maxPixelSize, Error* error)
     const auto preview = RawPreview::read(path, error);
     if (!preview)
         return {};
+    // The preview's bytes may lie in the mapped RAW file.
+    const MappedReadGuard guard;
+    const auto shrank = [&] {
+        if (!guard.fileShrank())
+            return false;
+        qmSetError(error, RegularFile::error(path, EIO));
+        return true;
+    };
     if (preview->data().startsWith("\xFF\xD8")) {
-        if (QImage image = ScaledJpegDecoder::decode(preview->data(), maxPixelSize); !image.isNull())
+        QImage image = ScaledJpegDecoder::decode(preview->data(), maxPixelSize);
+        if (shrank())
+            return {};
+        if (!image.isNull())
             return oriented(std::move(image), preview->orientation());
     }
     QBuffer buffer;
@@ -93,7 +138,7 @@ QImage decodeRaw(const QString& path, unsigned maxPixelSize, Error* error)
     QImageReader reader(&buffer);
     reader.setAutoTransform(false);
     QImage image = readScaled(reader, maxPixelSize);
-    if (image.isNull())
+    if (shrank() || image.isNull())
         return {};
     return oriented(std::move(image), preview->orientation());
 }
@@ -124,6 +169,8 @@ QImage PhotoDecoder::decode(const QString& path, unsigned maxPixelSize, Error* e
     QFile file(path);
     if (!openRegular(file, path, error))
         return {};
+    if (auto jpeg = decodeJpeg(file, path, maxPixelSize, error))
+        return *std::move(jpeg);
     QImageReader reader(&file);
     reader.setAutoTransform(true);
     return readScaled(reader, maxPixelSize);

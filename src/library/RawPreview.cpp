@@ -1,10 +1,13 @@
 #include "library/RawPreview.h"
 
+#include "library/FileMapping.h"
+#include "library/TiffDirectoryReader.h"
 #include "platform/foundation/MappedReadGuard.h"
 #include "platform/foundation/RegularFile.h"
 
 #include <QFileInfo>
 #include <cerrno>
+#include <cstring>
 #include <exiv2/exiv2.hpp>
 #include <mutex>
 #include <sys/stat.h>
@@ -13,14 +16,16 @@
 namespace {
 struct RawFormat {
     const char* suffix;
-    int imageType; // what the metadata library identifies the contents as
+    int imageType;  // what the metadata library identifies the contents as
+    bool tiffBased; // a plain TIFF structure, read without the library where it says enough
 };
 
 // DNG, NEF and ARW are TIFF files to the metadata library; the others have formats of their own.
 const RawFormat rawFormats[] = {
-    {"dng", Exiv2::ImageType::tiff}, {"cr2", Exiv2::ImageType::cr2},  {"cr3", Exiv2::ImageType::bmff},
-    {"nef", Exiv2::ImageType::tiff}, {"arw", Exiv2::ImageType::tiff}, {"orf", Exiv2::ImageType::orf},
-    {"raf", Exiv2::ImageType::raf},  {"rw2", Exiv2::ImageType::rw2},
+    {"dng", Exiv2::ImageType::tiff, true},  {"cr2", Exiv2::ImageType::cr2, true},
+    {"cr3", Exiv2::ImageType::bmff, false}, {"nef", Exiv2::ImageType::tiff, true},
+    {"arw", Exiv2::ImageType::tiff, true},  {"orf", Exiv2::ImageType::orf, false},
+    {"raf", Exiv2::ImageType::raf, false},  {"rw2", Exiv2::ImageType::rw2, false},
 };
 
 const RawFormat* formatOf(const QString& fileName)
@@ -77,54 +82,59 @@ struct Extent {
     QSize size;
 };
 
-// Reads exactly `length` bytes at `offset`.
-bool readAt(int fd, qint64 offset, char* into, qint64 length)
+// The pixel size a JPEG at `extent` of the mapped file declares in its frame header, reading only
+// its markers; an invalid size when the bytes there are no JPEG, or one of the kinds cameras use
+// for their sensor data (lossless or hierarchical), which no preview is and no decoder here takes.
+QSize jpegSize(const FileMapping& file, const Extent& extent)
 {
-    qint64 got = 0;
-    while (got < length) {
-        const ssize_t count = ::pread(fd, into + got, size_t(length - got), off_t(offset + got));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count == 0)
-            errno = EIO; // cut short since its size was taken
-        if (count <= 0)
-            return false;
-        got += count;
-    }
-    return true;
-}
-
-// The pixel size a JPEG at `extent` declares in its frame header, reading only its markers; an
-// invalid size when the bytes there are no JPEG.
-QSize jpegSize(int fd, const Extent& extent)
-{
-    unsigned char marker[9];
-    if (!readAt(fd, extent.offset, reinterpret_cast<char*>(marker), 2) || marker[0] != 0xFF ||
-        marker[1] != 0xD8)
+    const unsigned char* bytes = file.data() + extent.offset;
+    if (bytes[0] != 0xFF || bytes[1] != 0xD8)
         return {};
-    qint64 at = 2;
-    while (at + 9 <= extent.length) {
-        if (!readAt(fd, extent.offset + at, reinterpret_cast<char*>(marker), 9) || marker[0] != 0xFF)
+    for (qint64 at = 2; at + 9 <= extent.length;) {
+        const unsigned char* marker = bytes + at;
+        if (marker[0] != 0xFF)
             return {};
         const int type = marker[1];
         const int length = (marker[2] << 8) | marker[3];
-        // Any frame header (SOF0-SOF15) other than the markers that share its range.
-        if (type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC)
+        // Baseline, extended and progressive frames, with Huffman or arithmetic coding.
+        if (type == 0xC0 || type == 0xC1 || type == 0xC2 || type == 0xC9 || type == 0xCA)
             return QSize((marker[7] << 8) | marker[8], (marker[5] << 8) | marker[6]);
-        if (type == 0xDA || type == 0xD9 || length < 2)
+        if ((type >= 0xC3 && type <= 0xCF && type != 0xC4 && type != 0xCC) || type == 0xDA || type == 0xD9 ||
+            length < 2)
             return {};
         at += 2 + length;
     }
     return {};
 }
 
+// Of the candidates, the largest JPEG in pixels (of two alike, the longer), checked to lie within
+// the file and to be a JPEG a preview can be.
+std::optional<Extent> largestOf(std::vector<Extent>& found, const FileMapping& file)
+{
+    const auto fileSize = qint64(file.size());
+    std::optional<Extent> largest;
+    for (Extent& extent : found) {
+        if (extent.offset <= 0 || extent.length < 4 || extent.length > fileSize ||
+            extent.offset > fileSize - extent.length)
+            continue;
+        extent.size = jpegSize(file, extent);
+        if (extent.size.isEmpty())
+            continue;
+        const auto pixels = [](const Extent& e) { return qint64(e.size.width()) * e.size.height(); };
+        if (!largest || pixels(extent) > pixels(*largest) ||
+            (pixels(extent) == pixels(*largest) && extent.length > largest->length))
+            largest = extent;
+    }
+    return largest;
+}
+
 // The largest JPEG preview stored whole in the file at one of the places cameras use: a native
 // preview of the format (CR3), or a TIFF image's JPEGInterchangeFormat or single JPEG strip (DNG,
-// NEF, ARW, CR2, RAF, some ORF). Located from the metadata already read, it costs one read of its
-// bytes, as a JPEG file of its own would: the metadata library's preview listing copies every
-// preview it lists, and re-wraps a DNG's in a TIFF, which costs more than decoding it at screen
-// size. Nothing when no JPEG is found there; the library's listing then has the last word.
-std::optional<Extent> largestStoredJpeg(const Exiv2::Image& image, int fd, qint64 fileSize)
+// NEF, ARW, CR2, RAF, some ORF). Located from the metadata already read, it is read in place, as
+// a JPEG file of its own would be: the metadata library's preview listing copies every preview it
+// lists, and re-wraps a DNG's in a TIFF, which costs more than decoding it at screen size. Nothing
+// when no JPEG is found there; the library's listing then has the last word.
+std::optional<Extent> largestStoredJpeg(const Exiv2::Image& image, const FileMapping& file)
 {
     std::vector<Extent> found;
     for (const Exiv2::NativePreview& native : image.nativePreviews()) {
@@ -148,20 +158,59 @@ std::optional<Extent> largestStoredJpeg(const Exiv2::Image& image, int fd, qint6
                              exifNumber(exif, prefix + "StripByteCounts", 0),
                              {}});
     }
-    std::optional<Extent> largest;
-    for (Extent& extent : found) {
-        if (extent.offset <= 0 || extent.length < 4 || extent.length > fileSize ||
-            extent.offset > fileSize - extent.length)
-            continue;
-        extent.size = jpegSize(fd, extent);
-        if (extent.size.isEmpty())
-            continue;
-        const auto pixels = [](const Extent& e) { return qint64(e.size.width()) * e.size.height(); };
-        if (!largest || pixels(extent) > pixels(*largest) ||
-            (pixels(extent) == pixels(*largest) && extent.length > largest->length))
-            largest = extent;
+    return largestOf(found, file);
+}
+
+// What the TIFF-based formats (DNG, NEF, ARW, CR2) say without the metadata library: the largest
+// JPEG in the same places (the first four images of the chain and the first image's sub-images)
+// and the orientation of the first image. Nothing when the structure is not the one the format
+// names (the metadata library then says what it is) or says less than that: the library reads it
+// then, maker notes and all.
+struct FromTiff {
+    Extent extent;
+    int orientation = 1;
+};
+
+std::optional<FromTiff> readTiff(const FileMapping& file, bool cr2)
+{
+    const TiffDirectoryReader tiff(file.data(), file.size());
+    const bool cr2Signature = file.size() >= 12 && std::memcmp(file.data() + 8, "CR\2\0", 4) == 0;
+    if (tiff.magic() != 42 || cr2Signature != cr2)
+        return std::nullopt;
+    const uint32_t first = tiff.firstDirectory();
+    const auto orientation = tiff.number(first, 0x0112);
+    if (!orientation)
+        return std::nullopt;
+    // A damaged structure may hide a larger preview than those found: the library judges it.
+    std::vector<uint32_t> images;
+    for (uint32_t image = first; image && images.size() < 4; image = tiff.nextDirectory(image)) {
+        if (!tiff.nextPointerIsSound(image))
+            return std::nullopt;
+        images.push_back(image);
     }
-    return largest;
+    for (const uint32_t subImage : tiff.numbers(first, 0x014A, 9)) {
+        if (!tiff.isDirectory(subImage))
+            return std::nullopt;
+        images.push_back(subImage);
+    }
+    std::vector<Extent> found;
+    for (const uint32_t image : images) {
+        const auto start = tiff.number(image, 0x0201);
+        const auto length = tiff.number(image, 0x0202);
+        if (start && length)
+            found.push_back({*start, *length, {}});
+        const auto compression = tiff.number(image, 0x0103);
+        const auto strip = tiff.number(image, 0x0111);
+        const auto stripLength = tiff.number(image, 0x0117);
+        // Tables kept apart from the strip would make it no JPEG of its own.
+        if (compression && (*compression == 6 || *compression == 7) && strip && stripLength &&
+            !tiff.has(image, 0x015B))
+            found.push_back({*strip, *stripLength, {}});
+    }
+    const auto largest = largestOf(found, file);
+    if (!largest)
+        return std::nullopt;
+    return FromTiff{*largest, *orientation >= 1 && *orientation <= 8 ? int(*orientation) : 1};
 }
 
 // DNG files keep their preview JPEG as the single strip of a TIFF image (compression 7, or 6 in
@@ -266,16 +315,40 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
         qmSetError(error, RegularFile::error(path, EFBIG));
         return std::nullopt;
     }
+    const auto file = FileMapping::map(fd, size_t(info.st_size));
+    // The bytes of the preview found: read in place, mapped, as a JPEG file of its own would be
+    // read by its decoder, with no copy.
+    const auto take = [&](RawPreview& preview, const Extent& extent) {
+        preview.m_storedSize = extent.size;
+        if (sizeOnly)
+            return;
+        file->prefetch(size_t(extent.offset), size_t(extent.length));
+        preview.m_data = QByteArray::fromRawData(reinterpret_cast<const char*>(file->data() + extent.offset),
+                                                 qsizetype(extent.length));
+        preview.m_owner = file;
+    };
+    // The file is read mapped: one cut short meanwhile must not end the process.
+    MappedReadGuard guard;
+    const Error changed = previewError(path, QStringLiteral("another program changed it while it was read"),
+                                       QStringLiteral("changed while read"));
+    if (file && format->tiffBased) {
+        if (const auto found = readTiff(*file, format->imageType == Exiv2::ImageType::cr2)) {
+            RawPreview preview;
+            take(preview, found->extent);
+            preview.m_orientation = found->orientation;
+            if (guard.fileShrank()) {
+                qmSetError(error, changed);
+                return std::nullopt;
+            }
+            return preview;
+        }
+    }
     const std::string name = "/proc/self/fd/" + std::to_string(fd);
     setUpOnce();
     const QString suffix = QString::fromLatin1(format->suffix).toUpper();
     const Error notOfTheFormat =
         previewError(path, QStringLiteral("its contents are not those of a %1 file").arg(suffix),
                      QStringLiteral("not a %1 file").arg(suffix));
-    // The metadata library maps the file: one cut short meanwhile must not end the process.
-    MappedReadGuard guard;
-    const Error changed = previewError(path, QStringLiteral("another program changed it while it was read"),
-                                       QStringLiteral("changed while read"));
     try {
         decltype(Exiv2::ImageFactory::open(name)) image;
         try {
@@ -290,14 +363,8 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
         }
         image->readMetadata();
         RawPreview preview;
-        if (const auto stored = largestStoredJpeg(*image, fd, qint64(info.st_size))) {
-            preview.m_storedSize = stored->size;
-            if (!sizeOnly)
-                preview.m_data = QByteArray(stored->length, Qt::Uninitialized);
-            if (!sizeOnly && !readAt(fd, stored->offset, preview.m_data.data(), stored->length)) {
-                qmSetError(error, RegularFile::error(path, errno));
-                return std::nullopt;
-            }
+        if (const auto stored = file ? largestStoredJpeg(*image, *file) : std::nullopt) {
+            take(preview, *stored);
         } else if (auto listed = largestListedPreview(*image)) {
             preview.m_owner = std::move(listed->owner);
             preview.m_data = listed->data;

@@ -19,7 +19,10 @@
 // A file is taken as RAW by its name's suffix, and then only when its contents are of the format
 // the suffix names (a JPEG renamed to .nef is refused, not shown through its thumbnail). Only a
 // regular file of at most RegularFile::maximumSize bytes is opened, and the file is read in place
-// (mapped), so only the parts the metadata and the preview occupy are read.
+// (mapped), so only the parts the metadata and the preview occupy are read. The TIFF-based formats
+// (DNG, NEF, ARW, CR2) are read without the metadata library where their first images say where
+// the preview is and how the photo is turned (they do in the files cameras write): the library
+// costs more than decoding a small preview.
 //
 // Any thread: every call works on its own file; the library's one-time set-up is guarded.
 class RawPreview {
@@ -39,7 +42,9 @@ public:
     static std::optional<RawPreview> read(const QString& path, Error* error = nullptr, bool sizeOnly = false);
 
     // The encoded preview, as stored in the file: a JPEG, or whatever image format the file holds.
-    // Valid while this object lives (it may refer to the library's own copy).
+    // Valid while this object lives. It may refer to the library's own copy or lie in the RAW file
+    // itself, mapped: read it under a MappedReadGuard, since another program may cut the file short
+    // meanwhile.
     const QByteArray& data() const { return m_data; }
     // Width and height of the preview in pixels as stored (before the orientation); invalid when
     // the file does not say.

@@ -1,10 +1,71 @@
 #include "library/ScaledJpegDecoder.h"
 
+#include "library/TiffDirectoryReader.h"
+
 #include <QImageReader>
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <turbojpeg.h>
+
+namespace {
+// The EXIF orientation in an APP1 segment's payload ("Exif\0\0" and a TIFF structure).
+int exifOrientation(QByteArrayView payload)
+{
+    const auto* tiffData = reinterpret_cast<const unsigned char*>(payload.data()) + 6;
+    const TiffDirectoryReader tiff(tiffData, size_t(payload.size() - 6));
+    const auto value = tiff.magic() == 42 ? tiff.number(tiff.firstDirectory(), 0x0112) : std::nullopt;
+    return value && *value >= 1 && *value <= 8 ? int(*value) : 1;
+}
+} // namespace
+
+ScaledJpegDecoder::Header ScaledJpegDecoder::headerOf(QByteArrayView jpeg)
+{
+    Header header;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(jpeg.data());
+    const qsizetype size = jpeg.size();
+    if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+        return header;
+    bool exifSeen = false;
+    // The profile may be split over several APP2 segments, numbered from 1.
+    std::map<int, QByteArrayView> iccChunks;
+    int iccCount = 0;
+    bool iccConsistent = true;
+    for (qsizetype at = 2; at + 4 <= size;) {
+        if (bytes[at] != 0xFF)
+            break;
+        const int type = bytes[at + 1];
+        if (type == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        if (type == 0xDA || type == 0xD9)
+            break;
+        const qsizetype length = (bytes[at + 2] << 8) | bytes[at + 3];
+        if (length < 2 || at + 2 + length > size)
+            break;
+        const QByteArrayView payload = jpeg.sliced(at + 4, length - 2);
+        if (type == 0xE1 && !exifSeen && payload.startsWith(QByteArrayView("Exif\0\0", 6))) {
+            exifSeen = true;
+            header.orientation = exifOrientation(payload);
+        } else if (type == 0xE2 && payload.size() > 14 &&
+                   payload.startsWith(QByteArrayView("ICC_PROFILE\0", 12))) {
+            const int number = uchar(payload[12]);
+            const int count = uchar(payload[13]);
+            iccConsistent = iccConsistent && number >= 1 && number <= count &&
+                            (!iccCount || count == iccCount) && !iccChunks.contains(number);
+            iccCount = count;
+            iccChunks.emplace(number, payload.sliced(14));
+        }
+        at += 2 + length;
+    }
+    if (iccConsistent && iccCount > 0 && int(iccChunks.size()) == iccCount) {
+        for (const auto& [number, chunk] : iccChunks)
+            header.iccProfile.append(chunk);
+    }
+    return header;
+}
 
 QSize ScaledJpegDecoder::scaledSize(const QSize& stored, unsigned maxPixelSize)
 {
@@ -16,9 +77,11 @@ QSize ScaledJpegDecoder::scaledSize(const QSize& stored, unsigned maxPixelSize)
                  std::max(1, int(std::lround(stored.height() * factor))));
 }
 
-QImage ScaledJpegDecoder::decode(const QByteArray& jpeg, unsigned maxPixelSize)
+QImage ScaledJpegDecoder::decode(QByteArrayView jpeg, unsigned maxPixelSize)
 {
-    const std::unique_ptr<void, int (*)(tjhandle)> decompressor(tjInitDecompress(), tjDestroy);
+    // One decompressor a thread, kept: making one takes its memory pools every time, which shows
+    // on a small preview. The library resets it at the start of every decode, after a failure too.
+    thread_local const std::unique_ptr<void, int (*)(tjhandle)> decompressor(tjInitDecompress(), tjDestroy);
     if (!decompressor)
         return {};
     const auto* data = reinterpret_cast<const unsigned char*>(jpeg.constData());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 #include <QSize>
 
@@ -24,5 +25,14 @@ public:
 
     // The JPEG scaled to scaledSize(its size, maxPixelSize), in pixels as stored; null when the
     // data is no JPEG the library decodes or the image would be too large.
-    static QImage decode(const QByteArray& jpeg, unsigned maxPixelSize);
+    static QImage decode(QByteArrayView jpeg, unsigned maxPixelSize);
+
+    // What a JPEG's header says about showing it, from the segments before its scan: the EXIF
+    // orientation (1, upright, when it has none or an invalid one) and the ICC colour profile
+    // (empty when it has none or an incomplete one).
+    struct Header {
+        int orientation = 1;
+        QByteArray iccProfile;
+    };
+    static Header headerOf(QByteArrayView jpeg);
 };

@@ -7,6 +7,10 @@
 #include "support/TimeLimit.h"
 #include "tools/library/ExifOrientation.h"
 
+#include <QColorSpace>
+#include <QImageReader>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -238,4 +242,93 @@ TEST_F(PhotoDecoderTest, aPreviewClaimingHugeDimensionsIsRefusedBeforeItsPixelsA
     EXPECT_EQ(PhotoDecoder::displayedSize(raw), QSize(65000, 65000));
     for (const unsigned size : {1920u, 0u})
         EXPECT_TRUE(PhotoDecoder::decode(raw, size).isNull()) << size;
+}
+
+TEST_F(PhotoDecoderTest, anOrfShowsTheLargePreviewItsMakerNoteHolds)
+{
+    // The preview lies in the camera maker's note, found through its camera settings, beside a
+    // thumbnail of its own in the note.
+    const QImage upright = RawLikePhotos::quarters(900, 600);
+    const QByteArray preview = RawLikePhotos::jpeg(upright);
+    const QString raw = path(QStringLiteral("P1010001.ORF"));
+    QFile file(raw);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(RawLikeFile::make(Format::Orf, preview, upright.size(), 1));
+    file.close();
+    const auto found = RawPreview::read(raw);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->data(), preview);
+    const QImage shown = PhotoDecoder::decode(raw, 450);
+    EXPECT_EQ(shown.size(), QSize(450, 300));
+    EXPECT_TRUE(isUprightQuarters(shown));
+
+    // An independent reader finds the same structure: the note's preview, and its thumbnail.
+    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+    if (exiftool.isEmpty())
+        GTEST_SKIP() << "exiftool is missing: install libimage-exiftool-perl (scripts/setup.sh)";
+    const auto extract = [&](const char* tag) {
+        QProcess process;
+        process.start(exiftool, {"-b", QStringLiteral("-%1").arg(QLatin1String(tag)), raw});
+        EXPECT_TRUE(process.waitForFinished(60000));
+        return process.readAllStandardOutput();
+    };
+    EXPECT_EQ(extract("Olympus:PreviewImage"), preview);
+    EXPECT_EQ(QImage::fromData(extract("Olympus:ThumbnailImage")).size(), QSize(160, 120));
+}
+
+TEST_F(PhotoDecoderTest, aCamerasLosslessSensorDataIsNotTakenForItsPreview)
+{
+    // A DNG keeps its sensor data as a lossless JPEG strip in a sub-image, larger than the preview
+    // (see RawLikeFile): no decoder here takes it, so it must not be chosen as the largest preview.
+    const QString raw = path(QStringLiteral("IMG_0001.DNG"));
+    ASSERT_TRUE(RawLikePhotos::write(raw, Format::Dng, RawLikePhotos::quarters(900, 600)));
+    EXPECT_EQ(PhotoDecoder::displayedSize(raw), QSize(900, 600));
+    EXPECT_EQ(PhotoDecoder::decode(raw, 450).size(), QSize(450, 300));
+}
+
+TEST_F(PhotoDecoderTest, aJpegFileIsShownAsTheImageReaderWouldShowIt)
+{
+    const QImage upright = RawLikePhotos::quarters(600, 400);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const QString jpeg = path(QStringLiteral("turned%1.jpg").arg(orientation));
+        QFile file(jpeg);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(ExifOrientation::withOrientation(
+            RawLikePhotos::jpeg(RawLikePhotos::stored(upright, orientation)), orientation));
+        file.close();
+        const QImage shown = PhotoDecoder::decode(jpeg, 300);
+        EXPECT_EQ(shown.size(), QSize(300, 200)) << orientation;
+        EXPECT_TRUE(isUprightQuarters(shown)) << orientation;
+        // The same pixels as the image reader's, give or take the rounding of the two.
+        QImageReader reader(jpeg);
+        reader.setAutoTransform(true);
+        reader.setScaledSize(orientation >= 5 ? QSize(200, 300) : QSize(300, 200));
+        const double difference = meanDifference(shown, reader.read());
+        EXPECT_TRUE(difference >= 0 && difference < 1.0) << orientation << ": " << difference;
+    }
+
+    // A colour profile is kept for the conversion to the screen's colours.
+    QImage wide = upright;
+    wide.setColorSpace(QColorSpace::AdobeRgb);
+    const QString profiled = path(QStringLiteral("wide.jpg"));
+    ASSERT_TRUE(wide.save(profiled, "JPG", 90));
+    EXPECT_EQ(PhotoDecoder::decode(profiled, 300).colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
+    EXPECT_FALSE(PhotoDecoder::decode(path(QStringLiteral("turned1.jpg")), 300).colorSpace().isValid());
+
+    // Cut short: what was decoded, at its size, or nothing, never a crash; other formats as before.
+    QFile whole(path(QStringLiteral("turned1.jpg")));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    for (const qsizetype length : {qsizetype(3), qsizetype(40), bytes.size() / 2}) {
+        QFile cut(path(QStringLiteral("cut%1.jpg").arg(length)));
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        cut.write(bytes.left(length));
+        cut.close();
+        const QImage image = PhotoDecoder::decode(cut.fileName(), 300);
+        if (!image.isNull()) {
+            EXPECT_EQ(image.size(), QSize(300, 200)) << length;
+        }
+    }
+    ASSERT_TRUE(upright.save(path(QStringLiteral("plain.png"))));
+    EXPECT_EQ(PhotoDecoder::decode(path(QStringLiteral("plain.png")), 300).size(), QSize(300, 200));
 }

@@ -130,11 +130,12 @@ TEST(AlbumDataPhotoSearchTest, LeavesFaultsAndSpellingsItDoesNotTakeToTheOneRead
     for (const auto& [bytes, sound] : files) {
         EXPECT_EQ(readable(bytes), sound) << bytes.right(80).constData();
         const auto found = AlbumDataPhotoSearch::search(bytes, "7");
-        if (!sound)
+        if (!sound) {
             EXPECT_FALSE(found) << bytes.right(80).constData();
-        else if (found) // a spelling it takes after all: then it must find what the walk finds
+        } else if (found) { // a spelling it takes after all: then it must find what the walk finds
             EXPECT_EQ(AlbumDataRatingEditor::withRatingAt(bytes, "7", 5, found->entries, found->layout).bytes,
                       AlbumDataRatingEditor::withRating(bytes, "7", 5).bytes);
+        }
     }
     // A binary list, a root that is no dictionary.
     EXPECT_FALSE(AlbumDataPhotoSearch::search("bplist00", "7"));

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/PropertyListSerialization.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <utility>
 #include <vector>
@@ -257,4 +258,51 @@ TEST(AlbumDataRatingEditorTest, NoLayoutWhereASearchForThePhotosKeyCouldMeetSome
     }
     // Without a trap, the same entries are searchable.
     EXPECT_TRUE(AlbumDataRatingEditor::withRating(library(rated), "7", 5).layout);
+}
+
+TEST(AlbumDataRatingEditorTest, SetsTheRatingSeenElsewhereBesideTheRating)
+{
+    // Both present: both replaced in place, nothing else touched, also when searched by layout.
+    const QByteArray both = library("\t\t\t<key>RatingElsewhere</key>\n\t\t\t<integer>3</integer>\n"
+                                    "\t\t\t<key>Rating</key>\n\t\t\t<integer>2</integer>\n");
+    const auto walked = AlbumDataRatingEditor::withRating(both, "7", 5, std::nullopt, 5);
+    ASSERT_EQ(walked.outcome, Outcome::Changed) << walked.problem;
+    QByteArray expected = both;
+    expected.replace("<integer>3</integer>", "<integer>5</integer>")
+        .replace("<integer>2</integer>", "<integer>5</integer>");
+    EXPECT_EQ(walked.bytes.toStdString(), expected.toStdString());
+    ASSERT_TRUE(walked.layout);
+    const auto searched = AlbumDataRatingEditor::withRating(walked.bytes, "7", 4, walked.layout, -1);
+    ASSERT_EQ(searched.outcome, Outcome::Changed) << searched.problem;
+    expected.replace("<integer>5</integer>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>5</integer>",
+                     "<integer>-1</integer>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>4</integer>");
+    EXPECT_EQ(searched.bytes.toStdString(), expected.toStdString());
+    EXPECT_EQ(
+        searched.changedTo - searched.changedFrom,
+        qsizetype(std::strlen("<integer>-1</integer>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>4</integer>")));
+
+    // Missing: appended after the entry's last pair, the rating first, in the entry's indentation.
+    const QByteArray neither = library("\t\t\t<key>GUID</key>\n\t\t\t<string>G</string>\n");
+    const auto appended = AlbumDataRatingEditor::withRating(neither, "7", 3, std::nullopt, 3);
+    ASSERT_EQ(appended.outcome, Outcome::Changed) << appended.problem;
+    expectOnlyChange(neither, appended.bytes, "<string>G</string>\n",
+                     "<string>G</string>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>3</integer>\n"
+                     "\t\t\t<key>RatingElsewhere</key>\n\t\t\t<integer>3</integer>\n");
+    const QByteArray rated = library("\t\t\t<key>Rating</key>\n\t\t\t<integer>1</integer>\n");
+    const auto onlySeen = AlbumDataRatingEditor::withRating(rated, "7", 2, std::nullopt, 2);
+    ASSERT_EQ(onlySeen.outcome, Outcome::Changed) << onlySeen.problem;
+    expectOnlyChange(rated, onlySeen.bytes, "<integer>1</integer>\n",
+                     "<integer>2</integer>\n\t\t\t<key>RatingElsewhere</key>\n\t\t\t<integer>2</integer>\n");
+    QByteArray empty = library("");
+    empty.replace("\t\t<key>7</key>\n\t\t<dict>\n\t\t</dict>", "\t\t<key>7</key>\n\t\t<dict/>");
+    const auto filled = AlbumDataRatingEditor::withRating(empty, "7", 4, std::nullopt, 4);
+    ASSERT_EQ(filled.outcome, Outcome::Changed) << filled.problem;
+    expectOnlyChange(empty, filled.bytes, "\t\t<dict/>",
+                     "\t\t<dict>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>4</integer>\n"
+                     "\t\t\t<key>RatingElsewhere</key>\n\t\t\t<integer>4</integer>\n\t\t</dict>");
+
+    // Without it, a rating leaves the key alone.
+    const auto plain = AlbumDataRatingEditor::withRating(both, "7", 1);
+    ASSERT_EQ(plain.outcome, Outcome::Changed);
+    expectOnlyChange(both, plain.bytes, "<integer>2</integer>", "<integer>1</integer>");
 }

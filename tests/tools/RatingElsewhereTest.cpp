@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -67,6 +70,26 @@ protected:
     ToolRun rate(const QString& name, int stars, const QStringList& options = {}) const
     {
         return run(QStringList{"rate", keyOf(name), QString::number(stars)} + options);
+    }
+
+    std::optional<int64_t> seenElsewhereOf(const QString& name) const
+    {
+        const PlistPtr tree = PropertyListSerialization::readFile(path("Library/AlbumData.xml"));
+        const PlistPtr seen = tree->objectForKey("Master Image List")
+                                  ->objectForKey(keyOf(name).toStdString())
+                                  ->objectForKey("RatingElsewhere");
+        return seen ? seen->asInteger() : std::nullopt;
+    }
+
+    // ExifTool, an independent writer, sets the rating in the sidecar at `relative`; its rating
+    // as ExifTool reads it back.
+    QString exiftool(const QStringList& arguments) const
+    {
+        QProcess process;
+        process.start(QStandardPaths::findExecutable(QStringLiteral("exiftool")), arguments);
+        EXPECT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
 
     TemporaryConfigHome m_config;
@@ -209,4 +232,53 @@ TEST_F(RatingElsewhereTest, ReimportTakesChangesMadeElsewhereAndKeepsOurs)
     EXPECT_EQ(ratingOf("a.jpg"), 3);
     EXPECT_EQ(ratingOf("b.jpg"), 5);
     EXPECT_EQ(ratingOf("c.jpg"), 1);
+}
+
+TEST_F(RatingElsewhereTest, ARatingSetBackElsewhereToTheOneSeenBeforeOursIsTaken)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("exiftool")).isEmpty())
+        GTEST_SKIP() << "exiftool is missing: install libimage-exiftool-perl (scripts/setup.sh)";
+    write("Photos/a.jpg.xmp", XmpTestFiles::darktableSidecar("   xmp:Rating=\"3\"\n"));
+    ASSERT_EQ(import().status, 0);
+    ASSERT_EQ(ratingOf("a.jpg"), 3);
+    ASSERT_EQ(seenElsewhereOf("a.jpg"), 3);
+
+    // Our rating reaches the sidecar, and the library records it as what other programs now see,
+    // in place: a photo seen rated nowhere carries a 0 from the import, so the file keeps its size.
+    EXPECT_EQ(seenElsewhereOf("b.jpg"), 0);
+    const qint64 size = QFileInfo(path("Library/AlbumData.xml")).size();
+    ASSERT_EQ(rate("a.jpg", 5).status, 0);
+    ASSERT_EQ(rate("b.jpg", 4).status, 0);
+    EXPECT_EQ(QFileInfo(path("Library/AlbumData.xml")).size(), size);
+    EXPECT_EQ(seenElsewhereOf("a.jpg"), 5);
+    EXPECT_EQ(seenElsewhereOf("b.jpg"), 4);
+    EXPECT_EQ(exiftool({"-s3", "-XMP-xmp:Rating", path("Photos/a.jpg.xmp")}), "5");
+
+    // Someone sets a back to the rating the last import saw; b is left alone.
+    exiftool({"-overwrite_original", "-XMP-xmp:Rating=3", path("Photos/a.jpg.xmp")});
+    ASSERT_EQ(exiftool({"-s3", "-XMP-xmp:Rating", path("Photos/a.jpg.xmp")}), "3");
+    const ToolRun again = import();
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ratingOf("a.jpg"), 3);
+    EXPECT_EQ(seenElsewhereOf("a.jpg"), 3);
+    EXPECT_EQ(ratingOf("b.jpg"), 4);
+    // The darktable history the sidecar held survives both writers.
+    EXPECT_TRUE(bytesOf("Photos/a.jpg.xmp").contains("darktable:history"));
+
+    // A rating whose sidecar could not be written is not recorded as seen elsewhere, so ours stays.
+    ASSERT_TRUE(QFile::setPermissions(path("Photos/a.jpg.xmp"), QFile::ReadOwner));
+    ASSERT_EQ(rate("a.jpg", 1).status, 1);
+    EXPECT_EQ(seenElsewhereOf("a.jpg"), 3);
+    ASSERT_EQ(import().status, 0);
+    EXPECT_EQ(ratingOf("a.jpg"), 1);
+
+    // The same for the first rating of contents another program left, which writes the rated file
+    // before it knows where the photo's sidecar is.
+    QFile library(path("Library/AlbumData.xml"));
+    ASSERT_TRUE(library.open(QIODevice::Append));
+    ASSERT_EQ(library.write("\n"), 1);
+    library.close();
+    ASSERT_EQ(rate("a.jpg", 2).status, 1);
+    EXPECT_EQ(ratingOf("a.jpg"), 2);
+    EXPECT_EQ(seenElsewhereOf("a.jpg"), 3);
 }

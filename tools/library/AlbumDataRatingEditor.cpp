@@ -352,9 +352,11 @@ std::string_view lineIndent(const char* begin, const char* at)
 
 class EntryEditor {
 public:
-    EntryEditor(const char* begin, QByteArray value)
+    // `values`: the keys to set in the entry and their values' elements, in the order missing ones
+    // are appended.
+    EntryEditor(const char* begin, std::vector<std::pair<std::string_view, QByteArray>> values)
         : m_begin(begin)
-        , m_value(std::move(value))
+        , m_values(std::move(values))
     {}
 
     // The last "ImagePath" string of the last entry edited.
@@ -368,7 +370,7 @@ public:
         const char* previousEnd = dict.end;
         const char* lastValueEnd = nullptr;
         std::string_view pairSeparator, firstSeparator, keyValueSeparator;
-        bool rated = false;
+        std::vector<bool> present(m_values.size(), false);
         const char* close = walkDictionary(
             scanner, dict, [&](std::string_view key, const Tag& k, const char* keyEnd, const Tag& v) {
                 const std::string_view separator(previousEnd, size_t(k.start - previousEnd));
@@ -392,21 +394,34 @@ public:
                 }
                 if (!valueEnd)
                     return false;
-                if (key == "Rating") {
-                    edits.push_back({v.start, valueEnd, m_value});
-                    rated = true;
+                for (size_t i = 0; i < m_values.size(); ++i) {
+                    if (key == m_values[i].first) {
+                        edits.push_back({v.start, valueEnd, m_values[i].second});
+                        present[i] = true;
+                    }
                 }
                 previousEnd = lastValueEnd = valueEnd;
                 return true;
             });
         if (!close)
             return false;
-        if (rated)
+        // The keys the entry lacks, each pair as `separator` and the key, `between` and the value.
+        const auto missing = [&](const QByteArray& separator, const QByteArray& between) {
+            QByteArray pairs;
+            for (size_t i = 0; i < m_values.size(); ++i) {
+                if (!present[i])
+                    pairs += separator + "<key>" +
+                             QByteArray(m_values[i].first.data(), qsizetype(m_values[i].first.size())) +
+                             "</key>" + between + m_values[i].second;
+            }
+            return pairs;
+        };
+        if (std::all_of(present.begin(), present.end(), [](bool is) { return is; }))
             return true;
-        const QByteArray pair = "<key>Rating</key>" + spaceOr(keyValueSeparator, "") + m_value;
         if (lastValueEnd) {
             const std::string_view separator = pairSeparator.empty() ? firstSeparator : pairSeparator;
-            edits.push_back({lastValueEnd, lastValueEnd, spaceOr(separator, "") + pair});
+            edits.push_back({lastValueEnd, lastValueEnd,
+                             missing(spaceOr(separator, ""), spaceOr(keyValueSeparator, ""))});
             return true;
         }
         // An empty entry: one level deeper than the entry's own line, in the file's indent unit.
@@ -415,7 +430,7 @@ public:
         const QByteArray unit = outer.find('\t') != std::string_view::npos || outer.empty() ? "\t" : "  ";
         const QByteArray inner = "\n" + QByteArray(keyIndent.data(), qsizetype(keyIndent.size())) + unit;
         const QByteArray closing = "\n" + QByteArray(outer.data(), qsizetype(outer.size()));
-        const QByteArray body = inner + "<key>Rating</key>" + inner + m_value + closing;
+        const QByteArray body = missing(inner, inner) + closing;
         if (dict.kind == Tag::Kind::Empty)
             edits.push_back({dict.start, dict.end, "<dict>" + body + "</dict>"});
         else
@@ -432,7 +447,7 @@ private:
     }
 
     const char* m_begin;
-    QByteArray m_value;
+    std::vector<std::pair<std::string_view, QByteArray>> m_values;
     std::optional<std::string> m_imagePath;
 };
 
@@ -463,32 +478,44 @@ std::optional<AlbumDataRatingEditor::Layout> AlbumDataRatingEditor::Layout::from
 
 AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRating(QByteArray xml, std::string_view key,
                                                                 int stars,
-                                                                const std::optional<Layout>& layout)
+                                                                const std::optional<Layout>& layout,
+                                                                std::optional<int> ratingElsewhere)
 {
-    return rated(std::move(xml), key, stars, layout, nullptr, nullptr);
+    return rated(std::move(xml), key, stars, layout, nullptr, nullptr, ratingElsewhere);
 }
 
 AlbumDataRatingEditor::Result AlbumDataRatingEditor::withRatingAt(QByteArray xml, std::string_view key,
                                                                   int stars,
                                                                   const std::vector<qsizetype>& entries,
-                                                                  const std::optional<Layout>& layout)
+                                                                  const std::optional<Layout>& layout,
+                                                                  std::optional<int> ratingElsewhere)
 {
-    return rated(std::move(xml), key, stars, layout, &entries, nullptr);
+    return rated(std::move(xml), key, stars, layout, &entries, nullptr, ratingElsewhere);
 }
 
 AlbumDataRatingEditor::Result AlbumDataRatingEditor::splicedAt(const QByteArray& xml, std::string_view key,
                                                                int stars,
                                                                const std::vector<qsizetype>& entries,
-                                                               Splice& splice)
+                                                               Splice& splice,
+                                                               std::optional<int> ratingElsewhere)
 {
     splice = Splice();
-    return rated(xml, key, stars, std::nullopt, &entries, &splice);
+    return rated(xml, key, stars, std::nullopt, &entries, &splice, ratingElsewhere);
+}
+
+AlbumDataRatingEditor::Result AlbumDataRatingEditor::located(const QByteArray& xml, std::string_view key,
+                                                             const std::vector<qsizetype>* entries,
+                                                             const std::optional<Layout>& layout)
+{
+    // Described as a splice, the change leaves the bytes as they are.
+    Splice ignored;
+    return rated(xml, key, 1, layout, entries, &ignored, std::nullopt);
 }
 
 AlbumDataRatingEditor::Result AlbumDataRatingEditor::rated(QByteArray xml, std::string_view key, int stars,
                                                            const std::optional<Layout>& layout,
                                                            const std::vector<qsizetype>* entries,
-                                                           Splice* splice)
+                                                           Splice* splice, std::optional<int> ratingElsewhere)
 {
     Result result;
     const char* begin = xml.constData();
@@ -502,7 +529,11 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::rated(QByteArray xml, std::
     }
     Scanner scanner(begin, end);
     std::vector<Edit> edits;
-    EntryEditor entryEditor(begin, "<integer>" + QByteArray::number(stars) + "</integer>");
+    const auto integer = [](int value) { return "<integer>" + QByteArray::number(value) + "</integer>"; };
+    std::vector<std::pair<std::string_view, QByteArray>> values{{"Rating", integer(stars)}};
+    if (ratingElsewhere)
+        values.emplace_back(ratingElsewhereKey, integer(*ratingElsewhere));
+    EntryEditor entryEditor(begin, std::move(values));
     std::optional<Layout> learned;
 
     const auto editEntry = [&](const Tag& keyTag, const Tag& value) {

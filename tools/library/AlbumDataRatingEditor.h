@@ -35,6 +35,9 @@ public:
         static std::optional<Layout> fromNote(QByteArrayView note);
     };
 
+    // The key of the rating other programs were last seen to give a photo (see RatingElsewhere).
+    static constexpr const char* ratingElsewhereKey = "RatingElsewhere";
+
     enum class Outcome { Changed, NoSuchPhoto, Unsupported };
     struct Result {
         Outcome outcome = Outcome::Unsupported;
@@ -55,13 +58,18 @@ public:
     // value so that a caller that moves its bytes in has them changed in place where the new
     // rating is as long as the old. `layout`, when given, must be the one learned from exactly
     // these bytes; without it, the whole file is walked.
+    //
+    // `ratingElsewhere`, when given, is also set as the photo's ratingElsewhereKey, in the same way
+    // as its "Rating".
     static Result withRating(QByteArray xml, std::string_view key, int stars,
-                             const std::optional<Layout>& layout = std::nullopt);
+                             const std::optional<Layout>& layout = std::nullopt,
+                             std::optional<int> ratingElsewhere = std::nullopt);
     // As withRating(), where a check of exactly these bytes has found the photo's keys
     // (AlbumDataPhotoSearch): from each offset in `entries` the next element is one of them, and
     // `layout` is the one that check learned, if any. No offsets: no such photo.
     static Result withRatingAt(QByteArray xml, std::string_view key, int stars,
-                               const std::vector<qsizetype>& entries, const std::optional<Layout>& layout);
+                               const std::vector<qsizetype>& entries, const std::optional<Layout>& layout,
+                               std::optional<int> ratingElsewhere = std::nullopt);
 
     // The change as one piece: the new contents are the old bytes up to `from`, then `with`, then
     // the old bytes from `to` on (offsets in the old bytes).
@@ -74,9 +82,17 @@ public:
     // new contents (the result's bytes stay empty): `xml` is only read, so other threads may read it
     // meanwhile, and a file of a hundred megabytes is not copied to change a few bytes of it.
     static Result splicedAt(const QByteArray& xml, std::string_view key, int stars,
-                            const std::vector<qsizetype>& entries, Splice& splice);
+                            const std::vector<qsizetype>& entries, Splice& splice,
+                            std::optional<int> ratingElsewhere = std::nullopt);
+
+    // Where the photo's entries are and what they list, found as withRatingAt() (given `entries`)
+    // or withRating() (given `layout`, or walking the whole file) would find them, without changing
+    // `xml`: the result tells `entries` and `imagePath`, its bytes stay empty.
+    static Result located(const QByteArray& xml, std::string_view key, const std::vector<qsizetype>* entries,
+                          const std::optional<Layout>& layout);
 
 private:
     static Result rated(QByteArray xml, std::string_view key, int stars, const std::optional<Layout>& layout,
-                        const std::vector<qsizetype>* entries, Splice* splice);
+                        const std::vector<qsizetype>* entries, Splice* splice,
+                        std::optional<int> ratingElsewhere);
 };

@@ -82,7 +82,8 @@ const char* const helpText =
     "The current library is the first one registered in ~/.config/zuzire/com.apple.iApps.plist.\n"
     "Import takes a rating other programs gave a photo (its sidecar's, else the photo's own XMP or\n"
     "EXIF rating; -1, rejected, counts as rated); on a re-import, a rating changed elsewhere since\n"
-    "the last import wins. The settings SidecarNaming (whole or base) and RatingInPhoto (YES or NO)\n"
+    "the last import or rating wins. The settings SidecarNaming (whole or base) and RatingInPhoto (YES or "
+    "NO)\n"
     "in ~/.config/zuzire/com.quillmoss.lumendeck.plist apply when the options are not given.\n";
 
 int fail(std::FILE* err, const QString& message)
@@ -428,8 +429,12 @@ int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)
     // Where other programs see the rating: written before the library, from the same reading of it.
     Error elsewhereError;
     bool elsewhere = settings.has_value();
+    // What the sidecar now holds is what the next import compares with: a rating set back to the
+    // one seen before ours, elsewhere, is then a change made there.
     const auto writeElsewhere = [&](const QString& photo) {
-        elsewhere = RatingElsewhere::writeFor(photo, stars, *settings, &elsewhereError);
+        bool inSidecar = false;
+        elsewhere = RatingElsewhere::writeFor(photo, stars, *settings, &elsewhereError, &inSidecar);
+        return inSidecar;
     };
     Error error;
     if (!PhotoRating::apply(*path, *key, stars, &error,

@@ -12,6 +12,7 @@
 #include "tools/library/ValidationStamp.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -93,6 +94,16 @@ std::optional<qsizetype> plainKeyOffset(const QByteArray& bytes, const std::stri
         return std::nullopt;
     return static_cast<const char*>(hit) - bytes.constData();
 }
+// Whether the next element from `from` on is the one at `at`: the pass notes where it began to
+// look for a key, before the line break and indent that precede it.
+bool startsAt(QByteArrayView bytes, qsizetype from, qsizetype at)
+{
+    if (from > at || at > bytes.size())
+        return false;
+    const QByteArrayView between = bytes.sliced(from, at - from);
+    return std::all_of(between.begin(), between.end(),
+                       [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+}
 } // namespace
 
 bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, int stars, Error* error,
@@ -137,19 +148,26 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
     std::future<std::optional<Error>> verdict;
     std::optional<AlbumDataRatingEditor::Result> edited;
     // The photo's file, for what must be written before the library: from its entry where the
-    // photo list is known to hold it once, else by a scan as the program's reader sees it.
+    // photo list is known to hold it once, else by a scan as the program's reader sees it. What
+    // the rating is written to there is recorded as the one seen elsewhere, in the same write;
+    // where it could not be written, that record is left as it was, so the next import does not
+    // take the older rating still standing there for a change made elsewhere.
     bool told = !beforeWriting;
-    const auto tellPhoto = [&](const AlbumDataRatingEditor::Result& result, bool oneList,
+    std::optional<int> elsewhere = beforeWriting ? std::optional(stars) : std::nullopt;
+    const auto tellPhoto = [&](const AlbumDataRatingEditor::Result* located, bool oneList,
                                QByteArrayView scanned) {
         if (told)
             return;
         told = true;
-        const auto photo =
-            oneList && result.entries == 1
-                ? std::optional(QString::fromStdString(result.imagePath.value_or(std::string())))
-                : AlbumDataPhotoPath::find(scanned, key);
-        if (photo)
-            beforeWriting(*photo);
+        std::optional<QString> photo;
+        if (located && located->outcome != AlbumDataRatingEditor::Outcome::Changed)
+            photo.reset(); // a photo the file does not hold, or contents that cannot be edited
+        else if (oneList && located && located->entries == 1)
+            photo = QString::fromStdString(located->imagePath.value_or(std::string()));
+        else
+            photo = AlbumDataPhotoPath::find(scanned, key);
+        if (!photo || !beforeWriting(*photo))
+            elsewhere.reset();
     };
     if (!digest) {
         auto searching = inParallel(
@@ -158,8 +176,9 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         // The change only described: the pass reads the old bytes meanwhile, and the new file is
         // written from them and the changed piece, without a copy of the whole.
         AlbumDataRatingEditor::Splice splice;
-        auto guessed = guess ? AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice)
-                             : AlbumDataRatingEditor::Result();
+        auto guessed = guess
+                           ? AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice, elsewhere)
+                           : AlbumDataRatingEditor::Result();
         if (guessed.outcome == AlbumDataRatingEditor::Outcome::Changed) {
             const QByteArrayView old(*bytes);
             bool confirmed = false;
@@ -168,9 +187,14 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
                     // While the pass may still run: the digest for the stamp.
                     digest.emplace(old);
                     found = searching.get();
-                    confirmed = found && found->entries == std::vector<qsizetype>{*guess};
-                    if (confirmed)
-                        tellPhoto(guessed, found->lists == 1, old);
+                    confirmed =
+                        found && found->entries.size() == 1 && startsAt(old, found->entries.front(), *guess);
+                    if (confirmed) {
+                        tellPhoto(&guessed, found->lists == 1, old);
+                        // Written with the rating recorded as seen elsewhere, where it could not be
+                        // written: made again below without that record.
+                        confirmed = !beforeWriting || elsewhere.has_value();
+                    }
                     return confirmed;
                 });
             if (confirmed && !written)
@@ -200,11 +224,7 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
                 });
             // Whatever the verdict: a rating that reaches the photo's sidecar is not lost with a
             // library that cannot take it, the next import finds it there.
-            if (!told) {
-                told = true;
-                if (const auto photo = AlbumDataPhotoPath::find(*bytes, key))
-                    beforeWriting(*photo);
-            }
+            tellPhoto(nullptr, false, *bytes);
         }
     }
     const auto refused = [&](Error* to) {
@@ -217,10 +237,19 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
     };
 
     const bool written = edited.has_value();
-    if (!edited)
+    if (!edited) {
+        // Told before the edit, which then records what the rating reached.
+        const bool oneList = found ? found->lists == 1 : layout.has_value();
+        if (!told && oneList) {
+            const auto located = AlbumDataRatingEditor::located(
+                *bytes, key, found ? &found->entries : nullptr, found ? found->layout : layout);
+            tellPhoto(&located, true, *bytes);
+        }
+        tellPhoto(nullptr, false, *bytes);
         edited = found ? AlbumDataRatingEditor::withRatingAt(std::move(*bytes), key, stars, found->entries,
-                                                             found->layout)
-                       : AlbumDataRatingEditor::withRating(std::move(*bytes), key, stars, layout);
+                                                             found->layout, elsewhere)
+                       : AlbumDataRatingEditor::withRating(std::move(*bytes), key, stars, layout, elsewhere);
+    }
     switch (edited->outcome) {
     case AlbumDataRatingEditor::Outcome::NoSuchPhoto:
         if (!refused(error))
@@ -238,7 +267,6 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         break;
     }
     if (!written) {
-        tellPhoto(*edited, found ? found->lists == 1 : layout.has_value(), edited->bytes);
         if (!AtomicFile::write(path, edited->bytes, error, [&](Error* to) { return !refused(to); }))
             return false;
     }

@@ -23,9 +23,12 @@ public:
     // contents the program's reader is still judging it is told whenever the photo's entry can be
     // found, so a rating the library refuses is not lost; a photo the file does not hold, or
     // contents that cannot be read, tell nothing.
-    using BeforeWriting = std::function<void(const QString& photoPath)>;
+    using BeforeWriting = std::function<bool(const QString& photoPath)>;
 
     // `key`: the photo's key in "Master Image List". Errors are one sentence naming the file.
+    // `beforeWriting`, when given, returns whether the rating now stands where other programs see it
+    // (the photo's sidecar): then the photo's "RatingElsewhere" records it in the same write, so
+    // that the next import tells a later change made elsewhere from it.
     static bool apply(const QString& albumDataPath, const std::string& key, int stars, Error* error = nullptr,
                       const BeforeWriting& beforeWriting = {});
 };

@@ -3,13 +3,14 @@
 #include "library/UnratedPhotoFilter.h"
 #include "platform/foundation/Preferences.h"
 #include "tools/library/AlbumDataPhotoPath.h"
+#include "tools/library/AlbumDataRatingEditor.h"
 #include "tools/library/LibraryLock.h"
 #include "tools/library/RegularFileReader.h"
 
 #include <QFileInfo>
 
 namespace {
-const char* const seenKey = "RatingElsewhere";
+const char* const seenKey = AlbumDataRatingEditor::ratingElsewhereKey;
 const char* const namingSetting = "SidecarNaming";
 const char* const intoPhotoSetting = "RatingInPhoto";
 
@@ -70,23 +71,30 @@ bool RatingElsewhere::readSettings(Settings& settings, QString* problem)
 }
 
 bool RatingElsewhere::write(const QString& albumDataPath, const std::string& key, int stars,
-                            const Settings& settings, Error* error)
+                            const Settings& settings, Error* error, bool* written)
 {
+    if (written)
+        *written = false;
     const QString folder = QFileInfo(albumDataPath).absolutePath();
     // Held while the sidecar is written, so an import never reads it half-way through a rating;
     // released before the album data write, which takes the lock itself.
     const auto lock = LibraryLock::acquire(folder);
     const auto bytes = RegularFileReader::read(albumDataPath);
     const auto photo = bytes ? AlbumDataPhotoPath::find(*bytes, key) : std::nullopt;
-    return !photo || writeFor(*photo, stars, settings, error);
+    return !photo || writeFor(*photo, stars, settings, error, written);
 }
 
-bool RatingElsewhere::writeFor(const QString& photoPath, int stars, const Settings& settings, Error* error)
+bool RatingElsewhere::writeFor(const QString& photoPath, int stars, const Settings& settings, Error* error,
+                               bool* written)
 {
+    if (written)
+        *written = false;
     if (photoPath.isEmpty() || !QFileInfo::exists(photoPath))
         return true;
     if (!XmpRating::writeSidecar(photoPath, settings.naming, stars, error))
         return false;
+    if (written)
+        *written = true;
     return !settings.intoPhoto || XmpRating::writeIntoPhoto(photoPath, stars, error);
 }
 
@@ -105,9 +113,8 @@ void RatingElsewhere::adopt(PlistDictionary& entry, const QString& photoPath, Xm
     const int64_t kept = XmpRating::reconciled(ours, seenFits ? int(seenBefore) : XmpRating::none, outside);
     if (kept != ours)
         entry.insert_or_assign("Rating", PlistValue::integer(kept));
-    // Absent stands for none, so photos rated nowhere else carry nothing more.
-    if (outside == XmpRating::none)
-        entry.erase(seenKey);
-    else
-        entry.insert_or_assign(seenKey, PlistValue::integer(outside));
+    // Written also when none (0, as an absent key reads): a rating then sets it to what it wrote
+    // in place, as it sets the rating beside it, instead of growing the file, which would cost
+    // every first rating of a photo a copy of the whole library.
+    entry.insert_or_assign(seenKey, PlistValue::integer(outside));
 }

@@ -203,17 +203,26 @@ private:
     std::vector<uint32_t> m_directoryOffsets;
 };
 
-// A few bytes in place of the sensor's data, described as an 8×8 colour-filter-array image.
-const QByteArray sensorData(64, '\x40');
+// A few bytes in place of the sensor's data, described as an 8×8 colour-filter-array image. They
+// start as the lossless JPEG that DNG and CR2 files keep their sensor data in, whose frame header
+// claims more pixels than any preview has (12 bits, 6000 × 4000, one component): a reader must
+// not take it for the largest preview.
+const QByteArray sensorData = QByteArray::fromHex("ffd8ffc3000b0c0fa0177001011100").leftJustified(64, '\x40');
 constexpr uint32_t sensorSide = 8;
 
-std::vector<Entry> sensorEntries(int blob)
+// `compression`: 7 for the lossless JPEG of a DNG, 1 (none) elsewhere.
+std::vector<Entry> sensorEntries(int blob, uint32_t compression = 1)
 {
-    return {longs(0xFE, {0}),           longs(0x100, {sensorSide}),
-            longs(0x101, {sensorSide}), shorts(0x102, {8}),
-            shorts(0x103, {1}),         shorts(0x106, {32803}),
-            offsetOfBlob(0x111, blob),  shorts(0x115, {1}),
-            longs(0x116, {sensorSide}), longs(0x117, {uint32_t(sensorData.size())})};
+    return {longs(0xFE, {0}),
+            longs(0x100, {sensorSide}),
+            longs(0x101, {sensorSide}),
+            shorts(0x102, {8}),
+            shorts(0x103, {compression}),
+            shorts(0x106, {32803}),
+            offsetOfBlob(0x111, blob),
+            shorts(0x115, {1}),
+            longs(0x116, {sensorSide}),
+            longs(0x117, {uint32_t(sensorData.size())})};
 }
 
 const QByteArray tiffHeader("II*\0\0\0\0\0", 8);
@@ -227,7 +236,7 @@ QByteArray dng(const QByteArray& jpeg, QSize size, int orientation)
         data(0xC612, Byte, QByteArray("\1\4\0\0", 4)), text(0xC614, "Zuzire RAW-like DNG")};
     const int sensor = tiff.addBlob(sensorData);
     tiff.addDirectory({}); // the first image, filled in below
-    tiff.addDirectory(sensorEntries(sensor));
+    tiff.addDirectory(sensorEntries(sensor, 7));
     std::vector<int> subImages{1};
     if (!jpeg.isEmpty()) {
         // The small uncompressed thumbnail DNG files carry in their first image.
@@ -321,22 +330,69 @@ QByteArray cr2(const QByteArray& jpeg, QSize size, int orientation)
     return bytes;
 }
 
+// The camera maker's note of an ORF file: its signature, byte order and version, then a directory
+// whose camera settings (a directory of their own) say where the large preview lies, after a
+// small thumbnail of its own. Offsets count from the note's first byte, as the format has them.
+QByteArray olympusMakerNote(const QByteArray& jpeg)
+{
+    QImage small(smallPreviewSize, QImage::Format_RGB32);
+    small.fill(Qt::darkGray);
+    QByteArray thumbnail;
+    QBuffer buffer(&thumbnail);
+    buffer.open(QIODevice::WriteOnly);
+    small.save(&buffer, "JPG", 80);
+
+    QByteArray note("OLYMPUS\0II\3\0", 12);
+    const auto entry = [](QByteArray& to, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        append16(to, tag);
+        append16(to, type);
+        append32(to, count);
+        append32(to, value);
+    };
+    constexpr uint32_t mainAt = 12;
+    constexpr uint32_t mainEntries = 3;
+    constexpr uint32_t settingsAt = mainAt + 2 + 12 * mainEntries + 4;
+    constexpr uint32_t settingsEntries = 3;
+    constexpr uint32_t thumbnailAt = settingsAt + 2 + 12 * settingsEntries + 4;
+    const uint32_t previewAt = thumbnailAt + uint32_t(thumbnail.size() + thumbnail.size() % 2);
+    append16(note, mainEntries);
+    note += QByteArray("\0\0\7\0\4\0\0\0"
+                       "0100",
+                       12); // the note's version, 0100
+    entry(note, 0x0100, Undefined, uint32_t(thumbnail.size()), thumbnailAt);
+    entry(note, 0x2020, Long, 1, settingsAt); // the camera settings
+    append32(note, 0);
+    append16(note, settingsEntries);
+    entry(note, 0x0100, Long, 1, 1); // the preview is valid
+    entry(note, 0x0101, Long, 1, previewAt);
+    entry(note, 0x0102, Long, 1, uint32_t(jpeg.size()));
+    append32(note, 0);
+    note += thumbnail;
+    if (note.size() % 2)
+        note.append('\0');
+    return note + jpeg;
+}
+
 QByteArray orf(const QByteArray& jpeg, int orientation)
 {
     TiffLayout tiff(QByteArray("IIRO\0\0\0\0", 8));
     const int sensor = tiff.addBlob(sensorData);
-    std::vector<Entry> first{text(0x10F, "OLYMPUS"),
+    std::vector<Entry> first{text(0x10F, "OLYMPUS IMAGING CORP."),
                              text(0x110, "RAW-like ORF"),
                              longs(0x100, {sensorSide}),
                              longs(0x101, {sensorSide}),
+                             shorts(0x103, {1}),
                              offsetOfBlob(0x111, sensor),
                              shorts(0x112, {uint32_t(orientation)}),
                              longs(0x117, {uint32_t(sensorData.size())})};
-    if (!jpeg.isEmpty()) {
-        const int preview = tiff.addBlob(jpeg);
-        first.insert(first.end(), {offsetOfBlob(0x201, preview), longs(0x202, {uint32_t(jpeg.size())})});
+    if (jpeg.isEmpty()) {
+        tiff.addDirectory(std::move(first));
+        return tiff.bytes();
     }
+    // The EXIF directory holds the maker's note, which holds the preview.
+    first.push_back(offsetsOfDirectories(0x8769, {1}));
     tiff.addDirectory(std::move(first));
+    tiff.addDirectory({data(0x927C, Undefined, olympusMakerNote(jpeg))});
     return tiff.bytes();
 }
 

@@ -8,7 +8,7 @@
 // of each format (TIFF and its camera variants, the Fujifilm header, ISO media boxes), laid out
 // as far as a metadata reader needs it to recognise the format, find the photo's orientation and
 // list the embedded preview, around a given JPEG preview and a few bytes standing for the sensor
-// data. No real sensor data and no maker notes: the program never decodes them.
+// data. No real sensor data, and no maker notes but where the preview lies in one (ORF).
 //
 // Where each format keeps its preview:
 //   DNG  the single JPEG strip of a reduced-resolution sub-image (compression 7), after a smaller
@@ -17,7 +17,8 @@
 //   NEF  a reduced-resolution sub-image pointing at the JPEG (JPEGInterchangeFormat)
 //   ARW  the first image pointing at the JPEG (JPEGInterchangeFormat)
 //   CR2  the first image's strip, a JPEG, after the format's own header
-//   ORF  the first image pointing at the JPEG, after the format's own header
+//   ORF  the maker's note in the EXIF directory, whose camera settings point at the JPEG (an
+//        offset from the note's start), after a thumbnail of 160×120 grey pixels in the note
 //   RW2  the JPEG as the value of the format's JpgFromRaw tag
 //   RAF  the JPEG the format's header points at; the orientation is in its EXIF, as cameras do
 //   CR3  the JPEG in the PRVW box of its preview box; the orientation in the CMT1 box's TIFF
