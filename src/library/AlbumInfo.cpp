@@ -254,11 +254,18 @@ void AlbumInfo::performReload(double requestTime)
 
 void AlbumInfo::releaseRecords(PlistArray records)
 {
-    if (records.empty())
+    if (!records.empty())
+        releaseRecords(std::make_shared<const PlistArray>(std::move(records)));
+}
+
+void AlbumInfo::releaseRecords(std::shared_ptr<const PlistArray> records)
+{
+    if (!records || records->empty())
         return;
-    auto held = std::make_shared<PlistArray>(std::move(records));
+    // The operation may be copied; it holds one reference, dropped on the release queue.
+    auto held = std::make_shared<std::shared_ptr<const PlistArray>>(std::move(records));
     m_releaseQueue.addOperation(AlbumInfoOperation::create([held] {
-        PlistArray().swap(*held);
+        held->reset();
         returnFreedMemory();
     }));
 }

@@ -129,6 +129,7 @@ public:
     // never wait for the work queue, so the records of a finished album are gone while the next
     // reload runs, not after it. Any thread.
     void releaseRecords(PlistArray records);
+    void releaseRecords(std::shared_ptr<const PlistArray> records);
 
     // Blocks until every operation queued so far, releases included, has finished. From the main
     // thread the announcements of queued reloads are still delivered while it waits.

@@ -5,11 +5,20 @@
 #include <QString>
 
 RateSet::RateSet(PlistArray items)
-    : m_items(std::move(items))
-    , m_itemStates(m_items.size(), ItemStatusNeutral)
+    : RateSet(std::make_shared<const PlistArray>(std::move(items)))
+{}
+
+RateSet::RateSet(std::shared_ptr<const PlistArray> items)
+    : m_items(items ? std::move(items) : std::make_shared<const PlistArray>())
+    , m_itemStates(m_items->size(), ItemStatusNeutral)
 {}
 
 std::shared_ptr<RateSet> RateSet::rateSetWithItems(PlistArray items)
+{
+    return std::make_shared<RateSet>(std::move(items));
+}
+
+std::shared_ptr<RateSet> RateSet::rateSetSharingItems(std::shared_ptr<const PlistArray> items)
 {
     return std::make_shared<RateSet>(std::move(items));
 }
@@ -29,9 +38,9 @@ void RateSet::setItemStatus(ItemStatus status, std::size_t index)
 PlistArray RateSet::itemsWithStatus(ItemStatus status) const
 {
     PlistArray result;
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
+    for (std::size_t i = 0; i < m_items->size(); ++i) {
         if (m_itemStates[i] == status)
-            result.push_back(m_items[i]);
+            result.push_back((*m_items)[i]);
     }
     return result;
 }

@@ -17,12 +17,16 @@ class RateSet {
 public:
     // Keeps its own copy of `items`: later changes to the caller's array do not reach the set.
     explicit RateSet(PlistArray items);
+    // Shares `items`, which nobody changes (an album's list of photos): an album of tens of
+    // thousands of photos is not copied on the main thread. Null is an empty list.
+    explicit RateSet(std::shared_ptr<const PlistArray> items);
     static std::shared_ptr<RateSet> rateSetWithItems(PlistArray items);
+    static std::shared_ptr<RateSet> rateSetSharingItems(std::shared_ptr<const PlistArray> items);
 
-    std::size_t count() const { return m_items.size(); }
+    std::size_t count() const { return m_items->size(); }
 
     // An index at or past the end is a programming error (std::out_of_range).
-    const PlistPtr& itemAtIndex(std::size_t index) const { return m_items.at(index); }
+    const PlistPtr& itemAtIndex(std::size_t index) const { return m_items->at(index); }
 
     // An index at or past the end is a programming error ("Index out of range (%lu >= %lu)");
     // nothing is read or written then.
@@ -37,7 +41,8 @@ private:
     // Raises the out-of-range failure in the name of `operation`.
     void checkIndex(std::size_t index, const char* operation) const;
 
-    const PlistArray m_items;
+    // Never null.
+    const std::shared_ptr<const PlistArray> m_items;
     // Entry i belongs to item i.
     std::vector<ItemStatus> m_itemStates;
 };

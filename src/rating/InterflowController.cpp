@@ -17,7 +17,11 @@ std::size_t lastIndex(std::size_t count)
 } // namespace
 
 InterflowController::InterflowController(PlistArray items, bool threeWay)
-    : m_rateSet(RateSet::rateSetWithItems(std::move(items)))
+    : InterflowController(std::make_shared<const PlistArray>(std::move(items)), threeWay)
+{}
+
+InterflowController::InterflowController(std::shared_ptr<const PlistArray> items, bool threeWay)
+    : m_rateSet(RateSet::rateSetSharingItems(std::move(items)))
     , m_threeWay(threeWay)
     , m_albumInfo(AlbumInfo::sharedAlbumInfo())
 {
@@ -178,7 +182,7 @@ void InterflowController::buttonRight()
         promoted = std::make_shared<const PlistArray>();
     }
     if (!promoted->empty()) {
-        m_rateSet = RateSet::rateSetWithItems(*promoted);
+        m_rateSet = RateSet::rateSetSharingItems(promoted);
         m_state = InterflowStateNextStage;
     } else {
         m_rateSet = nullptr;

@@ -41,6 +41,8 @@ public:
 
     // `threeWay`: a pass has three outcomes (down, passed over, up) rather than two.
     InterflowController(PlistArray items, bool threeWay);
+    // Shares `items` (null: none) with the first pass's set.
+    InterflowController(std::shared_ptr<const PlistArray> items, bool threeWay);
     ~InterflowController() override;
 
     // The current pass's set; the flow of the pass writes into it. After a confirmation it is the

@@ -145,10 +145,12 @@ void RootController::startStageForChosenAlbum()
     const size_t position = picker->position();
     if (position >= albums.size() || !hostView())
         return;
-    PlistPtr items = albums[position]->objectForKey("items");
-    const PlistArray none;
-    auto stage = std::make_shared<StageController>(items && items->asArray() ? *items->asArray() : none,
-                                                   numberOfStages());
+    // The stage shares the album's list rather than copying tens of thousands of references.
+    const PlistPtr items = albums[position]->objectForKey("items");
+    std::shared_ptr<const PlistArray> photos;
+    if (items && items->asArray())
+        photos = std::shared_ptr<const PlistArray>(items, items->asArray());
+    auto stage = std::make_shared<StageController>(std::move(photos), numberOfStages());
     hostView()->pushController(stage);
 }
 

@@ -32,7 +32,11 @@ QString stars(int count)
 } // namespace
 
 StageController::StageController(PlistArray items, int stages)
-    : m_items(std::move(items))
+    : StageController(std::make_shared<const PlistArray>(std::move(items)), stages)
+{}
+
+StageController::StageController(std::shared_ptr<const PlistArray> items, int stages)
+    : m_items(items ? std::move(items) : std::make_shared<const PlistArray>())
     , m_numberOfStages(static_cast<unsigned>(std::clamp(stages, 0, 5)))
 {
     QM_PARAMETER_ASSERT(0 < stages && stages < 5, "0 < numStages && numStages < 5");

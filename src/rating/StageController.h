@@ -31,12 +31,14 @@ public:
 
     // `stages`: 1 to 4; anything else is a programming error.
     StageController(PlistArray items, int stages);
+    // Shares `items` (null: none), an album's list of photos that nobody changes.
+    StageController(std::shared_ptr<const PlistArray> items, int stages);
     ~StageController() override;
 
     static QStringList breakChoices();
 
     // The album's photos, as given.
-    const PlistArray& items() const { return m_items; }
+    const PlistArray& items() const { return *m_items; }
     int stages() const { return static_cast<int>(m_numberOfStages); }
 
     LayerPtr overlayLayer() const override { return m_overlayLayer; }
@@ -70,7 +72,8 @@ private:
     // The delayed end of the title card, if this controller is still the current screen.
     void pushFlower();
 
-    PlistArray m_items;
+    // Never null.
+    std::shared_ptr<const PlistArray> m_items;
     LayerPtr m_overlayLayer;
     std::shared_ptr<TextLayer> m_holdCaption;
     std::shared_ptr<TextLayer> m_promoteCaption;

@@ -10,9 +10,11 @@
 #include "ui/Cursor.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QNativeGestureEvent>
+#include <QPaintEngine>
 #include <QPainter>
 
 namespace {
@@ -204,13 +206,41 @@ void HostView::keepPictureForTransition(const Layer* oldContent)
     // nothing to cross.
     if (!m_layer->isPresented() || Transaction::disableActions() || width() <= 0 || height() <= 0)
         return;
-    // The last picture, nested transitions included, is what the new screen fades in over.
-    QImage picture(size(), QImage::Format_ARGB32_Premultiplied);
-    picture.fill(Qt::black);
-    QPainter painter(&picture);
-    paintFrame(painter, oldContent);
-    painter.end();
+    // No frame since the last picture (a Select that leaves the picker and starts a pass swaps
+    // twice in one turn): the screen still shows that picture, so it is kept, not made again.
+    if (!m_transitionPicture.isNull() && !m_paintedSincePicture)
+        return;
+    // The last picture, nested transitions included, is what the new screen fades in over: the
+    // frame already painted costs one copy, where painting the tree again costs a whole frame.
+    QImage picture = shownFrame();
+    if (picture.isNull()) {
+        picture = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+        picture.fill(Qt::black);
+        QPainter painter(&picture);
+        paintFrame(painter, oldContent);
+    }
     m_transitionPicture = std::move(picture);
+    m_paintedSincePicture = false;
+}
+
+QImage HostView::shownFrame() const
+{
+    // Only a frame of this size painted into the window's buffer is what the screen shows.
+    QBackingStore* store = backingStore();
+    if (!isVisible() || !store || m_bufferedFrameSize != size())
+        return {};
+    QPaintDevice* device = store->paintDevice();
+    if (!device || device->devType() != QInternal::Image)
+        return {};
+    const auto* buffer = static_cast<const QImage*>(device);
+    const double ratio = buffer->devicePixelRatio();
+    const QRect area =
+        QRectF(QPointF(mapTo(window(), QPoint(0, 0))) * ratio, QSizeF(size()) * ratio).toAlignedRect();
+    if (buffer->isNull() || !buffer->rect().contains(area))
+        return {};
+    QImage picture = buffer->copy(area);
+    picture.setDevicePixelRatio(ratio);
+    return picture;
 }
 
 bool HostView::isFadingIn(const Layer* content) const
@@ -237,6 +267,11 @@ void HostView::paintEvent(QPaintEvent* /*event*/)
     QPainter painter(this);
     const Raroderavarav* current = m_controllerStack->empty() ? nullptr : m_controllerStack->back().get();
     paintFrame(painter, current ? current->layer().get() : nullptr);
+    // A grab paints elsewhere and leaves the window's buffer as it was.
+    m_paintedSincePicture = true;
+    if (QBackingStore* store = backingStore();
+        store && painter.paintEngine() && painter.paintEngine()->paintDevice() == store->paintDevice())
+        m_bufferedFrameSize = size();
     if (m_layer->hasRunningAnimations())
         m_frameTimer.start();
     else

@@ -64,6 +64,8 @@ public:
     void setRemoteActive(bool active);
     RemoteDriver& remote() { return m_remote; }
 
+    const QImage& transitionPictureForTesting() const { return m_transitionPicture; }
+
     void remoteDriverEventWithButton(RemoteDriver& driver, RemoteButtonCode button, bool isPressed,
                                      const PlistPtr& attributes) override;
 
@@ -83,6 +85,9 @@ private:
     // Keeps the picture on screen now, for the new screen to cross-fade from.
     // `oldContent` is the content layer about to be replaced.
     void keepPictureForTransition(const Layer* oldContent);
+    // A copy of the frame last painted into the window's buffer, in device pixels (its device
+    // pixel ratio set); null when that buffer holds no frame of the view at its present size.
+    QImage shownFrame() const;
     // Whether `content`, a content layer of this view, is still fading in.
     bool isFadingIn(const Layer* content) const;
     // One frame: the picture being faded from (while `content` fades in over it) or black, then
@@ -103,6 +108,11 @@ private:
     bool m_soundsRequested = false;
     SwipeRecognizer m_swipes;
     QTimer m_frameTimer;
-    // The picture the current screen fades in over; null when no transition runs. View pixels.
+    // The picture the current screen fades in over; null when no transition runs. View pixels, or
+    // device pixels with the ratio set when copied from the window's buffer.
     QImage m_transitionPicture;
+    // Whether any frame was painted since m_transitionPicture was kept.
+    bool m_paintedSincePicture = false;
+    // The view's size at its last frame painted into the window's buffer; empty before any.
+    QSize m_bufferedFrameSize;
 };

@@ -1,12 +1,16 @@
 #include "rating/RootController.h"
 
 #include "library/AlbumInfo.h"
+#include "library/RateSet.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "rating/AlbumController.h"
+#include "rating/InterflowController.h"
 #include "rating/StageController.h"
 #include "support/FailureOf.h"
 #include "support/FakeApplication.h"
+#include "support/ReleaseProbe.h"
+#include "support/TimeLimit.h"
 #include "ui/HostView.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +113,42 @@ TEST_F(RootControllerTest, AlbumsOpenThePickerAndTheChosenAlbumItsStage)
     EXPECT_EQ(stage->items().size(), 5u);
     EXPECT_EQ(stage->stages(), 2);
     ASSERT_EQ(view.controllers().size(), 2u);
+}
+
+TEST_F(RootControllerTest, TheStageSharesTheChosenAlbumsListAndReleasesItOffTheMainThread)
+{
+    // The chosen album's list is watched: choosing the album must not copy it (tens of thousands
+    // of photos on the main thread), and the stage's going releases it on the release queue.
+    PlistArray photos = *album("Garden", 4)->objectForKey("items")->asArray();
+    ReleaseProbe probe(PlistValue::array(std::move(photos)));
+    PlistPtr list = probe.take();
+    const PlistArray* garden = list->asArray();
+    const PlistPtr* lastPhoto = &garden->back();
+    postAlbums({album("Coast", 3), PlistValue::dictionary({{"name", PlistValue::string("Garden")},
+                                                           {"items", std::move(list)}})});
+    view.performButton(ButtonDown);
+    view.performButton(ButtonSelect);
+    auto stage = std::dynamic_pointer_cast<StageController>(view.controllers().back());
+    ASSERT_NE(stage, nullptr);
+    EXPECT_EQ(&stage->items(), garden);
+    EXPECT_EQ(&stage->interflower()->rateSet()->itemAtIndex(3), lastPhoto);
+    {
+        TimeLimit limit;
+        AlbumInfo::sharedAlbumInfo()->finish();
+    }
+    EXPECT_FALSE(probe.isReleased()) << "the picker's albums are gone, the stage's photos stay";
+    EXPECT_EQ(*stage->items().back()->objectForKey("qm_ItemKey")->asString(), "3");
+
+    application.terminating = true; // back on the first screen, no reload
+    view.performButton(ButtonMenu); // the title card's Menu ends the run
+    ASSERT_EQ(view.currentController(), root.get());
+    stage.reset();
+    {
+        TimeLimit limit;
+        AlbumInfo::sharedAlbumInfo()->finish();
+    }
+    ASSERT_TRUE(probe.isReleased());
+    EXPECT_NE(*probe.releaseThread(), std::this_thread::get_id());
 }
 
 TEST_F(RootControllerTest, AnEmptyAlbumListIsAProgrammingError)

@@ -236,6 +236,20 @@ TEST_F(StageControllerTest, AClosedStageReleasesItsPhotosOffTheMainThread)
     EXPECT_NE(*probe.releaseThread(), std::this_thread::get_id());
 }
 
+TEST_F(StageControllerTest, ATitleCardEndingAfterItsViewWentAwayShowsNothing)
+{
+    auto window = std::make_unique<HostView>();
+    window->pushController(std::make_shared<Raroderavarav>());
+    auto stage = std::make_shared<StageController>(photos(2), 1);
+    window->pushController(stage);
+    ASSERT_TRUE(stage->isTitleCardShowing());
+    window.reset();
+    EXPECT_EQ(stage->hostView(), nullptr);
+    stage->endTitleCardForTesting();
+    ASSERT_NE(stage->flower(), nullptr);
+    EXPECT_EQ(stage->flower()->hostView(), nullptr);
+}
+
 TEST_F(StageControllerTest, TheTitleCardLastsASecondOnTheRealClock)
 {
     auto stage = start(2, 1);

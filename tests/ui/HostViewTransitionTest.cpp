@@ -1,9 +1,12 @@
 #include "platform/graphics/ManualAnimationClock.h"
+#include "platform/graphics/ScopedTransaction.h"
 #include "support/RecordingController.h"
 #include "ui/HostView.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -33,6 +36,19 @@ protected:
     }
 
     QImage frame() { return view.grab().toImage(); }
+
+    // Waits, five seconds at most, until the window can be painted; then paints a frame into it.
+    bool paintOnScreen()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!(view.windowHandle() && view.windowHandle()->isExposed()) && timer.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (!view.windowHandle() || !view.windowHandle()->isExposed())
+            return false;
+        view.repaint();
+        return true;
+    }
 
     // Draws a frame (the tree is on screen from then on) and lets any fade end.
     void settle()
@@ -93,4 +109,45 @@ TEST_F(HostViewTransitionTest, AChangeDuringAFadeStartsFromWhatIsOnScreen)
     view.popController();
     for (double level : framesThroughTheChange())
         EXPECT_GE(level, 125);
+}
+
+TEST_F(HostViewTransitionTest, TheFadeStartsFromTheFrameOnScreenNotFromTheTree)
+{
+    ASSERT_TRUE(paintOnScreen());
+    {
+        // A change not painted yet: the screen still shows white.
+        ScopedTransaction transaction;
+        transaction.setDisableActions(true);
+        white->layer()->setBackgroundColor(Color::white(0, 1));
+    }
+    view.pushController(grey);
+    EXPECT_NEAR(brightness(view.transitionPictureForTesting()), 255, 1);
+    EXPECT_NEAR(brightness(frame()), 255, 1) << "the fade's first frame is the old screen";
+    clock.advance(1);
+    EXPECT_NEAR(brightness(frame()), 127.5, 2);
+}
+
+TEST_F(HostViewTransitionTest, TwoSwapsBetweenTwoFramesFadeOnceFromTheFirstScreen)
+{
+    auto dark = std::make_shared<RecordingController>("D", log);
+    dark->layer()->setBackgroundColor(Color::white(0, 1));
+    view.pushController(grey);
+    settle();
+    ASSERT_TRUE(paintOnScreen());
+    // As Select on the album picker does: the picker goes, and its screen pushes the next at once.
+    view.popController();
+    const QImage& picture = view.transitionPictureForTesting();
+    const qint64 first = picture.cacheKey();
+    EXPECT_NEAR(brightness(picture), 127.5, 2);
+    view.pushController(dark);
+    EXPECT_EQ(view.transitionPictureForTesting().cacheKey(), first) << "one picture per shown frame";
+    EXPECT_NEAR(brightness(frame()), 127.5, 2);
+
+    // Once a frame has been painted, the next swap takes the screen anew.
+    clock.advance(0.1);
+    view.repaint();
+    const double midFade = brightness(frame());
+    view.popController();
+    EXPECT_NE(view.transitionPictureForTesting().cacheKey(), first);
+    EXPECT_NEAR(brightness(view.transitionPictureForTesting()), midFade, 2);
 }
