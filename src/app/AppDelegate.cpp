@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QProcess>
+#include <QTimer>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
 
@@ -128,8 +129,18 @@ void AppDelegate::awakeFromNib()
         qWarning("IRBridge needs to be installed!");
         m_rootController->setStatus(-3);
     } else {
-        m_layerHost->setRemoteActive(true);
+        m_remoteStartPending = true;
+        QTimer::singleShot(m_remoteStartLimitMs, this, &AppDelegate::startPendingRemote);
     }
+}
+
+void AppDelegate::startPendingRemote()
+{
+    if (!m_remoteStartPending)
+        return;
+    m_remoteStartPending = false;
+    if (m_layerHost && !m_terminating)
+        m_layerHost->setRemoteActive(true);
 }
 
 void AppDelegate::applyMinimumLoadSeconds()
@@ -272,6 +283,10 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
             const auto* change = static_cast<QWindowStateChangeEvent*>(event);
             applicationDidHide(change->oldState().testFlag(Qt::WindowFullScreen));
         }
+    }
+    if (event->type() == QEvent::Paint && m_remoteStartPending) {
+        // The frame is flushed once the paint returns; the remote starts on the next turn.
+        QTimer::singleShot(0, this, &AppDelegate::startPendingRemote);
     }
     if (event->type() == QEvent::WindowActivate && m_firstResponderCheckPending) {
         // Focus moves to the view as part of the activation; look once that has happened.

@@ -54,6 +54,10 @@ public:
     // True once the shutdown has finished and the application may end.
     bool hasRepliedToTermination() const { return m_replied; }
 
+    // Puts the root controller on the view. The remote starts once the view's first frame is
+    // painted (finding the receivers takes a while that the first frame need not wait for), or
+    // after remoteStartLimitMs when no frame comes (a window shown minimised), but never once the
+    // shutdown has begun.
     void awakeFromNib();
     void applicationDidFinishLaunching();
     void toggleFullScreen() override;
@@ -69,6 +73,10 @@ public:
     static QList<QKeySequence> menuShortcuts(QKeySequence::StandardKey standard,
                                              const QList<QKeySequence>& own);
 
+    // The longest the remote waits for the first frame, in milliseconds.
+    static constexpr int remoteStartLimitMs = 1000;
+    void setRemoteStartLimitForTesting(int milliseconds) { m_remoteStartLimitMs = milliseconds; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -80,6 +88,7 @@ private:
     void applyMinimumLoadSeconds();
     void followFullScreenWithCursor();
     void checkFirstResponder();
+    void startPendingRemote();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
 
     Services m_services;
@@ -89,5 +98,7 @@ private:
     bool m_replied = false;
     bool m_cursorHiddenForFullScreen = false;
     bool m_firstResponderCheckPending = false;
+    bool m_remoteStartPending = false;
+    int m_remoteStartLimitMs = remoteStartLimitMs;
     std::thread m_finishThread;
 };

@@ -4,6 +4,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "rating/RootController.h"
 #include "support/RecordingController.h"
+#include "support/WaitUntil.h"
 #include "ui/Cursor.h"
 #include "ui/HostView.h"
 
@@ -78,11 +79,19 @@ struct FakeWorld {
 
 class AppDelegateTest : public testing::Test {
 protected:
-    void start()
+    // `remoteStartLimitMs`: how long the remote waits for a first frame that does not come.
+    void start(int remoteStartLimitMs = AppDelegate::remoteStartLimitMs)
     {
         delegate = std::make_unique<AppDelegate>(world.services());
+        delegate->setRemoteStartLimitForTesting(remoteStartLimitMs);
         delegate->setLayerHost(&view);
         delegate->awakeFromNib();
+    }
+
+    // Turns the event loop for the remote's start; the view is not shown, so no frame comes.
+    bool remoteStartsWithoutAFrame()
+    {
+        return processEventsUntil([this] { return view.isRemoteActive(); }, std::chrono::milliseconds(2000));
     }
 
     // Runs the event loop until the shutdown has replied (the work queue was released first).
@@ -113,12 +122,37 @@ protected:
 };
 } // namespace
 
-TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndStartsTheRemote)
+namespace {
+// Counts a widget's paints.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return QObject::eventFilter(watched, event);
+    }
+};
+} // namespace
+
+TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndStartsTheRemoteOnceTheFirstFrameIsPainted)
 {
-    start();
+    PaintCounter counter;
+    view.installEventFilter(&counter);
+    start(60000);
     ASSERT_EQ(view.controllers().size(), 1u);
     EXPECT_EQ(view.currentController(), delegate->rootController());
-    EXPECT_TRUE(view.isRemoteActive());
+    // Not before the first frame: looking for receivers would hold it up.
+    EXPECT_FALSE(view.isRemoteActive());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.isRemoteActive());
+
+    view.show();
+    ASSERT_TRUE(processEventsUntil([this] { return view.isRemoteActive(); }));
+    EXPECT_GE(counter.paints, 1);
+    view.hide();
     EXPECT_EQ(delegate->rootController()->status(), 0);
     EXPECT_FALSE(delegate->isTerminating());
     EXPECT_EQ(ApplicationDelegate::shared(), delegate.get());
@@ -139,12 +173,29 @@ TEST_F(AppDelegateTest, TheMinimumLoadingWaitComesFromTheDefaults)
     EXPECT_THAT(world.minimumLoadSeconds, ElementsAre(0.25, 0.0, 12.0));
 }
 
+TEST_F(AppDelegateTest, WithoutAFrameTheRemoteStartsAfterItsLimit)
+{
+    start(0);
+    EXPECT_FALSE(view.isRemoteActive());
+    EXPECT_TRUE(remoteStartsWithoutAFrame());
+}
+
+TEST_F(AppDelegateTest, AShutdownBeforeTheFirstFrameLeavesTheRemoteOff)
+{
+    start(0);
+    delegate->terminate();
+    EXPECT_FALSE(remoteStartsWithoutAFrame());
+    finishShutdown();
+    EXPECT_FALSE(view.isRemoteActive());
+}
+
 TEST_F(AppDelegateTest, BridgeRequirementLeavesTheRemoteOffAndSaysSo)
 {
     world.bridgeRequired = true;
-    start();
+    start(0);
     EXPECT_FALSE(view.isRemoteActive());
     EXPECT_EQ(delegate->rootController()->status(), -3);
+    EXPECT_FALSE(remoteStartsWithoutAFrame());
 }
 
 TEST_F(AppDelegateTest, QuitDuringAStagePopsToTheRootAndWaitsForTheQueue)
