@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "library/AlbumInfo.h"
 #include "platform/foundation/Resources.h"
 #include "platform/foundation/UserDefaults.h"
 #include "rating/RootController.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <atomic>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -79,11 +81,11 @@ struct FakeWorld {
 
 class AppDelegateTest : public testing::Test {
 protected:
-    // `remoteStartLimitMs`: how long the remote waits for a first frame that does not come.
-    void start(int remoteStartLimitMs = AppDelegate::remoteStartLimitMs)
+    // `firstFrameLimitMs`: how long the held work waits for a first frame that does not come.
+    void start(int firstFrameLimitMs = AppDelegate::firstFrameLimitMs)
     {
         delegate = std::make_unique<AppDelegate>(world.services());
-        delegate->setRemoteStartLimitForTesting(remoteStartLimitMs);
+        delegate->setFirstFrameLimitForTesting(firstFrameLimitMs);
         delegate->setLayerHost(&view);
         delegate->awakeFromNib();
     }
@@ -105,10 +107,27 @@ protected:
         ASSERT_TRUE(delegate->hasRepliedToTermination());
     }
 
-    void SetUp() override { Cursor::resetForTesting(); }
+    // Reloads of the album data begun so far (they run on the work queue).
+    int reloads() const { return *m_reloads; }
+    // Lets every queued operation run (a reload hands its result to the main thread before it
+    // ends), so a reload already asked for has begun.
+    static bool drainWorkQueue()
+    {
+        return processEventsUntil(
+            [] { return AlbumInfo::sharedAlbumInfo()->workQueue().operationCount() == 0; });
+    }
+
+    void SetUp() override
+    {
+        Cursor::resetForTesting();
+        ASSERT_TRUE(drainWorkQueue());
+        AlbumInfo::sharedAlbumInfo()->setReloadHookForTesting([reloads = m_reloads] { ++*reloads; });
+    }
 
     void TearDown() override
     {
+        ASSERT_TRUE(drainWorkQueue());
+        AlbumInfo::sharedAlbumInfo()->setReloadHookForTesting({});
         // A shutdown left waiting must not keep the delegate's thread from ending.
         world.release();
         delegate.reset();
@@ -116,6 +135,7 @@ protected:
         Cursor::resetForTesting();
     }
 
+    std::shared_ptr<std::atomic<int>> m_reloads = std::make_shared<std::atomic<int>>(0);
     FakeWorld world;
     HostView view;
     std::unique_ptr<AppDelegate> delegate;
@@ -137,25 +157,30 @@ protected:
 };
 } // namespace
 
-TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndStartsTheRemoteOnceTheFirstFrameIsPainted)
+TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndReadsAndListensOnceTheFirstFrameIsPainted)
 {
     PaintCounter counter;
     view.installEventFilter(&counter);
     start(60000);
     ASSERT_EQ(view.controllers().size(), 1u);
     EXPECT_EQ(view.currentController(), delegate->rootController());
-    // Not before the first frame: looking for receivers would hold it up.
-    EXPECT_FALSE(view.isRemoteActive());
+    EXPECT_EQ(delegate->rootController()->status(), 0);
+    EXPECT_FALSE(delegate->isTerminating());
+    EXPECT_EQ(ApplicationDelegate::shared(), delegate.get());
+    // Not before the first frame: reading the library and looking for receivers would hold it up.
     QCoreApplication::processEvents();
+    ASSERT_TRUE(drainWorkQueue());
+    EXPECT_EQ(reloads(), 0);
     EXPECT_FALSE(view.isRemoteActive());
 
     view.show();
     ASSERT_TRUE(processEventsUntil([this] { return view.isRemoteActive(); }));
     EXPECT_GE(counter.paints, 1);
+    ASSERT_TRUE(drainWorkQueue());
+    EXPECT_EQ(reloads(), 1);
+    // The test's configuration names no library.
+    EXPECT_EQ(delegate->rootController()->status(), -2);
     view.hide();
-    EXPECT_EQ(delegate->rootController()->status(), 0);
-    EXPECT_FALSE(delegate->isTerminating());
-    EXPECT_EQ(ApplicationDelegate::shared(), delegate.get());
 }
 
 TEST_F(AppDelegateTest, TheMinimumLoadingWaitComesFromTheDefaults)
@@ -173,20 +198,24 @@ TEST_F(AppDelegateTest, TheMinimumLoadingWaitComesFromTheDefaults)
     EXPECT_THAT(world.minimumLoadSeconds, ElementsAre(0.25, 0.0, 12.0));
 }
 
-TEST_F(AppDelegateTest, WithoutAFrameTheRemoteStartsAfterItsLimit)
+TEST_F(AppDelegateTest, WithoutAFrameTheLibraryIsReadAndTheRemoteStartsAfterTheLimit)
 {
     start(0);
     EXPECT_FALSE(view.isRemoteActive());
     EXPECT_TRUE(remoteStartsWithoutAFrame());
+    ASSERT_TRUE(drainWorkQueue());
+    EXPECT_EQ(reloads(), 1);
 }
 
-TEST_F(AppDelegateTest, AShutdownBeforeTheFirstFrameLeavesTheRemoteOff)
+TEST_F(AppDelegateTest, AShutdownBeforeTheFirstFrameNeitherReadsNorListens)
 {
     start(0);
     delegate->terminate();
     EXPECT_FALSE(remoteStartsWithoutAFrame());
     finishShutdown();
     EXPECT_FALSE(view.isRemoteActive());
+    ASSERT_TRUE(drainWorkQueue());
+    EXPECT_EQ(reloads(), 0);
 }
 
 TEST_F(AppDelegateTest, BridgeRequirementLeavesTheRemoteOffAndSaysSo)
