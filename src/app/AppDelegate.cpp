@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QProcess>
+#include <QTimer>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
 
@@ -123,13 +124,28 @@ void AppDelegate::awakeFromNib()
     addMenuCommands();
     applyMinimumLoadSeconds();
     m_rootController = std::make_shared<RootController>();
+    m_rootController->holdReload();
     m_layerHost->pushController(m_rootController);
     if (m_services.isIRBridgeInstallationRequired()) {
         qWarning("IRBridge needs to be installed!");
         m_rootController->setStatus(-3);
     } else {
-        m_layerHost->setRemoteActive(true);
+        m_remoteWanted = true;
     }
+    m_firstFramePending = true;
+    QTimer::singleShot(m_firstFrameLimitMs, this, &AppDelegate::afterFirstFrame);
+}
+
+void AppDelegate::afterFirstFrame()
+{
+    if (!m_firstFramePending)
+        return;
+    m_firstFramePending = false;
+    // The album data first: it is read on the work queue, while the remote is set up here.
+    if (m_rootController)
+        m_rootController->releaseReload();
+    if (m_remoteWanted && m_layerHost && !m_terminating)
+        m_layerHost->setRemoteActive(true);
 }
 
 void AppDelegate::applyMinimumLoadSeconds()
@@ -272,6 +288,10 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
             const auto* change = static_cast<QWindowStateChangeEvent*>(event);
             applicationDidHide(change->oldState().testFlag(Qt::WindowFullScreen));
         }
+    }
+    if (event->type() == QEvent::Paint && m_firstFramePending) {
+        // The frame is flushed once the paint returns; the held work starts on the next turn.
+        QTimer::singleShot(0, this, &AppDelegate::afterFirstFrame);
     }
     if (event->type() == QEvent::WindowActivate && m_firstResponderCheckPending) {
         // Focus moves to the view as part of the activation; look once that has happened.

@@ -54,6 +54,10 @@ public:
     // True once the shutdown has finished and the application may end.
     bool hasRepliedToTermination() const { return m_replied; }
 
+    // Puts the root controller on the view. The album data is read and the remote started once
+    // the view's first frame is painted (both take a while that the first frame need not wait for),
+    // or after firstFrameLimitMs when no frame comes (a window shown minimised), but never once the
+    // shutdown has begun.
     void awakeFromNib();
     void applicationDidFinishLaunching();
     void toggleFullScreen() override;
@@ -69,6 +73,10 @@ public:
     static QList<QKeySequence> menuShortcuts(QKeySequence::StandardKey standard,
                                              const QList<QKeySequence>& own);
 
+    // The longest the work held for the first frame waits for it, in milliseconds.
+    static constexpr int firstFrameLimitMs = 1000;
+    void setFirstFrameLimitForTesting(int milliseconds) { m_firstFrameLimitMs = milliseconds; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -80,6 +88,7 @@ private:
     void applyMinimumLoadSeconds();
     void followFullScreenWithCursor();
     void checkFirstResponder();
+    void afterFirstFrame();
     void replyToApplicationShouldTerminate(bool shouldTerminate);
 
     Services m_services;
@@ -89,5 +98,8 @@ private:
     bool m_replied = false;
     bool m_cursorHiddenForFullScreen = false;
     bool m_firstResponderCheckPending = false;
+    bool m_firstFramePending = false;
+    bool m_remoteWanted = false;
+    int m_firstFrameLimitMs = firstFrameLimitMs;
     std::thread m_finishThread;
 };

@@ -14,6 +14,7 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <utility>
 
 namespace {
 // The screen is laid out on a virtual canvas of this size, scaled to the layer.
@@ -133,8 +134,21 @@ void RootController::layerDidAppear()
         return;
     if (m_albumPicker)
         startStageForChosenAlbum();
+    else if (m_status == 0 && m_reloadHeld)
+        m_reloadWanted = true;
     else if (m_status == 0)
         AlbumInfo::sharedAlbumInfo()->reload();
+}
+
+void RootController::releaseReload()
+{
+    m_reloadHeld = false;
+    if (!std::exchange(m_reloadWanted, false))
+        return;
+    ApplicationDelegate* application = ApplicationDelegate::shared();
+    if (application && application->isTerminating())
+        return;
+    AlbumInfo::sharedAlbumInfo()->reload();
 }
 
 void RootController::startStageForChosenAlbum()

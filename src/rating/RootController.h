@@ -33,6 +33,12 @@ public:
                                 const void* context) override;
     void albumInfoDidLoad(const Notification& notification);
 
+    // While held, appearing only notes that the album data is wanted; releasing the hold reloads
+    // it then, unless the program is shutting down. Start-up holds it until the first frame is up,
+    // so reading the library does not compete with drawing the loading screen.
+    void holdReload() { m_reloadHeld = true; }
+    void releaseReload();
+
     void layerDidAppear() override;
     void buttonMenu() override;
     void layoutSublayersOfLayer(Layer& layer) override;
@@ -52,4 +58,6 @@ private:
     // The picker on the stack above this controller until its album's stage has started.
     std::shared_ptr<AlbumController> m_albumPicker;
     ObserverToken m_reloadObservation;
+    bool m_reloadHeld = false;
+    bool m_reloadWanted = false; // appeared loading while held
 };

@@ -59,7 +59,7 @@ std::optional<int64_t> numberValue(const PlistPtr& value)
 } // namespace
 
 RemoteDriver::RemoteDriver(RemoteDriverEnvironment environment)
-    : m_hid(environment.hid ? *environment.hid : HidBackend::system())
+    : m_hid(environment.hid)
     , m_notifications(environment.notifications ? *environment.notifications
                                                 : DistributedNotificationCenter::defaultCenter())
     , m_scheduler(environment.scheduler ? *environment.scheduler : RemoteScheduler::runLoop())
@@ -83,6 +83,13 @@ RemoteDriver::~RemoteDriver()
     stopRemoteControl();
     setExclusiveLockLendingEnabled(false);
     _delegate = nullptr;
+}
+
+HidBackend& RemoteDriver::hid()
+{
+    if (!m_hid)
+        m_hid = &HidBackend::system();
+    return *m_hid;
 }
 
 RemoteDriver& RemoteDriver::sharedRemoteDriver()
@@ -187,7 +194,7 @@ bool RemoteDriver::startRemoteControl(RemoteMode mode)
     if (isStarted() || mode == RemoteModeNone)
         return false;
     if (isExclusive(mode)) {
-        _secureInputNotification = m_hid.addRootInterestNotification(
+        _secureInputNotification = hid().addRootInterestNotification(
             [this](uint32_t messageType) { _secureInputNotificationFor(messageType); });
         if (!_secureInputNotification.isRegistered()) {
             stopRemoteControl();
@@ -195,7 +202,7 @@ bool RemoteDriver::startRemoteControl(RemoteMode mode)
         }
         _updateSessionInformation();
     }
-    _matchingServicesIterator = m_hid.addMatchingNotification([this] { _serviceMatching(); });
+    _matchingServicesIterator = hid().addMatchingNotification([this] { _serviceMatching(); });
     _serviceAttribMap.emplace();
     // Set before the drain: opening a receiver depends on it.
     _mode = mode;
@@ -690,7 +697,7 @@ void RemoteDriver::_handleNotifications(const DistributedNotification& notificat
 
 void RemoteDriver::_updateSessionInformation()
 {
-    PlistPtr users = m_hid.rootProperty("IOConsoleUsers");
+    PlistPtr users = hid().rootProperty("IOConsoleUsers");
     if (!users || !users->isArray())
         return;
     int64_t pidSum = 0;

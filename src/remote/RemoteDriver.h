@@ -118,8 +118,11 @@ private:
     void _updateSessionInformation();
     PlistDictionary _pidAndUidDictionary() const;
     void _observeApplication();
+    // The receivers' backend, resolved on first use: the machine's backend enumerates its input
+    // devices as it is made, which a driver not yet started (a window not yet painted) need not pay.
+    HidBackend& hid();
 
-    HidBackend& m_hid;
+    HidBackend* m_hid; // the environment's, or the machine's once first used
     DistributedNotificationCenter& m_notifications;
     RemoteScheduler& m_scheduler;
     int64_t m_processIdentifier;

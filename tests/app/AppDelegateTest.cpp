@@ -1,9 +1,11 @@
 #include "app/AppDelegate.h"
 
+#include "library/AlbumInfo.h"
 #include "platform/foundation/Resources.h"
 #include "platform/foundation/UserDefaults.h"
 #include "rating/RootController.h"
 #include "support/RecordingController.h"
+#include "support/WaitUntil.h"
 #include "ui/Cursor.h"
 #include "ui/HostView.h"
 
@@ -15,6 +17,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <atomic>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -78,11 +81,19 @@ struct FakeWorld {
 
 class AppDelegateTest : public testing::Test {
 protected:
-    void start()
+    // `firstFrameLimitMs`: how long the held work waits for a first frame that does not come.
+    void start(int firstFrameLimitMs = AppDelegate::firstFrameLimitMs)
     {
         delegate = std::make_unique<AppDelegate>(world.services());
+        delegate->setFirstFrameLimitForTesting(firstFrameLimitMs);
         delegate->setLayerHost(&view);
         delegate->awakeFromNib();
+    }
+
+    // Turns the event loop for the remote's start; the view is not shown, so no frame comes.
+    bool remoteStartsWithoutAFrame()
+    {
+        return processEventsUntil([this] { return view.isRemoteActive(); }, std::chrono::milliseconds(2000));
     }
 
     // Runs the event loop until the shutdown has replied (the work queue was released first).
@@ -96,10 +107,27 @@ protected:
         ASSERT_TRUE(delegate->hasRepliedToTermination());
     }
 
-    void SetUp() override { Cursor::resetForTesting(); }
+    // Reloads of the album data begun so far (they run on the work queue).
+    int reloads() const { return *m_reloads; }
+    // Lets every queued operation run (a reload hands its result to the main thread before it
+    // ends), so a reload already asked for has begun.
+    static bool drainWorkQueue()
+    {
+        return processEventsUntil(
+            [] { return AlbumInfo::sharedAlbumInfo()->workQueue().operationCount() == 0; });
+    }
+
+    void SetUp() override
+    {
+        Cursor::resetForTesting();
+        ASSERT_TRUE(drainWorkQueue());
+        AlbumInfo::sharedAlbumInfo()->setReloadHookForTesting([reloads = m_reloads] { ++*reloads; });
+    }
 
     void TearDown() override
     {
+        ASSERT_TRUE(drainWorkQueue());
+        AlbumInfo::sharedAlbumInfo()->setReloadHookForTesting({});
         // A shutdown left waiting must not keep the delegate's thread from ending.
         world.release();
         delegate.reset();
@@ -107,21 +135,52 @@ protected:
         Cursor::resetForTesting();
     }
 
+    std::shared_ptr<std::atomic<int>> m_reloads = std::make_shared<std::atomic<int>>(0);
     FakeWorld world;
     HostView view;
     std::unique_ptr<AppDelegate> delegate;
 };
 } // namespace
 
-TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndStartsTheRemote)
+namespace {
+// Counts a widget's paints.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return QObject::eventFilter(watched, event);
+    }
+};
+} // namespace
+
+TEST_F(AppDelegateTest, StartUpPushesTheRootControllerAndReadsAndListensOnceTheFirstFrameIsPainted)
 {
-    start();
+    PaintCounter counter;
+    view.installEventFilter(&counter);
+    start(60000);
     ASSERT_EQ(view.controllers().size(), 1u);
     EXPECT_EQ(view.currentController(), delegate->rootController());
-    EXPECT_TRUE(view.isRemoteActive());
     EXPECT_EQ(delegate->rootController()->status(), 0);
     EXPECT_FALSE(delegate->isTerminating());
     EXPECT_EQ(ApplicationDelegate::shared(), delegate.get());
+    // Not before the first frame: reading the library and looking for receivers would hold it up.
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(drainWorkQueue());
+    EXPECT_EQ(reloads(), 0);
+    EXPECT_FALSE(view.isRemoteActive());
+
+    view.show();
+    ASSERT_TRUE(processEventsUntil([this] { return view.isRemoteActive(); }));
+    EXPECT_GE(counter.paints, 1);
+    ASSERT_TRUE(drainWorkQueue());
+    EXPECT_EQ(reloads(), 1);
+    // The test's configuration names no library.
+    EXPECT_EQ(delegate->rootController()->status(), -2);
+    view.hide();
 }
 
 TEST_F(AppDelegateTest, TheMinimumLoadingWaitComesFromTheDefaults)
@@ -139,12 +198,33 @@ TEST_F(AppDelegateTest, TheMinimumLoadingWaitComesFromTheDefaults)
     EXPECT_THAT(world.minimumLoadSeconds, ElementsAre(0.25, 0.0, 12.0));
 }
 
+TEST_F(AppDelegateTest, WithoutAFrameTheLibraryIsReadAndTheRemoteStartsAfterTheLimit)
+{
+    start(0);
+    EXPECT_FALSE(view.isRemoteActive());
+    EXPECT_TRUE(remoteStartsWithoutAFrame());
+    ASSERT_TRUE(drainWorkQueue());
+    EXPECT_EQ(reloads(), 1);
+}
+
+TEST_F(AppDelegateTest, AShutdownBeforeTheFirstFrameNeitherReadsNorListens)
+{
+    start(0);
+    delegate->terminate();
+    EXPECT_FALSE(remoteStartsWithoutAFrame());
+    finishShutdown();
+    EXPECT_FALSE(view.isRemoteActive());
+    ASSERT_TRUE(drainWorkQueue());
+    EXPECT_EQ(reloads(), 0);
+}
+
 TEST_F(AppDelegateTest, BridgeRequirementLeavesTheRemoteOffAndSaysSo)
 {
     world.bridgeRequired = true;
-    start();
+    start(0);
     EXPECT_FALSE(view.isRemoteActive());
     EXPECT_EQ(delegate->rootController()->status(), -3);
+    EXPECT_FALSE(remoteStartsWithoutAFrame());
 }
 
 TEST_F(AppDelegateTest, QuitDuringAStagePopsToTheRootAndWaitsForTheQueue)

@@ -1,4 +1,5 @@
 #include "platform/foundation/Error.h"
+#include "platform/hid/HidBackend.h"
 #include "support/RecordingRemoteDelegate.h"
 
 #include <gmock/gmock.h>
@@ -87,6 +88,23 @@ TEST_F(RemoteDriverTest, UsageTableGivesTheRemoteCodes)
 
 // What the kernel's Apple IR driver wrote for: menu, the white remote's centre, right, left,
 // up held long enough for two auto-repeats, and the aluminium remote's centre.
+TEST_F(RemoteDriverTest, TheMachinesReceiversAreLookedForOnlyOnceTheRemoteStarts)
+{
+    // A driver of the machine's backend, made before that backend is chosen: it finds the
+    // receivers of the backend in place when it starts, not of the one it was made with.
+    RemoteDriverEnvironment machines = environment(ourPID + 1);
+    machines.hid = nullptr;
+    RemoteDriver later(machines);
+    HidBackend::setSystemForTesting(&hid);
+    attachAppleIR();
+    const bool started = later.startRemoteControl(RemoteModeShared);
+    const size_t found = later.activeRemoteControlCount();
+    later.stopRemoteControl();
+    HidBackend::setSystemForTesting(nullptr);
+    EXPECT_TRUE(started);
+    EXPECT_EQ(found, 1u);
+}
+
 TEST_F(RemoteDriverTest, RecordedInputRecordsBecomePairedButtons)
 {
     driver.setSimulateHoldEvents(false);

@@ -4,13 +4,13 @@
 #include "app/DisplayCheck.h"
 #include "app/FirstFrameReport.h"
 #include "app/QuitSignals.h"
+#include "app/WindowIcon.h"
 #include "library/AlbumInfo.h"
 #include "platform/foundation/Resources.h"
 #include "platform/ipc/DistributedNotificationCenter.h"
 #include "ui/HostView.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <unistd.h>
@@ -60,7 +60,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Zuzire"));
     QApplication::setApplicationVersion(QStringLiteral(ZUZIRE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("zuzire"));
-    QApplication::setWindowIcon(QIcon(Resources::path(QStringLiteral("zuzire.png"))));
+    QApplication::setWindowIcon(WindowIcon::fromPngFile(Resources::path(QStringLiteral("zuzire.png"))));
     // The delegate decides when the last window's closing ends the process.
     QApplication::setQuitOnLastWindowClosed(false);
     // Meanwhile the window is built: the remote needs the bus only once it is made.
