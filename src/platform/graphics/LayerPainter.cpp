@@ -10,7 +10,9 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 
@@ -109,6 +111,28 @@ bool isWhole(double value)
     return std::abs(value - std::round(value)) < 1e-6;
 }
 
+// Whether `toDevice` maps rectangles to rectangles (no rotation or shear).
+bool isUpright(const QTransform& toDevice)
+{
+    return toDevice.type() <= QTransform::TxScale;
+}
+
+// The device pixels wholly inside `rect` (coordinates mapped by `toDevice`, which is upright), less
+// `inset` pixels on every side.
+QRect innerPixels(const Rect& rect, const QTransform& toDevice, int inset)
+{
+    const Rect r = rect.standardized();
+    const QRectF device = toDevice.mapRect(QRectF(r.minX(), r.minY(), r.width(), r.height()));
+    const QPoint topLeft(int(std::ceil(device.left() - 1e-6)) + inset,
+                         int(std::ceil(device.top() - 1e-6)) + inset);
+    const QPoint bottomRight(int(std::floor(device.right() + 1e-6)) - 1 - inset,
+                             int(std::floor(device.bottom() + 1e-6)) - 1 - inset);
+    return QRect(topLeft, bottomRight);
+}
+
+// Fills smaller than this many device pixels are not worth finding what covers them.
+constexpr qint64 coverageWorthFinding = 256 * 256;
+
 // Where `image`, drawn into `rect` (y up) through `toDevice`, has its top left pixel on the device,
 // when it lands on the device's pixels one to one (a delegate's drawing made at the screen's
 // density); nothing when it is scaled, turned or off the pixel grid.
@@ -145,6 +169,29 @@ void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
                             int(times(qAlpha(pixel))));
         }
     }
+}
+
+// The part of `drawing` that lands on `piece` (in the drawing's pixels; transparent where the
+// piece runs past the drawing), kept for the last few pieces asked for: a mask's feathered band is
+// applied every frame, and reading it from the whole drawing, one cold row at a time, costs more
+// than the rest of the band.
+const QImage& pieceOf(const QImage& drawing, QRect piece)
+{
+    struct Entry {
+        qint64 key = 0;
+        QRect piece;
+        QImage image;
+    };
+    static std::array<Entry, 4> entries;
+    static std::size_t next = 0;
+    for (const Entry& entry : entries) {
+        if (entry.key == drawing.cacheKey() && entry.piece == piece)
+            return entry.image;
+    }
+    Entry& entry = entries[next];
+    next = (next + 1) % entries.size();
+    entry = {drawing.cacheKey(), piece, drawing.copy(piece)};
+    return entry.image;
 }
 
 void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double opacity)
@@ -262,13 +309,144 @@ public:
         : m_painter(painter)
     {}
 
-    void paintRoot(Layer& root)
+    void paintRoot(Layer& root, const std::optional<QColor>& clearColor)
     {
         const LayerState presented = root.presentation();
+        if (clearColor) {
+            // Only what no opaque layer draws over: on a full-screen screen that is little or
+            // nothing, and the view's fill would otherwise cost as much as the whole strip.
+            const QRegion cleared = QRegion(devicePixelBounds()) -
+                                    opaqueRegion(root, presented, m_painter.deviceTransform(), 1.0);
+            fillDeviceRegion(cleared, *clearColor);
+        }
         paintLayer(root, nullptr, &presented, 1.0);
     }
 
 private:
+    // The sublayers of one layer still to be painted after the one being painted now: whatever
+    // they draw opaquely covers what is drawn now.
+    struct Later {
+        const Layer* parent;
+        std::size_t next;
+        // The parent's coordinates to the device's pixels.
+        QTransform toDevice;
+        // The product of the parent's and its ancestors' opacities.
+        double opacity;
+        // Where the ancestors let their sublayers show, in device pixels.
+        std::optional<QRect> clip;
+    };
+
+    // The device pixels that `layer` (in coordinates mapped by `toDevice`) and its sublayers draw
+    // fully opaque over whatever lies below, as far as that is known cheaply: opaque backgrounds,
+    // images without alpha, through the opaque middle of a delegate-drawn mask. A layer drawn
+    // with any transparency covers nothing.
+    QRegion opaqueRegion(const Layer& layer, const LayerState& state, const QTransform& toDevice,
+                         double parentOpacity)
+    {
+        const double opacity = parentOpacity * state.opacity;
+        if (layer.isHidden() || opacity < 1 || !isUpright(toDevice))
+            return {};
+        QRegion covered;
+        if (state.backgroundColor && state.backgroundColor->toQColor().alpha() == 255)
+            covered += innerPixels(state.bounds, toDevice, 0);
+        covered += opaqueContents(layer, state, toDevice);
+        for (const LayerPtr& sublayer : layer.sublayers()) {
+            const bool animating = sublayer->hasOwnAnimations();
+            const LayerState presented = animating ? sublayer->presentation() : LayerState();
+            const LayerState& subState = animating ? presented : sublayer->modelState();
+            covered += opaqueRegion(*sublayer, subState, subState.toSuperlayer() * toDevice, opacity);
+        }
+        if (layer.masksToBounds())
+            covered &= innerPixels(state.bounds, toDevice, 0);
+        if (layer.mask() && !covered.isEmpty()) {
+            Layer& mask = *layer.mask();
+            const LayerState maskState = mask.presentation();
+            covered &= opaqueInterior(mask, maskState, maskState.toSuperlayer() * toDevice);
+        }
+        return covered;
+    }
+
+    // The device pixels the layer's own image covers opaquely: an image without alpha fully faded
+    // in, or one fading in over an opaque image of its own. Two pixels in from the image's edges,
+    // so the rounding of its placement never matters.
+    static QRect opaqueContents(const Layer& layer, const LayerState& state, const QTransform& toDevice)
+    {
+        const QImage& contents = layer.contents();
+        const QImage& previous = layer.previousContents();
+        const QImage* shown = nullptr;
+        if (!contents.isNull() && !contents.hasAlphaChannel() && state.contentsTransition >= 1)
+            shown = &contents;
+        else if (state.contentsTransition < 1 && !previous.isNull() && !previous.hasAlphaChannel())
+            shown = &previous;
+        if (!shown)
+            return {};
+        return innerPixels(gravityRect(layer.contentsGravity(), state.bounds, QSizeF(shown->size())),
+                           toDevice, 2);
+    }
+
+    // What is drawn opaquely over `layer`'s background after it: its own image, its sublayers and
+    // everything painted later, in device pixels.
+    QRegion coveredAfterBackground(const Layer& layer, const LayerState& state)
+    {
+        const QTransform toDevice = m_painter.deviceTransform();
+        QRegion covered = opaqueContents(layer, state, toDevice);
+        QRegion sublayers;
+        for (const LayerPtr& sublayer : layer.sublayers()) {
+            const bool animating = sublayer->hasOwnAnimations();
+            const LayerState presented = animating ? sublayer->presentation() : LayerState();
+            const LayerState& subState = animating ? presented : sublayer->modelState();
+            sublayers += opaqueRegion(*sublayer, subState, subState.toSuperlayer() * toDevice, 1.0);
+        }
+        if (layer.masksToBounds())
+            sublayers &= innerPixels(state.bounds, toDevice, 0);
+        covered += sublayers;
+        for (const Later& later : m_later) {
+            QRegion siblings;
+            const auto& all = later.parent->sublayers();
+            for (std::size_t i = later.next; i < all.size(); ++i) {
+                const Layer& sibling = *all[i];
+                const bool animating = sibling.hasOwnAnimations();
+                const LayerState presented = animating ? sibling.presentation() : LayerState();
+                const LayerState& siblingState = animating ? presented : sibling.modelState();
+                siblings += opaqueRegion(sibling, siblingState, siblingState.toSuperlayer() * later.toDevice,
+                                         later.opacity);
+            }
+            if (later.clip)
+                siblings &= *later.clip;
+            covered += siblings;
+        }
+        return covered;
+    }
+
+    // Fills `region` (device pixels, whole) with `color` at the painter's opacity.
+    void fillDeviceRegion(const QRegion& region, const QColor& color)
+    {
+        if (region.isEmpty())
+            return;
+        const QTransform saved = m_painter.transform();
+        setPixelTransform();
+        for (const QRect& rect : region)
+            m_painter.fillRect(rect, color);
+        m_painter.setTransform(saved);
+    }
+
+    // Fills the layer's background, leaving out what is drawn opaquely over it later when that is
+    // worth finding: a full-screen strip's grey under its photos.
+    void fillBackground(const Layer& layer, const LayerState& state, const QColor& color)
+    {
+        const QTransform toDevice = m_painter.deviceTransform();
+        const Rect b = state.bounds.standardized();
+        const QRectF device = toDevice.mapRect(toQRect(b));
+        const bool onPixels = isUpright(toDevice) && isWhole(device.left()) && isWhole(device.top()) &&
+                              isWhole(device.right()) && isWhole(device.bottom());
+        const QRect pixels = device.toRect().intersected(devicePixelBounds());
+        if (!onPixels || qint64(pixels.width()) * pixels.height() < coverageWorthFinding) {
+            m_painter.fillRect(toQRect(b), color);
+            return;
+        }
+        fillDeviceRegion(QRegion(pixels) - coveredAfterBackground(layer, state), color);
+    }
+
     // `state` is the layer's presentation; null to compute it here. `parentOpacity` is the
     // product of the ancestors' opacities.
     void paintLayer(Layer& layer, const QTransform* toParent, const LayerState* state, double parentOpacity)
@@ -314,8 +492,15 @@ private:
             m_painter.save();
             m_painter.setClipRect(toQRect(state.bounds), Qt::IntersectClip);
         }
+        std::optional<QRect> clip = m_later.empty() ? std::nullopt : m_later.back().clip;
+        if (clips) {
+            const QRect own = innerPixels(state.bounds, m_painter.deviceTransform(), 0);
+            clip = clip ? clip->intersected(own) : own;
+        }
+        m_later.push_back({&layer, 0, m_painter.deviceTransform(), opacity, clip});
         // By index: painting never changes the tree, but a delegate could.
         for (size_t i = 0; i < layer.sublayers().size(); ++i) {
+            m_later.back().next = i + 1;
             const LayerPtr sublayer = layer.sublayers()[i];
             if (sublayer->hasOwnAnimations()) {
                 const LayerState presented = sublayer->presentation();
@@ -326,6 +511,7 @@ private:
                 paintLayer(*sublayer, &toParent, &sublayer->modelState(), opacity);
             }
         }
+        m_later.pop_back();
         if (clips)
             m_painter.restore();
     }
@@ -335,7 +521,7 @@ private:
         if (state.backgroundColor && state.backgroundColor->alpha() > 0) {
             const double savedOpacity = m_painter.opacity();
             m_painter.setOpacity(opacity);
-            m_painter.fillRect(toQRect(state.bounds), state.backgroundColor->toQColor());
+            fillBackground(layer, state, state.backgroundColor->toQColor());
             m_painter.setOpacity(savedOpacity);
         }
         layer.displayIfNeeded(backingScale());
@@ -375,15 +561,19 @@ private:
 
     // Device pixels per unit of the current coordinates: the window's device pixel ratio times
     // the scale of the layer transforms on the way here.
-    double rasterScale() const
+    double rasterScale() const { return rasterScaleOf(m_painter.deviceTransform()); }
+    static double rasterScaleOf(const QTransform& t)
     {
-        const QTransform t = m_painter.deviceTransform();
         return std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
     }
 
     // The scale delegate drawings are made at: the raster scale in quarter steps, so a slight
     // change does not redraw them.
-    double backingScale() const { return std::clamp(std::ceil(rasterScale() * 4 - 1e-6) / 4, 0.25, 8.0); }
+    double backingScale() const { return backingScaleOf(m_painter.deviceTransform()); }
+    static double backingScaleOf(const QTransform& toDevice)
+    {
+        return std::clamp(std::ceil(rasterScaleOf(toDevice) * 4 - 1e-6) / 4, 0.25, 8.0);
+    }
 
     QRect devicePixelBounds() const { return devicePixelRect(*m_painter.device()); }
 
@@ -500,9 +690,15 @@ private:
     // known cheaply (only a mask drawn by its delegate alone is looked into).
     QRect opaqueInterior(Layer& mask, const LayerState& maskState)
     {
+        return opaqueInterior(mask, maskState, m_painter.deviceTransform());
+    }
+
+    // The same, with the masked layer's coordinates mapped to the device by `toDevice`.
+    static QRect opaqueInterior(Layer& mask, const LayerState& maskState, const QTransform& toDevice)
+    {
         if (!isDrawnByDelegateAlone(mask, maskState) || !maskState.transform.isIdentity())
             return {};
-        mask.displayIfNeeded(backingScale());
+        mask.displayIfNeeded(backingScaleOf(toDevice));
         const QImage& image = mask.backingImage();
         if (image.isNull())
             return {};
@@ -516,7 +712,7 @@ private:
         const double sy = b.height() / image.height();
         const QRectF inMask(b.minX() + opaque.x() * sx, b.maxY() - (opaque.y() + opaque.height()) * sy,
                             opaque.width() * sx, opaque.height() * sy);
-        const QRectF device = (maskState.toSuperlayer() * m_painter.deviceTransform()).mapRect(inMask);
+        const QRectF device = (maskState.toSuperlayer() * toDevice).mapRect(inMask);
         const QPoint topLeft(int(std::ceil(device.left() - 1e-6)), int(std::ceil(device.top() - 1e-6)));
         const QPoint bottomRight(int(std::floor(device.right() + 1e-6)) - 1,
                                  int(std::floor(device.bottom() + 1e-6)) - 1);
@@ -596,7 +792,7 @@ private:
             if (origin) {
                 TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
                 offscreen.end();
-                multiplyByMaskAlpha(content, drawing, *origin);
+                multiplyByMaskAlpha(content, pieceOf(drawing, QRect(-*origin, content.size())), QPoint(0, 0));
                 return content;
             }
         }
@@ -792,11 +988,14 @@ private:
     }
 
     QPainter& m_painter;
+    // Innermost last.
+    std::vector<Later> m_later;
 };
 
 } // namespace
 
-void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize)
+void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize,
+                         std::optional<QColor> clearColor)
 {
     // Layers are never const objects themselves (they are made by create()), and laying out is
     // part of drawing a frame.
@@ -807,7 +1006,7 @@ void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     // The root's y-up space with its origin at the view's lower left.
     painter.setTransform(QTransform(1, 0, 0, -1, 0, viewSize.height()), true);
-    TreePainter(painter).paintRoot(tree);
+    TreePainter(painter).paintRoot(tree, clearColor);
     painter.restore();
 }
 

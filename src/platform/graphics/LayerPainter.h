@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QSize>
 #include <QSizeF>
+#include <optional>
 
 class Layer;
 class QPainter;
@@ -15,7 +17,10 @@ public:
     // Lays the tree out first (layout before each frame), then draws it into `viewSize` (pixels).
     // Laying out changes the tree: it must not be a const object (layers never are; they are
     // made by create()).
-    static void paint(QPainter& painter, const Layer& root, QSizeF viewSize);
+    // With `clearColor`, the view is filled with it first, as by a fill of the whole view, except
+    // where an opaque layer is drawn over it anyway (the pixels come out the same).
+    static void paint(QPainter& painter, const Layer& root, QSizeF viewSize,
+                      std::optional<QColor> clearColor = std::nullopt);
     // Paints into a new transparent image of `size` pixels.
     static QImage render(const Layer& root, QSize size);
     // Shadows blurred from a layer's drawing (not a plain rectangle's) since the process started.
