@@ -408,8 +408,8 @@ int run(const QString& folder, int albumSize, int moves)
     const auto frameAt = [&](double share) {
         return frameWorks.empty() ? 0.0 : frameWorks[std::size_t(share * double(frameWorks.size() - 1))];
     };
-    std::printf("frames: %zu, work median %.1f ms, 99th percentile %.1f ms\n", frameWorks.size(), frameAt(0.5),
-                frameAt(0.99));
+    std::printf("frames: %zu, work median %.1f ms, 99th percentile %.1f ms\n", frameWorks.size(),
+                frameAt(0.5), frameAt(0.99));
     std::printf("longest frame the host left alone: %.1f ms of work\n", longestUnstolenFrameWork);
     std::printf("stalls over %.0f ms of work: %d, of which %d while the host took no processor time (the "
                 "longest of those %.1f ms)\n",

@@ -8,6 +8,7 @@
 #include "TextLayer.h"
 
 #include <QFontMetricsF>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
@@ -302,6 +303,16 @@ void drawBorder(QPainter& painter, const LayerState& state, double opacity)
 
 // Silhouettes blurred since the process started.
 int s_blurredSilhouettes = 0;
+// Device pixels filled by backgrounds and the clear colour since the process started.
+qint64 s_backgroundPixels = 0;
+
+qint64 areaOf(const QRegion& region)
+{
+    qint64 area = 0;
+    for (const QRect& rect : region)
+        area += qint64(rect.width()) * rect.height();
+    return area;
+}
 
 class TreePainter {
 public:
@@ -336,6 +347,16 @@ private:
         std::optional<QRect> clip;
     };
 
+    // The layer's state on screen now: its model values at rest (without a copy), else its
+    // presentation, made in `storage`.
+    static const LayerState& shownState(const Layer& layer, LayerState& storage)
+    {
+        if (!layer.hasOwnAnimations())
+            return layer.modelState();
+        storage = layer.presentation();
+        return storage;
+    }
+
     // The device pixels that `layer` (in coordinates mapped by `toDevice`) and its sublayers draw
     // fully opaque over whatever lies below, as far as that is known cheaply: opaque backgrounds,
     // images without alpha, through the opaque middle of a delegate-drawn mask. A layer drawn
@@ -351,9 +372,8 @@ private:
             covered += innerPixels(state.bounds, toDevice, 0);
         covered += opaqueContents(layer, state, toDevice);
         for (const LayerPtr& sublayer : layer.sublayers()) {
-            const bool animating = sublayer->hasOwnAnimations();
-            const LayerState presented = animating ? sublayer->presentation() : LayerState();
-            const LayerState& subState = animating ? presented : sublayer->modelState();
+            LayerState presented;
+            const LayerState& subState = shownState(*sublayer, presented);
             covered += opaqueRegion(*sublayer, subState, subState.toSuperlayer() * toDevice, opacity);
         }
         if (layer.masksToBounds())
@@ -361,7 +381,7 @@ private:
         if (layer.mask() && !covered.isEmpty()) {
             Layer& mask = *layer.mask();
             const LayerState maskState = mask.presentation();
-            covered &= opaqueInterior(mask, maskState, maskState.toSuperlayer() * toDevice);
+            covered &= opaqueInterior(mask, maskState, toDevice);
         }
         return covered;
     }
@@ -392,9 +412,8 @@ private:
         QRegion covered = opaqueContents(layer, state, toDevice);
         QRegion sublayers;
         for (const LayerPtr& sublayer : layer.sublayers()) {
-            const bool animating = sublayer->hasOwnAnimations();
-            const LayerState presented = animating ? sublayer->presentation() : LayerState();
-            const LayerState& subState = animating ? presented : sublayer->modelState();
+            LayerState presented;
+            const LayerState& subState = shownState(*sublayer, presented);
             sublayers += opaqueRegion(*sublayer, subState, subState.toSuperlayer() * toDevice, 1.0);
         }
         if (layer.masksToBounds())
@@ -405,9 +424,8 @@ private:
             const auto& all = later.parent->sublayers();
             for (std::size_t i = later.next; i < all.size(); ++i) {
                 const Layer& sibling = *all[i];
-                const bool animating = sibling.hasOwnAnimations();
-                const LayerState presented = animating ? sibling.presentation() : LayerState();
-                const LayerState& siblingState = animating ? presented : sibling.modelState();
+                LayerState presented;
+                const LayerState& siblingState = shownState(sibling, presented);
                 siblings += opaqueRegion(sibling, siblingState, siblingState.toSuperlayer() * later.toDevice,
                                          later.opacity);
             }
@@ -423,6 +441,7 @@ private:
     {
         if (region.isEmpty())
             return;
+        s_backgroundPixels += areaOf(region);
         const QTransform saved = m_painter.transform();
         setPixelTransform();
         for (const QRect& rect : region)
@@ -441,6 +460,7 @@ private:
                               isWhole(device.right()) && isWhole(device.bottom());
         const QRect pixels = device.toRect().intersected(devicePixelBounds());
         if (!onPixels || qint64(pixels.width()) * pixels.height() < coverageWorthFinding) {
+            s_backgroundPixels += qint64(pixels.width()) * pixels.height();
             m_painter.fillRect(toQRect(b), color);
             return;
         }
@@ -919,6 +939,21 @@ private:
         setPixelTransform();
         m_painter.setOpacity(opacity * state.shadowOpacity);
         const PixelCopies copies(m_painter);
+        // Under a layer that does not hide it (a photo fading in over its placeholder) the
+        // shadow's even middle is filled as a colour: a blend of one colour costs a fraction of a
+        // blend of an image's pixels, and it is used only where it gives the very same pixels.
+        std::optional<QColor> middleColor;
+        if (hidden.isEmpty()) {
+            const QRect middle = ShadowImageCache::uniformMiddle(size, radius);
+            const QRgb pixel = image.pixel(middle.topLeft());
+            if (qint64(middle.width()) * middle.height() >= coverageWorthFinding &&
+                solidFillMatchesImage(pixel, m_painter.opacity())) {
+                hidden = middle.translated(placed.topLeft());
+                middleColor = QColor::fromRgba(qUnpremultiply(pixel));
+            }
+        }
+        if (middleColor)
+            m_painter.fillRect(hidden, *middleColor);
         if (hidden.isEmpty()) {
             m_painter.drawImage(placed.topLeft(), image);
         } else {
@@ -935,6 +970,69 @@ private:
         m_painter.setOpacity(savedOpacity);
         m_painter.setTransform(saved);
         return true;
+    }
+
+    // The format of the pixels the painter writes, or Format_Invalid when that is not an image.
+    QImage::Format targetFormat() const
+    {
+        const QPaintEngine* engine = m_painter.paintEngine();
+        const QPaintDevice* device = engine ? engine->paintDevice() : m_painter.device();
+        if (!device || device->devType() != QInternal::Image)
+            return QImage::Format_Invalid;
+        return static_cast<const QImage*>(device)->format();
+    }
+
+    // Whether filling with the colour of the premultiplied `pixel` gives, at `opacity` and with
+    // this painter's settings, the same pixels as drawing an image of that pixel one to one: over
+    // every value of every channel (the blend treats channels alike and apart), so once is enough
+    // for each pixel, opacity and target format.
+    bool solidFillMatchesImage(QRgb pixel, double opacity) const
+    {
+        const QImage::Format format = targetFormat();
+        if (format == QImage::Format_Invalid)
+            return false;
+        struct Checked {
+            QRgb pixel;
+            double opacity;
+            QImage::Format format;
+            QPainter::RenderHints hints;
+            QPainter::CompositionMode mode;
+            bool matches;
+        };
+        static std::vector<Checked> checked;
+        const QPainter::RenderHints hints = m_painter.renderHints();
+        const QPainter::CompositionMode mode = m_painter.compositionMode();
+        for (const Checked& entry : checked) {
+            if (entry.pixel == pixel && entry.opacity == opacity && entry.format == format &&
+                entry.hints == hints && entry.mode == mode)
+                return entry.matches;
+        }
+        QImage below(256, 3, QImage::Format_ARGB32_Premultiplied);
+        for (int v = 0; v < 256; ++v) {
+            below.setPixel(v, 0, qRgba(v, 255 - v, v / 2, 255));
+            below.setPixel(v, 1, qRgba(v, v, v, v));
+            below.setPixel(v, 2, qRgba(v / 2, v / 3, v / 4, v));
+        }
+        below.convertTo(format);
+        QImage drawn = below;
+        QImage filled = below.copy();
+        QImage source(below.size(), QImage::Format_ARGB32_Premultiplied);
+        source.fill(pixel);
+        for (QImage* target : {&drawn, &filled}) {
+            QPainter painter(target);
+            painter.setRenderHints(hints);
+            painter.setCompositionMode(mode);
+            painter.setOpacity(opacity);
+            if (target == &drawn)
+                painter.drawImage(QPoint(0, 0), source);
+            else
+                painter.fillRect(below.rect(), QColor::fromRgba(qUnpremultiply(pixel)));
+        }
+        const bool matches = drawn == filled;
+        if (checked.size() >= 16)
+            checked.erase(checked.begin());
+        checked.push_back({pixel, opacity, format, hints, mode, matches});
+        return matches;
     }
 
     void drawDeviceImage(const QImage& image, const QRectF& area, double opacity)
@@ -1013,6 +1111,11 @@ void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize,
 int LayerPainter::blurredSilhouetteCountForTesting()
 {
     return s_blurredSilhouettes;
+}
+
+qint64 LayerPainter::backgroundPixelCountForTesting()
+{
+    return s_backgroundPixels;
 }
 
 QImage LayerPainter::render(const Layer& root, QSize size)

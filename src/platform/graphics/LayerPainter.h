@@ -25,4 +25,7 @@ public:
     static QImage render(const Layer& root, QSize size);
     // Shadows blurred from a layer's drawing (not a plain rectangle's) since the process started.
     static int blurredSilhouetteCountForTesting();
+    // Device pixels filled by layer backgrounds and the clear colour since the process started (on
+    // or near whole pixels; a fill that is not is counted by its bounding pixels).
+    static qint64 backgroundPixelCountForTesting();
 };
