@@ -305,6 +305,8 @@ void drawBorder(QPainter& painter, const LayerState& state, double opacity)
 int s_blurredSilhouettes = 0;
 // Device pixels filled by backgrounds and the clear colour since the process started.
 qint64 s_backgroundPixels = 0;
+// Device pixels where a flat fill was stacked on one not written yet, since the process started.
+qint64 s_stackedPixels = 0;
 
 qint64 areaOf(const QRegion& region)
 {
@@ -318,7 +320,11 @@ class TreePainter {
 public:
     explicit TreePainter(QPainter& painter)
         : m_painter(painter)
+        , m_clipKnown(!painter.hasClipping())
     {}
+    ~TreePainter() { flushAllFills(); }
+    TreePainter(const TreePainter&) = delete;
+    TreePainter& operator=(const TreePainter&) = delete;
 
     void paintRoot(Layer& root, const std::optional<QColor>& clearColor)
     {
@@ -331,6 +337,7 @@ public:
             fillDeviceRegion(cleared, *clearColor);
         }
         paintLayer(root, nullptr, &presented, 1.0);
+        flushAllFills();
     }
 
 private:
@@ -442,11 +449,177 @@ private:
         if (region.isEmpty())
             return;
         s_backgroundPixels += areaOf(region);
+        for (const QRect& rect : region)
+            fillFlat(rect, color);
+    }
+
+    // The device pixels the layer's own drawing (not its background or shadow) may touch; empty
+    // when it draws nothing of its own (a strip's layer, which only holds the photos).
+    QRect reachOf(const Layer& layer, const LayerState& state) const
+    {
+        Rect reach;
+        bool any = false;
+        const auto add = [&](const Rect& rect) {
+            reach = any ? reach.unionWith(rect) : rect;
+            any = true;
+        };
+        if (!layer.backingImage().isNull() || dynamic_cast<const TextLayer*>(&layer) ||
+            (state.borderWidth > 0 && state.borderColor.alpha() > 0))
+            add(state.bounds);
+        for (const QImage* image : {&layer.contents(), &layer.previousContents()}) {
+            if (!image->isNull())
+                add(gravityRect(layer.contentsGravity(), state.bounds, QSizeF(image->size())));
+        }
+        return any ? deviceRectOf(reach, 2) : QRect();
+    }
+
+    // Takes the clip to the layer's `bounds` into account: known while it lands on whole device
+    // pixels.
+    void intersectKnownClip(const Rect& bounds)
+    {
+        const QTransform toDevice = m_painter.deviceTransform();
+        const QRectF device = toDevice.mapRect(toQRect(bounds.standardized()));
+        if (!m_clipKnown || !isUpright(toDevice) || !isWhole(device.left()) || !isWhole(device.top()) ||
+            !isWhole(device.right()) || !isWhole(device.bottom())) {
+            m_clipKnown = false;
+            return;
+        }
+        const QRect pixels = device.toRect();
+        m_clip = m_clip ? m_clip->intersected(pixels) : pixels;
+    }
+
+    // Fills `rect` (whole device pixels) with `color` at the painter's opacity. Flat colours
+    // stacked over an opaque one (a strip's grey, the even middle of a shadow, a placeholder's
+    // white fading out under a photo fading in) leave one colour, worked out on a few pixels and
+    // written once, when something else is drawn there; the pixels are the same as with each
+    // fill in turn.
+    void fillFlat(QRect rect, const QColor& color)
+    {
+        const QImage::Format format = targetFormat();
+        const bool deferrable =
+            m_clipKnown && m_painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+            (format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32);
+        QRegion rest(rect);
+        if (deferrable) {
+            if (m_clip)
+                rest &= *m_clip;
+            const double opacity = m_painter.opacity();
+            std::vector<std::pair<QRegion, QRgb>> added;
+            for (auto& [region, below] : m_fills) {
+                const QRegion over = region & rest;
+                if (over.isEmpty())
+                    continue;
+                const std::optional<QRgb> stacked =
+                    flatBlend(below, color, opacity, format, m_painter.renderHints());
+                if (!stacked)
+                    continue;
+                s_stackedPixels += areaOf(over);
+                region -= over;
+                rest -= over;
+                added.emplace_back(over, *stacked);
+            }
+            if (color.alpha() == 255 && opacity >= 1 && !rest.isEmpty()) {
+                if (const std::optional<QRgb> stored =
+                        flatBlend(qRgb(0, 0, 0), color, 1.0, format, m_painter.renderHints())) {
+                    added.emplace_back(rest, *stored);
+                    rest = QRegion();
+                }
+            }
+            std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
+            for (auto& fill : added)
+                m_fills.push_back(std::move(fill));
+        }
+        if (rest.isEmpty())
+            return;
+        flushFills(rest.boundingRect());
         const QTransform saved = m_painter.transform();
         setPixelTransform();
-        for (const QRect& rect : region)
-            m_painter.fillRect(rect, color);
+        for (const QRect& part : rest)
+            m_painter.fillRect(part, color);
         m_painter.setTransform(saved);
+    }
+
+    // The opaque pixel that a fill with `color` at `opacity` leaves over the opaque pixel `below`
+    // in a target of `format`, when every pixel of a row comes out the same; nothing otherwise.
+    static std::optional<QRgb> flatBlend(QRgb below, const QColor& color, double opacity,
+                                         QImage::Format format, QPainter::RenderHints hints)
+    {
+        struct Blend {
+            QRgb below;
+            QRgb color;
+            double opacity;
+            QImage::Format format;
+            QPainter::RenderHints hints;
+            std::optional<QRgb> result;
+        };
+        static std::array<Blend, 16> blends;
+        static std::size_t next = 0;
+        const QRgb rgba = color.rgba();
+        for (const Blend& blend : blends) {
+            if (blend.below == below && blend.color == rgba && blend.opacity == opacity &&
+                blend.format == format && blend.hints == hints && blend.format != QImage::Format_Invalid)
+                return blend.result;
+        }
+        // Wide enough for the blend's vector paths as well as its single pixels.
+        QImage sample(67, 2, format);
+        sample.fill(below);
+        {
+            QPainter painter(&sample);
+            painter.setRenderHints(hints);
+            painter.setOpacity(opacity);
+            painter.fillRect(sample.rect(), color);
+        }
+        std::optional<QRgb> result = sample.pixel(0, 0);
+        for (int y = 0; y < sample.height() && result; ++y) {
+            for (int x = 0; x < sample.width(); ++x) {
+                if (sample.pixel(x, y) != *result || qAlpha(*result) != 255) {
+                    result.reset();
+                    break;
+                }
+            }
+        }
+        blends[next] = {below, rgba, opacity, format, hints, result};
+        next = (next + 1) % blends.size();
+        return result;
+    }
+
+    // Writes the flat fills not written yet within `area` (device pixels).
+    void flushFills(QRect area)
+    {
+        if (m_fills.empty() || area.isEmpty())
+            return;
+        bool any = false;
+        for (auto& [region, color] : m_fills) {
+            const QRegion part = region & area;
+            if (part.isEmpty())
+                continue;
+            writeFill(part, color);
+            region -= part;
+            any = true;
+        }
+        if (any)
+            std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
+    }
+
+    void flushAllFills()
+    {
+        for (const auto& [region, color] : m_fills)
+            writeFill(region, color);
+        m_fills.clear();
+    }
+
+    // Writes the opaque `color` over `region` (device pixels, already clipped when it was filled).
+    void writeFill(const QRegion& region, QRgb color)
+    {
+        m_painter.save();
+        m_painter.setClipping(false);
+        m_painter.setTransform(QTransform());
+        m_painter.setTransform(m_painter.deviceTransform().inverted());
+        m_painter.setOpacity(1.0);
+        m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        for (const QRect& rect : region)
+            m_painter.fillRect(rect, QColor::fromRgb(color));
+        m_painter.restore();
     }
 
     // Fills the layer's background, leaving out what is drawn opaquely over it later when that is
@@ -459,8 +632,14 @@ private:
         const bool onPixels = isUpright(toDevice) && isWhole(device.left()) && isWhole(device.top()) &&
                               isWhole(device.right()) && isWhole(device.bottom());
         const QRect pixels = device.toRect().intersected(devicePixelBounds());
-        if (!onPixels || qint64(pixels.width()) * pixels.height() < coverageWorthFinding) {
+        if (onPixels && qint64(pixels.width()) * pixels.height() < coverageWorthFinding) {
             s_backgroundPixels += qint64(pixels.width()) * pixels.height();
+            fillFlat(pixels, color);
+            return;
+        }
+        if (!onPixels) {
+            s_backgroundPixels += qint64(pixels.width()) * pixels.height();
+            flushFills(device.toAlignedRect().adjusted(-1, -1, 1, 1));
             m_painter.fillRect(toQRect(b), color);
             return;
         }
@@ -493,6 +672,10 @@ private:
             m_painter.setTransform(saved);
             return;
         }
+        // A layer of its own pixels alone (a photo) says where it draws each of them; anything
+        // else gets the target as it is.
+        if (!layer.sublayers().empty() || layer.mask() || dynamic_cast<const TextLayer*>(&layer))
+            flushAllFills();
         if (state->shadowOpacity > 0 && state->shadowColor.alpha() > 0)
             paintShadow(layer, *state, opacity);
         if (layer.mask())
@@ -508,9 +691,12 @@ private:
         if (layer.sublayers().empty())
             return;
         const bool clips = layer.masksToBounds();
+        const std::optional<QRect> savedClip = m_clip;
+        const bool savedClipKnown = m_clipKnown;
         if (clips) {
             m_painter.save();
             m_painter.setClipRect(toQRect(state.bounds), Qt::IntersectClip);
+            intersectKnownClip(state.bounds);
         }
         std::optional<QRect> clip = m_later.empty() ? std::nullopt : m_later.back().clip;
         if (clips) {
@@ -532,8 +718,11 @@ private:
             }
         }
         m_later.pop_back();
+        flushAllFills();
         if (clips)
             m_painter.restore();
+        m_clip = savedClip;
+        m_clipKnown = savedClipKnown;
     }
 
     void paintOwnContent(Layer& layer, const LayerState& state, double opacity)
@@ -545,6 +734,7 @@ private:
             m_painter.setOpacity(savedOpacity);
         }
         layer.displayIfNeeded(backingScale());
+        flushFills(reachOf(layer, state));
         drawImage(m_painter, layer.backingImage(), state.bounds, opacity);
         const bool resting = !layer.hasOwnAnimations();
         if (state.contentsTransition < 1 && !layer.previousContents().isNull()) {
@@ -684,7 +874,11 @@ private:
         setPixelTransform();
         m_painter.setClipRect(interior, Qt::IntersectClip);
         m_painter.setTransform(saved);
+        const std::optional<QRect> savedClip = m_clip;
+        if (m_clipKnown)
+            m_clip = m_clip ? m_clip->intersected(interior) : interior;
         paintContentAndSublayers(layer, state, 1.0);
+        m_clip = savedClip;
         m_painter.restore();
         const QRect bands[] = {
             QRect(QPoint(area.left(), area.top()), QPoint(interior.left() - 1, area.bottom())),
@@ -846,6 +1040,7 @@ private:
             const bool covers = coversOwnShadow(layer, state, opacity, *plain);
             if (paintCachedShadow(*plain, state, opacity, covers))
                 return;
+            flushAllFills();
             const QTransform saved = m_painter.transform();
             const double savedOpacity = m_painter.opacity();
             m_painter.setTransform(
@@ -953,8 +1148,9 @@ private:
             }
         }
         if (middleColor)
-            m_painter.fillRect(hidden, *middleColor);
+            fillFlat(hidden, *middleColor);
         if (hidden.isEmpty()) {
+            flushFills(placed);
             m_painter.drawImage(placed.topLeft(), image);
         } else {
             const QRect bands[] = {
@@ -963,8 +1159,10 @@ private:
                 QRect(QPoint(placed.left(), hidden.top()), QPoint(hidden.left() - 1, hidden.bottom())),
                 QRect(QPoint(hidden.right() + 1, hidden.top()), QPoint(placed.right(), hidden.bottom()))};
             for (const QRect& band : bands) {
-                if (band.isValid() && !band.isEmpty())
+                if (band.isValid() && !band.isEmpty()) {
+                    flushFills(band);
                     m_painter.drawImage(band.topLeft(), image, band.translated(-placed.topLeft()));
+                }
             }
         }
         m_painter.setOpacity(savedOpacity);
@@ -1037,6 +1235,7 @@ private:
 
     void drawDeviceImage(const QImage& image, const QRectF& area, double opacity)
     {
+        flushFills(area.toAlignedRect());
         const QTransform saved = m_painter.transform();
         const double savedOpacity = m_painter.opacity();
         setPixelTransform();
@@ -1088,6 +1287,12 @@ private:
     QPainter& m_painter;
     // Innermost last.
     std::vector<Later> m_later;
+    // Whether every clip the painter has now is m_clip (device pixels; none: no clip).
+    bool m_clipKnown;
+    std::optional<QRect> m_clip;
+    // Flat fills not written yet, as the opaque colours they leave in the target (pixels of its
+    // format) over device pixels; disjoint.
+    std::vector<std::pair<QRegion, QRgb>> m_fills;
 };
 
 } // namespace
@@ -1116,6 +1321,11 @@ int LayerPainter::blurredSilhouetteCountForTesting()
 qint64 LayerPainter::backgroundPixelCountForTesting()
 {
     return s_backgroundPixels;
+}
+
+qint64 LayerPainter::stackedFillPixelCountForTesting()
+{
+    return s_stackedPixels;
 }
 
 QImage LayerPainter::render(const Layer& root, QSize size)

@@ -28,4 +28,7 @@ public:
     // Device pixels filled by layer backgrounds and the clear colour since the process started (on
     // or near whole pixels; a fill that is not is counted by its bounding pixels).
     static qint64 backgroundPixelCountForTesting();
+    // Device pixels where a flat colour was stacked on another not yet written, so that the two
+    // were written as one (since the process started).
+    static qint64 stackedFillPixelCountForTesting();
 };

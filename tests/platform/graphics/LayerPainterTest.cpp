@@ -570,3 +570,120 @@ TEST_F(LayerPainterCoverageTest, AShadowsEvenMiddleIsFilledAsOneColourAndItsEdge
     EXPECT_LT(below, image.pixelColor(200, 354).lightness()) << "the shadow fades below the photo";
     EXPECT_LT(image.pixelColor(200, 354).lightness(), 255);
 }
+
+// Flat colours stacked over an opaque one (the strip's grey, a shadow's even middle, a
+// placeholder's white fading out under a photo fading in) are written once as the colour they
+// make together. A frame painted that way must equal one painted fill by fill: a clip over the
+// whole target keeps the painter from holding fills back, and changes no pixel.
+class LayerPainterFlatFillTest : public LayerPainterCoverageTest {
+protected:
+    void SetUp() override
+    {
+        LayerPainterCoverageTest::SetUp();
+        root->setBackgroundColor(Color::white(0.5, 1));
+        root->setTreeHost(&host);
+    }
+    void TearDown() override { root->setTreeHost(nullptr); }
+
+    QImage paintFillByFill(QColor before)
+    {
+        QImage image(400, 400, QImage::Format_ARGB32_Premultiplied);
+        image.fill(before);
+        QPainter painter(&image);
+        painter.setClipRect(image.rect());
+        LayerPainter::paint(painter, *root, QSizeF(400, 400), QColor(Qt::black));
+        return image;
+    }
+
+    // Pixels stacked in one frame, checking that it equals the frame painted fill by fill.
+    qint64 stackedInOneFrame()
+    {
+        const QImage byFill = paintFillByFill(Qt::cyan);
+        const qint64 before = LayerPainter::stackedFillPixelCountForTesting();
+        const QImage stacked = paintOver(Qt::magenta, QColor(Qt::black));
+        const qint64 count = LayerPainter::stackedFillPixelCountForTesting() - before;
+        EXPECT_TRUE(stacked == byFill) << "stacking the fills changed a pixel";
+        EXPECT_TRUE(stacked == paintOver(Qt::cyan, QColor(Qt::black)))
+            << "a pixel left unfilled shows through";
+        return count;
+    }
+
+    // A photo layer as the strip shows it while its image fades in over the placeholder: white at
+    // half alpha with a faint border, both fading out, and a shadow.
+    LayerPtr addFadingPhoto(const Rect& frame, QColor color, const LayerPtr& parent)
+    {
+        const LayerPtr photo = Layer::create();
+        photo->setFrame(frame);
+        parent->addSublayer(photo);
+        photo->setShadowOpacity(0.75);
+        photo->setBorderWidth(1);
+        photo->setBorderColor(Color::white(0, 0.25));
+        photo->setBackgroundColor(Color::white(1, 0.5));
+        paintOver(Qt::black);
+        {
+            ScopedTransaction transaction;
+            transaction.setAnimationDuration(1.0);
+            photo->setBorderWidth(0);
+            photo->setBackgroundColor(std::nullopt);
+            photo->setContents(solidImage(QSize(int(frame.width()), int(frame.height())), color));
+        }
+        return photo;
+    }
+
+    ManualAnimationClock clock;
+    FakeLayerTreeHost host;
+};
+
+TEST_F(LayerPainterFlatFillTest, AFadingPhotosUnderlayIsWrittenOnceWithTheSamePixels)
+{
+    addFadingPhoto(Rect(50, 50, 300, 300), Qt::red, root);
+    clock.advance(0.5);
+    // The grey, the shadow's middle and the white stack under most of the photo.
+    EXPECT_GT(stackedInOneFrame(), 2 * 280 * 280);
+    const QImage image = paintOver(Qt::magenta, QColor(Qt::black));
+    EXPECT_NE(image.pixelColor(200, 200), image.pixelColor(50, 50)) << "the photo shows";
+
+    // Off the pixel grid the photo's white is filled as it is; the grey and shadow still stack.
+    clock.advance(0.25);
+    root->sublayers().front()->setFrame(Rect(50.5, 50.25, 300, 300));
+    stackedInOneFrame();
+}
+
+TEST_F(LayerPainterFlatFillTest, WhatIsDrawnLaterOverAHeldFillSeesItWritten)
+{
+    // In a strip with a feathered edge, where the held fills meet the feathered band, then
+    // straight on the view.
+    RightFeather feather;
+    for (const bool feathered : {true, false}) {
+        SCOPED_TRACE(feathered ? "feathered" : "plain");
+        LayerPtr parent = root;
+        for (const LayerPtr& layer : std::vector<LayerPtr>(root->sublayers()))
+            layer->removeFromSuperlayer();
+        if (feathered) {
+            parent = filledLayer(Rect(0, 0, 400, 400), Color::white(0.5, 1));
+            setMaskDrawnBy(*parent, feather);
+            root->addSublayer(parent);
+        }
+        addFadingPhoto(Rect(20, 20, 300, 300), Qt::red, parent);
+        // An opaque photo whose shadow and edge fall on the first one's held fills.
+        const LayerPtr over = Layer::create();
+        over->setFrame(Rect(250, 250, 140, 140));
+        over->setContents(solidImage(QSize(140, 140), Qt::blue));
+        over->setShadowOpacity(0.75);
+        over->setShadowRadius(6);
+        parent->addSublayer(over);
+        // A frame drawn by its border alone.
+        const LayerPtr framed = Layer::create();
+        framed->setFrame(Rect(200, 30, 150, 100));
+        framed->setBorderWidth(3);
+        framed->setBorderColor(Color::rgb(1, 0, 0, 1));
+        parent->addSublayer(framed);
+        // A translucent layer with a sublayer, clipped to its bounds.
+        const LayerPtr group = filledLayer(Rect(20, 150, 100, 200), Color::rgb(0, 1, 0, 0.4));
+        group->addSublayer(filledLayer(Rect(10, 10, 50, 50), Color::rgb(1, 1, 0, 0.7)));
+        group->setMasksToBounds(true);
+        parent->addSublayer(group);
+        clock.advance(0.3);
+        EXPECT_GT(stackedInOneFrame(), 280 * 280);
+    }
+}
