@@ -5,26 +5,46 @@
 #include "platform/graphics/ScopedTransaction.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QPainter>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <vector>
 
-// One frame of the photo strip as the rating screens show it (five 3:2 photos across the screen,
-// their shadows, both edges feathered, one photo half-way through its fade-in), painted by the
-// layer painter, against the floor: QPainter::drawImage of the same already-scaled photos at the
-// same places into the same kind of target. The two alternate frame by frame in one process, so
-// a busy machine slows both alike; the report is the median of each, the ratio of the medians
-// and the spread of the frame-by-frame ratios.
+// One frame of the photo strip as the rating screen shows it, against the floor of drawing the
+// same already-scaled photos with QPainter::drawImage at the same places into the same target.
 //
-//   ItemDisplayFrameBench [frames]      (default 60 of each per screen size)
+// The scene is the flow screen's: the strip fills the screen (its height is the screen's, so a 3:2
+// photo is about two thirds of the screen high and the current one is flanked by parts of its
+// neighbours), with its grey background, the five photo layers the strip keeps at that width,
+// their shadows, both edges feathered and the right neighbour half-way through its one-second
+// fade-in from its placeholder. The frame is painted as the window paints it: the view's black
+// background, then the tree. Two moments are timed: the strip at rest, and half-way through the
+// 0.25 s move to the next photo.
+//
+// The floor clears the target with the strip's grey (one fill of the whole target) and draws each
+// photo on screen with QPainter::drawImage, one image pixel to one device pixel without smooth
+// resampling (the fastest way QPainter has of drawing an unscaled image), the fading photo with
+// its opacity at that moment. The two sides alternate frame by frame in one process, the first
+// side alternating too, so a busy machine slows both alike; the report is the median of each, the
+// ratio of the medians and the spread of the frame-by-frame ratios.
+//
+//   ItemDisplayFrameBench [FRAMES [1080|2160]]   (default 60 of each per screen size and moment)
+//
+// ZUZIRE_STRIP_BENCH_IMAGES=FOLDER writes each timed frame of the strip as a PNG there, to compare
+// the painter's output before and after a change.
 namespace {
 
 constexpr double photoRatio = 1.5;
 constexpr std::size_t photoCount = 20;
+constexpr std::size_t firstPosition = photoCount / 2;
+const QColor viewBackground = Qt::black;
+const Color stripBackground = Color::white(0.5, 1.0);
 
 class BenchHost : public LayerTreeHost {
 public:
@@ -79,76 +99,42 @@ double percentile(std::vector<double> values, double p)
 
 struct Placed {
     QImage image;
-    QPointF origin;
+    QPoint origin;
+    double opacity;
 };
 
-void measure(QSize screen, int frames)
+// Each photo on screen as the strip shows it now (presentation values): its image, where it lands
+// (centred on its frame, as the painter places an image decoded for its size) and its opacity.
+std::vector<Placed> placedPhotos(const ItemDisplay& display, QSize screen)
 {
-    ManualAnimationClock clock;
-    BenchHost host;
-    Photos photos;
-    const LayerPtr root = Layer::create();
-    root->setFrame(Rect(0, 0, screen.width(), screen.height()));
-    root->setBackgroundColor(Color::white(0, 1));
-    root->setTreeHost(&host);
-
-    ItemDisplay display;
-    const double stripHeight = screen.width() / 5.0;
-    display.layer()->setFrame(Rect(0, (screen.height() - stripHeight) / 2, screen.width(), stripHeight));
-    // For finding where the time goes: ZUZIRE_STRIP_BENCH=plain drops the feathers and shadows,
-    // =noshadow or =nofeather only one of them.
-    const QByteArray mode = qgetenv("ZUZIRE_STRIP_BENCH");
-    const bool feathers = mode != "plain" && mode != "nofeather";
-    const bool shadows = mode != "plain" && mode != "noshadow";
-    display.setFeatherLeftEdge(feathers);
-    display.setFeatherRightEdge(feathers);
-    display.setDataSource(&photos);
-    display.setPosition(photoCount / 2);
-    root->addSublayer(display.layer());
-
-    QImage target(screen, QImage::Format_ARGB32_Premultiplied);
-    auto paintStrip = [&] {
-        QPainter painter(&target);
-        LayerPainter::paint(painter, *root, QSizeF(screen));
-    };
-    paintStrip();
-    display.workQueue().waitUntilAllOperationsAreFinished();
-    QCoreApplication::sendPostedEvents();
-    for (const auto& [index, layer] : display.itemLayers())
-        layer->setShadowOpacity(shadows ? layer->shadowOpacity() : 0);
-    clock.advance(5);
-    paintStrip();
-
-    // One photo fading in, frozen half-way.
-    const LayerPtr fading = display.itemLayers().at(photoCount / 2 + 1);
-    {
-        ScopedTransaction transaction;
-        transaction.setAnimationDuration(ItemDisplay::fadeInDuration);
-        const QImage& shown = fading->contents();
-        fading->setContents(photoImage(unsigned(shown.width()), 99));
-    }
-    clock.advance(ItemDisplay::fadeInDuration / 2);
-    paintStrip();
-
-    // The floor draws each photo in view where the strip shows it.
     std::vector<Placed> placed;
-    const QRectF view(QPointF(0, 0), QSizeF(screen));
+    const QRect view(QPoint(0, 0), screen);
     for (const auto& [index, layer] : display.itemLayers()) {
-        const Rect frame = layer->convertRectToLayer(layer->bounds(), nullptr);
-        const QRectF onScreen(frame.minX(), screen.height() - frame.maxY(), frame.width(), frame.height());
-        if (!onScreen.intersects(view))
+        const LayerState shown = layer->presentation();
+        const Rect frame = shown.frame();
+        const QImage& image = layer->contents();
+        if (image.isNull())
             continue;
-        placed.push_back({layer->contents(), onScreen.topLeft().toPoint()});
-        if (layer == fading)
-            placed.push_back({layer->previousContents(), onScreen.topLeft().toPoint()});
+        const QPointF centre(frame.midX(), screen.height() - frame.midY());
+        const QPoint origin(int(std::round(centre.x() - image.width() / 2.0)),
+                            int(std::round(centre.y() - image.height() / 2.0)));
+        if (!QRect(origin, image.size()).intersects(view))
+            continue;
+        placed.push_back({image, origin, shown.contentsTransition});
     }
-    auto paintFloor = [&] {
-        QPainter painter(&target);
-        painter.fillRect(target.rect(), Qt::black);
-        for (const Placed& photo : placed)
-            painter.drawImage(photo.origin, photo.image);
-    };
+    return placed;
+}
 
+struct Result {
+    double strip;
+    double floor;
+    double p10;
+    double medianRatio;
+    double p90;
+};
+
+Result time(const std::function<void()>& paintStrip, const std::function<void()>& paintFloor, int frames)
+{
     using Clock = std::chrono::steady_clock;
     auto timed = [](const auto& paint) {
         const auto start = Clock::now();
@@ -173,11 +159,104 @@ void measure(QSize screen, int frames)
         floor.push_back(reference);
         ratios.push_back(ours / reference);
     }
-    std::printf("%dx%d: strip %.2f ms, floor %.2f ms (median of %d), ratio %.2f (frame by frame: "
-                "p10 %.2f, median %.2f, p90 %.2f), goal at most 1.5; %zu photos drawn\n",
-                screen.width(), screen.height(), median(strip), median(floor), frames,
-                median(strip) / median(floor), percentile(ratios, 0.1), median(ratios),
-                percentile(ratios, 0.9), placed.size());
+    return {median(strip), median(floor), percentile(ratios, 0.1), median(ratios), percentile(ratios, 0.9)};
+}
+
+void measure(QSize screen, int frames)
+{
+    ManualAnimationClock clock;
+    BenchHost host;
+    Photos photos;
+    const LayerPtr root = Layer::create();
+    root->setFrame(Rect(0, 0, screen.width(), screen.height()));
+    root->setTreeHost(&host);
+
+    // As the flow screen sets its strip up.
+    ItemDisplay display;
+    display.layer()->setBackgroundColor(stripBackground);
+    display.layer()->setFrame(root->bounds());
+    // For finding where the time goes: ZUZIRE_STRIP_BENCH=nofeather, noshadow or nofade leaves
+    // that part out.
+    const QByteArray leftOut = qgetenv("ZUZIRE_STRIP_BENCH");
+    display.setFeatherLeftEdge(leftOut != "nofeather");
+    display.setFeatherRightEdge(leftOut != "nofeather");
+    display.setDataSource(&photos);
+    display.setPosition(firstPosition);
+    root->addSublayer(display.layer());
+
+    QImage target(screen, QImage::Format_ARGB32_Premultiplied);
+    // As the window paints a frame.
+    auto paintStrip = [&] {
+        QPainter painter(&target);
+        LayerPainter::paint(painter, *root, QSizeF(screen), viewBackground);
+    };
+    auto settle = [&] {
+        paintStrip();
+        display.workQueue().waitUntilAllOperationsAreFinished();
+        QCoreApplication::sendPostedEvents();
+    };
+    settle();
+    if (leftOut == "noshadow") {
+        for (const auto& [index, layer] : display.itemLayers())
+            layer->setShadowOpacity(0);
+    }
+    clock.advance(5);
+    paintStrip();
+
+    // The right neighbour fades in from its placeholder, frozen half-way.
+    const LayerPtr fading = display.itemLayers().at(firstPosition + 1);
+    if (leftOut != "nofade") {
+        const QImage loaded = fading->contents();
+        {
+            ScopedTransaction placeholder;
+            placeholder.setDisableActions(true);
+            fading->setContents(QImage());
+            fading->setBorderWidth(1.0);
+            fading->setBorderColor(Color::white(0.0, 0.25));
+            fading->setBackgroundColor(Color::white(1.0, 0.5));
+        }
+        ScopedTransaction transaction;
+        transaction.setAnimationDuration(ItemDisplay::fadeInDuration);
+        fading->setBorderWidth(0);
+        fading->setBackgroundColor(std::nullopt);
+        fading->setContents(loaded);
+    }
+    clock.advance(ItemDisplay::fadeInDuration / 2);
+    paintStrip();
+
+    const QByteArray imageFolder = qgetenv("ZUZIRE_STRIP_BENCH_IMAGES");
+    auto report = [&](const char* moment) {
+        const std::vector<Placed> placed = placedPhotos(display, screen);
+        auto paintFloor = [&] {
+            QPainter painter(&target);
+            painter.fillRect(target.rect(), stripBackground.toQColor());
+            for (const Placed& photo : placed) {
+                painter.setOpacity(photo.opacity);
+                painter.drawImage(photo.origin, photo.image);
+            }
+        };
+        const Result result = time(paintStrip, paintFloor, frames);
+        std::printf("%dx%d %s: strip %.2f ms, floor %.2f ms (median of %d), ratio %.2f (frame by frame: "
+                    "p10 %.2f, median %.2f, p90 %.2f), goal at most 1.5; %zu photos on screen\n",
+                    screen.width(), screen.height(), moment, result.strip, result.floor, frames,
+                    result.strip / result.floor, result.p10, result.medianRatio, result.p90, placed.size());
+        if (!imageFolder.isEmpty()) {
+            paintStrip();
+            target.save(QDir(QString::fromLocal8Bit(imageFolder))
+                            .filePath(QStringLiteral("strip-%1x%2-%3.png")
+                                          .arg(screen.width())
+                                          .arg(screen.height())
+                                          .arg(QLatin1String(moment))));
+        }
+    };
+    report("at rest");
+
+    // Half-way through the move to the next photo. The photo that enters the strip far off
+    // screen loads first, as it would during the move.
+    display.setPosition(firstPosition + 1);
+    settle();
+    clock.advance(0.125);
+    report("mid-move");
     root->setTreeHost(nullptr);
 }
 
@@ -188,7 +267,11 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
     const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
-    measure(QSize(1920, 1080), frames);
-    measure(QSize(3840, 2160), frames);
+    // A second argument, 1080 or 2160, measures that size only.
+    const int only = argc > 2 ? std::atoi(argv[2]) : 0;
+    if (only != 2160)
+        measure(QSize(1920, 1080), frames);
+    if (only != 1080)
+        measure(QSize(3840, 2160), frames);
     return 0;
 }

@@ -255,11 +255,13 @@ void HostView::paintFrame(QPainter& painter, const Layer* content)
     // layer fades in above the old picture instead of above the black background.
     if (!m_transitionPicture.isNull() && !isFadingIn(content))
         m_transitionPicture = QImage();
-    if (m_transitionPicture.isNull())
-        painter.fillRect(QRect(QPoint(0, 0), size()), Qt::black);
-    else
+    // The black is filled only where no opaque layer covers it (a full-screen strip leaves little).
+    std::optional<QColor> black = QColor(Qt::black);
+    if (!m_transitionPicture.isNull()) {
         painter.drawImage(QRect(QPoint(0, 0), size()), m_transitionPicture);
-    LayerPainter::paint(painter, *m_layer, QSizeF(size()));
+        black.reset();
+    }
+    LayerPainter::paint(painter, *m_layer, QSizeF(size()), black);
 }
 
 void HostView::paintEvent(QPaintEvent* /*event*/)

@@ -8,9 +8,12 @@
 #include "TextLayer.h"
 
 #include <QFontMetricsF>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 
@@ -109,6 +112,28 @@ bool isWhole(double value)
     return std::abs(value - std::round(value)) < 1e-6;
 }
 
+// Whether `toDevice` maps rectangles to rectangles (no rotation or shear).
+bool isUpright(const QTransform& toDevice)
+{
+    return toDevice.type() <= QTransform::TxScale;
+}
+
+// The device pixels wholly inside `rect` (coordinates mapped by `toDevice`, which is upright), less
+// `inset` pixels on every side.
+QRect innerPixels(const Rect& rect, const QTransform& toDevice, int inset)
+{
+    const Rect r = rect.standardized();
+    const QRectF device = toDevice.mapRect(QRectF(r.minX(), r.minY(), r.width(), r.height()));
+    const QPoint topLeft(int(std::ceil(device.left() - 1e-6)) + inset,
+                         int(std::ceil(device.top() - 1e-6)) + inset);
+    const QPoint bottomRight(int(std::floor(device.right() + 1e-6)) - 1 - inset,
+                             int(std::floor(device.bottom() + 1e-6)) - 1 - inset);
+    return QRect(topLeft, bottomRight);
+}
+
+// Fills smaller than this many device pixels are not worth finding what covers them.
+constexpr qint64 coverageWorthFinding = 256 * 256;
+
 // Where `image`, drawn into `rect` (y up) through `toDevice`, has its top left pixel on the device,
 // when it lands on the device's pixels one to one (a delegate's drawing made at the screen's
 // density); nothing when it is scaled, turned or off the pixel grid.
@@ -145,6 +170,29 @@ void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
                             int(times(qAlpha(pixel))));
         }
     }
+}
+
+// The part of `drawing` that lands on `piece` (in the drawing's pixels; transparent where the
+// piece runs past the drawing), kept for the last few pieces asked for: a mask's feathered band is
+// applied every frame, and reading it from the whole drawing, one cold row at a time, costs more
+// than the rest of the band.
+const QImage& pieceOf(const QImage& drawing, QRect piece)
+{
+    struct Entry {
+        qint64 key = 0;
+        QRect piece;
+        QImage image;
+    };
+    static std::array<Entry, 4> entries;
+    static std::size_t next = 0;
+    for (const Entry& entry : entries) {
+        if (entry.key == drawing.cacheKey() && entry.piece == piece)
+            return entry.image;
+    }
+    Entry& entry = entries[next];
+    next = (next + 1) % entries.size();
+    entry = {drawing.cacheKey(), piece, drawing.copy(piece)};
+    return entry.image;
 }
 
 void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double opacity)
@@ -255,20 +303,349 @@ void drawBorder(QPainter& painter, const LayerState& state, double opacity)
 
 // Silhouettes blurred since the process started.
 int s_blurredSilhouettes = 0;
+// Device pixels filled by backgrounds and the clear colour since the process started.
+qint64 s_backgroundPixels = 0;
+// Device pixels where a flat fill was stacked on one not written yet, since the process started.
+qint64 s_stackedPixels = 0;
+
+qint64 areaOf(const QRegion& region)
+{
+    qint64 area = 0;
+    for (const QRect& rect : region)
+        area += qint64(rect.width()) * rect.height();
+    return area;
+}
 
 class TreePainter {
 public:
     explicit TreePainter(QPainter& painter)
         : m_painter(painter)
+        , m_clipKnown(!painter.hasClipping())
     {}
+    ~TreePainter() { flushAllFills(); }
+    TreePainter(const TreePainter&) = delete;
+    TreePainter& operator=(const TreePainter&) = delete;
 
-    void paintRoot(Layer& root)
+    void paintRoot(Layer& root, const std::optional<QColor>& clearColor)
     {
         const LayerState presented = root.presentation();
+        if (clearColor) {
+            // Only what no opaque layer draws over: on a full-screen screen that is little or
+            // nothing, and the view's fill would otherwise cost as much as the whole strip.
+            const QRegion cleared = QRegion(devicePixelBounds()) -
+                                    opaqueRegion(root, presented, m_painter.deviceTransform(), 1.0);
+            fillDeviceRegion(cleared, *clearColor);
+        }
         paintLayer(root, nullptr, &presented, 1.0);
+        flushAllFills();
     }
 
 private:
+    // The sublayers of one layer still to be painted after the one being painted now: whatever
+    // they draw opaquely covers what is drawn now.
+    struct Later {
+        const Layer* parent;
+        std::size_t next;
+        // The parent's coordinates to the device's pixels.
+        QTransform toDevice;
+        // The product of the parent's and its ancestors' opacities.
+        double opacity;
+        // Where the ancestors let their sublayers show, in device pixels.
+        std::optional<QRect> clip;
+    };
+
+    // The layer's state on screen now: its model values at rest (without a copy), else its
+    // presentation, made in `storage`.
+    static const LayerState& shownState(const Layer& layer, LayerState& storage)
+    {
+        if (!layer.hasOwnAnimations())
+            return layer.modelState();
+        storage = layer.presentation();
+        return storage;
+    }
+
+    // The device pixels that `layer` (in coordinates mapped by `toDevice`) and its sublayers draw
+    // fully opaque over whatever lies below, as far as that is known cheaply: opaque backgrounds,
+    // images without alpha, through the opaque middle of a delegate-drawn mask. A layer drawn
+    // with any transparency covers nothing.
+    QRegion opaqueRegion(const Layer& layer, const LayerState& state, const QTransform& toDevice,
+                         double parentOpacity)
+    {
+        const double opacity = parentOpacity * state.opacity;
+        if (layer.isHidden() || opacity < 1 || !isUpright(toDevice))
+            return {};
+        QRegion covered;
+        if (state.backgroundColor && state.backgroundColor->toQColor().alpha() == 255)
+            covered += innerPixels(state.bounds, toDevice, 0);
+        covered += opaqueContents(layer, state, toDevice);
+        for (const LayerPtr& sublayer : layer.sublayers()) {
+            LayerState presented;
+            const LayerState& subState = shownState(*sublayer, presented);
+            covered += opaqueRegion(*sublayer, subState, subState.toSuperlayer() * toDevice, opacity);
+        }
+        if (layer.masksToBounds())
+            covered &= innerPixels(state.bounds, toDevice, 0);
+        if (layer.mask() && !covered.isEmpty()) {
+            Layer& mask = *layer.mask();
+            const LayerState maskState = mask.presentation();
+            covered &= opaqueInterior(mask, maskState, toDevice);
+        }
+        return covered;
+    }
+
+    // The device pixels the layer's own image covers opaquely: an image without alpha fully faded
+    // in, or one fading in over an opaque image of its own. Two pixels in from the image's edges,
+    // so the rounding of its placement never matters.
+    static QRect opaqueContents(const Layer& layer, const LayerState& state, const QTransform& toDevice)
+    {
+        const QImage& contents = layer.contents();
+        const QImage& previous = layer.previousContents();
+        const QImage* shown = nullptr;
+        if (!contents.isNull() && !contents.hasAlphaChannel() && state.contentsTransition >= 1)
+            shown = &contents;
+        else if (state.contentsTransition < 1 && !previous.isNull() && !previous.hasAlphaChannel())
+            shown = &previous;
+        if (!shown)
+            return {};
+        return innerPixels(gravityRect(layer.contentsGravity(), state.bounds, QSizeF(shown->size())),
+                           toDevice, 2);
+    }
+
+    // What is drawn opaquely over `layer`'s background after it: its own image, its sublayers and
+    // everything painted later, in device pixels.
+    QRegion coveredAfterBackground(const Layer& layer, const LayerState& state)
+    {
+        const QTransform toDevice = m_painter.deviceTransform();
+        QRegion covered = opaqueContents(layer, state, toDevice);
+        QRegion sublayers;
+        for (const LayerPtr& sublayer : layer.sublayers()) {
+            LayerState presented;
+            const LayerState& subState = shownState(*sublayer, presented);
+            sublayers += opaqueRegion(*sublayer, subState, subState.toSuperlayer() * toDevice, 1.0);
+        }
+        if (layer.masksToBounds())
+            sublayers &= innerPixels(state.bounds, toDevice, 0);
+        covered += sublayers;
+        for (const Later& later : m_later) {
+            QRegion siblings;
+            const auto& all = later.parent->sublayers();
+            for (std::size_t i = later.next; i < all.size(); ++i) {
+                const Layer& sibling = *all[i];
+                LayerState presented;
+                const LayerState& siblingState = shownState(sibling, presented);
+                siblings += opaqueRegion(sibling, siblingState, siblingState.toSuperlayer() * later.toDevice,
+                                         later.opacity);
+            }
+            if (later.clip)
+                siblings &= *later.clip;
+            covered += siblings;
+        }
+        return covered;
+    }
+
+    // Fills `region` (device pixels, whole) with `color` at the painter's opacity.
+    void fillDeviceRegion(const QRegion& region, const QColor& color)
+    {
+        if (region.isEmpty())
+            return;
+        s_backgroundPixels += areaOf(region);
+        for (const QRect& rect : region)
+            fillFlat(rect, color);
+    }
+
+    // The device pixels the layer's own drawing (not its background or shadow) may touch; empty
+    // when it draws nothing of its own (a strip's layer, which only holds the photos).
+    QRect reachOf(const Layer& layer, const LayerState& state) const
+    {
+        Rect reach;
+        bool any = false;
+        const auto add = [&](const Rect& rect) {
+            reach = any ? reach.unionWith(rect) : rect;
+            any = true;
+        };
+        if (!layer.backingImage().isNull() || dynamic_cast<const TextLayer*>(&layer) ||
+            (state.borderWidth > 0 && state.borderColor.alpha() > 0))
+            add(state.bounds);
+        for (const QImage* image : {&layer.contents(), &layer.previousContents()}) {
+            if (!image->isNull())
+                add(gravityRect(layer.contentsGravity(), state.bounds, QSizeF(image->size())));
+        }
+        return any ? deviceRectOf(reach, 2) : QRect();
+    }
+
+    // Takes the clip to the layer's `bounds` into account: known while it lands on whole device
+    // pixels.
+    void intersectKnownClip(const Rect& bounds)
+    {
+        const QTransform toDevice = m_painter.deviceTransform();
+        const QRectF device = toDevice.mapRect(toQRect(bounds.standardized()));
+        if (!m_clipKnown || !isUpright(toDevice) || !isWhole(device.left()) || !isWhole(device.top()) ||
+            !isWhole(device.right()) || !isWhole(device.bottom())) {
+            m_clipKnown = false;
+            return;
+        }
+        const QRect pixels = device.toRect();
+        m_clip = m_clip ? m_clip->intersected(pixels) : pixels;
+    }
+
+    // Fills `rect` (whole device pixels) with `color` at the painter's opacity. Flat colours
+    // stacked over an opaque one (a strip's grey, the even middle of a shadow, a placeholder's
+    // white fading out under a photo fading in) leave one colour, worked out on a few pixels and
+    // written once, when something else is drawn there; the pixels are the same as with each
+    // fill in turn.
+    void fillFlat(QRect rect, const QColor& color)
+    {
+        const QImage::Format format = targetFormat();
+        const bool deferrable =
+            m_clipKnown && m_painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+            (format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32);
+        QRegion rest(rect);
+        if (deferrable) {
+            if (m_clip)
+                rest &= *m_clip;
+            const double opacity = m_painter.opacity();
+            std::vector<std::pair<QRegion, QRgb>> added;
+            for (auto& [region, below] : m_fills) {
+                const QRegion over = region & rest;
+                if (over.isEmpty())
+                    continue;
+                const std::optional<QRgb> stacked =
+                    flatBlend(below, color, opacity, format, m_painter.renderHints());
+                if (!stacked)
+                    continue;
+                s_stackedPixels += areaOf(over);
+                region -= over;
+                rest -= over;
+                added.emplace_back(over, *stacked);
+            }
+            if (color.alpha() == 255 && opacity >= 1 && !rest.isEmpty()) {
+                if (const std::optional<QRgb> stored =
+                        flatBlend(qRgb(0, 0, 0), color, 1.0, format, m_painter.renderHints())) {
+                    added.emplace_back(rest, *stored);
+                    rest = QRegion();
+                }
+            }
+            std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
+            for (auto& fill : added)
+                m_fills.push_back(std::move(fill));
+        }
+        if (rest.isEmpty())
+            return;
+        flushFills(rest.boundingRect());
+        const QTransform saved = m_painter.transform();
+        setPixelTransform();
+        for (const QRect& part : rest)
+            m_painter.fillRect(part, color);
+        m_painter.setTransform(saved);
+    }
+
+    // The opaque pixel that a fill with `color` at `opacity` leaves over the opaque pixel `below`
+    // in a target of `format`, when every pixel of a row comes out the same; nothing otherwise.
+    static std::optional<QRgb> flatBlend(QRgb below, const QColor& color, double opacity,
+                                         QImage::Format format, QPainter::RenderHints hints)
+    {
+        struct Blend {
+            QRgb below;
+            QRgb color;
+            double opacity;
+            QImage::Format format;
+            QPainter::RenderHints hints;
+            std::optional<QRgb> result;
+        };
+        static std::array<Blend, 16> blends;
+        static std::size_t next = 0;
+        const QRgb rgba = color.rgba();
+        for (const Blend& blend : blends) {
+            if (blend.below == below && blend.color == rgba && blend.opacity == opacity &&
+                blend.format == format && blend.hints == hints && blend.format != QImage::Format_Invalid)
+                return blend.result;
+        }
+        // Wide enough for the blend's vector paths as well as its single pixels.
+        QImage sample(67, 2, format);
+        sample.fill(below);
+        {
+            QPainter painter(&sample);
+            painter.setRenderHints(hints);
+            painter.setOpacity(opacity);
+            painter.fillRect(sample.rect(), color);
+        }
+        std::optional<QRgb> result = sample.pixel(0, 0);
+        for (int y = 0; y < sample.height() && result; ++y) {
+            for (int x = 0; x < sample.width(); ++x) {
+                if (sample.pixel(x, y) != *result || qAlpha(*result) != 255) {
+                    result.reset();
+                    break;
+                }
+            }
+        }
+        blends[next] = {below, rgba, opacity, format, hints, result};
+        next = (next + 1) % blends.size();
+        return result;
+    }
+
+    // Writes the flat fills not written yet within `area` (device pixels).
+    void flushFills(QRect area)
+    {
+        if (m_fills.empty() || area.isEmpty())
+            return;
+        bool any = false;
+        for (auto& [region, color] : m_fills) {
+            const QRegion part = region & area;
+            if (part.isEmpty())
+                continue;
+            writeFill(part, color);
+            region -= part;
+            any = true;
+        }
+        if (any)
+            std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
+    }
+
+    void flushAllFills()
+    {
+        for (const auto& [region, color] : m_fills)
+            writeFill(region, color);
+        m_fills.clear();
+    }
+
+    // Writes the opaque `color` over `region` (device pixels, already clipped when it was filled).
+    void writeFill(const QRegion& region, QRgb color)
+    {
+        m_painter.save();
+        m_painter.setClipping(false);
+        m_painter.setTransform(QTransform());
+        m_painter.setTransform(m_painter.deviceTransform().inverted());
+        m_painter.setOpacity(1.0);
+        m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        for (const QRect& rect : region)
+            m_painter.fillRect(rect, QColor::fromRgb(color));
+        m_painter.restore();
+    }
+
+    // Fills the layer's background, leaving out what is drawn opaquely over it later when that is
+    // worth finding: a full-screen strip's grey under its photos.
+    void fillBackground(const Layer& layer, const LayerState& state, const QColor& color)
+    {
+        const QTransform toDevice = m_painter.deviceTransform();
+        const Rect b = state.bounds.standardized();
+        const QRectF device = toDevice.mapRect(toQRect(b));
+        const bool onPixels = isUpright(toDevice) && isWhole(device.left()) && isWhole(device.top()) &&
+                              isWhole(device.right()) && isWhole(device.bottom());
+        const QRect pixels = device.toRect().intersected(devicePixelBounds());
+        if (onPixels && qint64(pixels.width()) * pixels.height() < coverageWorthFinding) {
+            s_backgroundPixels += qint64(pixels.width()) * pixels.height();
+            fillFlat(pixels, color);
+            return;
+        }
+        if (!onPixels) {
+            s_backgroundPixels += qint64(pixels.width()) * pixels.height();
+            flushFills(device.toAlignedRect().adjusted(-1, -1, 1, 1));
+            m_painter.fillRect(toQRect(b), color);
+            return;
+        }
+        fillDeviceRegion(QRegion(pixels) - coveredAfterBackground(layer, state), color);
+    }
+
     // `state` is the layer's presentation; null to compute it here. `parentOpacity` is the
     // product of the ancestors' opacities.
     void paintLayer(Layer& layer, const QTransform* toParent, const LayerState* state, double parentOpacity)
@@ -295,6 +672,10 @@ private:
             m_painter.setTransform(saved);
             return;
         }
+        // A layer of its own pixels alone (a photo) says where it draws each of them; anything
+        // else gets the target as it is.
+        if (!layer.sublayers().empty() || layer.mask() || dynamic_cast<const TextLayer*>(&layer))
+            flushAllFills();
         if (state->shadowOpacity > 0 && state->shadowColor.alpha() > 0)
             paintShadow(layer, *state, opacity);
         if (layer.mask())
@@ -310,12 +691,22 @@ private:
         if (layer.sublayers().empty())
             return;
         const bool clips = layer.masksToBounds();
+        const std::optional<QRect> savedClip = m_clip;
+        const bool savedClipKnown = m_clipKnown;
         if (clips) {
             m_painter.save();
             m_painter.setClipRect(toQRect(state.bounds), Qt::IntersectClip);
+            intersectKnownClip(state.bounds);
         }
+        std::optional<QRect> clip = m_later.empty() ? std::nullopt : m_later.back().clip;
+        if (clips) {
+            const QRect own = innerPixels(state.bounds, m_painter.deviceTransform(), 0);
+            clip = clip ? clip->intersected(own) : own;
+        }
+        m_later.push_back({&layer, 0, m_painter.deviceTransform(), opacity, clip});
         // By index: painting never changes the tree, but a delegate could.
         for (size_t i = 0; i < layer.sublayers().size(); ++i) {
+            m_later.back().next = i + 1;
             const LayerPtr sublayer = layer.sublayers()[i];
             if (sublayer->hasOwnAnimations()) {
                 const LayerState presented = sublayer->presentation();
@@ -326,8 +717,12 @@ private:
                 paintLayer(*sublayer, &toParent, &sublayer->modelState(), opacity);
             }
         }
+        m_later.pop_back();
+        flushAllFills();
         if (clips)
             m_painter.restore();
+        m_clip = savedClip;
+        m_clipKnown = savedClipKnown;
     }
 
     void paintOwnContent(Layer& layer, const LayerState& state, double opacity)
@@ -335,10 +730,11 @@ private:
         if (state.backgroundColor && state.backgroundColor->alpha() > 0) {
             const double savedOpacity = m_painter.opacity();
             m_painter.setOpacity(opacity);
-            m_painter.fillRect(toQRect(state.bounds), state.backgroundColor->toQColor());
+            fillBackground(layer, state, state.backgroundColor->toQColor());
             m_painter.setOpacity(savedOpacity);
         }
         layer.displayIfNeeded(backingScale());
+        flushFills(reachOf(layer, state));
         drawImage(m_painter, layer.backingImage(), state.bounds, opacity);
         const bool resting = !layer.hasOwnAnimations();
         if (state.contentsTransition < 1 && !layer.previousContents().isNull()) {
@@ -375,15 +771,19 @@ private:
 
     // Device pixels per unit of the current coordinates: the window's device pixel ratio times
     // the scale of the layer transforms on the way here.
-    double rasterScale() const
+    double rasterScale() const { return rasterScaleOf(m_painter.deviceTransform()); }
+    static double rasterScaleOf(const QTransform& t)
     {
-        const QTransform t = m_painter.deviceTransform();
         return std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
     }
 
     // The scale delegate drawings are made at: the raster scale in quarter steps, so a slight
     // change does not redraw them.
-    double backingScale() const { return std::clamp(std::ceil(rasterScale() * 4 - 1e-6) / 4, 0.25, 8.0); }
+    double backingScale() const { return backingScaleOf(m_painter.deviceTransform()); }
+    static double backingScaleOf(const QTransform& toDevice)
+    {
+        return std::clamp(std::ceil(rasterScaleOf(toDevice) * 4 - 1e-6) / 4, 0.25, 8.0);
+    }
 
     QRect devicePixelBounds() const { return devicePixelRect(*m_painter.device()); }
 
@@ -474,7 +874,11 @@ private:
         setPixelTransform();
         m_painter.setClipRect(interior, Qt::IntersectClip);
         m_painter.setTransform(saved);
+        const std::optional<QRect> savedClip = m_clip;
+        if (m_clipKnown)
+            m_clip = m_clip ? m_clip->intersected(interior) : interior;
         paintContentAndSublayers(layer, state, 1.0);
+        m_clip = savedClip;
         m_painter.restore();
         const QRect bands[] = {
             QRect(QPoint(area.left(), area.top()), QPoint(interior.left() - 1, area.bottom())),
@@ -500,9 +904,15 @@ private:
     // known cheaply (only a mask drawn by its delegate alone is looked into).
     QRect opaqueInterior(Layer& mask, const LayerState& maskState)
     {
+        return opaqueInterior(mask, maskState, m_painter.deviceTransform());
+    }
+
+    // The same, with the masked layer's coordinates mapped to the device by `toDevice`.
+    static QRect opaqueInterior(Layer& mask, const LayerState& maskState, const QTransform& toDevice)
+    {
         if (!isDrawnByDelegateAlone(mask, maskState) || !maskState.transform.isIdentity())
             return {};
-        mask.displayIfNeeded(backingScale());
+        mask.displayIfNeeded(backingScaleOf(toDevice));
         const QImage& image = mask.backingImage();
         if (image.isNull())
             return {};
@@ -516,7 +926,7 @@ private:
         const double sy = b.height() / image.height();
         const QRectF inMask(b.minX() + opaque.x() * sx, b.maxY() - (opaque.y() + opaque.height()) * sy,
                             opaque.width() * sx, opaque.height() * sy);
-        const QRectF device = (maskState.toSuperlayer() * m_painter.deviceTransform()).mapRect(inMask);
+        const QRectF device = (maskState.toSuperlayer() * toDevice).mapRect(inMask);
         const QPoint topLeft(int(std::ceil(device.left() - 1e-6)), int(std::ceil(device.top() - 1e-6)));
         const QPoint bottomRight(int(std::floor(device.right() + 1e-6)) - 1,
                                  int(std::floor(device.bottom() + 1e-6)) - 1);
@@ -596,7 +1006,7 @@ private:
             if (origin) {
                 TreePainter(offscreen).paintContentAndSublayers(layer, state, 1.0);
                 offscreen.end();
-                multiplyByMaskAlpha(content, drawing, *origin);
+                multiplyByMaskAlpha(content, pieceOf(drawing, QRect(-*origin, content.size())), QPoint(0, 0));
                 return content;
             }
         }
@@ -630,6 +1040,7 @@ private:
             const bool covers = coversOwnShadow(layer, state, opacity, *plain);
             if (paintCachedShadow(*plain, state, opacity, covers))
                 return;
+            flushAllFills();
             const QTransform saved = m_painter.transform();
             const double savedOpacity = m_painter.opacity();
             m_painter.setTransform(
@@ -723,7 +1134,23 @@ private:
         setPixelTransform();
         m_painter.setOpacity(opacity * state.shadowOpacity);
         const PixelCopies copies(m_painter);
+        // Under a layer that does not hide it (a photo fading in over its placeholder) the
+        // shadow's even middle is filled as a colour: a blend of one colour costs a fraction of a
+        // blend of an image's pixels, and it is used only where it gives the very same pixels.
+        std::optional<QColor> middleColor;
         if (hidden.isEmpty()) {
+            const QRect middle = ShadowImageCache::uniformMiddle(size, radius);
+            const QRgb pixel = image.pixel(middle.topLeft());
+            if (qint64(middle.width()) * middle.height() >= coverageWorthFinding &&
+                solidFillMatchesImage(pixel, m_painter.opacity())) {
+                hidden = middle.translated(placed.topLeft());
+                middleColor = QColor::fromRgba(qUnpremultiply(pixel));
+            }
+        }
+        if (middleColor)
+            fillFlat(hidden, *middleColor);
+        if (hidden.isEmpty()) {
+            flushFills(placed);
             m_painter.drawImage(placed.topLeft(), image);
         } else {
             const QRect bands[] = {
@@ -732,8 +1159,10 @@ private:
                 QRect(QPoint(placed.left(), hidden.top()), QPoint(hidden.left() - 1, hidden.bottom())),
                 QRect(QPoint(hidden.right() + 1, hidden.top()), QPoint(placed.right(), hidden.bottom()))};
             for (const QRect& band : bands) {
-                if (band.isValid() && !band.isEmpty())
+                if (band.isValid() && !band.isEmpty()) {
+                    flushFills(band);
                     m_painter.drawImage(band.topLeft(), image, band.translated(-placed.topLeft()));
+                }
             }
         }
         m_painter.setOpacity(savedOpacity);
@@ -741,8 +1170,72 @@ private:
         return true;
     }
 
+    // The format of the pixels the painter writes, or Format_Invalid when that is not an image.
+    QImage::Format targetFormat() const
+    {
+        const QPaintEngine* engine = m_painter.paintEngine();
+        const QPaintDevice* device = engine ? engine->paintDevice() : m_painter.device();
+        if (!device || device->devType() != QInternal::Image)
+            return QImage::Format_Invalid;
+        return static_cast<const QImage*>(device)->format();
+    }
+
+    // Whether filling with the colour of the premultiplied `pixel` gives, at `opacity` and with
+    // this painter's settings, the same pixels as drawing an image of that pixel one to one: over
+    // every value of every channel (the blend treats channels alike and apart), so once is enough
+    // for each pixel, opacity and target format.
+    bool solidFillMatchesImage(QRgb pixel, double opacity) const
+    {
+        const QImage::Format format = targetFormat();
+        if (format == QImage::Format_Invalid)
+            return false;
+        struct Checked {
+            QRgb pixel;
+            double opacity;
+            QImage::Format format;
+            QPainter::RenderHints hints;
+            QPainter::CompositionMode mode;
+            bool matches;
+        };
+        static std::vector<Checked> checked;
+        const QPainter::RenderHints hints = m_painter.renderHints();
+        const QPainter::CompositionMode mode = m_painter.compositionMode();
+        for (const Checked& entry : checked) {
+            if (entry.pixel == pixel && entry.opacity == opacity && entry.format == format &&
+                entry.hints == hints && entry.mode == mode)
+                return entry.matches;
+        }
+        QImage below(256, 3, QImage::Format_ARGB32_Premultiplied);
+        for (int v = 0; v < 256; ++v) {
+            below.setPixel(v, 0, qRgba(v, 255 - v, v / 2, 255));
+            below.setPixel(v, 1, qRgba(v, v, v, v));
+            below.setPixel(v, 2, qRgba(v / 2, v / 3, v / 4, v));
+        }
+        below.convertTo(format);
+        QImage drawn = below;
+        QImage filled = below.copy();
+        QImage source(below.size(), QImage::Format_ARGB32_Premultiplied);
+        source.fill(pixel);
+        for (QImage* target : {&drawn, &filled}) {
+            QPainter painter(target);
+            painter.setRenderHints(hints);
+            painter.setCompositionMode(mode);
+            painter.setOpacity(opacity);
+            if (target == &drawn)
+                painter.drawImage(QPoint(0, 0), source);
+            else
+                painter.fillRect(below.rect(), QColor::fromRgba(qUnpremultiply(pixel)));
+        }
+        const bool matches = drawn == filled;
+        if (checked.size() >= 16)
+            checked.erase(checked.begin());
+        checked.push_back({pixel, opacity, format, hints, mode, matches});
+        return matches;
+    }
+
     void drawDeviceImage(const QImage& image, const QRectF& area, double opacity)
     {
+        flushFills(area.toAlignedRect());
         const QTransform saved = m_painter.transform();
         const double savedOpacity = m_painter.opacity();
         setPixelTransform();
@@ -792,11 +1285,20 @@ private:
     }
 
     QPainter& m_painter;
+    // Innermost last.
+    std::vector<Later> m_later;
+    // Whether every clip the painter has now is m_clip (device pixels; none: no clip).
+    bool m_clipKnown;
+    std::optional<QRect> m_clip;
+    // Flat fills not written yet, as the opaque colours they leave in the target (pixels of its
+    // format) over device pixels; disjoint.
+    std::vector<std::pair<QRegion, QRgb>> m_fills;
 };
 
 } // namespace
 
-void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize)
+void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize,
+                         std::optional<QColor> clearColor)
 {
     // Layers are never const objects themselves (they are made by create()), and laying out is
     // part of drawing a frame.
@@ -807,13 +1309,23 @@ void LayerPainter::paint(QPainter& painter, const Layer& root, QSizeF viewSize)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     // The root's y-up space with its origin at the view's lower left.
     painter.setTransform(QTransform(1, 0, 0, -1, 0, viewSize.height()), true);
-    TreePainter(painter).paintRoot(tree);
+    TreePainter(painter).paintRoot(tree, clearColor);
     painter.restore();
 }
 
 int LayerPainter::blurredSilhouetteCountForTesting()
 {
     return s_blurredSilhouettes;
+}
+
+qint64 LayerPainter::backgroundPixelCountForTesting()
+{
+    return s_backgroundPixels;
+}
+
+qint64 LayerPainter::stackedFillPixelCountForTesting()
+{
+    return s_stackedPixels;
 }
 
 QImage LayerPainter::render(const Layer& root, QSize size)

@@ -29,14 +29,21 @@ std::list<Entry>& entries()
 
 int madeCount = 0;
 
+// The size of the patch blurredCore() makes, margins included.
+QSize coreSize(QSize size, double radius)
+{
+    const int core = 2 * int(std::ceil(radius)) + 3;
+    const int edge = ShadowImageCache::margin(radius);
+    return QSize(std::min(size.width(), core), std::min(size.height(), core)) + QSize(2 * edge, 2 * edge);
+}
+
 // The shadow of a rectangle no larger than a few radii, with its margin: along a long edge the
 // blur is the same at every point between the corners, so one such patch holds every pixel a
 // shadow of any larger size has.
 QImage blurredCore(QSize size, double radius, const QColor& color)
 {
-    const int core = 2 * int(std::ceil(radius)) + 3;
-    const QSize small(std::min(size.width(), core), std::min(size.height(), core));
     const int edge = ShadowImageCache::margin(radius);
+    const QSize small = coreSize(size, radius) - QSize(2 * edge, 2 * edge);
     QImage patch(small + QSize(2 * edge, 2 * edge), QImage::Format_ARGB32_Premultiplied);
     patch.fill(Qt::transparent);
     QPainter painter(&patch);
@@ -77,6 +84,18 @@ QImage stretched(const QImage& patch, QSize size)
 int ShadowImageCache::margin(double radius)
 {
     return std::max(0, int(std::ceil(radius)));
+}
+
+QRect ShadowImageCache::uniformMiddle(QSize size, double radius)
+{
+    // stretched() repeats the patch's middle row and column from there to the patch's far side.
+    const QSize patch = coreSize(size, radius);
+    const QSize image = size + QSize(2 * margin(radius), 2 * margin(radius));
+    const int left = patch.width() / 2;
+    const int top = patch.height() / 2;
+    const int right = image.width() - (patch.width() - left - 1);
+    const int bottom = image.height() - (patch.height() - top - 1);
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
 }
 
 QImage ShadowImageCache::blurredRect(QSize size, double radius, const QColor& color)

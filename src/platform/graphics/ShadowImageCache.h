@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QRect>
 #include <QSize>
 
 // Blurred shadows of plain rectangles, made once and then drawn as images: a frame that shows the
@@ -15,6 +16,9 @@ public:
     static QImage blurredRect(QSize size, double radius, const QColor& color);
     // The edge each side of a blurred rectangle's image has beyond the rectangle.
     static int margin(double radius);
+    // Where every pixel of blurredRect(size, radius, …) is the same, in the image's pixels: the
+    // middle, beyond the blur's reach of its edges.
+    static QRect uniformMiddle(QSize size, double radius);
     // Images made since the process started: tests check that an unchanged frame makes none.
     static int madeCountForTesting();
     static void clearForTesting();

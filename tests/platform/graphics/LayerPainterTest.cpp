@@ -8,7 +8,9 @@
 #include "platform/graphics/TextLayer.h"
 #include "support/FakeLayerTreeHost.h"
 
+#include <QPainter>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -396,4 +398,292 @@ TEST_F(LayerPainterTest, AFeatheredEdgeIsDrawnAgainWhenWhatLiesUnderItChangesOrM
     clock.advance(1);
     EXPECT_TRUE(near(pixel(LayerPainter::render(*root, QSize(100, 100)), 95, 50), fadedRed, 8));
     root->setTreeHost(nullptr);
+}
+
+namespace {
+
+QImage solidImage(QSize size, QColor color, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(size, format);
+    image.fill(color);
+    return image;
+}
+
+} // namespace
+
+// Backgrounds are filled only where nothing opaque is drawn over them later. Whatever a skipped
+// pixel held before the frame (a sentinel colour here) must never show: a frame painted over
+// magenta and one painted over cyan come out the same.
+class LayerPainterCoverageTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        root->setFrame(Rect(0, 0, 400, 400));
+        root->setBackgroundColor(Color::white(1, 1));
+    }
+
+    QImage paintOver(QColor before, std::optional<QColor> clearColor = std::nullopt)
+    {
+        QImage image(400, 400, QImage::Format_ARGB32_Premultiplied);
+        image.fill(before);
+        QPainter painter(&image);
+        LayerPainter::paint(painter, *root, QSizeF(400, 400), clearColor);
+        return image;
+    }
+
+    // The background pixels one frame fills, checking that the frame does not depend on what the
+    // target held.
+    qint64 filledByOneFrame(std::optional<QColor> clearColor = std::nullopt)
+    {
+        const QImage overCyan = paintOver(Qt::cyan, clearColor);
+        const qint64 before = LayerPainter::backgroundPixelCountForTesting();
+        const QImage overMagenta = paintOver(Qt::magenta, clearColor);
+        const qint64 filled = LayerPainter::backgroundPixelCountForTesting() - before;
+        EXPECT_TRUE(overCyan == overMagenta) << "a pixel left unfilled shows through";
+        return filled;
+    }
+
+    LayerPtr addPhoto(const Rect& frame, const QImage& image)
+    {
+        const LayerPtr photo = Layer::create();
+        photo->setFrame(frame);
+        photo->setContents(image);
+        root->addSublayer(photo);
+        return photo;
+    }
+
+    LayerPtr root = Layer::create();
+};
+
+TEST_F(LayerPainterCoverageTest, BackgroundUnderAnOpaquePhotoIsLeftOutTwoPixelsIn)
+{
+    const LayerPtr photo = addPhoto(Rect(100, 100, 200, 200), solidImage(QSize(200, 200), Qt::red));
+    photo->setShadowOpacity(0.75);
+    EXPECT_EQ(filledByOneFrame(), 400 * 400 - 196 * 196);
+
+    const QImage image = paintOver(Qt::magenta);
+    EXPECT_EQ(image.pixelColor(200, 200), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(101, 101), QColor(Qt::red)) << "the photo's edge, over the background";
+    EXPECT_EQ(image.pixelColor(50, 50), QColor(Qt::white));
+}
+
+TEST_F(LayerPainterCoverageTest, WhatIsNotFullyOpaqueCoversNothing)
+{
+    const Rect frame(100, 100, 200, 200);
+    const LayerPtr translucent = addPhoto(frame, solidImage(QSize(200, 200), Qt::red));
+    translucent->setOpacity(0.5);
+    EXPECT_EQ(filledByOneFrame(), 400 * 400);
+    translucent->removeFromSuperlayer();
+
+    const LayerPtr withAlpha =
+        addPhoto(frame, solidImage(QSize(200, 200), QColor(255, 0, 0, 255), QImage::Format_ARGB32));
+    EXPECT_EQ(filledByOneFrame(), 400 * 400) << "an image with alpha";
+    withAlpha->removeFromSuperlayer();
+
+    ManualAnimationClock clock;
+    FakeLayerTreeHost host;
+    root->setTreeHost(&host);
+    const LayerPtr fading = addPhoto(frame, QImage());
+    // Only a layer that has been on screen animates.
+    paintOver(Qt::black);
+    {
+        ScopedTransaction transaction;
+        transaction.setAnimationDuration(1.0);
+        fading->setContents(solidImage(QSize(200, 200), Qt::red));
+    }
+    clock.advance(0.5);
+    EXPECT_EQ(filledByOneFrame(), 400 * 400) << "a photo fading in over nothing";
+    root->setTreeHost(nullptr);
+
+    fading->removeFromSuperlayer();
+    const LayerPtr clipping = Layer::create();
+    clipping->setFrame(Rect(0, 0, 100, 100));
+    clipping->setMasksToBounds(true);
+    clipping->addSublayer(filledLayer(Rect(0, 0, 400, 400), Color::rgb(0, 0, 1, 1)));
+    root->addSublayer(clipping);
+    // The blue layer's own fill counts its whole rectangle; the painter's clip cuts it.
+    EXPECT_EQ(filledByOneFrame(), 400 * 400 - 100 * 100 + 400 * 400)
+        << "covered only where its clipping parent shows it";
+}
+
+TEST_F(LayerPainterCoverageTest, ALaterSiblingCoversAnEarlierOnesBackground)
+{
+    const LayerPtr under = filledLayer(Rect(0, 0, 400, 300), Color::rgb(0, 1, 0, 1));
+    root->addSublayer(under);
+    root->addSublayer(filledLayer(Rect(0, 0, 400, 100), Color::rgb(0, 0, 1, 1)));
+    // The root's white shows only above the green; the green only above the blue.
+    EXPECT_EQ(filledByOneFrame(), 400 * 100 + 400 * 200 + 400 * 100);
+    const QImage image = paintOver(Qt::magenta);
+    EXPECT_EQ(image.pixelColor(200, 50), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(200, 150), QColor(Qt::green));
+    EXPECT_EQ(image.pixelColor(200, 350), QColor(Qt::blue));
+}
+
+TEST_F(LayerPainterCoverageTest, TheClearColourFillsOnlyWhatNoOpaqueLayerCovers)
+{
+    root->setBackgroundColor(std::nullopt);
+    RightFeather feather;
+    const LayerPtr strip = filledLayer(Rect(0, 0, 300, 400), Color::white(0.5, 1));
+    setMaskDrawnBy(*strip, feather);
+    root->addSublayer(strip);
+    // The clear colour right of the strip and under its feathered band, the grey once over the
+    // whole strip (the band's part offscreen).
+    EXPECT_EQ(filledByOneFrame(QColor(Qt::black)), 400 * 110 + 400 * 300);
+
+    const QImage image = paintOver(Qt::magenta, QColor(Qt::black));
+    EXPECT_EQ(image.pixelColor(350, 200), QColor(Qt::black));
+    EXPECT_EQ(image.pixelColor(150, 200), QColor(128, 128, 128));
+    // 4.5 points from the edge the mask lets 0.675 of the grey through.
+    EXPECT_TRUE(near(image.pixelColor(295, 200), QColor(86, 86, 86), 3)) << "the band fades to the black";
+
+    // A mask placed off the layer's origin covers where it is, not where the layer starts.
+    strip->mask()->setFrame(Rect(50, 0, 250, 400));
+    filledByOneFrame(QColor(Qt::black));
+    EXPECT_EQ(paintOver(Qt::magenta, QColor(Qt::black)).pixelColor(25, 200), QColor(Qt::black));
+}
+
+TEST_F(LayerPainterCoverageTest, AShadowsEvenMiddleIsFilledAsOneColourAndItsEdgesStillFade)
+{
+    for (const QSize size : {QSize(300, 200), QSize(6, 5)}) {
+        const QImage shadow = ShadowImageCache::blurredRect(size, 3.0, Qt::black);
+        const QRect middle = ShadowImageCache::uniformMiddle(size, 3.0);
+        ASSERT_TRUE(shadow.rect().contains(middle));
+        const QRgb even = shadow.pixel(middle.topLeft());
+        bool same = true;
+        for (int y = middle.top(); y <= middle.bottom(); ++y) {
+            for (int x = middle.left(); x <= middle.right(); ++x)
+                same = same && shadow.pixel(x, y) == even;
+        }
+        EXPECT_TRUE(same) << size.width() << "x" << size.height();
+        // Every edge of the middle is as far out as the pixels stay the same.
+        EXPECT_NE(shadow.pixel(middle.left() - 3, middle.center().y()), even);
+    }
+
+    // A translucent photo shows its whole shadow, middle and blurred edges, over the background.
+    const LayerPtr photo = addPhoto(Rect(50, 50, 300, 300), solidImage(QSize(300, 300), Qt::red));
+    photo->setShadowOpacity(1.0);
+    photo->setOpacity(0.5);
+    filledByOneFrame();
+    const QImage image = paintOver(Qt::magenta);
+    EXPECT_TRUE(near(image.pixelColor(200, 200), QColor(191, 64, 64), 2)) << "half red over its half shadow";
+    const int below = image.pixelColor(200, 351).lightness();
+    EXPECT_LT(below, image.pixelColor(200, 354).lightness()) << "the shadow fades below the photo";
+    EXPECT_LT(image.pixelColor(200, 354).lightness(), 255);
+}
+
+// Flat colours stacked over an opaque one (the strip's grey, a shadow's even middle, a
+// placeholder's white fading out under a photo fading in) are written once as the colour they
+// make together. A frame painted that way must equal one painted fill by fill: a clip over the
+// whole target keeps the painter from holding fills back, and changes no pixel.
+class LayerPainterFlatFillTest : public LayerPainterCoverageTest {
+protected:
+    void SetUp() override
+    {
+        LayerPainterCoverageTest::SetUp();
+        root->setBackgroundColor(Color::white(0.5, 1));
+        root->setTreeHost(&host);
+    }
+    void TearDown() override { root->setTreeHost(nullptr); }
+
+    QImage paintFillByFill(QColor before)
+    {
+        QImage image(400, 400, QImage::Format_ARGB32_Premultiplied);
+        image.fill(before);
+        QPainter painter(&image);
+        painter.setClipRect(image.rect());
+        LayerPainter::paint(painter, *root, QSizeF(400, 400), QColor(Qt::black));
+        return image;
+    }
+
+    // Pixels stacked in one frame, checking that it equals the frame painted fill by fill.
+    qint64 stackedInOneFrame()
+    {
+        const QImage byFill = paintFillByFill(Qt::cyan);
+        const qint64 before = LayerPainter::stackedFillPixelCountForTesting();
+        const QImage stacked = paintOver(Qt::magenta, QColor(Qt::black));
+        const qint64 count = LayerPainter::stackedFillPixelCountForTesting() - before;
+        EXPECT_TRUE(stacked == byFill) << "stacking the fills changed a pixel";
+        EXPECT_TRUE(stacked == paintOver(Qt::cyan, QColor(Qt::black)))
+            << "a pixel left unfilled shows through";
+        return count;
+    }
+
+    // A photo layer as the strip shows it while its image fades in over the placeholder: white at
+    // half alpha with a faint border, both fading out, and a shadow.
+    LayerPtr addFadingPhoto(const Rect& frame, QColor color, const LayerPtr& parent)
+    {
+        const LayerPtr photo = Layer::create();
+        photo->setFrame(frame);
+        parent->addSublayer(photo);
+        photo->setShadowOpacity(0.75);
+        photo->setBorderWidth(1);
+        photo->setBorderColor(Color::white(0, 0.25));
+        photo->setBackgroundColor(Color::white(1, 0.5));
+        paintOver(Qt::black);
+        {
+            ScopedTransaction transaction;
+            transaction.setAnimationDuration(1.0);
+            photo->setBorderWidth(0);
+            photo->setBackgroundColor(std::nullopt);
+            photo->setContents(solidImage(QSize(int(frame.width()), int(frame.height())), color));
+        }
+        return photo;
+    }
+
+    ManualAnimationClock clock;
+    FakeLayerTreeHost host;
+};
+
+TEST_F(LayerPainterFlatFillTest, AFadingPhotosUnderlayIsWrittenOnceWithTheSamePixels)
+{
+    addFadingPhoto(Rect(50, 50, 300, 300), Qt::red, root);
+    clock.advance(0.5);
+    // The grey, the shadow's middle and the white stack under most of the photo.
+    EXPECT_GT(stackedInOneFrame(), 2 * 280 * 280);
+    const QImage image = paintOver(Qt::magenta, QColor(Qt::black));
+    EXPECT_NE(image.pixelColor(200, 200), image.pixelColor(50, 50)) << "the photo shows";
+
+    // Off the pixel grid the photo's white is filled as it is; the grey and shadow still stack.
+    clock.advance(0.25);
+    root->sublayers().front()->setFrame(Rect(50.5, 50.25, 300, 300));
+    stackedInOneFrame();
+}
+
+TEST_F(LayerPainterFlatFillTest, WhatIsDrawnLaterOverAHeldFillSeesItWritten)
+{
+    // In a strip with a feathered edge, where the held fills meet the feathered band, then
+    // straight on the view.
+    RightFeather feather;
+    for (const bool feathered : {true, false}) {
+        SCOPED_TRACE(feathered ? "feathered" : "plain");
+        LayerPtr parent = root;
+        for (const LayerPtr& layer : std::vector<LayerPtr>(root->sublayers()))
+            layer->removeFromSuperlayer();
+        if (feathered) {
+            parent = filledLayer(Rect(0, 0, 400, 400), Color::white(0.5, 1));
+            setMaskDrawnBy(*parent, feather);
+            root->addSublayer(parent);
+        }
+        addFadingPhoto(Rect(20, 20, 300, 300), Qt::red, parent);
+        // An opaque photo whose shadow and edge fall on the first one's held fills.
+        const LayerPtr over = Layer::create();
+        over->setFrame(Rect(250, 250, 140, 140));
+        over->setContents(solidImage(QSize(140, 140), Qt::blue));
+        over->setShadowOpacity(0.75);
+        over->setShadowRadius(6);
+        parent->addSublayer(over);
+        // A frame drawn by its border alone.
+        const LayerPtr framed = Layer::create();
+        framed->setFrame(Rect(200, 30, 150, 100));
+        framed->setBorderWidth(3);
+        framed->setBorderColor(Color::rgb(1, 0, 0, 1));
+        parent->addSublayer(framed);
+        // A translucent layer with a sublayer, clipped to its bounds.
+        const LayerPtr group = filledLayer(Rect(20, 150, 100, 200), Color::rgb(0, 1, 0, 0.4));
+        group->addSublayer(filledLayer(Rect(10, 10, 50, 50), Color::rgb(1, 1, 0, 0.7)));
+        group->setMasksToBounds(true);
+        parent->addSublayer(group);
+        clock.advance(0.3);
+        EXPECT_GT(stackedInOneFrame(), 280 * 280);
+    }
 }
