@@ -106,6 +106,11 @@ gather() { # label goal command...: collects the "ratio A / B = r" lines of each
                   m = n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2;
                   printf "%s %s\t%.3f\t%.3f\t%.3f\t%s\tratio\n", label, name, m, x[1], x[n], goal } }' >>"$results"
 }
+for photos in "${sizes[@]}"; do
+    section "RateBench process $photos photos, $rounds rounds of whole processes"
+    measure "$build/bench/library/RateBench" process "$build/bin/zuzire-library" "$build/bench/library/RateFloor" \
+        "$data/rate/$photos" "$photos" "$rounds"
+done
 section "RateBench x$rounds"
 rate_filter=.
 [[ ${QUICK:-0} == 1 ]] && rate_filter='/10000/'
@@ -114,7 +119,7 @@ gather rate 1.5 "$build/bench/library/RateBench" --benchmark_filter="$rate_filte
 section "ItemDisplayFrameBench x$rounds"
 for _ in $(seq "$rounds"); do
     "$build/bench/ItemDisplayFrameBench" 2>/dev/null |
-        sed -n 's/^\([0-9x]*\): .*ratio \([0-9.]*\) .*/\1 \2/p'
+        sed -n 's/^\([0-9x]*\) \([^:]*\): .*, ratio \([0-9.]*\) .*/\1_\2 \3/p' | tr ' ' '_' | sed 's/_\([0-9.]*\)$/ \1/'
 done | awk -v goal=1.5 "$sortnum"'{ v[$1] = v[$1] " " $2 }
     END { for (k in v) { n = split(substr(v[k], 2), x, " "); sortnum(x, n);
               m = n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2;
