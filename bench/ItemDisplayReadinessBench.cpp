@@ -1,4 +1,5 @@
 #include "SyntheticPhoto.h"
+#include "bench/ThreadClock.h"
 #include "display/ItemDisplay.h"
 #include "library/AlbumInfo.h"
 #include "platform/foundation/PropertyList.h"
@@ -114,15 +115,6 @@ long peakResidentKilobytes()
     return -1;
 }
 
-// Milliseconds of processor time the calling thread has used: on a machine shared with other work
-// the wall clock also counts the time the thread waited for a processor.
-double threadMilliseconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
 // The calling thread's time in the kernel and its page faults so far: a stall spent there is
 // the system's (memory being found for the process), not the program's own work.
 struct ThreadUsage {
@@ -176,9 +168,9 @@ public:
     {
         if (QThread::currentThread() != thread())
             return QGuiApplication::notify(receiver, event);
-        const double start = threadMilliseconds();
+        const double start = threadCpuMilliseconds();
         const bool result = QGuiApplication::notify(receiver, event);
-        const double spent = threadMilliseconds() - start;
+        const double spent = threadCpuMilliseconds() - start;
         if (spent >= 1 && (m_longest.size() < 8 || spent > m_longest.back().milliseconds)) {
             std::string what = describe(receiver, event) + " at " +
                                std::to_string(int(m_since.isValid() ? m_since.elapsed() : 0)) + " ms";
@@ -266,19 +258,19 @@ int run(const QString& folder, int albumSize, int moves)
     QObject::connect(&painter, &QTimer::timeout, [&] {
         const double startSteal = stealMilliseconds();
         const double start = double(clock.nsecsElapsed()) / 1e6;
-        const double startWork = threadMilliseconds();
+        const double startWork = threadCpuMilliseconds();
         const ThreadUsage startUsage = threadUsage();
         {
             QPainter p(&frame);
             LayerPainter::paint(p, *root, QSizeF(screen));
         }
         longestFrame = std::max(longestFrame, double(clock.nsecsElapsed()) / 1e6 - start);
-        const double frameWork = threadMilliseconds() - startWork;
+        const double frameWork = threadCpuMilliseconds() - startWork;
         frameWorks.push_back(frameWork);
         if (stealMilliseconds() == startSteal)
             longestUnstolenFrameWork = std::max(longestUnstolenFrameWork, frameWork);
         if (frameWork > longestFrameWork) {
-            longestFrameWork = threadMilliseconds() - startWork;
+            longestFrameWork = threadCpuMilliseconds() - startWork;
             const ThreadUsage usage = threadUsage();
             longestFrameAt = {start, usage.systemMilliseconds - startUsage.systemMilliseconds,
                               usage.minorFaults - startUsage.minorFaults, stealMilliseconds() - startSteal};
@@ -292,7 +284,7 @@ int run(const QString& folder, int albumSize, int moves)
     heartbeat.setInterval(1);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
         const double now = double(clock.nsecsElapsed()) / 1e6;
-        const double work = threadMilliseconds();
+        const double work = threadCpuMilliseconds();
         // A frame painted in the gap counts too: the event loop does not turn while it paints.
         if (lastBeat > 0) {
             longestStall = std::max(longestStall, now - lastBeat);

@@ -1,5 +1,6 @@
 #include "SyntheticPhoto.h"
 #include "TurboJpegReference.h"
+#include "bench/ThreadClock.h"
 #include "library/AlbumInfo.h"
 #include "platform/foundation/AtomicFile.h"
 
@@ -23,13 +24,6 @@ namespace {
 constexpr int width = 6000;
 constexpr int height = 4000;
 constexpr unsigned screenSize = 1920;
-
-double threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
 } // namespace
 
 int main(int argc, char** argv)
@@ -61,7 +55,7 @@ int main(int argc, char** argv)
         // Alternate which side goes first; each image is released before the other side runs.
         for (int turn = 0; turn < 2; ++turn) {
             const bool oursTurn = (turn == 0) == (round % 2 == 0);
-            const double cpuStart = threadCpuMs();
+            const double cpuStart = threadCpuMilliseconds();
             timer.start();
             {
                 const QImage image = oursTurn ? albumInfo.imageForItem(item, screenSize)
@@ -70,7 +64,7 @@ int main(int argc, char** argv)
                     return 1;
             }
             times[oursTurn ? 0 : 1] = double(timer.nsecsElapsed()) / 1e6;
-            (oursTurn ? oursCpuMs : referenceCpuMs).push_back(threadCpuMs() - cpuStart);
+            (oursTurn ? oursCpuMs : referenceCpuMs).push_back(threadCpuMilliseconds() - cpuStart);
         }
         oursMs.push_back(times[0]);
         referenceMs.push_back(times[1]);

@@ -1,4 +1,5 @@
 #include "RatioReporter.h"
+#include "bench/ThreadClock.h"
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/XmlPlistBuilder.h"
 #include "tools/library/AlbumDataPhotoSearch.h"
@@ -241,36 +242,31 @@ double median(std::vector<double> values)
 // that the pass replaces, the digest for the stamp.
 int phases(const QString& path, const std::string& key, int rounds)
 {
-    const auto cpu = [] {
-        timespec now{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-        return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-    };
     std::map<std::string, std::vector<double>> times;
     for (int round = 0; round < rounds; ++round) {
-        double start = cpu();
+        double start = threadCpuMilliseconds();
         const auto bytes = RegularFileReader::read(path);
-        times["read"].push_back(cpu() - start);
+        times["read"].push_back(threadCpuMilliseconds() - start);
         if (!bytes)
             return 1;
-        start = cpu();
+        start = threadCpuMilliseconds();
         const auto found = AlbumDataPhotoSearch::search(*bytes, key);
-        times["search (check, find, layout)"].push_back(cpu() - start);
+        times["search (check, find, layout)"].push_back(threadCpuMilliseconds() - start);
         if (!found || found->entries.size() != 1)
             return 1;
         std::string copy(bytes->constData(), size_t(bytes->size()));
-        start = cpu();
+        start = threadCpuMilliseconds();
         pugi::xml_document document;
         const pugi::xml_node root =
             XmlPlistBuilder::parseInPlace(document, copy.data(), copy.size(), nullptr);
-        times["one reader: parse"].push_back(cpu() - start);
-        start = cpu();
+        times["one reader: parse"].push_back(threadCpuMilliseconds() - start);
+        start = threadCpuMilliseconds();
         if (!root || !XmlPlistBuilder::check(root).empty())
             return 1;
-        times["one reader: check"].push_back(cpu() - start);
-        start = cpu();
+        times["one reader: check"].push_back(threadCpuMilliseconds() - start);
+        start = threadCpuMilliseconds();
         const ContentDigest digest(*bytes);
-        times["digest"].push_back(cpu() - start);
+        times["digest"].push_back(threadCpuMilliseconds() - start);
     }
     std::printf("%s: %.1f MB, thread CPU time, median of %d (lowest-highest)\n", qPrintable(path),
                 double(QFileInfo(path).size()) / 1e6, rounds);

@@ -1,5 +1,6 @@
 #include "SyntheticPhoto.h"
 #include "TurboJpegReference.h"
+#include "bench/ThreadClock.h"
 #include "library/AlbumInfo.h"
 #include "library/RawPreview.h"
 #include "platform/foundation/AtomicFile.h"
@@ -26,21 +27,6 @@
 namespace {
 constexpr unsigned screenSize = 1920;
 constexpr double goal = 1.0;
-
-// Page faults of this thread so far: where a side's memory comes from shows in them.
-long threadFaults()
-{
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return usage.ru_minflt + usage.ru_majflt;
-}
-
-double threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
 
 struct Case {
     const char* label;
@@ -86,8 +72,8 @@ bool measure(const Case& test, const QTemporaryDir& folder, int rounds)
         double times[2] = {};
         for (int turn = 0; turn < 2; ++turn) {
             const bool oursTurn = (turn == 0) == (round % 2 == 0);
-            const double cpuStart = threadCpuMs();
-            const long faultsStart = threadFaults();
+            const double cpuStart = threadCpuMilliseconds();
+            const long faultsStart = threadPageFaults();
             timer.start();
             {
                 const QImage image = oursTurn ? albumInfo.imageForItem(item, screenSize)
@@ -96,8 +82,8 @@ bool measure(const Case& test, const QTemporaryDir& folder, int rounds)
                     return false;
             }
             times[oursTurn ? 0 : 1] = double(timer.nsecsElapsed()) / 1e6;
-            (oursTurn ? oursCpuMs : referenceCpuMs).push_back(threadCpuMs() - cpuStart);
-            (oursTurn ? oursFaults : referenceFaults).push_back(double(threadFaults() - faultsStart));
+            (oursTurn ? oursCpuMs : referenceCpuMs).push_back(threadCpuMilliseconds() - cpuStart);
+            (oursTurn ? oursFaults : referenceFaults).push_back(double(threadPageFaults() - faultsStart));
         }
         oursMs.push_back(times[0]);
         referenceMs.push_back(times[1]);

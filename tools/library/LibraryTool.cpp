@@ -433,7 +433,7 @@ int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)
     // one seen before ours, elsewhere, is then a change made there.
     const auto writeElsewhere = [&](const QString& photo) {
         bool inSidecar = false;
-        elsewhere = RatingElsewhere::writeFor(photo, stars, *settings, &elsewhereError, &inSidecar);
+        elsewhere = RatingElsewhere::write(photo, stars, *settings, &elsewhereError, &inSidecar);
         return inSidecar;
     };
     Error error;

@@ -244,8 +244,9 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
             const auto located = AlbumDataRatingEditor::located(
                 *bytes, key, found ? &found->entries : nullptr, found ? found->layout : layout);
             tellPhoto(&located, true, *bytes);
+        } else {
+            tellPhoto(nullptr, false, *bytes);
         }
-        tellPhoto(nullptr, false, *bytes);
         edited = found ? AlbumDataRatingEditor::withRatingAt(std::move(*bytes), key, stars, found->entries,
                                                              found->layout, elsewhere)
                        : AlbumDataRatingEditor::withRating(std::move(*bytes), key, stars, layout, elsewhere);

@@ -2,10 +2,7 @@
 
 #include "library/UnratedPhotoFilter.h"
 #include "platform/foundation/Preferences.h"
-#include "tools/library/AlbumDataPhotoPath.h"
 #include "tools/library/AlbumDataRatingEditor.h"
-#include "tools/library/LibraryLock.h"
-#include "tools/library/RegularFileReader.h"
 
 #include <QFileInfo>
 
@@ -70,22 +67,8 @@ bool RatingElsewhere::readSettings(Settings& settings, QString* problem)
     return true;
 }
 
-bool RatingElsewhere::write(const QString& albumDataPath, const std::string& key, int stars,
-                            const Settings& settings, Error* error, bool* written)
-{
-    if (written)
-        *written = false;
-    const QString folder = QFileInfo(albumDataPath).absolutePath();
-    // Held while the sidecar is written, so an import never reads it half-way through a rating;
-    // released before the album data write, which takes the lock itself.
-    const auto lock = LibraryLock::acquire(folder);
-    const auto bytes = RegularFileReader::read(albumDataPath);
-    const auto photo = bytes ? AlbumDataPhotoPath::find(*bytes, key) : std::nullopt;
-    return !photo || writeFor(*photo, stars, settings, error, written);
-}
-
-bool RatingElsewhere::writeFor(const QString& photoPath, int stars, const Settings& settings, Error* error,
-                               bool* written)
+bool RatingElsewhere::write(const QString& photoPath, int stars, const Settings& settings, Error* error,
+                            bool* written)
 {
     if (written)
         *written = false;

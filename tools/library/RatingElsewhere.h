@@ -31,16 +31,12 @@ public:
     static bool readSettings(Settings& settings, QString* problem);
     static std::optional<XmpRating::Naming> namingOf(const QString& text);
 
-    // Writes `stars` where other programs see the rating of photo `key` of the album data file,
-    // under the library's lock. A photo the file does not list, or a file that cannot be read,
-    // is left for the album data write to report; a photo whose file is gone has nothing to
-    // write beside it. `written`, when given, says whether the rating now stands in the sidecar.
-    static bool write(const QString& albumDataPath, const std::string& key, int stars,
-                      const Settings& settings, Error* error = nullptr, bool* written = nullptr);
-    // The same for the photo whose file is `photoPath`, as its entry lists it (the caller holds the
-    // library's lock); an empty path or a file that is gone has nothing to write beside it.
-    static bool writeFor(const QString& photoPath, int stars, const Settings& settings,
-                         Error* error = nullptr, bool* written = nullptr);
+    // Writes `stars` where other programs see the rating of the photo whose file is `photoPath`,
+    // as its library entry lists it (the caller holds the library's lock); an empty path or a file
+    // that is gone has nothing to write beside it. `written`, when given, says whether the rating
+    // now stands in the sidecar.
+    static bool write(const QString& photoPath, int stars, const Settings& settings, Error* error = nullptr,
+                      bool* written = nullptr);
 
     // Applies the rating elsewhere of the photo at `photoPath` to its library `entry`; a sidecar
     // that cannot be read is told to `warn`.
