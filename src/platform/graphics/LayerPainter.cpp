@@ -646,6 +646,13 @@ private:
         fillDeviceRegion(QRegion(pixels) - coveredAfterBackground(layer, state), color);
     }
 
+    static void markSubtreePresented(Layer& layer)
+    {
+        layer.markPresented();
+        for (const LayerPtr& sublayer : layer.sublayers())
+            markSubtreePresented(*sublayer);
+    }
+
     // `state` is the layer's presentation; null to compute it here. `parentOpacity` is the
     // product of the ancestors' opacities.
     void paintLayer(Layer& layer, const QTransform* toParent, const LayerState* state, double parentOpacity)
@@ -663,8 +670,12 @@ private:
             state = animating ? &computed : &layer.modelState();
         }
         const double opacity = parentOpacity * state->opacity;
-        if (opacity <= 0)
+        if (opacity <= 0) {
+            // Invisible for now (a layer fading in shows nothing in its first frame), but on
+            // screen: what changes in it before its next frame must animate all the same.
+            markSubtreePresented(layer);
             return;
+        }
         const QTransform saved = m_painter.transform();
         if (toParent)
             m_painter.setTransform(*toParent * saved);

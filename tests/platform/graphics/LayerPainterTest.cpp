@@ -654,7 +654,7 @@ TEST_F(LayerPainterFlatFillTest, WhatIsDrawnLaterOverAHeldFillSeesItWritten)
     // In a strip with a feathered edge, where the held fills meet the feathered band, then
     // straight on the view.
     RightFeather feather;
-    for (const bool feathered : {true, false}) {
+    for (const bool feathered : {false, true}) {
         SCOPED_TRACE(feathered ? "feathered" : "plain");
         LayerPtr parent = root;
         for (const LayerPtr& layer : std::vector<LayerPtr>(root->sublayers()))
@@ -686,4 +686,22 @@ TEST_F(LayerPainterFlatFillTest, WhatIsDrawnLaterOverAHeldFillSeesItWritten)
         clock.advance(0.3);
         EXPECT_GT(stackedInOneFrame(), 280 * 280);
     }
+}
+
+TEST_F(LayerPainterFlatFillTest, ALayerInsideOneFadingInAnimatesItsChangesFromItsFirstFrame)
+{
+    paintOver(Qt::black);
+    // Joining a tree on screen, the strip fades in: its first frame shows nothing of it.
+    const LayerPtr strip = filledLayer(Rect(0, 0, 400, 400), Color::white(0.5, 1));
+    const LayerPtr photo = filledLayer(Rect(20, 20, 100, 100), Color::white(1, 1));
+    strip->addSublayer(photo);
+    root->addSublayer(strip);
+    paintOver(Qt::black);
+    {
+        ScopedTransaction transaction;
+        transaction.setAnimationDuration(1.0);
+        photo->setOpacity(0);
+    }
+    clock.advance(0.5);
+    EXPECT_NEAR(photo->presentationOpacity(), 0.5, 0.01) << "the change jumped instead of animating";
 }
