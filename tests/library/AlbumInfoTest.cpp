@@ -335,7 +335,12 @@ TEST_F(AlbumInfoTest, RecordsLetGoAreReleasedOffTheCallingThreadWithoutWaitingFo
     std::mutex gate;
     gate.lock();
     albumInfo.workQueue().addOperation(AlbumInfoOperation::create([&] { std::lock_guard hold(gate); }));
-    albumInfo.releaseRecords({probe.take(), kept});
+    // Built apart and moved in: an initializer list would keep its own reference to the probe
+    // until the call returns, and drop the last one here if the release came first.
+    PlistArray records;
+    records.push_back(probe.take());
+    records.push_back(kept);
+    albumInfo.releaseRecords(std::move(records));
     EXPECT_TRUE(waitUntil([&] { return probe.isReleased(); }));
     gate.unlock();
     {
