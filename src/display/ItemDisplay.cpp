@@ -369,14 +369,19 @@ void ItemDisplay::loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard,
 {
     QM_CASSERT(size != 0, "ItemDisplay", "Image size must be set for layer");
     QImage image;
+    ItemDisplayDataSource::ImageWork work;
     {
         std::shared_lock lock(guard->mutex);
         // The strip or its screen is gone, or the photo left the strip while this load waited
         // for the lock: nothing would show the image.
         if (!guard->display || !guard->dataSource || photoLayer.expired())
             return;
-        image = guard->dataSource->itemDisplayNeedsImage(*guard->display, index, size);
+        work = guard->dataSource->itemDisplayImageWork(*guard->display, index, size);
+        if (!work)
+            image = guard->dataSource->itemDisplayNeedsImage(*guard->display, index, size);
     }
+    if (work)
+        image = work();
     if (image.isNull())
         throw std::runtime_error("No image, sad trombone.");
     image = preparedForDrawing(std::move(image));

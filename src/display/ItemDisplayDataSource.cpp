@@ -13,6 +13,13 @@ QImage ItemDisplayDataSource::itemDisplayNeedsImage(ItemDisplay& /*display*/, st
     return {};
 }
 
+ItemDisplayDataSource::ImageWork ItemDisplayDataSource::itemDisplayImageWork(ItemDisplay& /*display*/,
+                                                                             std::size_t /*index*/,
+                                                                             unsigned /*size*/)
+{
+    return {};
+}
+
 double ItemDisplayDataSource::itemDisplayNeedsAspectRatio(ItemDisplay& /*display*/, std::size_t /*index*/)
 {
     return 0.0;

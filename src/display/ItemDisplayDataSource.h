@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <cstddef>
+#include <functional>
 
 class ItemDisplay;
 
@@ -20,6 +21,15 @@ public:
     // changes. The display guarantees it is not called once the display has been destroyed or its
     // data source replaced, and waits for a call under way before either completes.
     virtual QImage itemDisplayNeedsImage(ItemDisplay& display, std::size_t index, unsigned size);
+
+    // The same photo as work the display runs afterwards on the load thread, without holding the
+    // data source: replacing the data source or destroying the display then never waits for a
+    // decode under way (a Select pressed while the picker loads a 24-megapixel photo). Asked under
+    // the same guarantee as itemDisplayNeedsImage; the work must own everything it reads, as it may
+    // outlive the data source. A null function (the default) makes the display call
+    // itemDisplayNeedsImage instead.
+    using ImageWork = std::function<QImage()>;
+    virtual ImageWork itemDisplayImageWork(ItemDisplay& display, std::size_t index, unsigned size);
 
     // Width over height as displayed; a value that is not positive is shown as a square. Main
     // thread.

@@ -317,6 +317,14 @@ PlistArray AlbumInfo::findUnratedAlbums(const PlistPtr& tree) const
     return result;
 }
 
+std::function<QImage()> AlbumInfo::imageWorkForItem(std::shared_ptr<const AlbumInfo> albumInfo, PlistPtr item,
+                                                    unsigned size)
+{
+    return [albumInfo = std::move(albumInfo), item = std::move(item), size] {
+        return albumInfo->imageForItem(item, size);
+    };
+}
+
 QImage AlbumInfo::imageForItem(const PlistPtr& item, unsigned size) const
 {
     if (!item)

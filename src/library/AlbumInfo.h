@@ -99,6 +99,9 @@ public:
     // "ImagePath" file, following symbolic links. A null image when the file is missing or
     // unreadable. Any thread.
     QImage imageForItem(const PlistPtr& item, unsigned size) const;
+    // imageForItem() as work to run later on any thread; it holds the album info and the record.
+    static std::function<QImage()> imageWorkForItem(std::shared_ptr<const AlbumInfo> albumInfo, PlistPtr item,
+                                                    unsigned size);
 
     // Width over height as displayed ("Aspect Ratio"); 0 when absent.
     double aspectRatioForItem(const PlistPtr& item) const;

@@ -244,13 +244,20 @@ std::size_t AlbumController::numberOfItemsInDisplay(ItemDisplay& /*display*/)
     return selectedItems().size();
 }
 
-QImage AlbumController::itemDisplayNeedsImage(ItemDisplay& /*display*/, std::size_t index, unsigned size)
+QImage AlbumController::itemDisplayNeedsImage(ItemDisplay& display, std::size_t index, unsigned size)
+{
+    const ImageWork work = itemDisplayImageWork(display, index, size);
+    return work ? work() : QImage();
+}
+
+ItemDisplayDataSource::ImageWork AlbumController::itemDisplayImageWork(ItemDisplay& /*display*/,
+                                                                       std::size_t index, unsigned size)
 {
     // The album selected now; a late request past its photos finds nothing.
     const PlistArray& items = selectedItems();
     if (index >= items.size())
         return {};
-    return m_albumInfo->imageForItem(items[index], size);
+    return AlbumInfo::imageWorkForItem(m_albumInfo, items[index], size);
 }
 
 double AlbumController::itemDisplayNeedsAspectRatio(ItemDisplay& /*display*/, std::size_t index)

@@ -68,6 +68,7 @@ public:
     // 0 while the screen is not shown, so a hidden strip neither moves nor loads.
     std::size_t numberOfItemsInDisplay(ItemDisplay& display) override;
     QImage itemDisplayNeedsImage(ItemDisplay& display, std::size_t index, unsigned size) override;
+    ImageWork itemDisplayImageWork(ItemDisplay& display, std::size_t index, unsigned size) override;
     double itemDisplayNeedsAspectRatio(ItemDisplay& display, std::size_t index) override;
 
     std::any valueForKey(const std::string& key) const override;

@@ -117,11 +117,18 @@ std::size_t FlowController::numberOfItemsInDisplay(ItemDisplay& /*display*/)
     return m_rateSet->count();
 }
 
-QImage FlowController::itemDisplayNeedsImage(ItemDisplay& /*display*/, std::size_t index, unsigned size)
+QImage FlowController::itemDisplayNeedsImage(ItemDisplay& display, std::size_t index, unsigned size)
+{
+    const ImageWork work = itemDisplayImageWork(display, index, size);
+    return work ? work() : QImage();
+}
+
+ItemDisplayDataSource::ImageWork FlowController::itemDisplayImageWork(ItemDisplay& /*display*/,
+                                                                      std::size_t index, unsigned size)
 {
     if (index >= m_rateSet->count())
         return {};
-    return m_albumInfo->imageForItem(m_rateSet->itemAtIndex(index), size);
+    return AlbumInfo::imageWorkForItem(m_albumInfo, m_rateSet->itemAtIndex(index), size);
 }
 
 double FlowController::itemDisplayNeedsAspectRatio(ItemDisplay& /*display*/, std::size_t index)

@@ -54,6 +54,7 @@ public:
 
     std::size_t numberOfItemsInDisplay(ItemDisplay& display) override;
     QImage itemDisplayNeedsImage(ItemDisplay& display, std::size_t index, unsigned size) override;
+    ImageWork itemDisplayImageWork(ItemDisplay& display, std::size_t index, unsigned size) override;
     double itemDisplayNeedsAspectRatio(ItemDisplay& display, std::size_t index) override;
     // The photo's status: promoted photos rise a quarter of the strip's height, photos rated down
     // sink a quarter, passed-over photos half.

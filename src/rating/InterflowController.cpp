@@ -225,6 +225,13 @@ std::size_t InterflowController::numberOfItemsInDisplay(ItemDisplay& display)
 
 QImage InterflowController::itemDisplayNeedsImage(ItemDisplay& display, std::size_t index, unsigned size)
 {
+    const ImageWork work = itemDisplayImageWork(display, index, size);
+    return work ? work() : QImage();
+}
+
+ItemDisplayDataSource::ImageWork InterflowController::itemDisplayImageWork(ItemDisplay& display,
+                                                                           std::size_t index, unsigned size)
+{
     ItemList items;
     {
         std::lock_guard lock(m_listsMutex);
@@ -233,7 +240,7 @@ QImage InterflowController::itemDisplayNeedsImage(ItemDisplay& display, std::siz
     // A request that outlived its list finds nothing.
     if (!items || index >= items->size())
         return {};
-    return m_albumInfo->imageForItem((*items)[index], size);
+    return AlbumInfo::imageWorkForItem(m_albumInfo, (*items)[index], size);
 }
 
 double InterflowController::itemDisplayNeedsAspectRatio(ItemDisplay& display, std::size_t index)

@@ -87,6 +87,7 @@ public:
 
     std::size_t numberOfItemsInDisplay(ItemDisplay& display) override;
     QImage itemDisplayNeedsImage(ItemDisplay& display, std::size_t index, unsigned size) override;
+    ImageWork itemDisplayImageWork(ItemDisplay& display, std::size_t index, unsigned size) override;
     double itemDisplayNeedsAspectRatio(ItemDisplay& display, std::size_t index) override;
 
     QJsonObject describeForAutomation() const override;

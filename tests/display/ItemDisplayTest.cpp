@@ -7,11 +7,14 @@
 #include "support/FailureOf.h"
 #include "support/FakeItemDisplayDataSource.h"
 #include "support/FakeLayerTreeHost.h"
+#include "support/WaitUntil.h"
 
 #include <QCoreApplication>
 #include <QPainter>
 #include <algorithm>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -442,6 +445,31 @@ TEST(ItemDisplayLifetimeTest, ALoadThatEndsAfterTheStripIsGoneDoesNothing)
     // The finished loads' hand-overs are still waiting on the event loop.
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(source.requests().size(), 2u);
+}
+
+TEST_F(ItemDisplayTest, LettingGoOfTheDataSourceDoesNotWaitForTheWorkItHandedOut)
+{
+    m_display.workQueue().setMaxConcurrentOperationCount(1);
+    m_source.setGateOpen(false);
+    m_source.m_handsOutWork = true;
+    show({1.0, 1.0, 1.0}, Rect(0, 0, 800, 400));
+    // The load thread is making photo 0, held at the gate.
+    ASSERT_TRUE(m_source.waitForRequests(1));
+    std::atomic<bool> returned = false;
+    std::atomic<bool> forced = false;
+    std::thread watchdog([&] {
+        if (!waitUntil([&] { return returned.load(); }, std::chrono::seconds(5))) {
+            forced = true;
+            m_source.setGateOpen(true);
+        }
+    });
+    m_display.setDataSource(nullptr);
+    returned = true;
+    watchdog.join();
+    EXPECT_FALSE(forced) << "letting go of the data source waited for a decode under way";
+    m_source.setGateOpen(true);
+    finishLoads();
+    EXPECT_EQ(m_source.requests().size(), 1u) << "nothing is asked once the data source is gone";
 }
 
 TEST_F(ItemDisplayTest, ALoadOfADroppedLayerNeverAsks)

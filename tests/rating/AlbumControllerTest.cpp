@@ -103,6 +103,9 @@ TEST_F(AlbumControllerTest, NamesStandRightOfATiltedStarWithThePreviewInTheLower
     EXPECT_NEAR(right.y, 500 - 18.75 * std::sin(std::numbers::pi / 10), 1e-9);
     // The strip shows the selected album's photos.
     EXPECT_EQ(picker->numberOfItemsInDisplay(picker->albumDisplay()), 1u);
+    // Its photo is made by work handed to the strip: Select never waits for a decode.
+    EXPECT_TRUE(picker->itemDisplayImageWork(picker->albumDisplay(), 0, 100));
+    EXPECT_FALSE(picker->itemDisplayImageWork(picker->albumDisplay(), 1, 100));
 }
 
 TEST_F(AlbumControllerTest, TheLayoutScalesWithTheWindow)

@@ -279,6 +279,9 @@ TEST_F(FlowControllerTest, TheStripAsksForTheRateSetsPhotos)
     EXPECT_EQ(flow->itemDisplayNeedsAlignment(flow->itemDisplay(), 1), -2);
     // A request for an index the set does not hold (a late load) finds nothing.
     EXPECT_TRUE(flow->itemDisplayNeedsImage(flow->itemDisplay(), 7, 100).isNull());
+    // A photo is made by work handed to the strip, so leaving the pass never waits for a decode.
+    EXPECT_TRUE(flow->itemDisplayImageWork(flow->itemDisplay(), 1, 100));
+    EXPECT_FALSE(flow->itemDisplayImageWork(flow->itemDisplay(), 7, 100));
 }
 
 TEST_F(FlowControllerTest, AutomationReadsThePositionAndTheShownPhotos)

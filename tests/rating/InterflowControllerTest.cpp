@@ -318,8 +318,10 @@ TEST_F(InterflowControllerTest, LateCallsOfAScreenThatLeftDoNothing)
 
     // A strip's image request that arrives after its list was cleared finds nothing.
     auto shown = show({1, -1}, false, 2, 1);
+    EXPECT_TRUE(shown->itemDisplayImageWork(shown->promoteDisplay(), 0, 100));
     view.popController();
     EXPECT_TRUE(shown->itemDisplayNeedsImage(shown->promoteDisplay(), 0, 100).isNull());
+    EXPECT_FALSE(shown->itemDisplayImageWork(shown->promoteDisplay(), 0, 100));
 }
 
 TEST_F(InterflowControllerTest, AutomationReadsTheStripsAndTheirPhotos)

@@ -38,6 +38,21 @@ public:
 
     QImage itemDisplayNeedsImage(ItemDisplay& /*display*/, std::size_t index, unsigned size) override
     {
+        return image(index, size);
+    }
+
+    // As a data source whose photos are made after the call, by work it hands out.
+    ImageWork itemDisplayImageWork(ItemDisplay& /*display*/, std::size_t index, unsigned size) override
+    {
+        if (!m_handsOutWork)
+            return {};
+        return [this, index, size] { return image(index, size); };
+    }
+    bool m_handsOutWork = false;
+
+    // The photo asked for, made once the gate lets it through.
+    QImage image(std::size_t index, unsigned size)
+    {
         std::unique_lock lock(m_mutex);
         m_requests.emplace_back(index, size);
         m_requestArrived.notify_all();
