@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTransform>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -21,9 +22,11 @@
 // preview, against decoding the same preview extracted to a JPEG file of its own with
 // libjpeg-turbo's scaled decode and the same resize (the reference of PhotoDecodeBench). The RAW
 // side pays for everything it does more: opening the RAW file, reading its TIFF directories to find
-// the preview and the orientation, and mapping the preview's bytes, which it decodes in place. Three files: a
+// the preview and the orientation, and mapping the preview's bytes, which it decodes in place. Four files: a
 // CR2 and a DNG with full-size 24-megapixel previews (the DNG keeps its preview as a TIFF strip), and an ARW
-// with a 1616×1080 preview, shown at its full size. The two sides alternate in one process, each releasing
+// with a 1616×1080 preview, shown at its full size, once upright and once taken in portrait (turned a
+// quarter clockwise to be shown, which the reference does after its decode as the image reader
+// turns a JPEG, with Qt's quarter-turn rotation). The two sides alternate in one process, each releasing
 // its image before the other runs; the median of the per-round ratios and their spread are printed,
 // with what many rounds together say of them (an interval of the median, a sign test), by the wall
 // clock and by processor time: the decoding thread's own, and the whole process's, which also
@@ -38,12 +41,14 @@ struct Case {
     RawLikeFile::Format format;
     int width;
     int height;
+    int orientation; // the EXIF orientation the RAW file records
 };
 
 const Case cases[] = {
-    {"cr2-24MP", RawLikeFile::Format::Cr2, 6000, 4000},
-    {"dng-24MP", RawLikeFile::Format::Dng, 6000, 4000},
-    {"arw-1616x1080", RawLikeFile::Format::Arw, 1616, 1080},
+    {"cr2-24MP", RawLikeFile::Format::Cr2, 6000, 4000, 1},
+    {"dng-24MP", RawLikeFile::Format::Dng, 6000, 4000, 1},
+    {"arw-1616x1080", RawLikeFile::Format::Arw, 1616, 1080, 1},
+    {"arw-1616x1080-portrait", RawLikeFile::Format::Arw, 1616, 1080, 6},
 };
 
 // Processor time of every thread of the process, in milliseconds: the decoding thread and the
@@ -92,12 +97,20 @@ void measureFileWork(const Case& test, const QString& rawPath, const QString& jp
                 test.label, RoundStatistics::median(ours), RoundStatistics::median(reference), rounds);
 }
 
+// The reference's image for the case: turned upright after the decode where the photo was taken
+// in portrait.
+QImage referenceImage(const Case& test, const QString& jpegPath)
+{
+    const QImage decoded = TurboJpegReference::decode(jpegPath, screenSize);
+    return test.orientation == 6 ? decoded.transformed(QTransform().rotate(90)) : decoded;
+}
+
 bool measure(const Case& test, const QTemporaryDir& folder, int rounds)
 {
     const QByteArray preview = SyntheticPhoto::jpeg(test.width, test.height);
     const QString rawPath = folder.filePath(QStringLiteral("IMG_0001.") + RawLikeFile::suffix(test.format));
-    if (!AtomicFile::write(rawPath,
-                           RawLikeFile::make(test.format, preview, QSize(test.width, test.height), 1)))
+    if (!AtomicFile::write(rawPath, RawLikeFile::make(test.format, preview, QSize(test.width, test.height),
+                                                      test.orientation)))
         return false;
     // The preview as the RAW file holds it, written out.
     const auto extracted = RawPreview::read(rawPath);
@@ -108,7 +121,7 @@ bool measure(const Case& test, const QTemporaryDir& folder, int rounds)
     AlbumInfo albumInfo;
 
     const QImage ours = albumInfo.imageForItem(item, screenSize);
-    const QImage reference = TurboJpegReference::decode(jpegPath, screenSize);
+    const QImage reference = referenceImage(test, jpegPath);
     const double difference = TurboJpegReference::meanDifference(ours, reference);
     std::printf("%s: ours %dx%d, reference %dx%d, mean difference %.2f of 255 per channel\n", test.label,
                 ours.width(), ours.height(), reference.width(), reference.height(), difference);
@@ -129,8 +142,8 @@ bool measure(const Case& test, const QTemporaryDir& folder, int rounds)
             const long faultsStart = threadPageFaults();
             timer.start();
             {
-                const QImage image = oursTurn ? albumInfo.imageForItem(item, screenSize)
-                                              : TurboJpegReference::decode(jpegPath, screenSize);
+                const QImage image =
+                    oursTurn ? albumInfo.imageForItem(item, screenSize) : referenceImage(test, jpegPath);
                 if (image.isNull())
                     return false;
             }
