@@ -10,7 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # the platform
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins qt6-multimedia-dev
-    libplist-dev libpugixml-dev libxxhash-dev libevdev-dev libudev-dev libturbojpeg0-dev libpng-dev
+    libplist-dev libpugixml-dev libxxhash-dev libevdev-dev libudev-dev libturbojpeg0-dev libjpeg-dev libpng-dev
     # photo metadata: RAW files' embedded previews, ratings in XMP sidecars and photo files
     libexiv2-dev
     # an independent reader of the ratings written, for the tests

@@ -5,13 +5,20 @@
 #include <cstdlib>
 #include <turbojpeg.h>
 
-QImage TurboJpegReference::decode(const QString& path, unsigned screenSize)
+QByteArray TurboJpegReference::read(const QString& path)
 {
-    // Reading the file is part of the work, as it is for the decoder measured.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.readAll();
+    return file.readAll();
+}
+
+QImage TurboJpegReference::decode(const QString& path, unsigned screenSize)
+{
+    // Reading the file is part of the work, as it is for the decoder measured.
+    const QByteArray bytes = read(path);
+    if (bytes.isEmpty())
+        return {};
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const auto size = static_cast<unsigned long>(bytes.size());
     tjhandle decompressor = tjInitDecompress();
@@ -40,9 +47,10 @@ QImage TurboJpegReference::decode(const QString& path, unsigned screenSize)
     if (failed)
         return {};
     // Never enlarged, as the program never enlarges.
-    const QSize target = std::max(jpegWidth, jpegHeight) <= int(screenSize)
-                             ? QSize(jpegWidth, jpegHeight)
-                             : QSize(jpegWidth, jpegHeight).scaled(int(screenSize), int(screenSize), Qt::KeepAspectRatio);
+    const QSize target =
+        std::max(jpegWidth, jpegHeight) <= int(screenSize)
+            ? QSize(jpegWidth, jpegHeight)
+            : QSize(jpegWidth, jpegHeight).scaled(int(screenSize), int(screenSize), Qt::KeepAspectRatio);
     if (target == scaled.size())
         return scaled;
     return scaled.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

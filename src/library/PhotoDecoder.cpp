@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QImageIOHandler>
 #include <QImageReader>
-#include <QTransform>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -64,21 +63,6 @@ bool exifRotatesByQuarterTurn(int exifOrientation)
     return exifOrientation >= 5 && exifOrientation <= 8;
 }
 
-// The stored pixels turned upright as the EXIF orientation says, the way the image reader turns
-// a JPEG: mirrored or flipped first, then a quarter turn clockwise.
-QImage oriented(QImage image, int exifOrientation)
-{
-    const bool mirror = exifOrientation == 2 || exifOrientation == 3 || exifOrientation == 7;
-    const bool flip = exifOrientation == 3 || exifOrientation == 4 || exifOrientation == 5;
-    if (mirror || flip)
-        image = std::move(image).mirrored(mirror, flip);
-    if (exifOrientation == 8)
-        return image.transformed(QTransform().rotate(270));
-    if (exifRotatesByQuarterTurn(exifOrientation))
-        return image.transformed(QTransform().rotate(90));
-    return image;
-}
-
 // A JPEG file, decoded straight from its mapped bytes, turned and tagged with its colour profile
 // as the image reader would: nothing when it is no JPEG or one the direct decode cannot take (CMYK,
 // 12 bits a sample), which the image reader then gets; a null image with `error` set when another
@@ -95,7 +79,7 @@ std::optional<QImage> decodeJpeg(QFile& file, const QString& path, unsigned maxP
     const MappedReadGuard guard;
     const QByteArrayView bytes = mapping->view(0, mapping->size());
     const ScaledJpegDecoder::Header header = ScaledJpegDecoder::headerOf(bytes);
-    QImage image = ScaledJpegDecoder::decode(bytes, maxPixelSize);
+    QImage image = ScaledJpegDecoder::decodeTurned(bytes, maxPixelSize, header.orientation);
     if (guard.fileShrank()) {
         qmSetError(error, RegularFile::error(path, EIO));
         return QImage();
@@ -106,7 +90,7 @@ std::optional<QImage> decodeJpeg(QFile& file, const QString& path, unsigned maxP
         if (const QColorSpace profile = QColorSpace::fromIccProfile(header.iccProfile); profile.isValid())
             image.setColorSpace(profile);
     }
-    return oriented(std::move(image), header.orientation);
+    return image;
 }
 
 // A RAW file is shown through its embedded preview. The preview's own EXIF orientation, if it has
@@ -125,11 +109,11 @@ QImage decodeRaw(const QString& path, unsigned maxPixelSize, Error* error)
         return true;
     };
     if (preview->data().startsWith("\xFF\xD8")) {
-        QImage image = ScaledJpegDecoder::decode(preview->data(), maxPixelSize);
+        QImage image = ScaledJpegDecoder::decodeTurned(preview->data(), maxPixelSize, preview->orientation());
         if (shrank())
             return {};
         if (!image.isNull())
-            return oriented(std::move(image), preview->orientation());
+            return image;
     }
     QBuffer buffer;
     buffer.setData(preview->data());
@@ -140,7 +124,7 @@ QImage decodeRaw(const QString& path, unsigned maxPixelSize, Error* error)
     QImage image = readScaled(reader, maxPixelSize);
     if (shrank() || image.isNull())
         return {};
-    return oriented(std::move(image), preview->orientation());
+    return ScaledJpegDecoder::turned(std::move(image), preview->orientation());
 }
 
 QSize rawDisplayedSize(const QString& path, Error* error)

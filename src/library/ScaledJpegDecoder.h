@@ -13,8 +13,8 @@
 //
 // The data is hostile input: damaged data gives a null image (or the part decoded, as the library
 // recovers it), never a crash; an image whose decoded pixels would exceed Qt's image allocation
-// limit (QImageReader::allocationLimit()) is refused before any memory is taken for it. The EXIF
-// orientation is not applied.
+// limit (QImageReader::allocationLimit()) is refused before any memory is taken for it. decode()
+// leaves the pixels as stored; decodeTurned() turns them upright as an EXIF orientation says.
 //
 // No shared state: callable from any thread.
 class ScaledJpegDecoder {
@@ -26,6 +26,17 @@ public:
     // The JPEG scaled to scaledSize(its size, maxPixelSize), in pixels as stored; null when the
     // data is no JPEG the library decodes or the image would be too large.
     static QImage decode(QByteArrayView jpeg, unsigned maxPixelSize);
+
+    // decode() turned upright as the EXIF `orientation` (1-8; others count as 1) says: the same
+    // pixels as turned(decode(jpeg, maxPixelSize), orientation). Where no smooth resize follows the
+    // DCT scaling (a preview no larger than the screen, or one an exact eighth-step larger), the
+    // rows are written turned as they are decoded, sparing a second pass over the whole image; its
+    // size is then that of the photo as displayed (width and height swapped by a quarter turn).
+    static QImage decodeTurned(QByteArrayView jpeg, unsigned maxPixelSize, int orientation);
+
+    // The stored pixels turned upright as the EXIF orientation says, the way the image reader
+    // turns a JPEG: mirrored or flipped first, then a quarter turn clockwise.
+    static QImage turned(QImage image, int orientation);
 
     // What a JPEG's header says about showing it, from the segments before its scan: the EXIF
     // orientation (1, upright, when it has none or an invalid one) and the ICC colour profile
