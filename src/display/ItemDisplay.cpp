@@ -76,6 +76,9 @@ ItemDisplay::ItemDisplay()
     , m_loadGuard(std::make_shared<LoadGuard>())
 {
     QM_ASSERT(isMainThread(), "Main thread only!");
+    // A load keeps what it uses alive itself: a strip that goes (leaving the picker) does not wait
+    // on the main thread for a decode under way.
+    m_workQueue->setWaitsForRunningOperationsWhenDestroyed(false);
     m_loadGuard->display = this;
     m_layer->setLayoutManager(this);
     m_layer->setActions({{"sublayers", nullptr}});

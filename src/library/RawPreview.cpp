@@ -1,6 +1,7 @@
 #include "library/RawPreview.h"
 
 #include "library/FileMapping.h"
+#include "library/RawMetadataModule.h"
 #include "library/TiffDirectoryReader.h"
 #include "platform/foundation/MappedReadGuard.h"
 #include "platform/foundation/RegularFile.h"
@@ -8,24 +9,22 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
-#include <exiv2/exiv2.hpp>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 struct RawFormat {
     const char* suffix;
-    int imageType;  // what the metadata library identifies the contents as
+    RawMetadataReader::Container container; // what the metadata library identifies the contents as
     bool tiffBased; // a plain TIFF structure, read without the library where it says enough
 };
 
 // DNG, NEF and ARW are TIFF files to the metadata library; the others have formats of their own.
 const RawFormat rawFormats[] = {
-    {"dng", Exiv2::ImageType::tiff, true},  {"cr2", Exiv2::ImageType::cr2, true},
-    {"cr3", Exiv2::ImageType::bmff, false}, {"nef", Exiv2::ImageType::tiff, true},
-    {"arw", Exiv2::ImageType::tiff, true},  {"orf", Exiv2::ImageType::orf, false},
-    {"raf", Exiv2::ImageType::raf, false},  {"rw2", Exiv2::ImageType::rw2, false},
+    {"dng", RawMetadataReader::Container::Tiff, true},  {"cr2", RawMetadataReader::Container::Cr2, true},
+    {"cr3", RawMetadataReader::Container::Bmff, false}, {"nef", RawMetadataReader::Container::Tiff, true},
+    {"arw", RawMetadataReader::Container::Tiff, true},  {"orf", RawMetadataReader::Container::Orf, false},
+    {"raf", RawMetadataReader::Container::Raf, false},  {"rw2", RawMetadataReader::Container::Rw2, false},
 };
 
 const RawFormat* formatOf(const QString& fileName)
@@ -38,20 +37,6 @@ const RawFormat* formatOf(const QString& fileName)
     return nullptr;
 }
 
-// The library's global state, set once before any thread reads a file: its XMP parser must be
-// set up before two threads could meet in it, CR3 files are read only when asked for, and its
-// warnings about odd files would go to standard error, while our callers report failures
-// themselves.
-void setUpOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::XmpParser::initialize();
-        Exiv2::enableBMFF(true);
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    });
-}
-
 Error previewError(const QString& path, const QString& because, const QString& reason)
 {
     const QFileInfo info(path);
@@ -62,17 +47,6 @@ Error previewError(const QString& path, const QString& because, const QString& r
                 reason.toStdString(), QUrl::fromLocalFile(info.absoluteFilePath()));
     error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())}});
     return error;
-}
-
-bool isJpeg(const Exiv2::byte* data, size_t size)
-{
-    return size > 2 && data[0] == 0xFF && data[1] == 0xD8;
-}
-
-long exifNumber(const Exiv2::ExifData& exif, const std::string& key, long fallback)
-{
-    const auto found = exif.findKey(Exiv2::ExifKey(key));
-    return found != exif.end() && found->count() == 1 ? found->toLong() : fallback;
 }
 
 // Where a JPEG lies in the file, and its width and height in pixels as its header says.
@@ -134,30 +108,11 @@ std::optional<Extent> largestOf(std::vector<Extent>& found, const FileMapping& f
 // a JPEG file of its own would be: the metadata library's preview listing copies every preview it
 // lists, and re-wraps a DNG's in a TIFF, which costs more than decoding it at screen size. Nothing
 // when no JPEG is found there; the library's listing then has the last word.
-std::optional<Extent> largestStoredJpeg(const Exiv2::Image& image, const FileMapping& file)
+std::optional<Extent> largestStoredJpeg(const RawMetadataReader::File& metadata, const FileMapping& file)
 {
     std::vector<Extent> found;
-    for (const Exiv2::NativePreview& native : image.nativePreviews()) {
-        if (native.mimeType_ == "image/jpeg")
-            found.push_back({native.position_, qint64(native.size_), {}});
-    }
-    static const char* const groups[] = {"Image",     "SubImage1", "SubImage2", "SubImage3",
-                                         "SubImage4", "SubImage5", "SubImage6", "SubImage7",
-                                         "SubImage8", "SubImage9", "Image2",    "Image3"};
-    const Exiv2::ExifData& exif = image.exifData();
-    for (const char* group : groups) {
-        const std::string prefix = std::string("Exif.") + group + '.';
-        found.push_back({exifNumber(exif, prefix + "JPEGInterchangeFormat", 0),
-                         exifNumber(exif, prefix + "JPEGInterchangeFormatLength", 0),
-                         {}});
-        const long compression = exifNumber(exif, prefix + "Compression", 0);
-        // Tables kept apart from the strip would make it no JPEG of its own.
-        if ((compression == 6 || compression == 7) &&
-            exif.findKey(Exiv2::ExifKey(prefix + "JPEGTables")) == exif.end())
-            found.push_back({exifNumber(exif, prefix + "StripOffsets", 0),
-                             exifNumber(exif, prefix + "StripByteCounts", 0),
-                             {}});
-    }
+    for (const RawMetadataReader::Place& place : metadata.storedJpegs())
+        found.push_back({place.offset, place.length, {}});
     return largestOf(found, file);
 }
 
@@ -213,68 +168,6 @@ std::optional<FromTiff> readTiff(const FileMapping& file, bool cr2)
     return FromTiff{*largest, *orientation >= 1 && *orientation <= 8 ? int(*orientation) : 1};
 }
 
-// DNG files keep their preview JPEG as the single strip of a TIFF image (compression 7, or 6 in
-// older files); the metadata library hands such a preview over wrapped in a small TIFF of its own.
-// The JPEG inside is the same as any other preview's, so it takes the scaled JPEG decode too.
-// Gives the offset and size of that JPEG within `data`, or nothing when the preview is another
-// kind of TIFF (uncompressed, in tiles, or with its JPEG tables kept apart).
-std::optional<std::pair<size_t, size_t>> jpegInTiff(const Exiv2::byte* data, size_t size)
-{
-    auto tiff = Exiv2::ImageFactory::open(data, long(size));
-    if (!tiff.get())
-        return std::nullopt;
-    tiff->readMetadata();
-    const Exiv2::ExifData& exif = tiff->exifData();
-    const long compression = exifNumber(exif, "Exif.Image.Compression", 0);
-    if ((compression != 6 && compression != 7) ||
-        exif.findKey(Exiv2::ExifKey("Exif.Image.JPEGTables")) != exif.end())
-        return std::nullopt;
-    const long offset = exifNumber(exif, "Exif.Image.StripOffsets", -1);
-    const long length = exifNumber(exif, "Exif.Image.StripByteCounts", -1);
-    if (offset < 0 || length <= 0 || size_t(offset) > size || size_t(length) > size - size_t(offset) ||
-        !isJpeg(data + offset, size_t(length)))
-        return std::nullopt;
-    return std::pair(size_t(offset), size_t(length));
-}
-
-// The largest preview as the metadata library lists them (for the layouts not found in place):
-// the bytes it made, kept by `owner`; a JPEG wrapped in a TIFF is unwrapped.
-struct Listed {
-    std::shared_ptr<const void> owner;
-    QByteArray data;
-    QSize size;
-};
-
-std::optional<Listed> largestListedPreview(const Exiv2::Image& image)
-{
-    const Exiv2::PreviewManager manager(image);
-    // Listed from the smallest to the largest.
-    const Exiv2::PreviewPropertiesList list = manager.getPreviewProperties();
-    if (list.empty())
-        return std::nullopt;
-    const Exiv2::PreviewProperties& largest = list.back();
-    // Made in place: the library's preview has no move, only a copy of its bytes.
-    struct Holder {
-        Exiv2::PreviewImage image;
-    };
-    std::shared_ptr<const Holder> owner(new Holder{manager.getPreviewImage(largest)});
-    const Exiv2::byte* bytes = owner->image.pData();
-    size_t size = owner->image.size();
-    if (!bytes || size == 0)
-        return std::nullopt;
-    if (!isJpeg(bytes, size)) {
-        if (const auto inner = jpegInTiff(bytes, size)) {
-            bytes += inner->first;
-            size = inner->second;
-        }
-    }
-    Listed listed;
-    listed.data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes), qsizetype(size));
-    listed.owner = std::move(owner);
-    if (largest.width_ > 0 && largest.height_ > 0)
-        listed.size = QSize(int(largest.width_), int(largest.height_));
-    return listed;
-}
 } // namespace
 
 const QStringList& RawPreview::suffixes()
@@ -332,7 +225,7 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
     const Error changed = previewError(path, QStringLiteral("another program changed it while it was read"),
                                        QStringLiteral("changed while read"));
     if (file && format->tiffBased) {
-        if (const auto found = readTiff(*file, format->imageType == Exiv2::ImageType::cr2)) {
+        if (const auto found = readTiff(*file, format->container == RawMetadataReader::Container::Cr2)) {
             RawPreview preview;
             take(preview, found->extent);
             preview.m_orientation = found->orientation;
@@ -344,28 +237,29 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
         }
     }
     const std::string name = "/proc/self/fd/" + std::to_string(fd);
-    setUpOnce();
     const QString suffix = QString::fromLatin1(format->suffix).toUpper();
     const Error notOfTheFormat =
         previewError(path, QStringLiteral("its contents are not those of a %1 file").arg(suffix),
                      QStringLiteral("not a %1 file").arg(suffix));
+    // Loaded the first time a file needs it.
+    RawMetadataReader* library = RawMetadataModule::reader();
+    if (!library) {
+        qmSetError(error, previewError(path, QStringLiteral("its metadata cannot be read"),
+                                       QStringLiteral("unreadable metadata (metadata module not loaded)")));
+        return std::nullopt;
+    }
     try {
-        decltype(Exiv2::ImageFactory::open(name)) image;
-        try {
-            image = Exiv2::ImageFactory::open(
-                ::access(name.c_str(), F_OK) == 0 ? name : QFileInfo(path).absoluteFilePath().toStdString());
-        } catch (const Exiv2::AnyError&) {
-            // Contents of no format the library knows (an empty file among them).
-        }
-        if (!image.get() || image->imageType() != format->imageType) {
+        const auto image = library->open(
+            ::access(name.c_str(), F_OK) == 0 ? name : QFileInfo(path).absoluteFilePath().toStdString(),
+            format->container);
+        if (!image) {
             qmSetError(error, notOfTheFormat);
             return std::nullopt;
         }
-        image->readMetadata();
         RawPreview preview;
         if (const auto stored = file ? largestStoredJpeg(*image, *file) : std::nullopt) {
             take(preview, *stored);
-        } else if (auto listed = largestListedPreview(*image)) {
+        } else if (auto listed = image->largestListedPreview()) {
             preview.m_owner = std::move(listed->owner);
             preview.m_data = listed->data;
             preview.m_storedSize = listed->size;
@@ -374,11 +268,8 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
                                            QStringLiteral("no embedded preview image")));
             return std::nullopt;
         }
-        const auto orientation = Exiv2::orientation(image->exifData());
-        if (orientation != image->exifData().end() && orientation->count() > 0) {
-            const long value = orientation->toLong();
-            preview.m_orientation = value >= 1 && value <= 8 ? int(value) : 1;
-        }
+        if (const auto value = image->orientation())
+            preview.m_orientation = *value >= 1 && *value <= 8 ? int(*value) : 1;
         if (guard.fileShrank()) {
             qmSetError(error, changed);
             return std::nullopt;

@@ -1,6 +1,7 @@
 #include "support/ZuzireProcess.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
@@ -137,4 +138,26 @@ TEST(ZuzireEndToEndTest, NoDisplayIsOneLineAndAnExitNotAnAbort)
     const ProgramRun gone = runCommand({"-LaunchFullScreen", "YES"}, unreachable);
     EXPECT_EQ(gone.exitCode, 1);
     EXPECT_TRUE(gone.errors.contains("cannot open the display \":987\"")) << gone.errors.toStdString();
+}
+
+TEST(ZuzireEndToEndTest, TheMetadataLibraryIsNotLoadedWithTheProgram)
+{
+    // It is needed only for some RAW files' previews, and loading it would delay the first frame.
+    QTemporaryDir config;
+    QProcess process;
+    startZuzire(process, config.path());
+    process.write("wait 0.3\ntree\n");
+    // Both answers: the first frame is up and what follows it (sounds, reload) has started.
+    QByteArray answers;
+    while (answers.count('\n') < 2 && process.waitForReadyRead(10000))
+        answers += process.readAllStandardOutput();
+    ASSERT_EQ(answers.count('\n'), 2) << answers.constData();
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(process.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    EXPECT_TRUE(mapped.contains("/bin/zuzire"));
+    EXPECT_FALSE(mapped.contains("libexiv2"));
+    process.write("quit\n");
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(10000));
 }

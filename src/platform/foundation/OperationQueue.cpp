@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -23,8 +24,11 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
     std::size_t unfinished = 0;
     int maxConcurrentOperationCount = defaultMaxConcurrentOperationCount;
     std::vector<std::thread> workers;
+    // Set by each worker as it ends, in the order of `workers`.
+    std::vector<std::shared_ptr<std::atomic<bool>>> workersEnded;
     std::size_t idleWorkers = 0;
     bool stopping = false;
+    bool waitsForRunningWhenDestroyed = true;
 
     // The following expect `mutex` held.
     std::size_t limit() const;
@@ -39,6 +43,40 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
 };
 
 namespace {
+// The threads of queues destroyed without waiting for them: each is joined once it has ended, by
+// the next queue that leaves threads here, or when the process ends.
+class AbandonedWorkers {
+public:
+    ~AbandonedWorkers()
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& [thread, ended] : m_threads)
+            thread.join();
+    }
+
+    void add(std::thread thread, std::shared_ptr<std::atomic<bool>> ended)
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_threads, [](auto& entry) {
+            if (!entry.second->load())
+                return false;
+            entry.first.join();
+            return true;
+        });
+        m_threads.emplace_back(std::move(thread), std::move(ended));
+    }
+
+    static AbandonedWorkers& shared()
+    {
+        static AbandonedWorkers workers;
+        return workers;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> m_threads;
+};
+
 void runLoggingFailures(Operation& operation)
 {
     try {
@@ -68,8 +106,14 @@ bool OperationQueue::State::isWorkerThread() const
 void OperationQueue::State::spawnWorkersIfNeeded()
 {
     // Each idle worker will take one waiting operation; start threads for the rest, up to the limit.
-    while (waiting.size() > idleWorkers && workers.size() < limit())
-        workers.emplace_back([self = shared_from_this()] { self->workerLoop(); });
+    while (waiting.size() > idleWorkers && workers.size() < limit()) {
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        workersEnded.push_back(ended);
+        workers.emplace_back([self = shared_from_this(), ended] {
+            self->workerLoop();
+            *ended = true;
+        });
+    }
 }
 
 std::shared_ptr<Operation> OperationQueue::State::takeNext()
@@ -149,12 +193,16 @@ OperationQueue::~OperationQueue()
     std::vector<std::shared_ptr<Operation>> abandoned;
     std::vector<std::shared_ptr<Operation>> running;
     std::vector<std::thread> workers;
+    std::vector<std::shared_ptr<std::atomic<bool>>> ended;
+    bool waits = true;
     {
         std::lock_guard lock(m_state->mutex);
         m_state->stopping = true;
         abandoned.swap(m_state->waiting);
         running = m_state->running;
         workers.swap(m_state->workers);
+        ended.swap(m_state->workersEnded);
+        waits = m_state->waitsForRunningWhenDestroyed;
     }
     m_state->workAvailable.notify_all();
     for (const auto& operation : abandoned)
@@ -163,9 +211,12 @@ OperationQueue::~OperationQueue()
     for (const auto& operation : running)
         operation->cancel();
     running.clear();
-    for (auto& worker : workers) {
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        std::thread& worker = workers[i];
         if (worker.get_id() == std::this_thread::get_id())
             worker.detach();
+        else if (!waits)
+            AbandonedWorkers::shared().add(std::move(worker), ended[i]);
         else
             worker.join();
     }
@@ -224,6 +275,12 @@ int OperationQueue::maxConcurrentOperationCount() const
 {
     std::lock_guard lock(m_state->mutex);
     return m_state->maxConcurrentOperationCount;
+}
+
+void OperationQueue::setWaitsForRunningOperationsWhenDestroyed(bool waits)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->waitsForRunningWhenDestroyed = waits;
 }
 
 void OperationQueue::setMaxConcurrentOperationCount(int count)

@@ -28,6 +28,10 @@
 // away inside one of the queue's own operations, the destructor runs on that worker thread,
 // which cannot join itself: that one thread is left to end on its own, right after the
 // operation returns (it touches nothing but the queue's shared bookkeeping).
+// A queue whose operations keep everything they use alive themselves may be told not to wait
+// (setWaitsForRunningOperationsWhenDestroyed(false)): its owner then goes at once, without waiting
+// for work under way, and the threads still running are joined once their operations return, or
+// at the latest when the process ends.
 class OperationQueue {
 public:
     // Lets the queue choose: as many threads as the machine has cores, and at least two.
@@ -58,6 +62,9 @@ public:
     int maxConcurrentOperationCount() const;
     // A count of 0 or less means defaultMaxConcurrentOperationCount.
     void setMaxConcurrentOperationCount(int count);
+
+    // Whether destroying the queue waits for the running operations to return (the default).
+    void setWaitsForRunningOperationsWhenDestroyed(bool waits);
 
 private:
     struct State;

@@ -305,3 +305,31 @@ TEST_F(OperationQueueTest, AQueueMayBeDestroyedByItsOwnLastOperation)
     owner.reset();
     EXPECT_TRUE(isReadyWithin(reported));
 }
+
+TEST_F(OperationQueueTest, AQueueToldNotToWaitGoesWhileItsOperationRunsAndTheOperationStillEnds)
+{
+    Blocker blocker;
+    auto queue = std::make_unique<OperationQueue>(1);
+    queue->setWaitsForRunningOperationsWhenDestroyed(false);
+    const auto running = blocker.operation();
+    queue->addOperation(running);
+    ASSERT_TRUE(blocker.waitUntilStarted());
+
+    // Lets the operation go should the destructor wait for it after all, so the test ends.
+    std::atomic<bool> returned = false;
+    std::atomic<bool> forced = false;
+    std::thread watchdog([&] {
+        if (!waitUntil([&] { return returned.load(); }, std::chrono::seconds(5))) {
+            forced = true;
+            blocker.release();
+        }
+    });
+    queue.reset();
+    returned = true;
+    watchdog.join();
+    EXPECT_FALSE(forced) << "destroying the queue waited for the running operation";
+    EXPECT_FALSE(running->isFinished());
+
+    blocker.release();
+    EXPECT_TRUE(waitUntil([&] { return running->isFinished(); }));
+}
