@@ -520,7 +520,8 @@ TEST_F(LibraryToolTest, TheRealToolRatesWithoutTheImageLibrariesAndHandsImportAn
 {
     const QString tool = qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire-library";
     const auto runTool = [](const QString& program, const QStringList& arguments,
-                            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+                            const QProcessEnvironment& environment =
+                                QProcessEnvironment::systemEnvironment()) {
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(program, arguments);
