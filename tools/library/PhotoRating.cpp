@@ -207,11 +207,13 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
                             })
                           : std::move(searching);
         if (guessed.outcome == AlbumDataRatingEditor::Outcome::Changed) {
+            // The digest for the stamp, on a thread of its own too: made while this one waits for
+            // the new file to reach the disk.
+            auto digesting = inParallel([old] { return ContentDigest(old); });
             bool confirmed = false;
             const bool written = AtomicFile::write(
                 path, {old.first(splice.from), splice.with, old.sliced(splice.to)}, error, [&](Error*) {
-                    // While the pass may still run: the digest for the stamp.
-                    digest.emplace(old);
+                    digest.emplace(digesting.get());
                     found = passed.get();
                     confirmed = confirms(found);
                     if (confirmed) {
