@@ -4,6 +4,7 @@
 include(GNUInstallDirs)
 install(TARGETS zuzire zuzire-library RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS zuzire_sound_output zuzire_raw_metadata LIBRARY DESTINATION ${ZUZIRE_MODULE_DIR})
+install(TARGETS zuzire-library-full RUNTIME DESTINATION ${ZUZIRE_MODULE_DIR})
 # The RateItem script keeps its execute permission.
 install(DIRECTORY ${ZUZIRE_RESOURCE_OUTPUT_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/zuzire USE_SOURCE_PERMISSIONS)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/files/zuzire.desktop

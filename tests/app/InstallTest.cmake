@@ -18,6 +18,15 @@ foreach(file bin/zuzire bin/zuzire-library share/zuzire/help.html
     endif()
 endforeach()
 
+# The installed library tool hands import and list on to the whole tool it finds from its folder.
+file(MAKE_DIRECTORY ${SCRATCH}/Photos)
+set(ENV{XDG_CONFIG_HOME} ${SCRATCH}/tool-config)
+execute_process(COMMAND ${prefix}/bin/zuzire-library import --library ${SCRATCH}/Library ${SCRATCH}/Photos
+                OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE result TIMEOUT 60)
+if(NOT result EQUAL 0 OR NOT output MATCHES "^Imported 1 album")
+    message(FATAL_ERROR "the installed library tool did not import (${result}):\n${output}\n${errors}")
+endif()
+
 # The wait lets the first frame come and the sounds load, from the installed module.
 file(WRITE ${SCRATCH}/commands "wait 0.5\ntree\nquit\n")
 set(ENV{QT_QPA_PLATFORM} offscreen)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/library/LibraryImportCommand.h"
+#include "tools/library/LibraryListCommand.h"
 #include "tools/library/LibraryTool.h"
 
 #include <QStringList>
@@ -16,7 +18,8 @@ struct ToolRun {
     {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
-        const int status = LibraryTool::run(arguments, out, err);
+        const int status =
+            LibraryTool::run(arguments, out, err, {LibraryImportCommand::run, LibraryListCommand::run});
         return {status, contents(out), contents(err)};
     }
 

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <fcntl.h>
@@ -513,4 +514,50 @@ TEST_F(LibraryToolTest, TheProgramsCommandLinesWorkAsTheRealTool)
     struct stat status {};
     EXPECT_NE(::stat(odd.constData(), &status), 0);
     EXPECT_FALSE(QDir(m_folder.path()).entryList().join(' ').contains("lib"));
+}
+
+TEST_F(LibraryToolTest, TheRealToolRatesWithoutTheImageLibrariesAndHandsImportAndListOn)
+{
+    const QString tool = qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire-library";
+    const auto runTool = [](const QString& program, const QStringList& arguments,
+                            const QProcessEnvironment& environment =
+                                QProcessEnvironment::systemEnvironment()) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        const bool done = process.waitForFinished(60000);
+        return ToolRun{done && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                       process.readAllStandardOutput().toStdString(),
+                       process.readAllStandardError().toStdString()};
+    };
+    // The loader lists what a start loads, without running the tool.
+    QProcessEnvironment trace = QProcessEnvironment::systemEnvironment();
+    trace.insert("LD_TRACE_LOADED_OBJECTS", "1");
+    const ToolRun loaded = runTool(tool, {}, trace);
+    EXPECT_NE(loaded.out.find("libQt6Core"), std::string::npos) << loaded.out;
+    for (const char* library : {"libQt6Gui", "libturbojpeg", "libpng", "libfontconfig"})
+        EXPECT_EQ(loaded.out.find(library), std::string::npos) << library << " in\n" << loaded.out;
+
+    // Import and list are the whole tool's, with the same output and status as in this process.
+    const ToolRun imported = runTool(tool, {"import", "--library", path("Library"), path("Photos/Town")});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_TRUE(imported.out.starts_with("Imported 1 album into ")) << imported.out;
+    ASSERT_EQ(runTool(tool, {"rate", QString::fromStdString(keyOf("x.jpg")), "5"}).status, 0);
+    const ToolRun listed = runTool(tool, {"list", "--photos", "--tsv"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out, run({"list", "--photos", "--tsv"}).out);
+    EXPECT_NE(listed.out.find("Town\t" + keyOf("x.jpg") + "\t5\t"), std::string::npos) << listed.out;
+    EXPECT_EQ(runTool(tool, {"import", "--library", path("Library"), path("Photos/Nowhere")}).status, 1);
+
+    // A tool without the whole one beside it rates, and says it cannot import rather than
+    // pretending it did.
+    const QString alone = path("alone/bin/zuzire-library");
+    ASSERT_TRUE(QDir().mkpath(path("alone/bin")));
+    ASSERT_TRUE(QFile::copy(tool, alone));
+    ASSERT_EQ(runTool(alone, {"rate", QString::fromStdString(keyOf("x.jpg")), "2"}).status, 0);
+    EXPECT_EQ(entry("x.jpg")->objectForKey("Rating")->asInteger(), 2);
+    const ToolRun notImported = runTool(alone, {"import", "--library", path("Other"), path("Photos/Town")});
+    EXPECT_EQ(notImported.status, 1);
+    EXPECT_TRUE(notImported.err.starts_with("zuzire-library: cannot start ")) << notImported.err;
+    EXPECT_FALSE(QFileInfo::exists(path("Other/AlbumData.xml")));
 }

@@ -337,3 +337,40 @@ TEST_F(PhotoRatingTest, UnusualButSoundFilesAreRatedWhereTheProgramSeesThePhoto)
         }
     }
 }
+
+// What must stand before the library (the sidecar) is told the photo's file while the library's
+// new file is written; the library is replaced only afterwards, and records the rating as seen
+// elsewhere only when it was written there. On a first rating and on one after it, both answers.
+TEST_F(PhotoRatingTest, ThePhotoIsToldBeforeTheLibraryIsReplacedAndItsRecordFollowsTheAnswer)
+{
+    for (const bool first : {true, false}) {
+        for (const bool reached : {true, false}) {
+            writeBytes(m_path, libraryXml(3000));
+            ValidationStamp::forget(m_path);
+            if (!first) {
+                ASSERT_TRUE(PhotoRating::apply(m_path, "1", 1));
+            }
+            const QByteArray old = contents(m_path);
+            QStringList told;
+            bool libraryStillOld = false;
+            const auto tell = [&](const QString& photo) {
+                told << photo;
+                libraryStillOld = contents(m_path) == old;
+                return reached;
+            };
+            Error error;
+            ASSERT_TRUE(PhotoRating::apply(m_path, "2500", 3, &error, tell)) << error.description();
+            EXPECT_EQ(told, QStringList{"/photos/IMG_2500.JPG"}) << first << reached;
+            EXPECT_TRUE(libraryStillOld) << first << reached;
+            const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
+            ASSERT_TRUE(tree) << error.description();
+            EXPECT_EQ(ratingOf(tree, 2500), 3);
+            const PlistPtr seen = tree->objectForKey("Master Image List")
+                                      ->objectForKey("2500")
+                                      ->objectForKey("RatingElsewhere");
+            EXPECT_EQ(seen && seen->asInteger() ? *seen->asInteger() : -1, reached ? 3 : -1)
+                << first << reached;
+            EXPECT_TRUE(ValidationStamp::matches(m_path, contents(m_path))) << first << reached;
+        }
+    }
+}

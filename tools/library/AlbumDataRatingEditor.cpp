@@ -503,6 +503,15 @@ AlbumDataRatingEditor::Result AlbumDataRatingEditor::splicedAt(const QByteArray&
     return rated(xml, key, stars, std::nullopt, &entries, &splice, ratingElsewhere);
 }
 
+AlbumDataRatingEditor::Result AlbumDataRatingEditor::splicedIn(const QByteArray& xml, std::string_view key,
+                                                               int stars, const Layout& layout,
+                                                               Splice& splice,
+                                                               std::optional<int> ratingElsewhere)
+{
+    splice = Splice();
+    return rated(xml, key, stars, layout, nullptr, &splice, ratingElsewhere);
+}
+
 AlbumDataRatingEditor::Result AlbumDataRatingEditor::located(const QByteArray& xml, std::string_view key,
                                                              const std::vector<qsizetype>* entries,
                                                              const std::optional<Layout>& layout)

@@ -85,6 +85,11 @@ public:
                             const std::vector<qsizetype>& entries, Splice& splice,
                             std::optional<int> ratingElsewhere = std::nullopt);
 
+    // As withRating() given the layout of these bytes, describing the change in `splice` as
+    // splicedAt() does.
+    static Result splicedIn(const QByteArray& xml, std::string_view key, int stars, const Layout& layout,
+                            Splice& splice, std::optional<int> ratingElsewhere = std::nullopt);
+
     // Where the photo's entries are and what they list, found as withRatingAt() (given `entries`)
     // or withRating() (given `layout`, or walking the whole file) would find them, without changing
     // `xml`: the result tells `entries` and `imagePath`, its bytes stay empty.

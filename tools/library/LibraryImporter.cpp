@@ -40,7 +40,6 @@ struct LibraryImporter::State {
 };
 
 namespace {
-const char* const albumDataName = "AlbumData.xml";
 const char* const thumbnailFolderName = "Thumbnails";
 constexpr int64_t referenceDateOffset = 978307200; // 2001-01-01 in Unix time
 
@@ -139,11 +138,6 @@ void LibraryImporter::setWarningHandler(std::function<void(const QString&)> hand
 QString LibraryImporter::albumDataPath() const
 {
     return albumDataPath(m_libraryFolder);
-}
-
-QString LibraryImporter::albumDataPath(const QString& libraryFolder)
-{
-    return QDir(libraryFolder).filePath(QString::fromLatin1(albumDataName));
 }
 
 bool LibraryImporter::isPhotoFile(const QString& fileName)

@@ -4,6 +4,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "tools/library/XmpRating.h"
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -54,7 +55,11 @@ public:
     const Summary& summary() const { return m_summary; }
 
     QString albumDataPath() const;
-    static QString albumDataPath(const QString& libraryFolder);
+    // Inline, so that the commands which only find the file need none of the importer's code.
+    static QString albumDataPath(const QString& libraryFolder)
+    {
+        return QDir(libraryFolder).filePath(QStringLiteral("AlbumData.xml"));
+    }
 
     // Puts the library's album data file first in the library preference (keeping the others
     // after it, without duplicates), so the program reads it.

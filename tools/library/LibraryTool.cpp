@@ -1,11 +1,9 @@
 #include "tools/library/LibraryTool.h"
 
-#include "library/AlbumInfo.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "tools/library/LibraryImporter.h"
 #include "tools/library/PhotoRating.h"
-#include "tools/library/ProgressBar.h"
 #include "tools/library/RatingElsewhere.h"
 #include "tools/library/RegularFileReader.h"
 
@@ -86,30 +84,10 @@ const char* const helpText =
     "NO)\n"
     "in ~/.config/zuzire/com.quillmoss.lumendeck.plist apply when the options are not given.\n";
 
-int fail(std::FILE* err, const QString& message)
-{
-    std::fprintf(err, "zuzire-library: %s\n", message.toLocal8Bit().constData());
-    return failureStatus;
-}
-
 int usageError(std::FILE* err, const QString& message)
 {
     std::fprintf(err, "zuzire-library: %s\n%s", message.toLocal8Bit().constData(), synopsis);
     return usageStatus;
-}
-
-QString errorText(const Error& error)
-{
-    QString text = QString::fromStdString(error.localizedDescription());
-    if (!error.failureReason().empty())
-        text += QStringLiteral(" (") + QString::fromStdString(error.failureReason()) + QLatin1Char(')');
-    return text;
-}
-
-// "1 photo", "2 photos".
-QString counted(long count, const char* noun)
-{
-    return QStringLiteral("%1 %2%3").arg(count).arg(QString::fromLatin1(noun)).arg(count == 1 ? "" : "s");
 }
 
 std::optional<LibraryTool::Options> parse(const QStringList& arguments, QString& problem)
@@ -188,7 +166,7 @@ std::optional<QString> currentAlbumDataPath(QString& problem)
     Error error;
     const auto bytes = RegularFileReader::read(preference, &error);
     if (!bytes) {
-        problem = QStringLiteral("cannot read the library preference: ") + errorText(error);
+        problem = QStringLiteral("cannot read the library preference: ") + LibraryTool::errorText(error);
         return std::nullopt;
     }
     if (bytes->isEmpty()) {
@@ -199,8 +177,9 @@ std::optional<QString> currentAlbumDataPath(QString& problem)
     }
     const PlistPtr root = PropertyListSerialization::fromData(*bytes, &error);
     if (!root || !root->isDictionary()) {
-        problem = QStringLiteral("the library preference file %1 is no valid property list%2")
-                      .arg(preference, root ? QString() : QStringLiteral(": ") + errorText(error));
+        problem =
+            QStringLiteral("the library preference file %1 is no valid property list%2")
+                .arg(preference, root ? QString() : QStringLiteral(": ") + LibraryTool::errorText(error));
         return std::nullopt;
     }
     const PlistPtr databases = root->objectForKey("iPhotoRecentDatabases");
@@ -240,51 +219,6 @@ std::optional<QString> albumDataPath(const LibraryTool::Options& options, QStrin
     return currentAlbumDataPath(problem);
 }
 
-QString textOf(const PlistPtr& value)
-{
-    return value && value->isString() ? QString::fromStdString(*value->asString()) : QString();
-}
-
-// Counts every album, also those without unrated photos, by asking for one album at a time.
-void printAlbums(const PlistPtr& tree, const LibraryTool::Options& options, std::FILE* out)
-{
-    const AlbumInfo reader;
-    const PlistPtr master = tree->objectForKey("Master Image List");
-    const PlistPtr albums = tree->objectForKey("List of Albums");
-    if (!options.tsv)
-        std::fprintf(out, "%7s  %6s  %s\n", "Unrated", "Photos", "Album");
-    for (const PlistPtr& album : albums && albums->isArray() ? *albums->asArray() : PlistArray()) {
-        const PlistPtr single =
-            PlistValue::dictionary({{"Master Image List", master ? master : PlistValue::dictionary({})},
-                                    {"List of Albums", PlistValue::array({album})}});
-        const PlistArray unrated = reader.findUnratedAlbums(single);
-        const PlistPtr items = unrated.empty() ? nullptr : unrated.front()->objectForKey("items");
-        const size_t unratedCount = items && items->isArray() ? items->asArray()->size() : 0;
-        const PlistPtr keys = album ? album->objectForKey("KeyList") : nullptr;
-        const PlistArray keyList = keys && keys->isArray() ? *keys->asArray() : PlistArray();
-        const QByteArray name = textOf(album ? album->objectForKey("AlbumName") : nullptr).toUtf8();
-        if (options.tsv && !options.photos)
-            std::fprintf(out, "%zu\t%zu\t%s\n", unratedCount, keyList.size(), name.constData());
-        else if (!options.tsv)
-            std::fprintf(out, "%7zu  %6zu  %s\n", unratedCount, keyList.size(), name.constData());
-        for (const PlistPtr& key : options.photos ? keyList : PlistArray()) {
-            const PlistPtr entry =
-                key && key->isString() && master ? master->objectForKey(*key->asString()) : nullptr;
-            if (!entry)
-                continue;
-            const long long stars = UnratedPhotoFilter::ratingValue(entry->objectForKey("Rating").get());
-            const QByteArray type = textOf(entry->objectForKey("MediaType")).toUtf8();
-            const QByteArray path = textOf(entry->objectForKey("ImagePath")).toUtf8();
-            if (options.tsv)
-                std::fprintf(out, "%s\t%s\t%lld\t%s\t%s\n", name.constData(), key->asString()->c_str(), stars,
-                             type.constData(), path.constData());
-            else
-                std::fprintf(out, "%17s  %-7s  %-5s  %s\n", key->asString()->c_str(),
-                             qPrintable(counted(stars, "star")), type.constData(), path.constData());
-        }
-    }
-}
-
 // The decimal identifier without leading zeros, or nothing when `text` is no identifier.
 std::optional<std::string> photoKey(const QString& text)
 {
@@ -301,12 +235,55 @@ std::optional<std::string> photoKey(const QString& text)
 }
 } // namespace
 
+int LibraryTool::fail(std::FILE* err, const QString& message)
+{
+    std::fprintf(err, "zuzire-library: %s\n", message.toLocal8Bit().constData());
+    return failureStatus;
+}
+
+QString LibraryTool::errorText(const Error& error)
+{
+    QString text = QString::fromStdString(error.localizedDescription());
+    if (!error.failureReason().empty())
+        text += QStringLiteral(" (") + QString::fromStdString(error.failureReason()) + QLatin1Char(')');
+    return text;
+}
+
+QString LibraryTool::counted(long count, const char* noun)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(QString::fromLatin1(noun)).arg(count == 1 ? "" : "s");
+}
+
+// From the raw bytes: QCoreApplication::arguments() would turn a name that is no UTF-8 into
+// another name, and the tool would then work on a different folder.
+std::optional<QStringList> LibraryTool::argumentsOf(int argc, const char* const* argv, std::FILE* err)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray raw(argv[i]);
+        const QString text = QString::fromUtf8(raw);
+        if (text.toUtf8() != raw) {
+            std::fputs("zuzire-library: the argument ", err);
+            for (const char c : raw) {
+                if (uchar(c) >= 0x20 && uchar(c) < 0x7F)
+                    std::fputc(c, err);
+                else
+                    std::fprintf(err, "\\x%02x", uint(uchar(c)));
+            }
+            std::fputs(" is not UTF-8, which the album data file cannot record; rename it\n", err);
+            return std::nullopt;
+        }
+        arguments << text;
+    }
+    return arguments;
+}
+
 const char* LibraryTool::usage()
 {
     return helpText;
 }
 
-int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* err)
+int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* err, const Commands& commands)
 {
     QString problem;
     const auto options = parse(arguments, problem);
@@ -322,9 +299,9 @@ int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* er
     }
     const QString command = options->positional.value(0);
     if (command == QLatin1String("import"))
-        return import(*options, out, err);
+        return import(*options, out, err, commands.import);
     if (command == QLatin1String("list"))
-        return list(*options, out, err);
+        return list(*options, out, err, commands.list);
     if (command == QLatin1String("rate"))
         return rate(*options, out, err);
     if (command == QLatin1String("activate"))
@@ -342,7 +319,7 @@ QString LibraryTool::defaultLibraryFolder()
         .filePath(QStringLiteral("zuzire/Library"));
 }
 
-int LibraryTool::import(const Options& options, std::FILE* out, std::FILE* err)
+int LibraryTool::import(const Options& options, std::FILE* out, std::FILE* err, const ImportCommand& command)
 {
     if (options.photos || options.tsv)
         return usageError(err, QStringLiteral("import takes no --photos or --tsv"));
@@ -355,36 +332,12 @@ int LibraryTool::import(const Options& options, std::FILE* out, std::FILE* err)
     const auto settings = elsewhereSettings(options, problem);
     if (!settings)
         return fail(err, problem);
-    const QString library = options.library.isEmpty() ? defaultLibraryFolder() : options.library;
-
-    LibraryImporter importer(library);
-    importer.setRecursive(options.recursive);
-    importer.setSidecarNaming(settings->naming);
-    Error error;
-    bool imported = false;
-    {
-        ProgressBar progress(err);
-        importer.setProgressHandler([&](long done, long total) { progress.update(done, total); });
-        importer.setWarningHandler([&](const QString& message) {
-            progress.endLine();
-            std::fprintf(err, "zuzire-library: warning: %s\n", message.toLocal8Bit().constData());
-        });
-        imported = importer.import(folders, &error);
-    }
-    if (!imported)
-        return fail(err, errorText(error));
-    if (!LibraryImporter::registerLibrary(importer.albumDataPath(), &error))
-        return fail(err, QStringLiteral("the library %1 was built but not registered: %2")
-                             .arg(importer.albumDataPath(), errorText(error)));
-    const LibraryImporter::Summary& summary = importer.summary();
-    std::fprintf(out, "Imported %s into %s: %s added, %ld kept, %ld skipped.\n",
-                 qPrintable(counted(summary.albums, "album")),
-                 importer.albumDataPath().toLocal8Bit().constData(),
-                 qPrintable(counted(summary.added, "photo")), summary.kept, summary.skipped);
-    return 0;
+    return command({folders, options.library.isEmpty() ? defaultLibraryFolder() : options.library,
+                    options.recursive, settings->naming},
+                   out, err);
 }
 
-int LibraryTool::list(const Options& options, std::FILE* out, std::FILE* err)
+int LibraryTool::list(const Options& options, std::FILE* out, std::FILE* err, const ListCommand& command)
 {
     if (options.positional.size() > 1 || options.recursive)
         return usageError(err, QStringLiteral("list takes no arguments besides --photos and --tsv"));
@@ -392,17 +345,7 @@ int LibraryTool::list(const Options& options, std::FILE* out, std::FILE* err)
     const auto path = albumDataPath(options, problem);
     if (!path)
         return fail(err, problem);
-    Error error;
-    const auto bytes = RegularFileReader::read(*path, &error);
-    if (!bytes)
-        return fail(err, errorText(error));
-    const PlistPtr tree = PropertyListSerialization::fromData(*bytes, &error);
-    if (!tree)
-        return fail(err, QStringLiteral("%1 is no valid album data file: %2").arg(*path, errorText(error)));
-    if (!tree->isDictionary())
-        return fail(err, QStringLiteral("%1 is no album data file: its root is no dictionary").arg(*path));
-    printAlbums(tree, options, out);
-    return 0;
+    return command({*path, options.photos, options.tsv}, out, err);
 }
 
 int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)

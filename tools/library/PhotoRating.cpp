@@ -169,6 +169,17 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         if (!photo || !beforeWriting(*photo))
             elsewhere.reset();
     };
+    // A new file written from the old bytes and a splice stands: the old bytes become the new ones,
+    // once nothing reads them any more.
+    const auto adoptSplice = [&](AlbumDataRatingEditor::Result& result,
+                                 const AlbumDataRatingEditor::Splice& splice) {
+        if (splice.with.size() == splice.to - splice.from)
+            std::memcpy(bytes->data() + splice.from, splice.with.constData(), size_t(splice.with.size()));
+        else
+            bytes->replace(splice.from, splice.to - splice.from, splice.with);
+        result.bytes = std::move(*bytes);
+        edited = std::move(result);
+    };
     if (!digest) {
         auto searching = inParallel(
             [view = QByteArrayView(*bytes), &key] { return AlbumDataPhotoSearch::search(view, key); });
@@ -179,16 +190,32 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         auto guessed = guess
                            ? AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice, elsewhere)
                            : AlbumDataRatingEditor::Result();
+        const QByteArrayView old(*bytes);
+        const auto confirms = [&](const std::optional<AlbumDataPhotoSearch::Found>& pass) {
+            return guessed.outcome == AlbumDataRatingEditor::Outcome::Changed && pass &&
+                   pass->entries.size() == 1 && startsAt(old, pass->entries.front(), *guess);
+        };
+        // Once the pass confirms the guess, the photo is told at once, on a thread of its own: what
+        // must stand before the library is replaced (the sidecar, flushed to disk) is then written
+        // while the library's new file is written and flushed, instead of after that.
+        auto passed = beforeWriting && guessed.outcome == AlbumDataRatingEditor::Outcome::Changed
+                          ? inParallel([&] {
+                                auto pass = searching.get();
+                                if (confirms(pass))
+                                    tellPhoto(&guessed, pass->lists == 1, old);
+                                return pass;
+                            })
+                          : std::move(searching);
         if (guessed.outcome == AlbumDataRatingEditor::Outcome::Changed) {
-            const QByteArrayView old(*bytes);
+            // The digest for the stamp, on a thread of its own too: made while this one waits for
+            // the new file to reach the disk.
+            auto digesting = inParallel([old] { return ContentDigest(old); });
             bool confirmed = false;
             const bool written = AtomicFile::write(
                 path, {old.first(splice.from), splice.with, old.sliced(splice.to)}, error, [&](Error*) {
-                    // While the pass may still run: the digest for the stamp.
-                    digest.emplace(old);
-                    found = searching.get();
-                    confirmed =
-                        found && found->entries.size() == 1 && startsAt(old, found->entries.front(), *guess);
+                    digest.emplace(digesting.get());
+                    found = passed.get();
+                    confirmed = confirms(found);
                     if (confirmed) {
                         tellPhoto(&guessed, found->lists == 1, old);
                         // Written with the rating recorded as seen elsewhere, where it could not be
@@ -200,23 +227,16 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
             if (confirmed && !written)
                 return false;
             if (confirmed) {
-                // The pass is done: the old bytes become the new ones.
-                if (splice.with.size() == splice.to - splice.from)
-                    std::memcpy(bytes->data() + splice.from, splice.with.constData(),
-                                size_t(splice.with.size()));
-                else
-                    bytes->replace(splice.from, splice.to - splice.from, splice.with);
-                guessed.bytes = std::move(*bytes);
                 guessed.layout = found->layout;
                 if (guessed.layout)
-                    guessed.layout->photosEnd += guessed.bytes.size() - oldSize;
-                edited = std::move(guessed);
+                    guessed.layout->photosEnd += splice.with.size() - (splice.to - splice.from);
+                adoptSplice(guessed, splice);
             } else {
                 digest.reset();
             }
         }
-        if (searching.valid())
-            found = searching.get();
+        if (passed.valid())
+            found = passed.get();
         if (!found && !edited) {
             verdict = inParallel(
                 [&path, copy = std::make_shared<std::string>(bytes->constData(), size_t(bytes->size()))] {
@@ -225,6 +245,31 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
             // Whatever the verdict: a rating that reaches the photo's sidecar is not lost with a
             // library that cannot take it, the next import finds it there.
             tellPhoto(nullptr, false, *bytes);
+        }
+    } else if (layout && beforeWriting) {
+        // Contents the stamp vouches for, the photo found through their layout: what must stand
+        // before the library is replaced (the sidecar, flushed to disk) is written on a thread of
+        // its own while the library's new file is written and flushed, from the old bytes and the
+        // changed piece. Where it could not be written, the library is written again below without
+        // recording the rating as seen elsewhere.
+        AlbumDataRatingEditor::Splice splice;
+        auto spliced = AlbumDataRatingEditor::splicedIn(*bytes, key, stars, *layout, splice, elsewhere);
+        if (spliced.outcome == AlbumDataRatingEditor::Outcome::Changed && spliced.entries == 1) {
+            const QByteArrayView old(*bytes);
+            auto telling = inParallel([&] { tellPhoto(&spliced, true, old); });
+            bool reached = false;
+            const bool written = AtomicFile::write(
+                path, {old.first(splice.from), splice.with, old.sliced(splice.to)}, error, [&](Error*) {
+                    telling.get();
+                    reached = elsewhere.has_value();
+                    return reached;
+                });
+            if (telling.valid())
+                telling.get();
+            if (reached && !written)
+                return false;
+            if (reached)
+                adoptSplice(spliced, splice);
         }
     }
     const auto refused = [&](Error* to) {

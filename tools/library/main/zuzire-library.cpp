@@ -1,29 +1,42 @@
+#include "platform/foundation/Resources.h"
 #include "tools/library/LibraryTool.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+// The tool the program starts for every rating, so it loads only what rating needs: the commands
+// that need the image libraries (import, list) are handed on, the command line as it came, to
+// the whole tool, zuzire-library-full, which then stands in this process's place.
+namespace {
+char** commandLine = nullptr;
+
+int handOn(std::FILE* out, std::FILE* err)
+{
+    const QString whole = Resources::executableDirectory() +
+                          QStringLiteral("/" ZUZIRE_MODULE_DIR_FROM_BIN "/zuzire-library-full");
+    const QByteArray file = QFile::encodeName(whole);
+    std::fflush(out);
+    std::fflush(err);
+    commandLine[0] = const_cast<char*>(file.constData());
+    ::execv(file.constData(), commandLine);
+    return LibraryTool::fail(
+        err, QStringLiteral("cannot start %1: %2").arg(whole, QString::fromLocal8Bit(std::strerror(errno))));
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    // From the raw bytes: QCoreApplication::arguments() would turn a name that is no UTF-8 into
-    // another name, and the tool would then work on a different folder.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray raw(argv[i]);
-        const QString text = QString::fromUtf8(raw);
-        if (text.toUtf8() != raw) {
-            std::fputs("zuzire-library: the argument ", stderr);
-            for (const char c : raw) {
-                if (uchar(c) >= 0x20 && uchar(c) < 0x7F)
-                    std::fputc(c, stderr);
-                else
-                    std::fprintf(stderr, "\\x%02x", uint(uchar(c)));
-            }
-            std::fputs(" is not UTF-8, which the album data file cannot record; rename it\n", stderr);
-            return 1;
-        }
-        arguments << text;
-    }
-    return LibraryTool::run(arguments, stdout, stderr);
+    commandLine = argv;
+    const auto arguments = LibraryTool::argumentsOf(argc, argv, stderr);
+    if (!arguments)
+        return 1;
+    return LibraryTool::run(
+        *arguments, stdout, stderr,
+        {[](const LibraryTool::ImportRequest&, std::FILE* out, std::FILE* err) { return handOn(out, err); },
+         [](const LibraryTool::ListRequest&, std::FILE* out, std::FILE* err) { return handOn(out, err); }});
 }
