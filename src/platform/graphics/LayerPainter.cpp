@@ -307,6 +307,10 @@ int s_blurredSilhouettes = 0;
 qint64 s_backgroundPixels = 0;
 // Device pixels where a flat fill was stacked on one not written yet, since the process started.
 qint64 s_stackedPixels = 0;
+// Pieces of images copied to be kept (and faded) since the process started.
+int s_keptPieces = 0;
+// Pieces larger than this many pixels are drawn from their image as they are.
+constexpr qint64 keptPieceLimit = 256 * 512;
 
 qint64 areaOf(const QRegion& region)
 {
@@ -631,19 +635,45 @@ private:
         const QRectF device = toDevice.mapRect(toQRect(b));
         const bool onPixels = isUpright(toDevice) && isWhole(device.left()) && isWhole(device.top()) &&
                               isWhole(device.right()) && isWhole(device.bottom());
-        const QRect pixels = device.toRect().intersected(devicePixelBounds());
-        if (onPixels && qint64(pixels.width()) * pixels.height() < coverageWorthFinding) {
+        if (!isUpright(toDevice)) {
+            const QRect pixels = device.toAlignedRect().intersected(devicePixelBounds());
             s_backgroundPixels += qint64(pixels.width()) * pixels.height();
-            fillFlat(pixels, color);
-            return;
-        }
-        if (!onPixels) {
-            s_backgroundPixels += qint64(pixels.width()) * pixels.height();
-            flushFills(device.toAlignedRect().adjusted(-1, -1, 1, 1));
+            flushFills(pixels.adjusted(-1, -1, 1, 1));
             m_painter.fillRect(toQRect(b), color);
             return;
         }
-        fillDeviceRegion(QRegion(pixels) - coveredAfterBackground(layer, state), color);
+        // Off the pixel grid (a photo's placeholder between two pixels) only the pixels the edges
+        // cross are partly covered; the whole pixels inside take the fill as a flat colour, which
+        // the antialiased fill gives them too.
+        const QRect inner = (onPixels ? device.toRect() : innerPixels(b, toDevice, 0)).intersected(devicePixelBounds());
+        if (!onPixels)
+            fillEdgePixels(b, QRegion(device.toAlignedRect().intersected(devicePixelBounds())) - inner, color);
+        if (inner.isEmpty())
+            return;
+        if (qint64(inner.width()) * inner.height() < coverageWorthFinding) {
+            s_backgroundPixels += qint64(inner.width()) * inner.height();
+            fillFlat(inner, color);
+            return;
+        }
+        fillDeviceRegion(QRegion(inner) - coveredAfterBackground(layer, state), color);
+    }
+
+    // Fills the rectangle `bounds` (current coordinates) as an antialiased fill does, within the
+    // device pixels `edge` alone.
+    void fillEdgePixels(const Rect& bounds, const QRegion& edge, const QColor& color)
+    {
+        if (edge.isEmpty())
+            return;
+        s_backgroundPixels += areaOf(edge);
+        for (const QRect& rect : edge)
+            flushFills(rect);
+        const QTransform saved = m_painter.transform();
+        m_painter.save();
+        setPixelTransform();
+        m_painter.setClipRegion(edge, Qt::IntersectClip);
+        m_painter.setTransform(saved);
+        m_painter.fillRect(toQRect(bounds), color);
+        m_painter.restore();
     }
 
     // `state` is the layer's presentation; null to compute it here. `parentOpacity` is the
@@ -1158,16 +1188,132 @@ private:
                 QRect(QPoint(placed.left(), hidden.bottom() + 1), QPoint(placed.right(), placed.bottom())),
                 QRect(QPoint(placed.left(), hidden.top()), QPoint(hidden.left() - 1, hidden.bottom())),
                 QRect(QPoint(hidden.right() + 1, hidden.top()), QPoint(placed.right(), hidden.bottom()))};
-            for (const QRect& band : bands) {
+            for (const QRect& whole : bands) {
+                // Only what lands on the device: the rest would only churn the kept pieces.
+                const QRect band = whole.intersected(devicePixelBounds());
                 if (band.isValid() && !band.isEmpty()) {
                     flushFills(band);
-                    m_painter.drawImage(band.topLeft(), image, band.translated(-placed.topLeft()));
+                    drawImagePiece(image, band.translated(-placed.topLeft()), band.topLeft());
                 }
             }
         }
         m_painter.setOpacity(savedOpacity);
         m_painter.setTransform(saved);
         return true;
+    }
+
+    // Draws the part `piece` of `image` (its pixels) one to one with its top left at `at` (device
+    // pixels), at the painter's opacity. A thin piece (a shadow's band) is drawn from a compact
+    // copy kept across frames, already faded to that opacity where that gives the very same
+    // pixels: read from the whole image one far-apart row at a time, and blended at an opacity,
+    // a band of a few pixels costs many times its size.
+    void drawImagePiece(const QImage& image, QRect piece, QPoint at)
+    {
+        const double opacity = m_painter.opacity();
+        if (qint64(piece.width()) * piece.height() > keptPieceLimit) {
+            m_painter.drawImage(at, image, piece);
+            return;
+        }
+        const bool faded = opacity < 1 && fadedImageMatchesOpacity(opacity);
+        const QImage& kept = keptPieceOf(image, piece, faded ? opacity : 1.0);
+        if (faded)
+            m_painter.setOpacity(1.0);
+        m_painter.drawImage(at, kept);
+        m_painter.setOpacity(opacity);
+    }
+
+    // Whether drawing an image faded beforehand to `opacity` (drawn at that opacity over
+    // transparency) gives, at full opacity and with this painter's settings, the very pixels of
+    // drawing the image itself at `opacity`: checked once per opacity and target format over every
+    // alpha and a spread of colours and of pixels below.
+    bool fadedImageMatchesOpacity(double opacity) const
+    {
+        const QImage::Format format = targetFormat();
+        if (format == QImage::Format_Invalid)
+            return false;
+        struct Checked {
+            double opacity;
+            QImage::Format format;
+            QPainter::RenderHints hints;
+            QPainter::CompositionMode mode;
+            bool matches;
+        };
+        static std::vector<Checked> checked;
+        const QPainter::RenderHints hints = m_painter.renderHints();
+        const QPainter::CompositionMode mode = m_painter.compositionMode();
+        for (const Checked& entry : checked) {
+            if (entry.opacity == opacity && entry.format == format && entry.hints == hints && entry.mode == mode)
+                return entry.matches;
+        }
+        // Every alpha across, channels from nothing to the alpha down; below, opaque and
+        // translucent colours.
+        QImage source(256, 64, QImage::Format_ARGB32_Premultiplied);
+        QImage below(source.size(), QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < source.height(); ++y) {
+            for (int x = 0; x < source.width(); ++x) {
+                const int c = y * 4;
+                source.setPixel(x, y, qRgba(c * x / 255, (255 - c) * x / 255, (c * 7 % 256) * x / 255, x));
+                const int v = (x * 37 + y * 101) % 256;
+                below.setPixel(x, y, y % 2 ? qRgba(v, 255 - v, v / 2, 255) : qRgba(v / 2, v / 3, v / 4, v));
+            }
+        }
+        below.convertTo(format);
+        QImage faded(source.size(), QImage::Format_ARGB32_Premultiplied);
+        faded.fill(Qt::transparent);
+        fade(source, faded, opacity);
+        QImage direct = below.copy();
+        QImage viaFaded = below.copy();
+        for (QImage* target : {&direct, &viaFaded}) {
+            QPainter painter(target);
+            painter.setRenderHints(hints);
+            painter.setCompositionMode(mode);
+            painter.setOpacity(target == &direct ? opacity : 1.0);
+            painter.drawImage(QPoint(0, 0), target == &direct ? source : faded);
+        }
+        const bool matches = direct == viaFaded;
+        if (checked.size() >= 16)
+            checked.erase(checked.begin());
+        checked.push_back({opacity, format, hints, mode, matches});
+        return matches;
+    }
+
+    // Draws `source` at `opacity` over `target` (transparent, premultiplied, of its size).
+    static void fade(const QImage& source, QImage& target, double opacity)
+    {
+        QPainter painter(&target);
+        painter.setOpacity(opacity);
+        painter.drawImage(QPoint(0, 0), source);
+    }
+
+    // The part `piece` of `image`, faded to `opacity` when below 1, kept for the last few dozen
+    // pieces asked for (a frame's shadow bands).
+    static const QImage& keptPieceOf(const QImage& image, QRect piece, double opacity)
+    {
+        struct Entry {
+            qint64 key = 0;
+            QRect piece;
+            double opacity = 0;
+            QImage image;
+        };
+        static std::array<Entry, 32> entries;
+        static std::size_t next = 0;
+        for (const Entry& entry : entries) {
+            if (entry.key == image.cacheKey() && entry.piece == piece && entry.opacity == opacity &&
+                !entry.image.isNull())
+                return entry.image;
+        }
+        Entry& entry = entries[next];
+        next = (next + 1) % entries.size();
+        QImage copy = image.copy(piece);
+        if (opacity < 1) {
+            QImage faded(copy.size(), QImage::Format_ARGB32_Premultiplied);
+            faded.fill(Qt::transparent);
+            fade(copy, faded, opacity);
+            copy = std::move(faded);
+        }
+        entry = {image.cacheKey(), piece, opacity, std::move(copy)};
+        ++s_keptPieces;
+        return entry.image;
     }
 
     // The format of the pixels the painter writes, or Format_Invalid when that is not an image.
@@ -1326,6 +1472,11 @@ qint64 LayerPainter::backgroundPixelCountForTesting()
 qint64 LayerPainter::stackedFillPixelCountForTesting()
 {
     return s_stackedPixels;
+}
+
+int LayerPainter::keptPieceCountForTesting()
+{
+    return s_keptPieces;
 }
 
 QImage LayerPainter::render(const Layer& root, QSize size)
