@@ -149,17 +149,36 @@ std::optional<QPoint> pixelOrigin(const QImage& image, const Rect& rect, const Q
     return QPoint(int(std::lround(imageToDevice.dx())), int(std::lround(imageToDevice.dy())));
 }
 
+// Fills `rect` (whole pixels of the painter's coordinates) with `color`. A small fill many rows
+// high (a shadow's side band, the edge of a photo's underlay) is written a few dozen rows at a
+// time: the painter hands the rows of a taller fill to its worker threads, and starting them
+// costs more than such a fill. The pixels are the same either way.
+void fillPixels(QPainter& painter, const QRect& rect, const QColor& color)
+{
+    constexpr int rowsAtOnce = 64;
+    constexpr qint64 smallFill = 64 * 1024;
+    if (rect.height() <= rowsAtOnce || qint64(rect.width()) * rect.height() > smallFill) {
+        painter.fillRect(rect, color);
+        return;
+    }
+    for (int y = rect.top(); y <= rect.bottom(); y += rowsAtOnce)
+        painter.fillRect(QRect(rect.left(), y, rect.width(), std::min(rowsAtOnce, rect.bottom() + 1 - y)),
+                         color);
+}
+
 // Multiplies `content` (premultiplied ARGB) by the alpha of `mask` placed with its top left at
 // `origin` in the content's pixels; outside the mask nothing is left.
 void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
 {
     const QRect covered = QRect(origin, mask.size()).intersected(content.rect());
-    for (int y = 0; y < content.height(); ++y) {
+    const int width = content.width();
+    const int height = content.height();
+    for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(content.scanLine(y));
         const bool inRows = y >= covered.top() && y <= covered.bottom();
         const auto* maskLine =
             inRows ? reinterpret_cast<const QRgb*>(mask.constScanLine(y - origin.y())) - origin.x() : nullptr;
-        for (int x = 0; x < content.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             const bool inside = inRows && x >= covered.left() && x <= covered.right();
             const uint alpha = inside ? qAlpha(maskLine[x]) : 0;
             if (alpha == 255)
@@ -539,7 +558,7 @@ private:
         const QTransform saved = m_painter.transform();
         setPixelTransform();
         for (const QRect& part : rest)
-            m_painter.fillRect(part, color);
+            fillPixels(m_painter, part, color);
         m_painter.setTransform(saved);
     }
 
@@ -622,7 +641,7 @@ private:
         m_painter.setOpacity(1.0);
         m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         for (const QRect& rect : region)
-            m_painter.fillRect(rect, QColor::fromRgb(color));
+            fillPixels(m_painter, rect, QColor::fromRgb(color));
         m_painter.restore();
     }
 
@@ -645,9 +664,11 @@ private:
         // Off the pixel grid (a photo's placeholder between two pixels) only the pixels the edges
         // cross are partly covered; the whole pixels inside take the fill as a flat colour, which
         // the antialiased fill gives them too.
-        const QRect inner = (onPixels ? device.toRect() : innerPixels(b, toDevice, 0)).intersected(devicePixelBounds());
+        const QRect inner =
+            (onPixels ? device.toRect() : innerPixels(b, toDevice, 0)).intersected(devicePixelBounds());
         if (!onPixels)
-            fillEdgePixels(b, QRegion(device.toAlignedRect().intersected(devicePixelBounds())) - inner, color);
+            fillEdgePixels(b, QRegion(device.toAlignedRect().intersected(devicePixelBounds())) - inner,
+                           color);
         if (inner.isEmpty())
             return;
         if (qint64(inner.width()) * inner.height() < coverageWorthFinding) {
@@ -1242,7 +1263,8 @@ private:
         const QPainter::RenderHints hints = m_painter.renderHints();
         const QPainter::CompositionMode mode = m_painter.compositionMode();
         for (const Checked& entry : checked) {
-            if (entry.opacity == opacity && entry.format == format && entry.hints == hints && entry.mode == mode)
+            if (entry.opacity == opacity && entry.format == format && entry.hints == hints &&
+                entry.mode == mode)
                 return entry.matches;
         }
         // Every alpha across, channels from nothing to the alpha down; below, opaque and

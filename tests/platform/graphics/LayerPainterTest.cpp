@@ -692,6 +692,9 @@ TEST_F(LayerPainterFlatFillTest, ABackgroundOffThePixelGridGivesThePixelsOfOneAn
         std::copy_n(stripes.constScanLine(0), 400 * 4, stripes.scanLine(y));
     under->setContents(stripes);
     root->insertSublayerAt(under, 0);
+    // Thin, tall and partly over the image: filled a few rows at a time where it is not stacked.
+    const Rect thinFrame(360.5, 20.25, 12.25, 300);
+    root->addSublayer(filledLayer(thinFrame, Color::rgb(0, 0, 1, 0.3)));
     const Rect frames[] = {Rect(20.25, 30.5, 300.5, 290.75), Rect(33.3, 10.7, 280.1, 301.9),
                            Rect(50.5, 40, 250, 250.5), Rect(10, 20, 300.25, 300)};
     for (const Rect& frame : frames) {
@@ -713,6 +716,10 @@ TEST_F(LayerPainterFlatFillTest, ABackgroundOffThePixelGridGivesThePixelsOfOneAn
                 painter.setOpacity(opacity);
                 painter.fillRect(QRectF(frame.minX(), frame.minY(), frame.width(), frame.height()),
                                  Color::rgb(1, 0.5, 0.25, 0.4).toQColor());
+                painter.setOpacity(1);
+                painter.fillRect(
+                    QRectF(thinFrame.minX(), thinFrame.minY(), thinFrame.width(), thinFrame.height()),
+                    Color::rgb(0, 0, 1, 0.3).toQColor());
             }
             const qint64 before = LayerPainter::stackedFillPixelCountForTesting();
             const QImage painted = paintOver(Qt::magenta, QColor(Qt::black));
