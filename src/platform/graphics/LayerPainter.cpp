@@ -788,15 +788,16 @@ private:
         flushFills(reachOf(layer, state));
         drawImage(m_painter, layer.backingImage(), state.bounds, opacity);
         const bool resting = !layer.hasOwnAnimations();
+        const bool still = resting || isPlacedAsModel(layer, state);
         if (state.contentsTransition < 1 && !layer.previousContents().isNull()) {
             const QImage& previous = layer.previousContents();
-            drawContents(previous, layer.scaledPreviousContents(), resting,
+            drawContents(previous, layer.scaledPreviousContents(), resting, still,
                          gravityRect(layer.contentsGravity(), state.bounds, QSizeF(previous.size())),
                          opacity);
         }
         const QImage& contents = layer.contents();
         if (!contents.isNull()) {
-            drawContents(contents, layer.scaledContents(), resting,
+            drawContents(contents, layer.scaledContents(), resting, still,
                          gravityRect(layer.contentsGravity(), state.bounds, QSizeF(contents.size())),
                          opacity * state.contentsTransition);
         }
@@ -853,11 +854,21 @@ private:
         m_painter.setTransform(m_painter.deviceTransform().inverted());
     }
 
+    // Whether the layer is where its model puts it (whatever else of it animates: a photo fading
+    // in, not one moving).
+    static bool isPlacedAsModel(const Layer& layer, const LayerState& state)
+    {
+        const LayerState& model = layer.modelState();
+        return state.bounds == model.bounds && state.toSuperlayer() == model.toSuperlayer();
+    }
+
     // Draws `image` into `rect` (current coordinates, y up). Where the rectangle lands on whole
     // device pixels without rotation, the image is copied pixel for pixel: as it is when it was
     // decoded for that size (give or take the pixel its rounding costs), else as a scaled copy
-    // kept in `copy` while the layer rests, so an unchanged frame rescales nothing.
-    void drawContents(const QImage& image, ScaledImageCopy& copy, bool resting, const Rect& rect,
+    // kept in `copy` while the layer rests, so an unchanged frame rescales nothing. A thin part of
+    // the image of a layer that is not moving (a photo's column under a feathered edge) is drawn
+    // from a compact copy kept across frames.
+    void drawContents(const QImage& image, ScaledImageCopy& copy, bool resting, bool still, const Rect& rect,
                       double opacity)
     {
         if (image.isNull() || rect.isEmpty() || opacity <= 0)
@@ -882,6 +893,22 @@ private:
         // Centred on the target, so a pixel of rounding is shared by both sides.
         const QPointF origin(std::round(target.center().x() - drawn.width() / 2.0),
                              std::round(target.center().y() - drawn.height() / 2.0));
+        const QRect placed(origin.toPoint(), drawn.size());
+        const QRect visible = placed.intersected(devicePixelBounds());
+        const qint64 visibleArea = qint64(visible.width()) * visible.height();
+        if (still && !visible.isEmpty() && visibleArea <= keptPieceLimit &&
+            visibleArea * 4 <= qint64(drawn.width()) * drawn.height()) {
+            flushFills(visible);
+            const QTransform saved = m_painter.transform();
+            const double savedOpacity = m_painter.opacity();
+            setPixelTransform();
+            m_painter.setOpacity(opacity);
+            const PixelCopies copies(m_painter);
+            drawImagePiece(drawn, visible.translated(-placed.topLeft()), visible.topLeft());
+            m_painter.setOpacity(savedOpacity);
+            m_painter.setTransform(saved);
+            return;
+        }
         drawDeviceImage(drawn, QRectF(origin, QSizeF(drawn.size())), opacity);
     }
 
@@ -1209,10 +1236,9 @@ private:
                 QRect(QPoint(placed.left(), hidden.bottom() + 1), QPoint(placed.right(), placed.bottom())),
                 QRect(QPoint(placed.left(), hidden.top()), QPoint(hidden.left() - 1, hidden.bottom())),
                 QRect(QPoint(hidden.right() + 1, hidden.top()), QPoint(placed.right(), hidden.bottom()))};
-            for (const QRect& whole : bands) {
-                // Only what lands on the device: the rest would only churn the kept pieces.
-                const QRect band = whole.intersected(devicePixelBounds());
-                if (band.isValid() && !band.isEmpty()) {
+            for (const QRect& band : bands) {
+                // Whole, so the pieces stay the same while the layer moves partly off the device.
+                if (band.isValid() && band.intersects(devicePixelBounds())) {
                     flushFills(band);
                     drawImagePiece(image, band.translated(-placed.topLeft()), band.topLeft());
                 }
@@ -1235,7 +1261,8 @@ private:
             m_painter.drawImage(at, image, piece);
             return;
         }
-        const bool faded = opacity < 1 && fadedImageMatchesOpacity(opacity);
+        const bool faded = opacity < 1 && image.format() == QImage::Format_ARGB32_Premultiplied &&
+                           fadedImageMatchesOpacity(opacity);
         const QImage& kept = keptPieceOf(image, piece, faded ? opacity : 1.0);
         if (faded)
             m_painter.setOpacity(1.0);

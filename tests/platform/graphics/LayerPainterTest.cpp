@@ -731,6 +731,53 @@ TEST_F(LayerPainterFlatFillTest, ABackgroundOffThePixelGridGivesThePixelsOfOneAn
     }
 }
 
+TEST_F(LayerPainterFlatFillTest, AThinPartOfAStillPhotoFadingInIsDrawnFromAKeptPiece)
+{
+    // Ten pixels of it on the device, as a photo's column under a strip's feathered edge.
+    QImage image(200, 150, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(x, y, (x * y) % 256));
+    }
+    const LayerPtr photo = Layer::create();
+    photo->setFrame(Rect(390, 100, 200, 150));
+    root->addSublayer(photo);
+    paintOver(Qt::black);
+    {
+        ScopedTransaction transaction;
+        transaction.setAnimationDuration(1.0);
+        photo->setContents(image);
+    }
+    clock.advance(0.4);
+    const double shown = photo->presentation().contentsTransition;
+    ASSERT_GT(shown, 0.1);
+    ASSERT_LT(shown, 0.9);
+    QImage expected(400, 400, QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&expected);
+        painter.fillRect(expected.rect(), Color::white(0.5, 1).toQColor());
+        painter.setOpacity(shown);
+        painter.drawImage(QPoint(390, 150), image);
+    }
+    const int before = LayerPainter::keptPieceCountForTesting();
+    EXPECT_TRUE(paintOver(Qt::magenta, QColor(Qt::black)) == expected);
+    EXPECT_EQ(LayerPainter::keptPieceCountForTesting() - before, 1);
+    EXPECT_TRUE(paintOver(Qt::cyan, QColor(Qt::black)) == expected);
+    EXPECT_EQ(LayerPainter::keptPieceCountForTesting() - before, 1) << "kept for the next frame";
+
+    // Moving, it is drawn from the image itself: the piece would change with every frame.
+    {
+        ScopedTransaction transaction;
+        transaction.setAnimationDuration(1.0);
+        photo->setPosition(Point(photo->position().x - 5, photo->position().y));
+    }
+    clock.advance(0.1);
+    paintOver(Qt::magenta, QColor(Qt::black));
+    clock.advance(0.1);
+    paintOver(Qt::magenta, QColor(Qt::black));
+    EXPECT_EQ(LayerPainter::keptPieceCountForTesting() - before, 1);
+}
+
 TEST_F(LayerPainterFlatFillTest, WhatIsDrawnLaterOverAHeldFillSeesItWritten)
 {
     // In a strip with a feathered edge, where the held fills meet the feathered band, then
