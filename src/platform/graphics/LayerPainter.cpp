@@ -329,7 +329,7 @@ qint64 s_stackedPixels = 0;
 // Pieces of images copied to be kept (and faded) since the process started.
 int s_keptPieces = 0;
 // Pieces larger than this many pixels are drawn from their image as they are.
-constexpr qint64 keptPieceLimit = 256 * 512;
+constexpr qint64 keptPieceLimit = 256 * 256;
 
 qint64 areaOf(const QRegion& region)
 {
