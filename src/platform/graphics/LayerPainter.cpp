@@ -149,17 +149,36 @@ std::optional<QPoint> pixelOrigin(const QImage& image, const Rect& rect, const Q
     return QPoint(int(std::lround(imageToDevice.dx())), int(std::lround(imageToDevice.dy())));
 }
 
+// Fills `rect` (whole pixels of the painter's coordinates) with `color`. A small fill many rows
+// high (a shadow's side band, the edge of a photo's underlay) is written a few dozen rows at a
+// time: the painter hands the rows of a taller fill to its worker threads, and starting them
+// costs more than such a fill. The pixels are the same either way.
+void fillPixels(QPainter& painter, const QRect& rect, const QColor& color)
+{
+    constexpr int rowsAtOnce = 64;
+    constexpr qint64 smallFill = 64 * 1024;
+    if (rect.height() <= rowsAtOnce || qint64(rect.width()) * rect.height() > smallFill) {
+        painter.fillRect(rect, color);
+        return;
+    }
+    for (int y = rect.top(); y <= rect.bottom(); y += rowsAtOnce)
+        painter.fillRect(QRect(rect.left(), y, rect.width(), std::min(rowsAtOnce, rect.bottom() + 1 - y)),
+                         color);
+}
+
 // Multiplies `content` (premultiplied ARGB) by the alpha of `mask` placed with its top left at
 // `origin` in the content's pixels; outside the mask nothing is left.
 void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
 {
     const QRect covered = QRect(origin, mask.size()).intersected(content.rect());
-    for (int y = 0; y < content.height(); ++y) {
+    const int width = content.width();
+    const int height = content.height();
+    for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(content.scanLine(y));
         const bool inRows = y >= covered.top() && y <= covered.bottom();
         const auto* maskLine =
             inRows ? reinterpret_cast<const QRgb*>(mask.constScanLine(y - origin.y())) - origin.x() : nullptr;
-        for (int x = 0; x < content.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             const bool inside = inRows && x >= covered.left() && x <= covered.right();
             const uint alpha = inside ? qAlpha(maskLine[x]) : 0;
             if (alpha == 255)
@@ -307,6 +326,10 @@ int s_blurredSilhouettes = 0;
 qint64 s_backgroundPixels = 0;
 // Device pixels where a flat fill was stacked on one not written yet, since the process started.
 qint64 s_stackedPixels = 0;
+// Pieces of images copied to be kept (and faded) since the process started.
+int s_keptPieces = 0;
+// Pieces larger than this many pixels are drawn from their image as they are.
+constexpr qint64 keptPieceLimit = 256 * 256;
 
 qint64 areaOf(const QRegion& region)
 {
@@ -535,7 +558,7 @@ private:
         const QTransform saved = m_painter.transform();
         setPixelTransform();
         for (const QRect& part : rest)
-            m_painter.fillRect(part, color);
+            fillPixels(m_painter, part, color);
         m_painter.setTransform(saved);
     }
 
@@ -618,7 +641,7 @@ private:
         m_painter.setOpacity(1.0);
         m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         for (const QRect& rect : region)
-            m_painter.fillRect(rect, QColor::fromRgb(color));
+            fillPixels(m_painter, rect, QColor::fromRgb(color));
         m_painter.restore();
     }
 
@@ -631,19 +654,47 @@ private:
         const QRectF device = toDevice.mapRect(toQRect(b));
         const bool onPixels = isUpright(toDevice) && isWhole(device.left()) && isWhole(device.top()) &&
                               isWhole(device.right()) && isWhole(device.bottom());
-        const QRect pixels = device.toRect().intersected(devicePixelBounds());
-        if (onPixels && qint64(pixels.width()) * pixels.height() < coverageWorthFinding) {
+        if (!isUpright(toDevice)) {
+            const QRect pixels = device.toAlignedRect().intersected(devicePixelBounds());
             s_backgroundPixels += qint64(pixels.width()) * pixels.height();
-            fillFlat(pixels, color);
-            return;
-        }
-        if (!onPixels) {
-            s_backgroundPixels += qint64(pixels.width()) * pixels.height();
-            flushFills(device.toAlignedRect().adjusted(-1, -1, 1, 1));
+            flushFills(pixels.adjusted(-1, -1, 1, 1));
             m_painter.fillRect(toQRect(b), color);
             return;
         }
-        fillDeviceRegion(QRegion(pixels) - coveredAfterBackground(layer, state), color);
+        // Off the pixel grid (a photo's placeholder between two pixels) only the pixels the edges
+        // cross are partly covered; the whole pixels inside take the fill as a flat colour, which
+        // the antialiased fill gives them too.
+        const QRect inner =
+            (onPixels ? device.toRect() : innerPixels(b, toDevice, 0)).intersected(devicePixelBounds());
+        if (!onPixels)
+            fillEdgePixels(b, QRegion(device.toAlignedRect().intersected(devicePixelBounds())) - inner,
+                           color);
+        if (inner.isEmpty())
+            return;
+        if (qint64(inner.width()) * inner.height() < coverageWorthFinding) {
+            s_backgroundPixels += qint64(inner.width()) * inner.height();
+            fillFlat(inner, color);
+            return;
+        }
+        fillDeviceRegion(QRegion(inner) - coveredAfterBackground(layer, state), color);
+    }
+
+    // Fills the rectangle `bounds` (current coordinates) as an antialiased fill does, within the
+    // device pixels `edge` alone.
+    void fillEdgePixels(const Rect& bounds, const QRegion& edge, const QColor& color)
+    {
+        if (edge.isEmpty())
+            return;
+        s_backgroundPixels += areaOf(edge);
+        for (const QRect& rect : edge)
+            flushFills(rect);
+        const QTransform saved = m_painter.transform();
+        m_painter.save();
+        setPixelTransform();
+        m_painter.setClipRegion(edge, Qt::IntersectClip);
+        m_painter.setTransform(saved);
+        m_painter.fillRect(toQRect(bounds), color);
+        m_painter.restore();
     }
 
     static void markSubtreePresented(Layer& layer)
@@ -748,15 +799,16 @@ private:
         flushFills(reachOf(layer, state));
         drawImage(m_painter, layer.backingImage(), state.bounds, opacity);
         const bool resting = !layer.hasOwnAnimations();
+        const bool still = resting || isPlacedAsModel(layer, state);
         if (state.contentsTransition < 1 && !layer.previousContents().isNull()) {
             const QImage& previous = layer.previousContents();
-            drawContents(previous, layer.scaledPreviousContents(), resting,
+            drawContents(previous, layer.scaledPreviousContents(), resting, still,
                          gravityRect(layer.contentsGravity(), state.bounds, QSizeF(previous.size())),
                          opacity);
         }
         const QImage& contents = layer.contents();
         if (!contents.isNull()) {
-            drawContents(contents, layer.scaledContents(), resting,
+            drawContents(contents, layer.scaledContents(), resting, still,
                          gravityRect(layer.contentsGravity(), state.bounds, QSizeF(contents.size())),
                          opacity * state.contentsTransition);
         }
@@ -813,11 +865,21 @@ private:
         m_painter.setTransform(m_painter.deviceTransform().inverted());
     }
 
+    // Whether the layer is where its model puts it (whatever else of it animates: a photo fading
+    // in, not one moving).
+    static bool isPlacedAsModel(const Layer& layer, const LayerState& state)
+    {
+        const LayerState& model = layer.modelState();
+        return state.bounds == model.bounds && state.toSuperlayer() == model.toSuperlayer();
+    }
+
     // Draws `image` into `rect` (current coordinates, y up). Where the rectangle lands on whole
     // device pixels without rotation, the image is copied pixel for pixel: as it is when it was
     // decoded for that size (give or take the pixel its rounding costs), else as a scaled copy
-    // kept in `copy` while the layer rests, so an unchanged frame rescales nothing.
-    void drawContents(const QImage& image, ScaledImageCopy& copy, bool resting, const Rect& rect,
+    // kept in `copy` while the layer rests, so an unchanged frame rescales nothing. A thin part of
+    // the image of a layer that is not moving (a photo's column under a feathered edge) is drawn
+    // from a compact copy kept across frames.
+    void drawContents(const QImage& image, ScaledImageCopy& copy, bool resting, bool still, const Rect& rect,
                       double opacity)
     {
         if (image.isNull() || rect.isEmpty() || opacity <= 0)
@@ -842,6 +904,22 @@ private:
         // Centred on the target, so a pixel of rounding is shared by both sides.
         const QPointF origin(std::round(target.center().x() - drawn.width() / 2.0),
                              std::round(target.center().y() - drawn.height() / 2.0));
+        const QRect placed(origin.toPoint(), drawn.size());
+        const QRect visible = placed.intersected(devicePixelBounds());
+        const qint64 visibleArea = qint64(visible.width()) * visible.height();
+        if (still && !visible.isEmpty() && visibleArea <= keptPieceLimit &&
+            visibleArea * 4 <= qint64(drawn.width()) * drawn.height()) {
+            flushFills(visible);
+            const QTransform saved = m_painter.transform();
+            const double savedOpacity = m_painter.opacity();
+            setPixelTransform();
+            m_painter.setOpacity(opacity);
+            const PixelCopies copies(m_painter);
+            drawImagePiece(drawn, visible.translated(-placed.topLeft()), visible.topLeft());
+            m_painter.setOpacity(savedOpacity);
+            m_painter.setTransform(saved);
+            return;
+        }
         drawDeviceImage(drawn, QRectF(origin, QSizeF(drawn.size())), opacity);
     }
 
@@ -1170,15 +1248,132 @@ private:
                 QRect(QPoint(placed.left(), hidden.top()), QPoint(hidden.left() - 1, hidden.bottom())),
                 QRect(QPoint(hidden.right() + 1, hidden.top()), QPoint(placed.right(), hidden.bottom()))};
             for (const QRect& band : bands) {
-                if (band.isValid() && !band.isEmpty()) {
+                // Whole, so the pieces stay the same while the layer moves partly off the device.
+                if (band.isValid() && band.intersects(devicePixelBounds())) {
                     flushFills(band);
-                    m_painter.drawImage(band.topLeft(), image, band.translated(-placed.topLeft()));
+                    drawImagePiece(image, band.translated(-placed.topLeft()), band.topLeft());
                 }
             }
         }
         m_painter.setOpacity(savedOpacity);
         m_painter.setTransform(saved);
         return true;
+    }
+
+    // Draws the part `piece` of `image` (its pixels) one to one with its top left at `at` (device
+    // pixels), at the painter's opacity. A thin piece (a shadow's band) is drawn from a compact
+    // copy kept across frames, already faded to that opacity where that gives the very same
+    // pixels: read from the whole image one far-apart row at a time, and blended at an opacity,
+    // a band of a few pixels costs many times its size.
+    void drawImagePiece(const QImage& image, QRect piece, QPoint at)
+    {
+        const double opacity = m_painter.opacity();
+        if (qint64(piece.width()) * piece.height() > keptPieceLimit) {
+            m_painter.drawImage(at, image, piece);
+            return;
+        }
+        const bool faded = opacity < 1 && image.format() == QImage::Format_ARGB32_Premultiplied &&
+                           fadedImageMatchesOpacity(opacity);
+        const QImage& kept = keptPieceOf(image, piece, faded ? opacity : 1.0);
+        if (faded)
+            m_painter.setOpacity(1.0);
+        m_painter.drawImage(at, kept);
+        m_painter.setOpacity(opacity);
+    }
+
+    // Whether drawing an image faded beforehand to `opacity` (drawn at that opacity over
+    // transparency) gives, at full opacity and with this painter's settings, the very pixels of
+    // drawing the image itself at `opacity`: checked once per opacity and target format over every
+    // alpha and a spread of colours and of pixels below.
+    bool fadedImageMatchesOpacity(double opacity) const
+    {
+        const QImage::Format format = targetFormat();
+        if (format == QImage::Format_Invalid)
+            return false;
+        struct Checked {
+            double opacity;
+            QImage::Format format;
+            QPainter::RenderHints hints;
+            QPainter::CompositionMode mode;
+            bool matches;
+        };
+        static std::vector<Checked> checked;
+        const QPainter::RenderHints hints = m_painter.renderHints();
+        const QPainter::CompositionMode mode = m_painter.compositionMode();
+        for (const Checked& entry : checked) {
+            if (entry.opacity == opacity && entry.format == format && entry.hints == hints &&
+                entry.mode == mode)
+                return entry.matches;
+        }
+        // Every alpha across, channels from nothing to the alpha down; below, opaque and
+        // translucent colours.
+        QImage source(256, 64, QImage::Format_ARGB32_Premultiplied);
+        QImage below(source.size(), QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < source.height(); ++y) {
+            for (int x = 0; x < source.width(); ++x) {
+                const int c = y * 4;
+                source.setPixel(x, y, qRgba(c * x / 255, (255 - c) * x / 255, (c * 7 % 256) * x / 255, x));
+                const int v = (x * 37 + y * 101) % 256;
+                below.setPixel(x, y, y % 2 ? qRgba(v, 255 - v, v / 2, 255) : qRgba(v / 2, v / 3, v / 4, v));
+            }
+        }
+        below.convertTo(format);
+        QImage faded(source.size(), QImage::Format_ARGB32_Premultiplied);
+        faded.fill(Qt::transparent);
+        fade(source, faded, opacity);
+        QImage direct = below.copy();
+        QImage viaFaded = below.copy();
+        for (QImage* target : {&direct, &viaFaded}) {
+            QPainter painter(target);
+            painter.setRenderHints(hints);
+            painter.setCompositionMode(mode);
+            painter.setOpacity(target == &direct ? opacity : 1.0);
+            painter.drawImage(QPoint(0, 0), target == &direct ? source : faded);
+        }
+        const bool matches = direct == viaFaded;
+        if (checked.size() >= 16)
+            checked.erase(checked.begin());
+        checked.push_back({opacity, format, hints, mode, matches});
+        return matches;
+    }
+
+    // Draws `source` at `opacity` over `target` (transparent, premultiplied, of its size).
+    static void fade(const QImage& source, QImage& target, double opacity)
+    {
+        QPainter painter(&target);
+        painter.setOpacity(opacity);
+        painter.drawImage(QPoint(0, 0), source);
+    }
+
+    // The part `piece` of `image`, faded to `opacity` when below 1, kept for the last few dozen
+    // pieces asked for (a frame's shadow bands).
+    static const QImage& keptPieceOf(const QImage& image, QRect piece, double opacity)
+    {
+        struct Entry {
+            qint64 key = 0;
+            QRect piece;
+            double opacity = 0;
+            QImage image;
+        };
+        static std::array<Entry, 32> entries;
+        static std::size_t next = 0;
+        for (const Entry& entry : entries) {
+            if (entry.key == image.cacheKey() && entry.piece == piece && entry.opacity == opacity &&
+                !entry.image.isNull())
+                return entry.image;
+        }
+        Entry& entry = entries[next];
+        next = (next + 1) % entries.size();
+        QImage copy = image.copy(piece);
+        if (opacity < 1) {
+            QImage faded(copy.size(), QImage::Format_ARGB32_Premultiplied);
+            faded.fill(Qt::transparent);
+            fade(copy, faded, opacity);
+            copy = std::move(faded);
+        }
+        entry = {image.cacheKey(), piece, opacity, std::move(copy)};
+        ++s_keptPieces;
+        return entry.image;
     }
 
     // The format of the pixels the painter writes, or Format_Invalid when that is not an image.
@@ -1337,6 +1532,11 @@ qint64 LayerPainter::backgroundPixelCountForTesting()
 qint64 LayerPainter::stackedFillPixelCountForTesting()
 {
     return s_stackedPixels;
+}
+
+int LayerPainter::keptPieceCountForTesting()
+{
+    return s_keptPieces;
 }
 
 QImage LayerPainter::render(const Layer& root, QSize size)

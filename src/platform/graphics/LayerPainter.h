@@ -31,4 +31,7 @@ public:
     // Device pixels where a flat colour was stacked on another not yet written, so that the two
     // were written as one (since the process started).
     static qint64 stackedFillPixelCountForTesting();
+    // Pieces of images (a shadow's bands) copied to be kept across frames, since the process
+    // started.
+    static int keptPieceCountForTesting();
 };

@@ -571,6 +571,35 @@ TEST_F(LayerPainterCoverageTest, AShadowsEvenMiddleIsFilledAsOneColourAndItsEdge
     EXPECT_LT(image.pixelColor(200, 354).lightness(), 255);
 }
 
+TEST_F(LayerPainterCoverageTest, AShadowsBandsAreKeptFadedAndGiveThePixelsOfItsImageAtItsOpacity)
+{
+    root->setBackgroundColor(Color::white(0.5, 1));
+    const LayerPtr photo = addPhoto(Rect(100, 100, 200, 150), solidImage(QSize(200, 150), Qt::red));
+    photo->setShadowOffset(Size(0, 0));
+    photo->setShadowRadius(3);
+    for (const double shadowOpacity : {0.75, 0.3, 1.0}) {
+        SCOPED_TRACE(shadowOpacity);
+        photo->setShadowOpacity(shadowOpacity);
+        // As the shadow image drawn whole at the shadow's opacity under the photo.
+        QImage expected(400, 400, QImage::Format_ARGB32_Premultiplied);
+        {
+            QPainter painter(&expected);
+            painter.fillRect(expected.rect(), Color::white(0.5, 1).toQColor());
+            painter.setOpacity(shadowOpacity);
+            const int edge = ShadowImageCache::margin(3);
+            painter.drawImage(QPoint(100 - edge, 150 - edge),
+                              ShadowImageCache::blurredRect(QSize(200, 150), 3, Qt::black));
+            painter.setOpacity(1);
+            painter.drawImage(QPoint(100, 150), solidImage(QSize(200, 150), Qt::red));
+        }
+        const int before = LayerPainter::keptPieceCountForTesting();
+        EXPECT_TRUE(paintOver(Qt::magenta) == expected);
+        EXPECT_EQ(LayerPainter::keptPieceCountForTesting() - before, 4) << "one piece per band";
+        EXPECT_TRUE(paintOver(Qt::cyan) == expected);
+        EXPECT_EQ(LayerPainter::keptPieceCountForTesting() - before, 4) << "kept for the next frame";
+    }
+}
+
 // Flat colours stacked over an opaque one (the strip's grey, a shadow's even middle, a
 // placeholder's white fading out under a photo fading in) are written once as the colour they
 // make together. A frame painted that way must equal one painted fill by fill: a clip over the
@@ -643,10 +672,110 @@ TEST_F(LayerPainterFlatFillTest, AFadingPhotosUnderlayIsWrittenOnceWithTheSamePi
     const QImage image = paintOver(Qt::magenta, QColor(Qt::black));
     EXPECT_NE(image.pixelColor(200, 200), image.pixelColor(50, 50)) << "the photo shows";
 
-    // Off the pixel grid the photo's white is filled as it is; the grey and shadow still stack.
+    // Off the pixel grid the photo's white still stacks on the whole pixels inside its edges.
     clock.advance(0.25);
     root->sublayers().front()->setFrame(Rect(50.5, 50.25, 300, 300));
-    stackedInOneFrame();
+    EXPECT_GT(stackedInOneFrame(), 2 * 280 * 280);
+}
+
+TEST_F(LayerPainterFlatFillTest, ABackgroundOffThePixelGridGivesThePixelsOfOneAntialiasedFill)
+{
+    // Translucent, at quarter and odd offsets, over the grey and over an image that is not flat.
+    const LayerPtr layer = filledLayer(Rect(0, 0, 10, 10), Color::rgb(1, 0.5, 0.25, 0.4));
+    root->addSublayer(layer);
+    const LayerPtr under = Layer::create();
+    under->setFrame(Rect(0, 0, 400, 150));
+    QImage stripes(400, 150, QImage::Format_RGB32);
+    for (int x = 0; x < 400; ++x)
+        stripes.setPixelColor(x, 0, QColor::fromHsv(x % 360, 200, 200));
+    for (int y = 1; y < 150; ++y)
+        std::copy_n(stripes.constScanLine(0), 400 * 4, stripes.scanLine(y));
+    under->setContents(stripes);
+    root->insertSublayerAt(under, 0);
+    // Thin, tall and partly over the image: filled a few rows at a time where it is not stacked.
+    const Rect thinFrame(360.5, 20.25, 12.25, 300);
+    root->addSublayer(filledLayer(thinFrame, Color::rgb(0, 0, 1, 0.3)));
+    const Rect frames[] = {Rect(20.25, 30.5, 300.5, 290.75), Rect(33.3, 10.7, 280.1, 301.9),
+                           Rect(50.5, 40, 250, 250.5), Rect(10, 20, 300.25, 300)};
+    for (const Rect& frame : frames) {
+        for (const double opacity : {1.0, 0.6}) {
+            {
+                ScopedTransaction now;
+                now.setDisableActions(true);
+                layer->setFrame(frame);
+                layer->setOpacity(opacity);
+            }
+            QImage expected(400, 400, QImage::Format_ARGB32_Premultiplied);
+            expected.fill(Qt::magenta);
+            {
+                QPainter painter(&expected);
+                painter.fillRect(expected.rect(), Color::white(0.5, 1).toQColor());
+                painter.drawImage(0, 250, stripes);
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setTransform(QTransform(1, 0, 0, -1, 0, 400));
+                painter.setOpacity(opacity);
+                painter.fillRect(QRectF(frame.minX(), frame.minY(), frame.width(), frame.height()),
+                                 Color::rgb(1, 0.5, 0.25, 0.4).toQColor());
+                painter.setOpacity(1);
+                painter.fillRect(
+                    QRectF(thinFrame.minX(), thinFrame.minY(), thinFrame.width(), thinFrame.height()),
+                    Color::rgb(0, 0, 1, 0.3).toQColor());
+            }
+            const qint64 before = LayerPainter::stackedFillPixelCountForTesting();
+            const QImage painted = paintOver(Qt::magenta, QColor(Qt::black));
+            EXPECT_GT(LayerPainter::stackedFillPixelCountForTesting() - before, 200 * 100)
+                << "the whole pixels inside stack on the grey";
+            EXPECT_TRUE(painted == expected) << frame.minX() << "," << frame.minY() << " at " << opacity;
+            EXPECT_TRUE(paintFillByFill(Qt::cyan) == expected);
+        }
+    }
+}
+
+TEST_F(LayerPainterFlatFillTest, AThinPartOfAStillPhotoFadingInIsDrawnFromAKeptPiece)
+{
+    // Ten pixels of it on the device, as a photo's column under a strip's feathered edge.
+    QImage image(200, 150, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(x, y, (x * y) % 256));
+    }
+    const LayerPtr photo = Layer::create();
+    photo->setFrame(Rect(390, 100, 200, 150));
+    root->addSublayer(photo);
+    paintOver(Qt::black);
+    {
+        ScopedTransaction transaction;
+        transaction.setAnimationDuration(1.0);
+        photo->setContents(image);
+    }
+    clock.advance(0.4);
+    const double shown = photo->presentation().contentsTransition;
+    ASSERT_GT(shown, 0.1);
+    ASSERT_LT(shown, 0.9);
+    QImage expected(400, 400, QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&expected);
+        painter.fillRect(expected.rect(), Color::white(0.5, 1).toQColor());
+        painter.setOpacity(shown);
+        painter.drawImage(QPoint(390, 150), image);
+    }
+    const int before = LayerPainter::keptPieceCountForTesting();
+    EXPECT_TRUE(paintOver(Qt::magenta, QColor(Qt::black)) == expected);
+    EXPECT_EQ(LayerPainter::keptPieceCountForTesting() - before, 1);
+    EXPECT_TRUE(paintOver(Qt::cyan, QColor(Qt::black)) == expected);
+    EXPECT_EQ(LayerPainter::keptPieceCountForTesting() - before, 1) << "kept for the next frame";
+
+    // Moving, it is drawn from the image itself: the piece would change with every frame.
+    {
+        ScopedTransaction transaction;
+        transaction.setAnimationDuration(1.0);
+        photo->setPosition(Point(photo->position().x - 5, photo->position().y));
+    }
+    clock.advance(0.1);
+    paintOver(Qt::magenta, QColor(Qt::black));
+    clock.advance(0.1);
+    paintOver(Qt::magenta, QColor(Qt::black));
+    EXPECT_EQ(LayerPainter::keptPieceCountForTesting() - before, 1);
 }
 
 TEST_F(LayerPainterFlatFillTest, WhatIsDrawnLaterOverAHeldFillSeesItWritten)
