@@ -333,8 +333,7 @@ void ItemDisplay::prepareShadowsAhead(const std::vector<std::size_t>& items)
         const Rect frame =
             photoFrameIn(fittedSlot(Rect(0, 0, unit * bounds.height(), bounds.height()), unit, ratio), ratio);
         const QSizeF device(frame.width() * style->scale, frame.height() * style->scale);
-        if (!frame.isEmpty() &&
-            !ShadowImageCache::contains(ShadowImageCache::pixelSizeOf(device), style->radius, style->color))
+        if (!frame.isEmpty() && !ShadowImageCache::isPrepared(device, style->radius, style->color))
             sizes.push_back(device);
     }
     if (sizes.empty())

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <list>
 #include <mutex>
-#include <set>
+#include <vector>
 
 namespace {
 
@@ -105,6 +105,28 @@ QImage stretched(const QImage& patch, QSize size)
     return image;
 }
 
+// The sizes the painter may ask for a plain rectangle covering `deviceSize` device pixels: both
+// roundings where the size sits on a half pixel, since the painter's mapping of the rectangle may
+// land a hair either side. None for an empty size.
+std::vector<QSize> roundingsOf(QSizeF deviceSize)
+{
+    std::vector<QSize> sizes;
+    if (deviceSize.isEmpty())
+        return sizes;
+    // A millionth of a pixel is far more than a mapping's rounding error and far less than what
+    // tells two layouts apart.
+    constexpr double slack = 1e-6;
+    for (const double dw : {-slack, slack}) {
+        for (const double dh : {-slack, slack}) {
+            const QSize size =
+                ShadowImageCache::pixelSizeOf(QSizeF(deviceSize.width() + dw, deviceSize.height() + dh));
+            if (std::find(sizes.begin(), sizes.end(), size) == sizes.end())
+                sizes.push_back(size);
+        }
+    }
+    return sizes;
+}
+
 } // namespace
 
 int ShadowImageCache::margin(double radius)
@@ -167,20 +189,15 @@ QSize ShadowImageCache::pixelSizeOf(QSizeF deviceSize)
 
 void ShadowImageCache::prepare(QSizeF deviceSize, double radius, const QColor& color)
 {
-    if (deviceSize.isEmpty())
-        return;
-    // A millionth of a pixel either side covers the painter's floating-point mapping, which may
-    // take the sum of the size and the place apart again.
-    constexpr double slack = 1e-6;
-    std::set<std::pair<int, int>> sizes;
-    for (const double dw : {-slack, slack}) {
-        for (const double dh : {-slack, slack}) {
-            const QSize size = pixelSizeOf(QSizeF(deviceSize.width() + dw, deviceSize.height() + dh));
-            sizes.insert({size.width(), size.height()});
-        }
-    }
-    for (const auto& [width, height] : sizes)
-        blurredRect(QSize(width, height), radius, color);
+    for (const QSize& size : roundingsOf(deviceSize))
+        blurredRect(size, radius, color);
+}
+
+bool ShadowImageCache::isPrepared(QSizeF deviceSize, double radius, const QColor& color)
+{
+    const std::vector<QSize> sizes = roundingsOf(deviceSize);
+    return std::all_of(sizes.begin(), sizes.end(),
+                       [&](const QSize& size) { return contains(size, radius, color); });
 }
 
 bool ShadowImageCache::contains(QSize size, double radius, const QColor& color)

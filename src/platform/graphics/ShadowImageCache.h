@@ -25,6 +25,8 @@ public:
     // covers `deviceSize` (device pixels): both roundings where the size sits on a half pixel,
     // since the painter's own arithmetic may land on either side. For a loading thread.
     static void prepare(QSizeF deviceSize, double radius, const QColor& color);
+    // Whether every shadow prepare() would make for these is kept now.
+    static bool isPrepared(QSizeF deviceSize, double radius, const QColor& color);
     // Whether the shadow of `size` is kept now.
     static bool contains(QSize size, double radius, const QColor& color);
     // The edge each side of a blurred rectangle's image has beyond the rectangle.

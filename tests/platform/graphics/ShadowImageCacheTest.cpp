@@ -23,10 +23,13 @@ TEST(ShadowImageCacheTest, APreparedSizeOnAHalfPixelIsMadeForBothRoundings)
 {
     ShadowImageCache::clearForTesting();
     // The painter reaches 120.5 by mapping a rectangle: it may come out a hair either side.
+    ShadowImageCache::blurredRect(QSize(121, 80), 3.0, Qt::black);
+    EXPECT_FALSE(ShadowImageCache::isPrepared(QSizeF(120.5, 80.25), 3.0, Qt::black)) << "one of two";
     ShadowImageCache::prepare(QSizeF(120.5, 80.25), 3.0, Qt::black);
     EXPECT_TRUE(ShadowImageCache::contains(QSize(120, 80), 3.0, Qt::black));
     EXPECT_TRUE(ShadowImageCache::contains(QSize(121, 80), 3.0, Qt::black));
     EXPECT_FALSE(ShadowImageCache::contains(QSize(121, 81), 3.0, Qt::black));
+    EXPECT_TRUE(ShadowImageCache::isPrepared(QSizeF(120.5, 80.25), 3.0, Qt::black));
     EXPECT_EQ(ShadowImageCache::pixelSizeOf(QSizeF(120.49, 0.2)), QSize(120, 1)) << "never empty";
 }
 
