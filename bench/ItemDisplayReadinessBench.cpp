@@ -5,6 +5,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/graphics/LayerPainter.h"
 #include "platform/graphics/LayerTreeHost.h"
+#include "platform/graphics/ShadowImageCache.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -246,6 +247,9 @@ int run(const QString& folder, int albumSize, int moves)
         double stealMilliseconds = 0;
     };
     double lastBeatSteal = 0;
+    // Frames that touched memory new to the process, and the most pages one of them touched.
+    int faultingFrames = 0;
+    long mostFrameFaults = 0;
     // The longest frame during which the host took no processor time.
     double longestUnstolenFrameWork = 0;
     Moment longestStallAt;
@@ -269,6 +273,11 @@ int run(const QString& folder, int albumSize, int moves)
         frameWorks.push_back(frameWork);
         if (stealMilliseconds() == startSteal)
             longestUnstolenFrameWork = std::max(longestUnstolenFrameWork, frameWork);
+        const long faults = threadUsage().minorFaults - startUsage.minorFaults;
+        if (faults > 0) {
+            ++faultingFrames;
+            mostFrameFaults = std::max(mostFrameFaults, faults);
+        }
         if (frameWork > longestFrameWork) {
             longestFrameWork = threadCpuMilliseconds() - startWork;
             const ThreadUsage usage = threadUsage();
@@ -361,6 +370,9 @@ int run(const QString& folder, int albumSize, int moves)
     display.workQueue().waitUntilAllOperationsAreFinished();
     QCoreApplication::sendPostedEvents();
 
+    // A shadow image made on the main thread is a full-size image written there, page faults and
+    // all: the strip makes them ahead on its loading threads.
+    const int shadowsMadeBefore = ShadowImageCache::madeOnMainThreadCountForTesting();
     static_cast<TimedApplication*>(QCoreApplication::instance())->restartClock();
     clock.start();
     const double runSteal = stealMilliseconds();
@@ -403,6 +415,10 @@ int run(const QString& folder, int albumSize, int moves)
     std::printf("frames: %zu, work median %.1f ms, 99th percentile %.1f ms\n", frameWorks.size(),
                 frameAt(0.5), frameAt(0.99));
     std::printf("longest frame the host left alone: %.1f ms of work\n", longestUnstolenFrameWork);
+    std::printf("frames with page faults: %d (the most in one: %ld); shadow images made on the main thread "
+                "during the run: %d\n",
+                faultingFrames, mostFrameFaults,
+                ShadowImageCache::madeOnMainThreadCountForTesting() - shadowsMadeBefore);
     std::printf("stalls over %.0f ms of work: %d, of which %d while the host took no processor time (the "
                 "longest of those %.1f ms)\n",
                 stallLimit, stallsOverLimit, unstolenStallsOverLimit, longestUnstolenStallWork);

@@ -6,6 +6,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/DrawingContext.h"
 #include "platform/graphics/ScopedTransaction.h"
+#include "platform/graphics/ShadowImageCache.h"
 #include "support/QMKVOAdditions.h"
 
 #include <QColorSpace>
@@ -53,6 +54,36 @@ void cancelLoad(Layer& layer)
 {
     if (auto operation = loadOperationOf(layer))
         operation->cancel();
+}
+
+// A photo's slot, `unit` heights wide (y up), made as tall as its aspect ratio asks.
+Rect fittedSlot(const Rect& slot, double unit, double ratio)
+{
+    const double height = slot.height();
+    return slot.insetBy(0, (height - unit * height / ratio) / 2);
+}
+
+// A photo's frame within its fitted slot: inset by the margins; empty when they do not fit.
+Rect photoFrameIn(const Rect& fitted, double ratio)
+{
+    return fitted.insetBy(ItemDisplay::photoMargin, ItemDisplay::photoMargin / ratio);
+}
+
+// The painter's key for a photo layer's shadow, in device pixels: a shadow made ahead under it is
+// found by the frame that first shows the photo.
+struct ShadowStyle {
+    double radius = 0;
+    QColor color;
+    double scale = 1;
+};
+
+std::optional<ShadowStyle> shadowStyleOf(const Layer& photoLayer)
+{
+    if (photoLayer.shadowOpacity() <= 0 || photoLayer.shadowColor().alpha() <= 0)
+        return std::nullopt;
+    const double scale = photoLayer.deviceScale();
+    return ShadowStyle{std::max(0.0, photoLayer.shadowRadius()) * scale, photoLayer.shadowColor().toQColor(),
+                       scale};
 }
 
 // The painter draws these two formats without converting them; doing it here keeps the
@@ -279,6 +310,43 @@ void ItemDisplay::updateLayers()
             m_itemLayers.erase(std::size_t(index.toULongLong()));
     }
     m_layer->setNeedsLayout();
+
+    std::vector<std::size_t> comingNext;
+    if (first > 0)
+        comingNext.push_back(first - 1);
+    if (end < n)
+        comingNext.push_back(end);
+    prepareShadowsAhead(comingNext);
+}
+
+void ItemDisplay::prepareShadowsAhead(const std::vector<std::size_t>& items)
+{
+    const auto current = m_itemLayers.find(m_position);
+    const Rect bounds = m_layer->bounds().standardized();
+    if (current == m_itemLayers.end() || bounds.isEmpty())
+        return;
+    // A new photo layer is styled as the current one.
+    const std::optional<ShadowStyle> style = shadowStyleOf(*current->second);
+    if (!style)
+        return;
+    std::vector<QSizeF> sizes;
+    for (const std::size_t index : items) {
+        const double ratio = aspectRatioForItem(index);
+        const double unit = std::min(ratio, 1.0);
+        const Rect frame =
+            photoFrameIn(fittedSlot(Rect(0, 0, unit * bounds.height(), bounds.height()), unit, ratio), ratio);
+        const QSizeF device(frame.width() * style->scale, frame.height() * style->scale);
+        if (!frame.isEmpty() && !ShadowImageCache::isPrepared(device, style->radius, style->color))
+            sizes.push_back(device);
+    }
+    if (sizes.empty())
+        return;
+    m_workQueue->addOperation(
+        QMInvocationOperation::create([sizes, radius = style->radius, color = style->color] {
+            for (const QSizeF& size : sizes)
+                ShadowImageCache::prepare(size, radius, color);
+        }));
+    ++m_shadowPreparations;
 }
 
 void ItemDisplay::layoutSublayersOfLayer(Layer& layer)
@@ -322,8 +390,8 @@ void ItemDisplay::layoutSublayersOfLayer(Layer& layer)
         const long alignment = aligns ? m_dataSource->itemDisplayNeedsAlignment(*this, index) : 0;
         Rect slot(x, bounds.minY(), u * height, height);
         slot = slot.offsetBy(0, double(alignment) * height * 0.25);
-        slot = slot.insetBy(0, (height - u * height / r) / 2);
-        Rect frame = slot.insetBy(photoMargin, photoMargin / r);
+        slot = fittedSlot(slot, u, r);
+        Rect frame = photoFrameIn(slot, r);
         // A slot too narrow for its margins gets an empty frame at its centre and no load.
         const bool empty = frame.isEmpty();
         if (empty)
@@ -355,9 +423,14 @@ void ItemDisplay::loadLayerInBackground(const LayerPtr& photoLayer)
 
     const std::size_t index = itemIndexOf(*photoLayer);
     auto operation = QMInvocationOperation::create();
+    // The shadow the photo will cast once it has faded in, made on the loading thread with it.
+    std::optional<PhotoShadow> shadow;
+    if (const std::optional<ShadowStyle> style = shadowStyleOf(*photoLayer))
+        shadow =
+            PhotoShadow{QSizeF(bounds.width(), bounds.height()) * style->scale, style->radius, style->color};
     operation->prepare([guard = m_loadGuard, layer = std::weak_ptr<Layer>(photoLayer),
-                        self = std::weak_ptr<Operation>(operation), index,
-                        size] { loadPhotoForLayer(guard, layer, self, index, size); });
+                        self = std::weak_ptr<Operation>(operation), index, size,
+                        shadow] { loadPhotoForLayer(guard, layer, self, index, size, shadow); });
     if (index == m_position)
         operation->setQueuePriority(Operation::QueuePriority::High);
     photoLayer->setAttribute(loadOperationKey, QVariant::fromValue(std::shared_ptr<Operation>(operation)));
@@ -368,7 +441,7 @@ void ItemDisplay::loadLayerInBackground(const LayerPtr& photoLayer)
 void ItemDisplay::loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard,
                                     const std::weak_ptr<Layer>& photoLayer,
                                     const std::weak_ptr<Operation>& operation, std::size_t index,
-                                    unsigned size)
+                                    unsigned size, const std::optional<PhotoShadow>& shadow)
 {
     QM_CASSERT(size != 0, "ItemDisplay", "Image size must be set for layer");
     QImage image;
@@ -388,6 +461,11 @@ void ItemDisplay::loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard,
     if (image.isNull())
         throw std::runtime_error("No image, sad trombone.");
     image = preparedForDrawing(std::move(image));
+    if (shadow && !image.isNull()) {
+        // Shown as the layer's contents gravity places it: fitted into the bounds.
+        const QSizeF shown = QSizeF(image.size()).scaled(shadow->deviceBounds, Qt::KeepAspectRatio);
+        ShadowImageCache::prepare(shown, shadow->radius, shadow->color);
+    }
     RunLoop::postToMainThread([guard = std::weak_ptr<LoadGuard>(guard), photoLayer, operation,
                                image = std::move(image),
                                size] { showLoadedPhoto(guard, photoLayer, operation, image, size); });

@@ -7,10 +7,14 @@
 #include "platform/foundation/OperationQueue.h"
 #include "platform/graphics/Layer.h"
 
+#include <QColor>
 #include <QImage>
+#include <QSizeF>
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 // The photo strip of every rating screen: a layer showing a horizontal row of photos with the
 // current one centred, each sized by its aspect ratio. Layers exist only for the run of photos
@@ -104,19 +108,30 @@ public:
 
     // Loads shown in this process, over all displays. Any thread.
     static int completedLoadCount();
+    // Shadows of photos about to enter the strip queued to be made ahead (only those not already
+    // made are queued).
+    int shadowPreparationCountForTesting() const { return m_shadowPreparations; }
 
 private:
     struct LoadGuard;
+    // The shadow a photo layer casts, in device pixels, to be made on the loading thread.
+    struct PhotoShadow {
+        QSizeF deviceBounds;
+        double radius;
+        QColor color;
+    };
 
     void restartAdvanceTimer();
     void updateMask();
+    // Queues the making of the shadows `items` will cast once they enter the strip, unless made.
+    void prepareShadowsAhead(const std::vector<std::size_t>& items);
     std::size_t numberOfItems();
     double aspectRatioForItem(std::size_t index);
     // On a load thread: asks for the image and hands it to the main thread.
     static void loadPhotoForLayer(const std::shared_ptr<LoadGuard>& guard,
                                   const std::weak_ptr<Layer>& photoLayer,
-                                  const std::weak_ptr<Operation>& operation, std::size_t index,
-                                  unsigned size);
+                                  const std::weak_ptr<Operation>& operation, std::size_t index, unsigned size,
+                                  const std::optional<PhotoShadow>& shadow);
     // On the main thread: fades the image in on its layer, if both still exist.
     static void showLoadedPhoto(const std::weak_ptr<LoadGuard>& guard, const std::weak_ptr<Layer>& photoLayer,
                                 const std::weak_ptr<Operation>& operation, const QImage& image,
@@ -133,4 +148,5 @@ private:
     bool m_featherLeftEdge = false;
     bool m_featherRightEdge = false;
     std::shared_ptr<LoadGuard> m_loadGuard;
+    int m_shadowPreparations = 0;
 };

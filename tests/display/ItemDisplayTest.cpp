@@ -4,6 +4,7 @@
 #include "platform/graphics/LayerPainter.h"
 #include "platform/graphics/LayerTreeDump.h"
 #include "platform/graphics/ManualAnimationClock.h"
+#include "platform/graphics/ShadowImageCache.h"
 #include "support/FailureOf.h"
 #include "support/FakeItemDisplayDataSource.h"
 #include "support/FakeLayerTreeHost.h"
@@ -280,6 +281,45 @@ TEST_F(ItemDisplayTest, PhotosAreDecodedForTheDevicePixelsTheyCover)
     show({2.0}, Rect(0, 0, 800, 400));
     finishLoads();
     EXPECT_EQ(m_source.requests(), (std::vector<std::pair<std::size_t, unsigned>>{{0, 760}}));
+    m_display.layer()->setTreeHost(nullptr);
+}
+
+// The frame that first shows a photo of a new shape, as it enters the strip and again once it
+// has faded in, finds its shadow made on a loading thread: making one is a full-size image
+// written on the main thread, page faults and all.
+TEST_F(ItemDisplayTest, ShadowsOfEnteringPhotosAreMadeAheadOffTheMainThread)
+{
+    ManualAnimationClock clock;
+    ScaledHost host;
+    m_display.layer()->setTreeHost(&host);
+    ShadowImageCache::clearForTesting();
+    // 1.6 times as wide as high: a move to 1 brings in item 3, of a shape not shown yet, at the
+    // right edge. The narrow photos' images are a pixel narrower than their frames (see the
+    // fake), so once faded in they cast a shadow of another size than their placeholders'.
+    show({0.45, 0.45, 0.45, 0.7, 0.45}, Rect(0, 0, 640, 400));
+    const auto frame = [&] {
+        QImage image(1280, 800, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(2.0);
+        QPainter painter(&image);
+        LayerPainter::paint(painter, *m_display.layer(), QSizeF(640, 400));
+    };
+    frame();
+    finishLoads();
+    EXPECT_EQ(m_display.shadowPreparationCountForTesting(), 1);
+    const int made = ShadowImageCache::madeOnMainThreadCountForTesting();
+
+    // Its load is held, so only a shadow made ahead can be there.
+    m_source.setGateOpen(false);
+    m_display.setPosition(1);
+    frame();
+    EXPECT_EQ(ShadowImageCache::madeOnMainThreadCountForTesting(), made) << "the placeholder's shadow";
+    m_source.setGateOpen(true);
+    finishLoads();
+    clock.advance(ItemDisplay::fadeInDuration);
+    frame();
+    EXPECT_EQ(ShadowImageCache::madeOnMainThreadCountForTesting(), made) << "the shadows of the photos shown";
+    // Nothing is queued again for a shape made already (item 4 is a landscape).
+    EXPECT_EQ(m_display.shadowPreparationCountForTesting(), 1);
     m_display.layer()->setTreeHost(nullptr);
 }
 

@@ -1201,8 +1201,7 @@ private:
         const QRectF layerRect = toDevice.mapRect(toQRect(plain));
         const QRectF shadowRect =
             toDevice.mapRect(toQRect(plain.offsetBy(state.shadowOffset.width, state.shadowOffset.height)));
-        const QSize size(std::max(1, int(std::lround(shadowRect.width()))),
-                         std::max(1, int(std::lround(shadowRect.height()))));
+        const QSize size = ShadowImageCache::pixelSizeOf(shadowRect.size());
         const double radius = std::max(0.0, state.shadowRadius) * scale;
         const QImage image = ShadowImageCache::blurredRect(size, radius, state.shadowColor.toQColor());
         const int edge = ShadowImageCache::margin(radius);

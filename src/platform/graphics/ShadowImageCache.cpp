@@ -1,11 +1,15 @@
 #include "ShadowImageCache.h"
 
 #include "ShadowBlur.h"
+#include "platform/foundation/MainThread.h"
 
 #include <QPainter>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <list>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -21,13 +25,35 @@ struct Entry {
     QImage image;
 };
 
+// Guards entries().
+std::mutex& entriesMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::list<Entry>& entries()
 {
     static std::list<Entry> cache;
     return cache;
 }
 
-int madeCount = 0;
+std::atomic<int> madeCount = 0;
+std::atomic<int> madeOnMainThreadCount = 0;
+
+// The kept image for the key, moved to the front (most recently used); null when none. Called
+// with the lock held.
+QImage findLocked(QSize size, double radius, QRgb color)
+{
+    std::list<Entry>& cache = entries();
+    for (auto it = cache.begin(); it != cache.end(); ++it) {
+        if (it->size == size && it->radius == radius && it->color == color) {
+            cache.splice(cache.begin(), cache, it);
+            return cache.front().image;
+        }
+    }
+    return {};
+}
 
 // The size of the patch blurredCore() makes, margins included.
 QSize coreSize(QSize size, double radius)
@@ -79,6 +105,28 @@ QImage stretched(const QImage& patch, QSize size)
     return image;
 }
 
+// The sizes the painter may ask for a plain rectangle covering `deviceSize` device pixels: both
+// roundings where the size sits on a half pixel, since the painter's mapping of the rectangle may
+// land a hair either side. None for an empty size.
+std::vector<QSize> roundingsOf(QSizeF deviceSize)
+{
+    std::vector<QSize> sizes;
+    if (deviceSize.isEmpty())
+        return sizes;
+    // A millionth of a pixel is far more than a mapping's rounding error and far less than what
+    // tells two layouts apart.
+    constexpr double slack = 1e-6;
+    for (const double dw : {-slack, slack}) {
+        for (const double dh : {-slack, slack}) {
+            const QSize size =
+                ShadowImageCache::pixelSizeOf(QSizeF(deviceSize.width() + dw, deviceSize.height() + dh));
+            if (std::find(sizes.begin(), sizes.end(), size) == sizes.end())
+                sizes.push_back(size);
+        }
+    }
+    return sizes;
+}
+
 } // namespace
 
 int ShadowImageCache::margin(double radius)
@@ -100,18 +148,24 @@ QRect ShadowImageCache::uniformMiddle(QSize size, double radius)
 
 QImage ShadowImageCache::blurredRect(QSize size, double radius, const QColor& color)
 {
-    std::list<Entry>& cache = entries();
     const QRgb rgba = color.rgba();
-    for (auto it = cache.begin(); it != cache.end(); ++it) {
-        if (it->size == size && it->radius == radius && it->color == rgba) {
-            // Most recently used first.
-            cache.splice(cache.begin(), cache, it);
-            return cache.front().image;
-        }
+    {
+        const std::lock_guard lock(entriesMutex());
+        if (QImage kept = findLocked(size, radius, rgba); !kept.isNull())
+            return kept;
     }
-    const QImage image =
+    QImage image =
         stretched(blurredCore(size, radius, color), size + QSize(2 * margin(radius), 2 * margin(radius)));
     ++madeCount;
+    if (isMainThread())
+        ++madeOnMainThreadCount;
+    // Dropped entries are freed once the lock is released.
+    std::list<Entry> dropped;
+    const std::lock_guard lock(entriesMutex());
+    // Another thread made the same meanwhile: the kept one is used, so every caller draws one image.
+    if (QImage kept = findLocked(size, radius, rgba); !kept.isNull())
+        return kept;
+    std::list<Entry>& cache = entries();
     cache.push_front({size, radius, rgba, image});
     qint64 bytes = 0;
     for (auto it = cache.begin(); it != cache.end();) {
@@ -119,17 +173,51 @@ QImage ShadowImageCache::blurredRect(QSize size, double radius, const QColor& co
         const bool keep =
             it == cache.begin() ||
             (std::size_t(std::distance(cache.begin(), it)) < maximumEntries && bytes <= maximumBytes);
-        it = keep ? std::next(it) : cache.erase(it);
+        const auto next = std::next(it);
+        if (!keep)
+            dropped.splice(dropped.end(), cache, it);
+        it = next;
     }
     return image;
 }
 
+QSize ShadowImageCache::pixelSizeOf(QSizeF deviceSize)
+{
+    return QSize(std::max(1, int(std::lround(deviceSize.width()))),
+                 std::max(1, int(std::lround(deviceSize.height()))));
+}
+
+void ShadowImageCache::prepare(QSizeF deviceSize, double radius, const QColor& color)
+{
+    for (const QSize& size : roundingsOf(deviceSize))
+        blurredRect(size, radius, color);
+}
+
+bool ShadowImageCache::isPrepared(QSizeF deviceSize, double radius, const QColor& color)
+{
+    const std::vector<QSize> sizes = roundingsOf(deviceSize);
+    return std::all_of(sizes.begin(), sizes.end(),
+                       [&](const QSize& size) { return contains(size, radius, color); });
+}
+
+bool ShadowImageCache::contains(QSize size, double radius, const QColor& color)
+{
+    const std::lock_guard lock(entriesMutex());
+    return !findLocked(size, radius, color.rgba()).isNull();
+}
+
 int ShadowImageCache::madeCountForTesting()
 {
-    return madeCount;
+    return madeCount.load();
+}
+
+int ShadowImageCache::madeOnMainThreadCountForTesting()
+{
+    return madeOnMainThreadCount.load();
 }
 
 void ShadowImageCache::clearForTesting()
 {
+    const std::lock_guard lock(entriesMutex());
     entries().clear();
 }
