@@ -110,6 +110,9 @@ ItemDisplay::ItemDisplay()
     // A load keeps what it uses alive itself: a strip that goes (leaving the picker) does not wait
     // on the main thread for a decode under way.
     m_workQueue->setWaitsForRunningOperationsWhenDestroyed(false);
+    // Decoding a photo takes a processor for tens of milliseconds; on a machine of two cores the
+    // main thread, due to paint the next frame, must not wait in line behind it.
+    m_workQueue->setWorkerNiceness(10);
     m_loadGuard->display = this;
     m_layer->setLayoutManager(this);
     m_layer->setActions({{"sublayers", nullptr}});

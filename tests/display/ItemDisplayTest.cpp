@@ -1,5 +1,6 @@
 #include "display/ItemDisplay.h"
 
+#include "display/QMInvocationOperation.h"
 #include "platform/graphics/DrawingContext.h"
 #include "platform/graphics/LayerPainter.h"
 #include "platform/graphics/LayerTreeDump.h"
@@ -14,8 +15,11 @@
 #include <QPainter>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -591,3 +595,18 @@ TEST_F(ItemDisplayMaskTest, DrawsNothingButItsMask)
 }
 
 } // namespace
+
+TEST_F(ItemDisplayTest, PhotosAreDecodedBelowTheMainThreadsPriority)
+{
+    const auto niceness = [] {
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+        return errno == 0 ? nice : -100;
+    };
+    std::atomic<int> seen = -100;
+    auto operation = QMInvocationOperation::create();
+    operation->prepare([&] { seen = niceness(); });
+    m_display.workQueue().addOperation(operation);
+    m_display.workQueue().waitUntilAllOperationsAreFinished();
+    EXPECT_GT(seen.load(), niceness()) << "a decode would keep the next frame waiting";
+}

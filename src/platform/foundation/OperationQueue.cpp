@@ -5,10 +5,15 @@
 #include <QtGlobal>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 // The bookkeeping shared by the queue and its workers. Workers hold it too, so it outlives a
@@ -29,6 +34,8 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
     std::size_t idleWorkers = 0;
     bool stopping = false;
     bool waitsForRunningWhenDestroyed = true;
+    // The niceness the workers take as they start; none to keep the starting thread's.
+    std::optional<int> workerNice;
 
     // The following expect `mutex` held.
     std::size_t limit() const;
@@ -77,6 +84,13 @@ private:
     std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> m_threads;
 };
 
+// On Linux each thread has a niceness of its own, set through its thread id.
+void lowerThisThreadsPriority(int nice)
+{
+    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice) != 0)
+        qWarning("OperationQueue: cannot lower a worker's priority: %s", std::strerror(errno));
+}
+
 void runLoggingFailures(Operation& operation)
 {
     try {
@@ -109,7 +123,9 @@ void OperationQueue::State::spawnWorkersIfNeeded()
     while (waiting.size() > idleWorkers && workers.size() < limit()) {
         auto ended = std::make_shared<std::atomic<bool>>(false);
         workersEnded.push_back(ended);
-        workers.emplace_back([self = shared_from_this(), ended] {
+        workers.emplace_back([self = shared_from_this(), ended, nice = workerNice] {
+            if (nice)
+                lowerThisThreadsPriority(*nice);
             self->workerLoop();
             *ended = true;
         });
@@ -281,6 +297,19 @@ void OperationQueue::setWaitsForRunningOperationsWhenDestroyed(bool waits)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->waitsForRunningWhenDestroyed = waits;
+}
+
+void OperationQueue::setWorkerNiceness(int steps)
+{
+    // Relative to the calling thread's niceness, read here: a worker starts from its creator's.
+    errno = 0;
+    const int own = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    const int base = errno == 0 ? own : 0;
+    std::lock_guard lock(m_state->mutex);
+    if (steps <= 0)
+        m_state->workerNice.reset();
+    else
+        m_state->workerNice = std::min(19, base + steps);
 }
 
 void OperationQueue::setMaxConcurrentOperationCount(int count)

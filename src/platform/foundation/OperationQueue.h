@@ -66,6 +66,12 @@ public:
     // Whether destroying the queue waits for the running operations to return (the default).
     void setWaitsForRunningOperationsWhenDestroyed(bool waits);
 
+    // How many steps of the scheduler's niceness (0 to 19) the queue's threads run below the
+    // thread that made the queue: background work that a thread with a deadline (the main thread
+    // painting frames) takes the processor from as soon as it wakes. 0, the default, is the same
+    // priority. Applies to threads started after the call.
+    void setWorkerNiceness(int steps);
+
 private:
     struct State;
     std::shared_ptr<State> m_state;

@@ -4,12 +4,16 @@
 #include "support/TimeLimit.h"
 #include "support/WaitUntil.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -332,4 +336,23 @@ TEST_F(OperationQueueTest, AQueueToldNotToWaitGoesWhileItsOperationRunsAndTheOpe
 
     blocker.release();
     EXPECT_TRUE(waitUntil([&] { return running->isFinished(); }));
+}
+
+TEST_F(OperationQueueTest, WorkersToldToYieldRunBelowTheThreadThatMadeTheQueue)
+{
+    const auto niceness = [] {
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+        return errno == 0 ? nice : -100;
+    };
+    const int own = niceness();
+    for (const int steps : {0, 10, 40}) {
+        OperationQueue queue(1);
+        queue.setWorkerNiceness(steps);
+        std::atomic<int> seen = -100;
+        queue.addOperation(CallOperation::make([&](CallOperation&) { seen = niceness(); }));
+        queue.waitUntilAllOperationsAreFinished();
+        EXPECT_EQ(seen.load(), std::min(19, own + steps)) << steps << " steps";
+    }
+    EXPECT_EQ(niceness(), own) << "the calling thread keeps its own priority";
 }
