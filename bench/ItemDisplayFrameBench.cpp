@@ -35,8 +35,9 @@
 // resampling (the fastest way QPainter has of drawing an unscaled image), the fading photo with
 // its opacity at that moment, each photo at the device pixel the strip puts it on at that moment:
 // the strip draws a photo decoded for its size by rounding its centred top left corner to a whole
-// pixel whatever its fractional frame, so the floor does the same (drawing at the fractional
-// position instead would take the painter's resampling path, slower, and not the same image). The
+// pixel whatever its fractional frame, so the floor does the same. (drawImage without smooth
+// resampling puts an image given a fractional position on that same pixel; with it, it resamples
+// the whole image, slower and not the image the strip shows.) The
 // two sides alternate frame by frame in one process, the first side alternating too, so a busy
 // machine slows both alike; the report is the median of each, the ratio of the medians and the
 // spread of the frame-by-frame ratios.

@@ -73,8 +73,8 @@ void printJudgement(const char* label, const char* clock, const std::vector<doub
 
 // Getting at the preview's bytes, the one step the sides do differently, timed on the thread's
 // clock, sides alternating: ours opens the RAW file, reads its directories and maps the preview
-// (released afterwards, unmapping it), the reference opens its JPEG file and maps it whole (the same
-// way, unmapped afterwards too).
+// (released afterwards, unmapping it), the reference opens its JPEG file and maps it whole,
+// populating its pages as ours does the preview's (unmapped afterwards too).
 void measureFileWork(const Case& test, const QString& rawPath, const QString& jpegPath, int rounds)
 {
     std::vector<double> ours, reference;
@@ -95,8 +95,9 @@ void measureFileWork(const Case& test, const QString& rawPath, const QString& jp
         }
     }
     std::printf("%s: getting the preview's bytes, thread processor time: ours (open, directories, map, "
-                "unmap) %.3f ms, reference (open, map, unmap) %.3f ms (medians of %d)\n",
-                test.label, RoundStatistics::median(ours), RoundStatistics::median(reference), rounds);
+                "unmap) %.3f ms, reference (%s) %.3f ms (medians of %d)\n",
+                test.label, RoundStatistics::median(ours), TurboJpegReference::readDescription(),
+                RoundStatistics::median(reference), rounds);
 }
 
 // The reference's image for the case: turned upright after the decode where the photo was taken

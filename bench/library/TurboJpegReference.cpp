@@ -84,6 +84,19 @@ std::unique_ptr<TurboJpegReference::Bytes> TurboJpegReference::read(const QStrin
     return std::make_unique<MappedFile>(data, size_t(info.st_size));
 }
 
+const char* TurboJpegReference::readDescription()
+{
+    switch (readChosen()) {
+    case Read::Whole:
+        return "open, read whole";
+    case Read::Mapped:
+        return "open, map, unmap";
+    case Read::Populated:
+        break;
+    }
+    return "open, map, populate, unmap";
+}
+
 QImage TurboJpegReference::decode(const QString& path, unsigned screenSize)
 {
     // Reading the file is part of the work, as it is for the decoder measured.

@@ -28,6 +28,8 @@ public:
     };
     // Null when the file cannot be read or is empty.
     static std::unique_ptr<Bytes> read(const QString& path);
+    // How read() reads, for reports: "open, map, populate, unmap" or another.
+    static const char* readDescription();
 
     // The mean absolute difference per colour channel, 0-255; negative when the sizes differ.
     static double meanDifference(const QImage& a, const QImage& b);
