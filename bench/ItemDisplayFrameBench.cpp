@@ -3,6 +3,7 @@
 #include "platform/graphics/LayerTreeHost.h"
 #include "platform/graphics/ManualAnimationClock.h"
 #include "platform/graphics/ScopedTransaction.h"
+#include "platform/graphics/Transaction.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 // One frame of the photo strip as the rating screen shows it, against the floor of drawing the
@@ -24,20 +26,27 @@
 // neighbours), with its grey background, the five photo layers the strip keeps at that width,
 // their shadows, both edges feathered and the right neighbour half-way through its one-second
 // fade-in from its placeholder. The frame is painted as the window paints it: the view's black
-// background, then the tree. Two moments are timed: the strip at rest, and half-way through the
-// 0.25 s move to the next photo.
+// background, then the tree. Two moments are timed: the strip at rest, and the 0.25 s move to the
+// next photo, its clock advanced between frames as in a real move and the frames spread evenly over
+// the whole move (the photos land on fractional positions, two or three are on screen).
 //
 // The floor clears the target with the strip's grey (one fill of the whole target) and draws each
 // photo on screen with QPainter::drawImage, one image pixel to one device pixel without smooth
 // resampling (the fastest way QPainter has of drawing an unscaled image), the fading photo with
-// its opacity at that moment. The two sides alternate frame by frame in one process, the first
-// side alternating too, so a busy machine slows both alike; the report is the median of each, the
-// ratio of the medians and the spread of the frame-by-frame ratios.
+// its opacity at that moment, each photo at the device pixel the strip puts it on at that moment:
+// the strip draws a photo decoded for its size by rounding its centred top left corner to a whole
+// pixel whatever its fractional frame, so the floor does the same. (drawImage without smooth
+// resampling puts an image given a fractional position on that same pixel; with it, it resamples
+// the whole image, slower and not the image the strip shows.) The
+// two sides alternate frame by frame in one process, the first side alternating too, so a busy
+// machine slows both alike; the report is the median of each, the ratio of the medians and the
+// spread of the frame-by-frame ratios.
 //
-//   ItemDisplayFrameBench [FRAMES [1080|2160]]   (default 60 of each per screen size and moment)
+//   ItemDisplayFrameBench [FRAMES [1080|2160]]   (default 60 of each per screen size and moment;
+//                                                 the move's rounded up to whole moves of 15)
 //
-// ZUZIRE_STRIP_BENCH_IMAGES=FOLDER writes each timed frame of the strip as a PNG there, to compare
-// the painter's output before and after a change.
+// ZUZIRE_STRIP_BENCH_IMAGES=FOLDER writes the strip's frame at rest and at each moment of the move
+// as PNGs there, to compare the painter's output before and after a change.
 namespace {
 
 constexpr double photoRatio = 1.5;
@@ -104,7 +113,8 @@ struct Placed {
 };
 
 // Each photo on screen as the strip shows it now (presentation values): its image, where it lands
-// (centred on its frame, as the painter places an image decoded for its size) and its opacity.
+// (centred on its frame and rounded to a whole device pixel, as the painter places an image decoded
+// for its size) and its opacity.
 std::vector<Placed> placedPhotos(const ItemDisplay& display, QSize screen)
 {
     std::vector<Placed> placed;
@@ -133,22 +143,28 @@ struct Result {
     double p90;
 };
 
-Result time(const std::function<void()>& paintStrip, const std::function<void()>& paintFloor, int frames)
+using Clock = std::chrono::steady_clock;
+
+double timed(const std::function<void()>& paint)
 {
-    using Clock = std::chrono::steady_clock;
-    auto timed = [](const auto& paint) {
-        const auto start = Clock::now();
-        paint();
-        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    };
+    const auto start = Clock::now();
+    paint();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The frames of one moment or one move, both sides, in the order they were taken.
+struct Frames {
     std::vector<double> strip;
     std::vector<double> floor;
     std::vector<double> ratios;
-    for (int i = 0; i < frames; ++i) {
-        // Alternating which goes first, so neither always runs on the other's warm caches.
+
+    // Times one frame of each side, in the order given.
+    void take(const std::function<void()>& paintStrip, const std::function<void()>& paintFloor,
+              bool stripFirst)
+    {
         double ours = 0;
         double reference = 0;
-        if (i % 2) {
+        if (stripFirst) {
             ours = timed(paintStrip);
             reference = timed(paintFloor);
         } else {
@@ -159,8 +175,27 @@ Result time(const std::function<void()>& paintStrip, const std::function<void()>
         floor.push_back(reference);
         ratios.push_back(ours / reference);
     }
-    return {median(strip), median(floor), percentile(ratios, 0.1), median(ratios), percentile(ratios, 0.9)};
+
+    Result result() const
+    {
+        return {median(strip), median(floor), percentile(ratios, 0.1), median(ratios),
+                percentile(ratios, 0.9)};
+    }
+};
+
+// The floor of one frame: the same photos at the same pixels.
+void paintFloor(QImage& target, const std::vector<Placed>& placed)
+{
+    QPainter painter(&target);
+    painter.fillRect(target.rect(), stripBackground.toQColor());
+    for (const Placed& photo : placed) {
+        painter.setOpacity(photo.opacity);
+        painter.drawImage(photo.origin, photo.image);
+    }
 }
+
+// A 60 Hz screen's frames in one move.
+constexpr int framesPerMove = 15;
 
 void measure(QSize screen, int frames)
 {
@@ -190,22 +225,26 @@ void measure(QSize screen, int frames)
         QPainter painter(&target);
         LayerPainter::paint(painter, *root, QSizeF(screen), viewBackground);
     };
+    // Paints a frame and lets the photos that start loading on it load, as they would in the
+    // course of a move; photos entering the strip get their shadows taken away as the first did.
     auto settle = [&] {
         paintStrip();
         display.workQueue().waitUntilAllOperationsAreFinished();
         QCoreApplication::sendPostedEvents();
+        if (leftOut == "noshadow") {
+            for (const auto& [index, layer] : display.itemLayers())
+                layer->setShadowOpacity(0);
+        }
     };
     settle();
-    if (leftOut == "noshadow") {
-        for (const auto& [index, layer] : display.itemLayers())
-            layer->setShadowOpacity(0);
-    }
     clock.advance(5);
     paintStrip();
 
-    // The right neighbour fades in from its placeholder, frozen half-way.
-    const LayerPtr fading = display.itemLayers().at(firstPosition + 1);
-    if (leftOut != "nofade") {
+    // The photo at `position` fades in from its placeholder, starting now.
+    auto startFade = [&](std::size_t position) {
+        if (leftOut == "nofade")
+            return;
+        const LayerPtr fading = display.itemLayers().at(position);
         const QImage loaded = fading->contents();
         {
             ScopedTransaction placeholder;
@@ -220,43 +259,84 @@ void measure(QSize screen, int frames)
         fading->setBorderWidth(0);
         fading->setBackgroundColor(std::nullopt);
         fading->setContents(loaded);
-    }
-    clock.advance(ItemDisplay::fadeInDuration / 2);
-    paintStrip();
+    };
 
     const QByteArray imageFolder = qgetenv("ZUZIRE_STRIP_BENCH_IMAGES");
-    auto report = [&](const char* moment) {
-        const std::vector<Placed> placed = placedPhotos(display, screen);
-        auto paintFloor = [&] {
-            QPainter painter(&target);
-            painter.fillRect(target.rect(), stripBackground.toQColor());
-            for (const Placed& photo : placed) {
-                painter.setOpacity(photo.opacity);
-                painter.drawImage(photo.origin, photo.image);
-            }
-        };
-        const Result result = time(paintStrip, paintFloor, frames);
-        std::printf("%dx%d %s: strip %.2f ms, floor %.2f ms (median of %d), ratio %.2f (frame by frame: "
-                    "p10 %.2f, median %.2f, p90 %.2f), goal at most 1.5; %zu photos on screen\n",
-                    screen.width(), screen.height(), moment, result.strip, result.floor, frames,
-                    result.strip / result.floor, result.p10, result.medianRatio, result.p90, placed.size());
-        if (!imageFolder.isEmpty()) {
-            paintStrip();
-            target.save(QDir(QString::fromLocal8Bit(imageFolder))
-                            .filePath(QStringLiteral("strip-%1x%2-%3.png")
-                                          .arg(screen.width())
-                                          .arg(screen.height())
-                                          .arg(QLatin1String(moment))));
-        }
+    auto save = [&](const QString& name) {
+        if (imageFolder.isEmpty())
+            return;
+        paintStrip();
+        target.save(
+            QDir(QString::fromLocal8Bit(imageFolder))
+                .filePath(
+                    QStringLiteral("strip-%1x%2-%3.png").arg(screen.width()).arg(screen.height()).arg(name)));
     };
-    report("at rest");
+    std::size_t photosLow = photoCount;
+    std::size_t photosHigh = 0;
+    auto report = [&](const char* moment, const Frames& taken) {
+        const Result result = taken.result();
+        const std::string onScreen = photosLow == photosHigh
+                                         ? std::to_string(photosLow)
+                                         : std::to_string(photosLow) + "-" + std::to_string(photosHigh);
+        std::printf("%dx%d %s: strip %.2f ms, floor %.2f ms (median of %zu), ratio %.2f (frame by frame: "
+                    "p10 %.2f, median %.2f, p90 %.2f), goal at most 1.5; %s photos on screen\n",
+                    screen.width(), screen.height(), moment, result.strip, result.floor, taken.strip.size(),
+                    result.strip / result.floor, result.p10, result.medianRatio, result.p90,
+                    onScreen.c_str());
+    };
+    auto placedNow = [&] {
+        std::vector<Placed> placed = placedPhotos(display, screen);
+        photosLow = std::min(photosLow, placed.size());
+        photosHigh = std::max(photosHigh, placed.size());
+        return placed;
+    };
 
-    // Half-way through the move to the next photo. The photo that enters the strip far off
-    // screen loads first, as it would during the move.
-    display.setPosition(firstPosition + 1);
-    settle();
-    clock.advance(0.125);
-    report("mid-move");
+    // At rest, the right neighbour frozen half-way through its fade-in.
+    startFade(firstPosition + 1);
+    clock.advance(ItemDisplay::fadeInDuration / 2);
+    paintStrip();
+    {
+        const std::vector<Placed> placed = placedNow();
+        Frames taken;
+        for (int i = 0; i < frames; ++i)
+            taken.take(
+                paintStrip, [&] { paintFloor(target, placed); }, i % 2);
+        report("at rest", taken);
+        save(QStringLiteral("at rest"));
+    }
+
+    // Moves to the next photo and back, each timed at the frames a 60 Hz screen shows of it, the
+    // moves' frames falling between one another's so that together they sample the whole move
+    // evenly: frame i of all is at (i + 0.5) / all of the move's duration. Each move starts as the
+    // first did, with the photo at the right of the rest position half-way through its fade-in; the
+    // photo that enters the strip far off screen loads at the move's start, as it would.
+    const double moveDuration = Transaction::defaultAnimationDuration;
+    const int moves = std::max(1, (frames + framesPerMove - 1) / framesPerMove);
+    const int all = moves * framesPerMove;
+    photosLow = photoCount;
+    photosHigh = 0;
+    Frames taken;
+    for (int move = 0; move < moves; ++move) {
+        startFade(firstPosition + 1);
+        clock.advance(ItemDisplay::fadeInDuration / 2);
+        const double start = clock.now();
+        display.setPosition(move % 2 ? firstPosition : firstPosition + 1);
+        settle();
+        for (int frame = 0; frame < framesPerMove; ++frame) {
+            const int i = frame * moves + move;
+            const double at = (i + 0.5) / all;
+            clock.setNow(start + at * moveDuration);
+            const std::vector<Placed> placed = placedNow();
+            taken.take(
+                paintStrip, [&] { paintFloor(target, placed); }, (move + frame) % 2);
+            if (!imageFolder.isEmpty())
+                save(QStringLiteral("mid-move-%1").arg(at, 0, 'f', 4));
+        }
+        // The move ends, and the screen rests a while before the next.
+        clock.setNow(start + moveDuration + 1);
+        settle();
+    }
+    report("mid-move", taken);
     root->setTreeHost(nullptr);
 }
 

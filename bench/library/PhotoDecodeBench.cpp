@@ -17,7 +17,8 @@
 
 // Decoding a 24-megapixel JPEG for a 1920-pixel screen, against a reference that gives the same
 // image: libjpeg-turbo's scaled decode at the smallest of its scales at or above that size (the
-// best it offers for the job), then the same smooth resize to the target size. The two sides
+// best it offers for the job), then the same smooth resize to the target size, reading the file
+// through a mapping and keeping one decompressor across images as the program does. The two sides
 // alternate in one process, each releasing its image before the other runs; the median of the
 // per-round ratios and their spread are printed.
 namespace {

@@ -3,31 +3,113 @@
 #include <QFile>
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
-QByteArray TurboJpegReference::read(const QString& path)
+#ifndef MADV_POPULATE_READ
+#define MADV_POPULATE_READ 22 // Linux 5.14 and later
+#endif
+
+namespace {
+class WholeFile : public TurboJpegReference::Bytes {
+public:
+    explicit WholeFile(QByteArray bytes)
+        : m_bytes(std::move(bytes))
+    {}
+    QByteArrayView view() const override { return m_bytes; }
+
+private:
+    QByteArray m_bytes;
+};
+
+class MappedFile : public TurboJpegReference::Bytes {
+public:
+    MappedFile(const void* data, size_t size)
+        : m_data(data)
+        , m_size(size)
+    {}
+    ~MappedFile() override { ::munmap(const_cast<void*>(m_data), m_size); }
+    QByteArrayView view() const override
+    {
+        return QByteArrayView(static_cast<const char*>(m_data), qsizetype(m_size));
+    }
+
+private:
+    const void* m_data;
+    size_t m_size;
+};
+
+enum class Read { Populated, Mapped, Whole };
+
+Read readChosen()
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    static const Read chosen = [] {
+        const QByteArray name = qgetenv("ZUZIRE_REFERENCE_READ");
+        return name == "readall" ? Read::Whole : name == "map" ? Read::Mapped : Read::Populated;
+    }();
+    return chosen;
+}
+
+tjhandle threadDecompressor()
+{
+    thread_local const std::unique_ptr<void, int (*)(tjhandle)> decompressor(tjInitDecompress(), tjDestroy);
+    return decompressor.get();
+}
+} // namespace
+
+std::unique_ptr<TurboJpegReference::Bytes> TurboJpegReference::read(const QString& path)
+{
+    if (readChosen() == Read::Whole) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return nullptr;
+        QByteArray bytes = file.readAll();
+        return bytes.isEmpty() ? nullptr : std::make_unique<WholeFile>(std::move(bytes));
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    void* data = MAP_FAILED;
+    if (::fstat(fd, &info) == 0 && info.st_size > 0)
+        data = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (data == MAP_FAILED)
+        return nullptr;
+    if (readChosen() == Read::Populated)
+        ::madvise(data, size_t(info.st_size), MADV_POPULATE_READ);
+    return std::make_unique<MappedFile>(data, size_t(info.st_size));
+}
+
+const char* TurboJpegReference::readDescription()
+{
+    switch (readChosen()) {
+    case Read::Whole:
+        return "open, read whole";
+    case Read::Mapped:
+        return "open, map, unmap";
+    case Read::Populated:
+        break;
+    }
+    return "open, map, populate, unmap";
 }
 
 QImage TurboJpegReference::decode(const QString& path, unsigned screenSize)
 {
     // Reading the file is part of the work, as it is for the decoder measured.
-    const QByteArray bytes = read(path);
-    if (bytes.isEmpty())
+    const std::unique_ptr<Bytes> bytes = read(path);
+    const tjhandle decompressor = threadDecompressor();
+    if (!bytes || !decompressor)
         return {};
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const auto size = static_cast<unsigned long>(bytes.size());
-    tjhandle decompressor = tjInitDecompress();
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes->view().data());
+    const auto size = static_cast<unsigned long>(bytes->view().size());
     int jpegWidth = 0, jpegHeight = 0, subsampling = 0, colourspace = 0;
     if (tjDecompressHeader3(decompressor, data, size, &jpegWidth, &jpegHeight, &subsampling, &colourspace) !=
-        0) {
-        tjDestroy(decompressor);
+        0)
         return {};
-    }
     int count = 0;
     const tjscalingfactor* factors = tjGetScalingFactors(&count);
     const int longer = std::max(jpegWidth, jpegHeight);
@@ -41,10 +123,8 @@ QImage TurboJpegReference::decode(const QString& path, unsigned screenSize)
         }
     }
     QImage scaled(TJSCALED(jpegWidth, chosen), TJSCALED(jpegHeight, chosen), QImage::Format_RGB32);
-    const int failed = tjDecompress2(decompressor, data, size, scaled.bits(), scaled.width(),
-                                     int(scaled.bytesPerLine()), scaled.height(), TJPF_BGRX, 0);
-    tjDestroy(decompressor);
-    if (failed)
+    if (tjDecompress2(decompressor, data, size, scaled.bits(), scaled.width(), int(scaled.bytesPerLine()),
+                      scaled.height(), TJPF_BGRX, 0) != 0)
         return {};
     // Never enlarged, as the program never enlarges.
     const QSize target =

@@ -1,19 +1,35 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QImage>
 #include <QString>
+#include <memory>
 #include <vector>
 
 // The reference of the photo-decoding benchmarks: libjpeg-turbo's scaled decode at the smallest of
 // its scales at or above the target size (the best it offers for the job), then the same smooth
-// resize to the target size the program makes, so both sides give the same image.
+// resize to the target size the program makes, so both sides give the same image. It is given the
+// same advantages the program has: one decompressor a thread, kept across images, and the file's
+// bytes read through a read-only mapping whose pages are populated at once.
+//
+// ZUZIRE_REFERENCE_READ=readall reads the file whole into memory instead, and =map maps it without
+// populating the pages, to compare the ways of reading.
 class TurboJpegReference {
 public:
     // The JPEG file at `path` decoded so that its longer side is `screenSize` pixels (never
     // enlarged), reading the file included; null when it cannot be decoded.
     static QImage decode(const QString& path, unsigned screenSize);
-    // The file's bytes as decode() reads them; empty when it cannot be read.
-    static QByteArray read(const QString& path);
+
+    // A file's bytes as decode() reads them; valid while it lives.
+    class Bytes {
+    public:
+        virtual ~Bytes() = default;
+        virtual QByteArrayView view() const = 0;
+    };
+    // Null when the file cannot be read or is empty.
+    static std::unique_ptr<Bytes> read(const QString& path);
+    // How read() reads, for reports: "open, map, populate, unmap" or another.
+    static const char* readDescription();
 
     // The mean absolute difference per colour channel, 0-255; negative when the sizes differ.
     static double meanDifference(const QImage& a, const QImage& b);
