@@ -27,6 +27,9 @@ protected:
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    // The typeface the program draws in, by the same substitution, so both draw the same glyphs.
+    QFont::insertSubstitutions(QStringLiteral("Futura"),
+                               QStringList{QStringLiteral("BetecknaGS"), QStringLiteral("URW Gothic")});
     TextWindow window;
     window.setWindowTitle(QStringLiteral("Zuzire"));
     window.resize(960, 720);
