@@ -1,8 +1,7 @@
 #include "library/RawMetadataModule.h"
 
-#include "platform/foundation/Resources.h"
+#include "platform/foundation/ProgramModule.h"
 
-#include <QLibrary>
 #include <mutex>
 
 namespace {
@@ -22,31 +21,14 @@ Shared& shared()
 
 QString RawMetadataModule::path()
 {
-    const QString overridden = qEnvironmentVariable("ZUZIRE_RAW_METADATA_MODULE");
-    if (!overridden.isEmpty())
-        return overridden;
-    return Resources::executableDirectory() +
-           QStringLiteral("/" ZUZIRE_MODULE_DIR_FROM_BIN "/libzuzire-raw-metadata.so");
+    return ProgramModule::path("ZUZIRE_RAW_METADATA_MODULE", "libzuzire-raw-metadata.so");
 }
 
 std::unique_ptr<RawMetadataReader> RawMetadataModule::createReader(QString* why)
 {
-    // The hint keeps the library loaded even when another QLibrary of the same file is unloaded:
-    // the reader's code must outlive it.
-    QLibrary library(path());
-    library.setLoadHints(QLibrary::PreventUnloadHint);
-    if (!library.load()) {
-        if (why)
-            *why = library.errorString();
-        return nullptr;
-    }
-    const auto factory = reinterpret_cast<Factory>(library.resolve(factoryName));
-    if (!factory) {
-        if (why)
-            *why = QStringLiteral("%1 has no %2").arg(library.fileName(), QLatin1String(factoryName));
-        return nullptr;
-    }
-    return std::unique_ptr<RawMetadataReader>(factory());
+    // The module stays loaded: the reader's code must outlive it.
+    const auto factory = reinterpret_cast<Factory>(ProgramModule::entryPoint(path(), factoryName, why));
+    return factory ? std::unique_ptr<RawMetadataReader>(factory()) : nullptr;
 }
 
 RawMetadataReader* RawMetadataModule::reader()

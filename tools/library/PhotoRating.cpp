@@ -215,13 +215,12 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
                 path, {old.first(splice.from), splice.with, old.sliced(splice.to)}, error, [&](Error*) {
                     digest.emplace(digesting.get());
                     found = passed.get();
+                    // The photo was told as the pass confirmed the guess.
                     confirmed = confirms(found);
-                    if (confirmed) {
-                        tellPhoto(&guessed, found->lists == 1, old);
-                        // Written with the rating recorded as seen elsewhere, where it could not be
-                        // written: made again below without that record.
+                    // Written with the rating recorded as seen elsewhere, where it could not be
+                    // written: made again below without that record.
+                    if (confirmed)
                         confirmed = !beforeWriting || elsewhere.has_value();
-                    }
                     return confirmed;
                 });
             if (confirmed && !written)

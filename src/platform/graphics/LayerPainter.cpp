@@ -339,6 +339,18 @@ qint64 areaOf(const QRegion& region)
     return area;
 }
 
+// A comparison of two ways of drawing the same pixels, whose answer depends only on what it
+// compares and on the painter's target format and settings.
+struct PixelCheck {
+    enum Kind { FadedImage, SolidFill } kind;
+    QRgb pixel = 0;
+    double opacity = 1;
+    QImage::Format format = QImage::Format_Invalid;
+    QPainter::RenderHints hints = {};
+    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
+    bool operator==(const PixelCheck&) const = default;
+};
+
 class TreePainter {
 public:
     explicit TreePainter(QPainter& painter)
@@ -1286,24 +1298,13 @@ private:
     // alpha and a spread of colours and of pixels below.
     bool fadedImageMatchesOpacity(double opacity) const
     {
-        const QImage::Format format = targetFormat();
-        if (format == QImage::Format_Invalid)
-            return false;
-        struct Checked {
-            double opacity;
-            QImage::Format format;
-            QPainter::RenderHints hints;
-            QPainter::CompositionMode mode;
-            bool matches;
-        };
-        static std::vector<Checked> checked;
-        const QPainter::RenderHints hints = m_painter.renderHints();
-        const QPainter::CompositionMode mode = m_painter.compositionMode();
-        for (const Checked& entry : checked) {
-            if (entry.opacity == opacity && entry.format == format && entry.hints == hints &&
-                entry.mode == mode)
-                return entry.matches;
-        }
+        return checkedOnce({PixelCheck::FadedImage, 0, opacity},
+                           [&](const PixelCheck& key) { return fadedImageMatches(key); });
+    }
+
+    static bool fadedImageMatches(const PixelCheck& key)
+    {
+        const auto [kind, pixel, opacity, format, hints, mode] = key;
         // Every alpha across, channels from nothing to the alpha down; below, opaque and
         // translucent colours.
         QImage source(256, 64, QImage::Format_ARGB32_Premultiplied);
@@ -1329,11 +1330,7 @@ private:
             painter.setOpacity(target == &direct ? opacity : 1.0);
             painter.drawImage(QPoint(0, 0), target == &direct ? source : faded);
         }
-        const bool matches = direct == viaFaded;
-        if (checked.size() >= 16)
-            checked.erase(checked.begin());
-        checked.push_back({opacity, format, hints, mode, matches});
-        return matches;
+        return direct == viaFaded;
     }
 
     // Draws `source` at `opacity` over `target` (transparent, premultiplied, of its size).
@@ -1391,25 +1388,13 @@ private:
     // for each pixel, opacity and target format.
     bool solidFillMatchesImage(QRgb pixel, double opacity) const
     {
-        const QImage::Format format = targetFormat();
-        if (format == QImage::Format_Invalid)
-            return false;
-        struct Checked {
-            QRgb pixel;
-            double opacity;
-            QImage::Format format;
-            QPainter::RenderHints hints;
-            QPainter::CompositionMode mode;
-            bool matches;
-        };
-        static std::vector<Checked> checked;
-        const QPainter::RenderHints hints = m_painter.renderHints();
-        const QPainter::CompositionMode mode = m_painter.compositionMode();
-        for (const Checked& entry : checked) {
-            if (entry.pixel == pixel && entry.opacity == opacity && entry.format == format &&
-                entry.hints == hints && entry.mode == mode)
-                return entry.matches;
-        }
+        return checkedOnce({PixelCheck::SolidFill, pixel, opacity},
+                           [&](const PixelCheck& key) { return solidFillMatches(key); });
+    }
+
+    static bool solidFillMatches(const PixelCheck& key)
+    {
+        const auto [kind, pixel, opacity, format, hints, mode] = key;
         QImage below(256, 3, QImage::Format_ARGB32_Premultiplied);
         for (int v = 0; v < 256; ++v) {
             below.setPixel(v, 0, qRgba(v, 255 - v, v / 2, 255));
@@ -1431,10 +1416,28 @@ private:
             else
                 painter.fillRect(below.rect(), QColor::fromRgba(qUnpremultiply(pixel)));
         }
-        const bool matches = drawn == filled;
-        if (checked.size() >= 16)
-            checked.erase(checked.begin());
-        checked.push_back({pixel, opacity, format, hints, mode, matches});
+        return drawn == filled;
+    }
+
+    // The answer of `check` for `key` completed with this painter's target format and settings:
+    // worked out the first time, then kept with the last few dozen answers (their pixels never
+    // change). False when the painter does not draw into an image.
+    template <typename Check> bool checkedOnce(PixelCheck key, Check check) const
+    {
+        key.format = targetFormat();
+        if (key.format == QImage::Format_Invalid)
+            return false;
+        key.hints = m_painter.renderHints();
+        key.mode = m_painter.compositionMode();
+        static std::vector<std::pair<PixelCheck, bool>> answers;
+        for (const auto& [checked, matches] : answers) {
+            if (checked == key)
+                return matches;
+        }
+        const bool matches = check(key);
+        if (answers.size() >= 32)
+            answers.erase(answers.begin());
+        answers.emplace_back(key, matches);
         return matches;
     }
 

@@ -1,4 +1,4 @@
-#include "platform/foundation/Resources.h"
+#include "platform/foundation/ProgramModule.h"
 #include "tools/library/LibraryTool.h"
 
 #include <QCoreApplication>
@@ -16,8 +16,7 @@ char** commandLine = nullptr;
 
 int handOn(std::FILE* out, std::FILE* err)
 {
-    const QString whole = Resources::executableDirectory() +
-                          QStringLiteral("/" ZUZIRE_MODULE_DIR_FROM_BIN "/zuzire-library-full");
+    const QString whole = ProgramModule::directory() + QStringLiteral("/zuzire-library-full");
     const QByteArray file = QFile::encodeName(whole);
     std::fflush(out);
     std::fflush(err);
