@@ -332,10 +332,10 @@ QImage AlbumInfo::imageForItem(const PlistPtr& item, unsigned size) const
     const QString path = pathForSize(*item, size);
     if (path.isEmpty())
         return {};
-    const auto resolved = qm_urlByResolvingAliasFile(QUrl::fromLocalFile(path));
+    const auto resolved = qm_pathByResolvingAliasFile(path);
     if (!resolved)
         return {};
-    return PhotoDecoder::decode(resolved->toLocalFile(), size);
+    return PhotoDecoder::decode(*resolved, size);
 }
 
 double AlbumInfo::aspectRatioForItem(const PlistPtr& item) const

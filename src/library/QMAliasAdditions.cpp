@@ -26,23 +26,55 @@ Error resolutionError(int code, const QUrl& url)
 }
 } // namespace
 
-std::optional<QUrl> qm_urlByResolvingAliasFile(const QUrl& url, Error* error)
+namespace {
+// The path at the end of the chain of links starting at `path`, which names a local file: empty when
+// `path` is no link (it is then its own end); nothing with the system's error code when it names no
+// file or the chain cannot be followed.
+std::optional<QByteArray> resolvedPath(const QByteArray& path, int& code)
 {
-    const auto path = localFilePath(url);
     struct stat status {};
-    if (!path || ::lstat(path->constData(), &status) != 0) {
-        qmSetError(error, resolutionError(ENOENT, url));
+    if (path.isEmpty() || ::lstat(path.constData(), &status) != 0) {
+        code = ENOENT;
         return std::nullopt;
     }
     if (!S_ISLNK(status.st_mode))
-        return url;
+        return QByteArray();
 
     // The kernel follows the chain and stops a loop after a bounded number of links (ELOOP).
-    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path->constData(), nullptr),
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.constData(), nullptr),
                                                                &std::free);
     if (!resolved) {
-        qmSetError(error, resolutionError(errno, url));
+        code = errno;
         return std::nullopt;
     }
-    return QUrl::fromLocalFile(QFile::decodeName(resolved.get()));
+    return QByteArray(resolved.get());
+}
+} // namespace
+
+std::optional<QUrl> qm_urlByResolvingAliasFile(const QUrl& url, Error* error)
+{
+    const auto path = localFilePath(url);
+    int code = ENOENT;
+    const auto resolved = path ? resolvedPath(*path, code) : std::nullopt;
+    if (!resolved) {
+        qmSetError(error, resolutionError(code, url));
+        return std::nullopt;
+    }
+    if (resolved->isEmpty())
+        return url;
+    return QUrl::fromLocalFile(QFile::decodeName(*resolved));
+}
+
+std::optional<QString> qm_pathByResolvingAliasFile(const QString& path, Error* error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int code = ENOENT;
+    const auto resolved = resolvedPath(name, code);
+    if (!resolved) {
+        qmSetError(error, resolutionError(code, QUrl::fromLocalFile(path)));
+        return std::nullopt;
+    }
+    if (resolved->isEmpty())
+        return path;
+    return QFile::decodeName(*resolved);
 }

@@ -17,3 +17,9 @@
 //
 // No shared state: callable from any thread (photos load on worker threads).
 std::optional<QUrl> qm_urlByResolvingAliasFile(const QUrl& url, Error* error = nullptr);
+
+// The same for a local path (absolute, as album data files hold them), with no URL made on the way:
+// for each photo shown, where the resolution runs just before a decode. A file that is no symbolic
+// link gives `path` itself, a link the canonical path at the end of its chain; the errors are those
+// above, carrying the path's file URL.
+std::optional<QString> qm_pathByResolvingAliasFile(const QString& path, Error* error = nullptr);

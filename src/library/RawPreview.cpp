@@ -27,11 +27,17 @@ const RawFormat rawFormats[] = {
     {"raf", RawMetadataReader::Container::Raf, false},  {"rw2", RawMetadataReader::Container::Rw2, false},
 };
 
+// Read from the name as it stands, with no file information object or lower-cased copy: this runs
+// for every photo shown, just before its decode, whose caches the next photo's preview finds cold.
 const RawFormat* formatOf(const QString& fileName)
 {
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    // A dot in a folder's name leaves a '/' in what follows it, which matches no suffix.
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    if (dot < 0)
+        return nullptr;
+    const QStringView suffix = QStringView(fileName).sliced(dot + 1);
     for (const RawFormat& format : rawFormats) {
-        if (suffix == QLatin1String(format.suffix))
+        if (suffix.compare(QLatin1String(format.suffix), Qt::CaseInsensitive) == 0)
             return &format;
     }
     return nullptr;
@@ -222,15 +228,18 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
     };
     // The file is read mapped: one cut short meanwhile must not end the process.
     MappedReadGuard guard;
-    const Error changed = previewError(path, QStringLiteral("another program changed it while it was read"),
-                                       QStringLiteral("changed while read"));
+    // Made only when needed: an error's texts and URL cost more than finding the preview.
+    const auto changed = [&path] {
+        return previewError(path, QStringLiteral("another program changed it while it was read"),
+                            QStringLiteral("changed while read"));
+    };
     if (file && format->tiffBased) {
         if (const auto found = readTiff(*file, format->container == RawMetadataReader::Container::Cr2)) {
             RawPreview preview;
             take(preview, found->extent);
             preview.m_orientation = found->orientation;
             if (guard.fileShrank()) {
-                qmSetError(error, changed);
+                qmSetError(error, changed());
                 return std::nullopt;
             }
             return preview;
@@ -271,13 +280,13 @@ std::optional<RawPreview> RawPreview::read(const QString& path, Error* error, bo
         if (const auto value = image->orientation())
             preview.m_orientation = *value >= 1 && *value <= 8 ? int(*value) : 1;
         if (guard.fileShrank()) {
-            qmSetError(error, changed);
+            qmSetError(error, changed());
             return std::nullopt;
         }
         return preview;
     } catch (const std::exception& failure) {
         if (guard.fileShrank()) {
-            qmSetError(error, changed);
+            qmSetError(error, changed());
             return std::nullopt;
         }
         qmSetError(

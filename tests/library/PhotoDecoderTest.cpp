@@ -332,3 +332,14 @@ TEST_F(PhotoDecoderTest, aJpegFileIsShownAsTheImageReaderWouldShowIt)
     ASSERT_TRUE(upright.save(path(QStringLiteral("plain.png"))));
     EXPECT_EQ(PhotoDecoder::decode(path(QStringLiteral("plain.png")), 300).size(), QSize(300, 200));
 }
+
+// A file is taken as RAW by the suffix of its own name, in any case: a dot in a folder's name or a
+// longer suffix is none.
+TEST(RawPreviewSuffixTest, onlyTheFileNamesOwnSuffixCounts)
+{
+    for (const char* name : {"/photos/IMG_0001.ARW", "/photos/img_0001.arw", "DSC.Nef", "/a.b/c.cr3", ".dng"})
+        EXPECT_TRUE(RawPreview::hasRawSuffix(QString::fromUtf8(name))) << name;
+    for (const char* name : {"/photos/IMG_0001.JPG", "/photos.arw/IMG_0001", "/photos/IMG.arw.jpg",
+                             "/photos/IMG.arwx", "/photos/IMG.ar", "/photos/IMG.", "/photos/arw", ""})
+        EXPECT_FALSE(RawPreview::hasRawSuffix(QString::fromUtf8(name))) << name;
+}

@@ -112,3 +112,33 @@ TEST_F(QMAliasAdditionsTest, LoopsAndBrokenLinksFailWithTheirUrl)
         EXPECT_FALSE(error.localizedDescription().empty());
     }
 }
+
+// The path form answers as the URL form does, with the path as given when it is no link: names with
+// characters a URL would encode (a space, '#', '%') come back unchanged.
+TEST_F(QMAliasAdditionsTest, ThePathFormResolvesAndFailsAsTheUrlForm)
+{
+    const QString odd = path("photos/IMG #1 100%.png");
+    ASSERT_TRUE(QFile::copy(m_image, odd));
+    for (const QString& file : {m_image, odd}) {
+        Error error;
+        const auto resolved = qm_pathByResolvingAliasFile(file, &error);
+        ASSERT_TRUE(resolved.has_value()) << error.description();
+        EXPECT_EQ(*resolved, file);
+    }
+    link(odd, "aliases/first");
+    link("first", "aliases/second");
+    EXPECT_EQ(qm_pathByResolvingAliasFile(path("aliases/second")), QFileInfo(odd).canonicalFilePath());
+
+    link("self", "aliases/self");
+    link("../photos/deleted.jpg", "aliases/broken");
+    const std::pair<const char*, int> failures[] = {
+        {"photos/gone.jpg", ENOENT}, {"aliases/self", ELOOP}, {"aliases/broken", ENOENT}};
+    for (const auto& [start, code] : failures) {
+        Error error;
+        EXPECT_FALSE(qm_pathByResolvingAliasFile(path(start), &error).has_value()) << start;
+        EXPECT_EQ(error.domain(), Error::posixDomain);
+        EXPECT_EQ(error.code(), code) << start;
+        EXPECT_EQ(error.url(), QUrl::fromLocalFile(path(start)));
+    }
+    EXPECT_FALSE(qm_pathByResolvingAliasFile(QString()).has_value());
+}

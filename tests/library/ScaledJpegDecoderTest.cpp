@@ -46,6 +46,8 @@ TEST(ScaledJpegDecoderTest, turnedWhileDecodingGivesThePixelsOfTurningAfterwards
         {"grey", jpeg(pattern(45, 37, QImage::Format_Grayscale8)), 0},
         {"an exact DCT scale, no resize after it", wide, 150},
         {"a DCT scale and a resize after it", wide, 250},
+        // More rows than a band holds: whole bands and a partial last one.
+        {"several bands, the last one partial", jpeg(pattern(90, 300, QImage::Format_RGB32)), 0},
     };
     for (const Case& test : cases) {
         for (int orientation = 0; orientation <= 9; ++orientation) {
