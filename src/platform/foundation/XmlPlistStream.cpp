@@ -148,6 +148,34 @@ void decode(std::string_view text, std::string& out)
     }
 }
 
+// Bytes that stop a scan of text: its end ('<') and what specialInText holds.
+const std::array<bool, 256> endsPlainText = [] {
+    std::array<bool, 256> table = specialInText;
+    table[uint8_t('<')] = true;
+    return table;
+}();
+
+// The first byte in [from, to) that endsPlainText holds; none when there is none. Eight bytes at a
+// time while none of them can be one: text is most of a file's bytes.
+const char* firstSpecial(const char* from, const char* to)
+{
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    const auto hasByte = [](uint64_t word, uint8_t byte) {
+        const uint64_t x = word ^ (ones * byte);
+        return ((x - ones) & ~x & highs) != 0;
+    };
+    for (; to - from >= 8; from += 8) {
+        uint64_t word;
+        std::memcpy(&word, from, 8);
+        if (hasByte(word, '<') || hasByte(word, '&') || hasByte(word, '\r') || hasByte(word, 0))
+            break;
+    }
+    for (; from < to; ++from)
+        if (endsPlainText[uint8_t(*from)])
+            return from;
+    return nullptr;
+}
+
 bool isNameStart(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
@@ -179,6 +207,13 @@ XmlPlistStream::XmlPlistStream(std::string_view bytes)
     , m_filled(bytes.size())
     , m_atEnd(true)
 {}
+
+XmlPlistStream::XmlPlistStream(std::string_view bytes, uint64_t from, std::vector<Kind> open)
+    : XmlPlistStream(bytes)
+{
+    m_position = std::min<uint64_t>(from, bytes.size());
+    m_open = std::move(open);
+}
 
 XmlPlistStream::~XmlPlistStream() = default;
 
@@ -243,6 +278,17 @@ uint64_t XmlPlistStream::find(char byte, uint64_t from)
         if (!more())
             throw Unsure();
     }
+}
+
+// The '>' that ends the tag whose name starts at `from`: element names are a few bytes long, shorter
+// than a call to memchr pays off for.
+uint64_t XmlPlistStream::tagEnd(uint64_t from)
+{
+    const uint64_t stop = std::min(limit(), from + 12);
+    for (uint64_t position = from; position < stop; ++position)
+        if (*at(position) == '>')
+            return position;
+    return find('>', std::max(from, stop));
 }
 
 void XmlPlistStream::skipSpace()
@@ -384,7 +430,7 @@ XmlPlistStream::Item XmlPlistStream::next()
         skipSpace();
         if (peek(m_position) != '<')
             throw Unsure();
-        const uint64_t close = find('>', m_position + 1);
+        const uint64_t close = tagEnd(m_position + 1);
         std::string_view tag(at(m_position + 1), size_t(close - m_position - 1));
         if (tag.starts_with("!--")) {
             skipComment();
@@ -414,9 +460,18 @@ XmlPlistStream::Item XmlPlistStream::next()
             return item;
         }
         if (!item.empty) {
-            const uint64_t textEnd = find('<', m_position);
+            // Most text holds nothing to replace and ends at its end tag: one scan finds both.
+            const char* const from = at(m_position);
+            const char* const special = firstSpecial(from, at(limit()));
+            const bool plain = special && *special == '<';
+            const uint64_t textEnd = plain ? m_position + uint64_t(special - from) : find('<', m_position);
             if (isEndTag(textEnd, item.kind)) {
-                readText(item, m_position, textEnd);
+                if (plain && textEnd - m_position <= UINT32_MAX) {
+                    item.at = m_position;
+                    item.length = uint32_t(textEnd - m_position);
+                } else {
+                    readText(item, m_position, textEnd);
+                }
                 item.hasText = item.length > 0;
                 m_position = textEnd + 3 + nameOf(item.kind).size();
             } else {
