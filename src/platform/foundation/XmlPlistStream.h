@@ -107,6 +107,7 @@ private:
     uint64_t find(char byte, uint64_t from);
     uint64_t tagEnd(uint64_t from);
     void skipSpace();
+    void read(Item& item);
     void skipComment();
     void readDeclaration();
     void readDoctype();
