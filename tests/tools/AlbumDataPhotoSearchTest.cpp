@@ -1,5 +1,6 @@
 #include "tools/library/AlbumDataPhotoSearch.h"
 
+#include "PlistDifferential.h"
 #include "platform/foundation/PropertyListSerialization.h"
 
 #include <gtest/gtest.h>
@@ -140,4 +141,106 @@ TEST(AlbumDataPhotoSearchTest, LeavesFaultsAndSpellingsItDoesNotTakeToTheOneRead
     // A binary list, a root that is no dictionary.
     EXPECT_FALSE(AlbumDataPhotoSearch::search("bplist00", "7"));
     EXPECT_FALSE(AlbumDataPhotoSearch::search("<plist><array/></plist>", "7"));
+}
+
+namespace {
+// Photos 1 to 40 and an album: large enough for the middle, where a second walk starts, to fall
+// among the photos.
+QByteArray longLibrary()
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+                     "\t<key>Master Image List</key>\n\t<dict>\n";
+    for (int id = 1; id <= 40; ++id) {
+        const QByteArray n = QByteArray::number(id);
+        xml += "\t\t<key>" + n + "</key>\n\t\t<dict>\n\t\t\t<key>Caption</key>\n\t\t\t<string>Photo " + n +
+               "</string>\n\t\t\t<key>Rating</key>\n\t\t\t<integer>" + QByteArray::number(id % 6) +
+               "</integer>\n\t\t</dict>\n";
+    }
+    return xml + "\t</dict>\n\t<key>List of Albums</key>\n\t<array>\n\t\t<dict>\n\t\t\t<key>KeyList</key>\n"
+                 "\t\t\t<array><string>5</string></array>\n\t\t</dict>\n\t</array>\n</dict>\n</plist>\n";
+}
+
+// Whether two searches tell the same, for a message.
+std::string difference(const std::optional<AlbumDataPhotoSearch::Found>& one,
+                       const std::optional<AlbumDataPhotoSearch::Found>& other)
+{
+    if (one.has_value() != other.has_value())
+        return one ? "only the first vouches" : "only the second vouches";
+    if (!one)
+        return {};
+    if (one->entries != other->entries)
+        return "different entries";
+    if (one->lists != other->lists)
+        return "different counts of photo lists";
+    if (one->layout.has_value() != other->layout.has_value())
+        return one->layout ? "only the first learns a layout" : "only the second learns a layout";
+    if (one->layout && (one->layout->photosBegin != other->layout->photosBegin ||
+                        one->layout->photosEnd != other->layout->photosEnd))
+        return "different layouts";
+    return {};
+}
+} // namespace
+
+// Large contents are walked in two halves at once; whatever either half meets (a fault, a comment, a
+// duplicate or decoded key, a later photo list, a guessed start inside an entry or a CDATA section),
+// the answer is the one a single walk gives.
+TEST(AlbumDataPhotoSearchTest, TwoWalksAtOnceTellWhatOneWalkTells)
+{
+    std::vector<std::pair<QByteArray, QByteArray>> variants = {
+        {"", ""},
+        {"<string>Photo 33</string>", "<string>Photo 33</string><!-- a note -->"},
+        {"<string>Photo 8</string>", "<string>Photo 8</string><!-- a note -->"},
+        {"<key>35</key>", "<key>5</key>"},
+        {"<key>36</key>", "<key>&#51;6</key>"},
+        {"<string>Photo 37</string>", "<string>Photo 37</string><colour/>"},
+        {"<string>Photo 38</string>", "<string>Photo &unknown; 38</string>"},
+        {"<string>Photo 3</string>", "<string>Photo 3&#0;</string>"},
+        {"\t<key>List of Albums</key>",
+         "\t<key>Master Image List</key>\n\t<dict><key>33</key><dict/></dict>\n\t<key>List of Albums</key>"},
+        {"<key>20</key>\n\t\t<dict>\n\t\t\t<key>Caption</key>\n\t\t\t<string>Photo 20</string>\n\t\t\t<key>"
+         "Rating</key>\n\t\t\t<integer>2</integer>\n\t\t</dict>",
+         "<key>20</key>\n\t\t<dict/>"},
+        {"</dict>\n\t<key>List of Albums</key>", "</dict>\n</dict>\n</plist>\n<!--"},
+    };
+    // An entry's end that looks like the end of a photo's, inside an entry or a CDATA section.
+    for (int id = 16; id <= 25; ++id) {
+        const QByteArray caption = "<string>Photo " + QByteArray::number(id) + "</string>";
+        variants.emplace_back(caption, caption + "\n\t\t\t<key>Faces</key>\n\t\t\t<dict><key>a</key><true/>"
+                                                 "</dict>\n\t\t\t<key>9</key>\n\t\t\t<true/>");
+        variants.emplace_back(caption, "<string><![CDATA[</dict>\n\t\t<key>30</key>]]></string>");
+    }
+    int vouched = 0;
+    for (const auto& [before, after] : variants) {
+        const QByteArray bytes = before.isEmpty() ? longLibrary() : replaced(longLibrary(), before, after);
+        for (const char* key : {"5", "21", "33", "40", "99"}) {
+            const auto once = AlbumDataPhotoSearch::search(bytes, key, bytes.size() + 1);
+            const auto twice = AlbumDataPhotoSearch::search(bytes, key, 0);
+            EXPECT_EQ(difference(once, twice), "") << key << " in " << after.constData();
+            vouched += once.has_value();
+            if (once) {
+                EXPECT_TRUE(readable(bytes)) << after.constData();
+            }
+        }
+    }
+    EXPECT_GT(vouched, int(variants.size()) * 5 / 2);
+}
+
+// The same over thousands of generated and damaged album data files, and whatever it vouches for,
+// the one reader reads.
+TEST(AlbumDataPhotoSearchTest, TwoWalksAtOnceTellWhatOneWalkTellsOfDamagedFiles)
+{
+    int vouched = 0;
+    for (uint64_t seed = 0; seed < 2000; ++seed) {
+        const QByteArray bytes = PlistDifferential::caseFor(seed);
+        for (const char* key : {"1", "4"}) {
+            const auto once = AlbumDataPhotoSearch::search(bytes, key, bytes.size() + 1);
+            const auto twice = AlbumDataPhotoSearch::search(bytes, key, 0);
+            ASSERT_EQ(difference(once, twice), "") << "seed " << seed << ", photo " << key;
+            if (once) {
+                ++vouched;
+                ASSERT_TRUE(readable(bytes)) << "seed " << seed;
+            }
+        }
+    }
+    EXPECT_GT(vouched, 1000);
 }

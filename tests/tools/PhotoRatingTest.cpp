@@ -17,7 +17,9 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 // A library of `photos` unrated photos, keys 1 to `photos`, laid out as libraries write them.
@@ -340,37 +342,46 @@ TEST_F(PhotoRatingTest, UnusualButSoundFilesAreRatedWhereTheProgramSeesThePhoto)
 
 // What must stand before the library (the sidecar) is told the photo's file while the library's
 // new file is written; the library is replaced only afterwards, and records the rating as seen
-// elsewhere only when it was written there. On a first rating and on one after it, both answers.
+// elsewhere only when it was written there. On a first rating and on one after it, both answers,
+// whether the photo's file is there or gone (the answer is guessed from it, and may be the other).
 TEST_F(PhotoRatingTest, ThePhotoIsToldBeforeTheLibraryIsReplacedAndItsRecordFollowsTheAnswer)
 {
-    for (const bool first : {true, false}) {
-        for (const bool reached : {true, false}) {
-            writeBytes(m_path, libraryXml(3000));
-            ValidationStamp::forget(m_path);
-            if (!first) {
-                ASSERT_TRUE(PhotoRating::apply(m_path, "1", 1));
-            }
-            const QByteArray old = contents(m_path);
-            QStringList told;
-            bool libraryStillOld = false;
-            const auto tell = [&](const QString& photo) {
-                told << photo;
-                libraryStillOld = contents(m_path) == old;
-                return reached;
-            };
-            Error error;
-            ASSERT_TRUE(PhotoRating::apply(m_path, "2500", 3, &error, tell)) << error.description();
-            EXPECT_EQ(told, QStringList{"/photos/IMG_2500.JPG"}) << first << reached;
-            EXPECT_TRUE(libraryStillOld) << first << reached;
-            const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
-            ASSERT_TRUE(tree) << error.description();
-            EXPECT_EQ(ratingOf(tree, 2500), 3);
-            const PlistPtr seen = tree->objectForKey("Master Image List")
-                                      ->objectForKey("2500")
-                                      ->objectForKey("RatingElsewhere");
-            EXPECT_EQ(seen && seen->asInteger() ? *seen->asInteger() : -1, reached ? 3 : -1)
-                << first << reached;
-            EXPECT_TRUE(ValidationStamp::matches(m_path, contents(m_path))) << first << reached;
+    const QString present = m_folder.filePath("IMG_2500.JPG");
+    writeBytes(present, "not decoded");
+    for (const auto& [first, reached, there] :
+         std::vector<std::tuple<bool, bool, bool>>{{true, true, false},
+                                                   {true, false, false},
+                                                   {false, true, false},
+                                                   {false, false, false},
+                                                   {true, true, true},
+                                                   {true, false, true},
+                                                   {false, true, true},
+                                                   {false, false, true}}) {
+        const QString photoPath = there ? present : QStringLiteral("/photos/IMG_2500.JPG");
+        writeBytes(m_path, libraryXml(3000).replace("/photos/IMG_2500.JPG", QFile::encodeName(photoPath)));
+        ValidationStamp::forget(m_path);
+        if (!first) {
+            ASSERT_TRUE(PhotoRating::apply(m_path, "1", 1));
         }
+        const QByteArray old = contents(m_path);
+        QStringList told;
+        bool libraryStillOld = false;
+        const auto tell = [&](const QString& photo) {
+            told << photo;
+            libraryStillOld = contents(m_path) == old;
+            return reached;
+        };
+        Error error;
+        ASSERT_TRUE(PhotoRating::apply(m_path, "2500", 3, &error, tell)) << error.description();
+        EXPECT_EQ(told, QStringList{photoPath}) << first << reached << there;
+        EXPECT_TRUE(libraryStillOld) << first << reached;
+        const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
+        ASSERT_TRUE(tree) << error.description();
+        EXPECT_EQ(ratingOf(tree, 2500), 3);
+        const PlistPtr seen =
+            tree->objectForKey("Master Image List")->objectForKey("2500")->objectForKey("RatingElsewhere");
+        EXPECT_EQ(seen && seen->asInteger() ? *seen->asInteger() : -1, reached ? 3 : -1)
+            << first << reached << there;
+        EXPECT_TRUE(ValidationStamp::matches(m_path, contents(m_path))) << first << reached << there;
     }
 }

@@ -31,6 +31,12 @@ public:
         int lists = 0;
     };
 
-    // `key`: the photo's key in "Master Image List" (its decimal identifier).
-    static std::optional<Found> search(QByteArrayView xml, std::string_view key);
+    // Contents of at least this many bytes are walked in two halves at once, when a second thread
+    // is to be had: below it, starting one costs more than it saves.
+    static constexpr qsizetype twoWalksFromBytes = qsizetype(1) << 20;
+
+    // `key`: the photo's key in "Master Image List" (its decimal identifier). The verdict and what
+    // is found are the same whether the contents are walked in one pass or in two at once.
+    static std::optional<Found> search(QByteArrayView xml, std::string_view key,
+                                       qsizetype twoWalksFrom = twoWalksFromBytes);
 };

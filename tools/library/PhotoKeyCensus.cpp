@@ -1,6 +1,7 @@
 #include "tools/library/PhotoKeyCensus.h"
 
 #include <algorithm>
+#include <iterator>
 
 void PhotoKeyCensus::add(std::string_view key)
 {
@@ -14,6 +15,13 @@ void PhotoKeyCensus::add(std::string_view key)
     for (const char c : key)
         value = value * 10 + uint64_t(c - '0');
     m_numbers.push_back(value);
+}
+
+void PhotoKeyCensus::add(PhotoKeyCensus&& other)
+{
+    m_numbers.insert(m_numbers.end(), other.m_numbers.begin(), other.m_numbers.end());
+    m_others.insert(m_others.end(), std::make_move_iterator(other.m_others.begin()),
+                    std::make_move_iterator(other.m_others.end()));
 }
 
 bool PhotoKeyCensus::allDifferent()

@@ -12,6 +12,8 @@
 class PhotoKeyCensus {
 public:
     void add(std::string_view key);
+    // Adds the keys of `other`, another part of the same list.
+    void add(PhotoKeyCensus&& other);
     bool allDifferent();
 
 private:

@@ -169,6 +169,15 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         if (!photo || !beforeWriting(*photo))
             elsewhere.reset();
     };
+    // Whether the photo's file is there to have the rating written beside it: only a guess, made
+    // before the library's new file is written, so that it is written once, recording the rating
+    // as seen elsewhere or not, while the photo is told. A photo whose file is gone (a rating of
+    // a photo on a disk that is not connected) then costs one write, not two; where the guess is
+    // wrong, the file is written again to match the answer.
+    const auto photoLikelyThere = [](const AlbumDataRatingEditor::Result& located) {
+        return located.imagePath && !located.imagePath->empty() &&
+               QFileInfo::exists(QString::fromStdString(*located.imagePath));
+    };
     // A new file written from the old bytes and a splice stands: the old bytes become the new ones,
     // once nothing reads them any more.
     const auto adoptSplice = [&](AlbumDataRatingEditor::Result& result,
@@ -190,6 +199,12 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         auto guessed = guess
                            ? AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice, elsewhere)
                            : AlbumDataRatingEditor::Result();
+        bool splicedElsewhere = elsewhere.has_value();
+        if (splicedElsewhere && guessed.outcome == AlbumDataRatingEditor::Outcome::Changed &&
+            !photoLikelyThere(guessed)) {
+            guessed = AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice);
+            splicedElsewhere = false;
+        }
         const QByteArrayView old(*bytes);
         const auto confirms = [&](const std::optional<AlbumDataPhotoSearch::Found>& pass) {
             return guessed.outcome == AlbumDataRatingEditor::Outcome::Changed && pass &&
@@ -217,10 +232,10 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
                     found = passed.get();
                     // The photo was told as the pass confirmed the guess.
                     confirmed = confirms(found);
-                    // Written with the rating recorded as seen elsewhere, where it could not be
-                    // written: made again below without that record.
+                    // Written recording the rating as seen elsewhere or not, as the photo's answer
+                    // was guessed: made again below where the answer is the other one.
                     if (confirmed)
-                        confirmed = !beforeWriting || elsewhere.has_value();
+                        confirmed = elsewhere.has_value() == splicedElsewhere;
                     return confirmed;
                 });
             if (confirmed && !written)
@@ -249,10 +264,16 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         // Contents the stamp vouches for, the photo found through their layout: what must stand
         // before the library is replaced (the sidecar, flushed to disk) is written on a thread of
         // its own while the library's new file is written and flushed, from the old bytes and the
-        // changed piece. Where it could not be written, the library is written again below without
-        // recording the rating as seen elsewhere.
+        // changed piece. Where the answer is not the one guessed (photoLikelyThere), the library is
+        // written again below to match it.
         AlbumDataRatingEditor::Splice splice;
         auto spliced = AlbumDataRatingEditor::splicedIn(*bytes, key, stars, *layout, splice, elsewhere);
+        bool splicedElsewhere = elsewhere.has_value();
+        if (splicedElsewhere && spliced.outcome == AlbumDataRatingEditor::Outcome::Changed &&
+            spliced.entries == 1 && !photoLikelyThere(spliced)) {
+            spliced = AlbumDataRatingEditor::splicedIn(*bytes, key, stars, *layout, splice);
+            splicedElsewhere = false;
+        }
         if (spliced.outcome == AlbumDataRatingEditor::Outcome::Changed && spliced.entries == 1) {
             const QByteArrayView old(*bytes);
             auto telling = inParallel([&] { tellPhoto(&spliced, true, old); });
@@ -260,7 +281,7 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
             const bool written = AtomicFile::write(
                 path, {old.first(splice.from), splice.with, old.sliced(splice.to)}, error, [&](Error*) {
                     telling.get();
-                    reached = elsewhere.has_value();
+                    reached = elsewhere.has_value() == splicedElsewhere;
                     return reached;
                 });
             if (telling.valid())

@@ -6,6 +6,9 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using Kind = XmlPlistStream::Kind;
 
@@ -148,6 +151,47 @@ void decode(std::string_view text, std::string& out)
     }
 }
 
+// Bytes that stop a scan of text: its end ('<') and what specialInText holds.
+const std::array<bool, 256> endsPlainText = [] {
+    std::array<bool, 256> table = specialInText;
+    table[uint8_t('<')] = true;
+    return table;
+}();
+
+// The first byte in [from, to) that endsPlainText holds; none when there is none. Eight bytes at a
+// time while none of them can be one: text is most of a file's bytes.
+const char* firstSpecial(const char* from, const char* to)
+{
+#if defined(__SSE2__)
+    // Sixteen bytes at a time where the processor compares them in one step.
+    const __m128i open = _mm_set1_epi8('<'), ampersand = _mm_set1_epi8('&'), carriage = _mm_set1_epi8('\r'),
+                  zero = _mm_setzero_si128();
+    for (; to - from >= 16; from += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i found =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, ampersand)),
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, carriage), _mm_cmpeq_epi8(bytes, zero)));
+        if (const int mask = _mm_movemask_epi8(found))
+            return from + __builtin_ctz(unsigned(mask));
+    }
+#endif
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    const auto hasByte = [](uint64_t word, uint8_t byte) {
+        const uint64_t x = word ^ (ones * byte);
+        return ((x - ones) & ~x & highs) != 0;
+    };
+    for (; to - from >= 8; from += 8) {
+        uint64_t word;
+        std::memcpy(&word, from, 8);
+        if (hasByte(word, '<') || hasByte(word, '&') || hasByte(word, '\r') || hasByte(word, 0))
+            break;
+    }
+    for (; from < to; ++from)
+        if (endsPlainText[uint8_t(*from)])
+            return from;
+    return nullptr;
+}
+
 bool isNameStart(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
@@ -179,6 +223,13 @@ XmlPlistStream::XmlPlistStream(std::string_view bytes)
     , m_filled(bytes.size())
     , m_atEnd(true)
 {}
+
+XmlPlistStream::XmlPlistStream(std::string_view bytes, uint64_t from, std::vector<Kind> open)
+    : XmlPlistStream(bytes)
+{
+    m_position = std::min<uint64_t>(from, bytes.size());
+    m_open = std::move(open);
+}
 
 XmlPlistStream::~XmlPlistStream() = default;
 
@@ -243,6 +294,17 @@ uint64_t XmlPlistStream::find(char byte, uint64_t from)
         if (!more())
             throw Unsure();
     }
+}
+
+// The '>' that ends the tag whose name starts at `from`: element names are a few bytes long, shorter
+// than a call to memchr pays off for.
+uint64_t XmlPlistStream::tagEnd(uint64_t from)
+{
+    const uint64_t stop = std::min(limit(), from + 12);
+    for (uint64_t position = from; position < stop; ++position)
+        if (*at(position) == '>')
+            return position;
+    return find('>', std::max(from, stop));
 }
 
 void XmlPlistStream::skipSpace()
@@ -378,13 +440,22 @@ void XmlPlistStream::finish()
 
 XmlPlistStream::Item XmlPlistStream::next()
 {
+    Item item;
+    read(item);
+    return item;
+}
+
+// Fills the caller's item in place: a copy of one just written field by field costs a stall.
+void XmlPlistStream::read(Item& item)
+{
+    item = Item();
     if (m_held == UINT64_MAX)
         m_decoded.clear();
     for (;;) {
         skipSpace();
         if (peek(m_position) != '<')
             throw Unsure();
-        const uint64_t close = find('>', m_position + 1);
+        const uint64_t close = tagEnd(m_position + 1);
         std::string_view tag(at(m_position + 1), size_t(close - m_position - 1));
         if (tag.starts_with("!--")) {
             skipComment();
@@ -397,9 +468,8 @@ XmlPlistStream::Item XmlPlistStream::next()
             if (!m_open.empty())
                 m_open.pop_back();
             m_position = close + 1;
-            return Item();
+            return;
         }
-        Item item;
         item.empty = tag.ends_with('/');
         if (item.empty)
             tag.remove_suffix(1);
@@ -411,20 +481,31 @@ XmlPlistStream::Item XmlPlistStream::next()
                 throw Unsure();
             if (!item.empty)
                 m_open.push_back(item.kind);
-            return item;
+            return;
         }
         if (!item.empty) {
-            const uint64_t textEnd = find('<', m_position);
+            // Most text holds nothing to replace and ends at its end tag: one scan finds both.
+            const char* const from = at(m_position);
+            const char* const special = firstSpecial(from, at(limit()));
+            const bool plain = special && *special == '<';
+            const uint64_t textEnd = plain ? m_position + uint64_t(special - from) : find('<', m_position);
             if (isEndTag(textEnd, item.kind)) {
-                readText(item, m_position, textEnd);
+                if (plain && textEnd - m_position <= UINT32_MAX) {
+                    item.at = m_position;
+                    item.length = uint32_t(textEnd - m_position);
+                } else {
+                    readText(item, m_position, textEnd);
+                }
                 item.hasText = item.length > 0;
                 m_position = textEnd + 3 + nameOf(item.kind).size();
             } else {
                 readPieces(item);
             }
         }
-        checkScalar(item);
-        return item;
+        // Strings and keys are taken as they stand: only the other scalars need their text read.
+        if (item.kind != Kind::String && item.kind != Kind::Key)
+            checkScalar(item);
+        return;
     }
 }
 
@@ -558,7 +639,7 @@ void XmlPlistStream::checkScalar(Item& item)
 
 bool XmlPlistStream::nextKey(Item& key)
 {
-    key = next();
+    read(key);
     if (key.isEnd())
         return false;
     if (key.kind != Kind::Key)
@@ -568,7 +649,8 @@ bool XmlPlistStream::nextKey(Item& key)
 
 XmlPlistStream::Item XmlPlistStream::nextValue()
 {
-    const Item value = next();
+    Item value;
+    read(value);
     if (value.isEnd() || value.kind == Kind::Key)
         throw Unsure();
     return value;
@@ -576,7 +658,7 @@ XmlPlistStream::Item XmlPlistStream::nextValue()
 
 bool XmlPlistStream::nextInArray(Item& element)
 {
-    element = next();
+    read(element);
     if (element.kind == Kind::Key)
         throw Unsure();
     return !element.isEnd();

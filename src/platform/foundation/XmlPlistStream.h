@@ -60,6 +60,11 @@ public:
     explicit XmlPlistStream(Source source, size_t pieceSize = size_t(1) << 18);
     // Reads the whole file from `bytes`, which must outlive the stream, without copying them.
     explicit XmlPlistStream(std::string_view bytes);
+    // Reads `bytes` from the offset `from` on as a stream of the whole file reads them once it
+    // stands there with the containers `open` still open (outermost first), between elements:
+    // lets a second reader take a later part of a file while the first reads up to it. What it
+    // reads holds for the file only once the first has reached `from` in that very state.
+    XmlPlistStream(std::string_view bytes, uint64_t from, std::vector<Kind> open);
     ~XmlPlistStream();
     XmlPlistStream(const XmlPlistStream&) = delete;
     XmlPlistStream& operator=(const XmlPlistStream&) = delete;
@@ -100,7 +105,9 @@ private:
     int peek(uint64_t position);
     bool startsWith(uint64_t position, std::string_view literal);
     uint64_t find(char byte, uint64_t from);
+    uint64_t tagEnd(uint64_t from);
     void skipSpace();
+    void read(Item& item);
     void skipComment();
     void readDeclaration();
     void readDoctype();
