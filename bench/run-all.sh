@@ -90,31 +90,15 @@ measure "$build/bench/library/RawPreviewDecodeBench" $((rounds * 3))
 sortnum='function sortnum(x, n,    i, j, t) { for (i = 2; i <= n; i++) { t = x[i] + 0;
     for (j = i - 1; j > 0 && x[j] + 0 > t; j--) x[j + 1] = x[j]; x[j + 1] = t } }'
 
-# Benchmarks that print their own ratio once per process: run each in `rounds` fresh processes.
-gather() { # label goal command...: collects the "ratio A / B = r" lines of each run
-    local label=$1 goal=$2
-    shift 2
-    local values=()
-    for _ in $(seq "$rounds"); do
-        while read -r name value; do
-            values+=("$name=$value")
-        done < <("$@" 2>/dev/null | awk '/^ratio / { print $2, $6 }')
-    done
-    printf '%s\n' "${values[@]}" | awk -F= -v label="$label" -v goal="$goal" "$sortnum"'
-        { v[$1] = v[$1] " " $2 }
-        END { for (name in v) { n = split(substr(v[name], 2), x, " "); sortnum(x, n);
-                  m = n % 2 ? x[(n + 1) / 2] : (x[n / 2] + x[n / 2 + 1]) / 2;
-                  printf "%s %s\t%.3f\t%.3f\t%.3f\t%s\tratio\n", label, name, m, x[1], x[n], goal } }' >>"$results"
-}
 for photos in "${sizes[@]}"; do
     section "RateBench process $photos photos, $rounds rounds of whole processes"
     measure "$build/bench/library/RateBench" process "$build/bin/zuzire-library" "$build/bench/library/RateFloor" \
         "$data/rate/$photos" "$photos" "$rounds"
 done
-section "RateBench x$rounds"
+section "RateBench in one process, the sides taking turns"
 rate_filter=.
 [[ ${QUICK:-0} == 1 ]] && rate_filter='/10000/'
-gather rate 1.5 "$build/bench/library/RateBench" --benchmark_filter="$rate_filter" --benchmark_color=false
+measure "$build/bench/library/RateBench" --benchmark_filter="$rate_filter" --benchmark_color=false
 
 section "ItemDisplayFrameBench x$rounds"
 for _ in $(seq "$rounds"); do
