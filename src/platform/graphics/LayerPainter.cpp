@@ -195,24 +195,34 @@ void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
 // A thin band of a large image touches one row per page: each row is a cache miss, and the
 // processor's own prefetching does not cross pages. Asking for the rows a few dozen ahead lets
 // the misses overlap.
-constexpr int rowsAhead = 24;
+constexpr int rowsAhead = 64;
+
+// Calls `row(y, pixels)` for each row y of `band` of `image` (32 bits a pixel), top to bottom,
+// with the row's first pixel there, asking for the rows ahead. Written through the painter's own
+// pointer when the image is its target: a detach would leave the painter's pixels behind.
+template <typename Row> void forEachRowAhead(const QImage& image, QRect band, Row row)
+{
+    auto* bits = const_cast<uchar*>(image.constBits());
+    const qsizetype stride = image.bytesPerLine();
+    const auto rowOf = [&](int y) {
+        return reinterpret_cast<QRgb*>(bits + (band.top() + y) * stride) + band.left();
+    };
+    for (int y = 0; y < band.height(); ++y) {
+        if (y + rowsAhead < band.height()) {
+            __builtin_prefetch(rowOf(y + rowsAhead));
+            __builtin_prefetch(rowOf(y + rowsAhead) + band.width() - 1);
+        }
+        row(y, rowOf(y));
+    }
+}
 
 // The pixels of `band` of `image` (32 bits each), as an image of the band's size.
 QImage copyBand(const QImage& image, QRect band)
 {
     QImage copy(band.size(), image.format());
-    const auto rowOf = [&](int y) {
-        return reinterpret_cast<const QRgb*>(image.constScanLine(band.top() + y)) + band.left();
-    };
-    for (int y = 0; y < band.height(); ++y) {
-        if (y + rowsAhead < band.height()) {
-            // Written out here: a function doing nothing but this would count as one without
-            // effects, and its calls would be left out.
-            __builtin_prefetch(rowOf(y + rowsAhead), 0);
-            __builtin_prefetch(rowOf(y + rowsAhead) + band.width() - 1, 0);
-        }
-        std::memcpy(copy.scanLine(y), rowOf(y), std::size_t(band.width()) * sizeof(QRgb));
-    }
+    forEachRowAhead(image, band, [&](int y, const QRgb* line) {
+        std::memcpy(copy.scanLine(y), line, std::size_t(band.width()) * sizeof(QRgb));
+    });
     return copy;
 }
 
@@ -232,18 +242,7 @@ uint byteMul(uint pixel, uint alpha)
 // was below, in one pass over the band and without a second image.
 void fadeBandInPlace(QImage& target, QRect band, const QImage& maskPiece, const QImage& below)
 {
-    // Written through the painter's own pointer: a detach would leave the painter's pixels behind.
-    auto* bits = const_cast<uchar*>(target.constBits());
-    const qsizetype stride = target.bytesPerLine();
-    const auto rowOf = [&](int y) {
-        return reinterpret_cast<QRgb*>(bits + (band.top() + y) * stride) + band.left();
-    };
-    for (int y = 0; y < band.height(); ++y) {
-        if (y + rowsAhead < band.height()) {
-            __builtin_prefetch(rowOf(y + rowsAhead), 1);
-            __builtin_prefetch(rowOf(y + rowsAhead) + band.width() - 1, 1);
-        }
-        auto* line = rowOf(y);
+    forEachRowAhead(target, band, [&](int y, QRgb* line) {
         const auto* alphaLine = reinterpret_cast<const QRgb*>(maskPiece.constScanLine(y));
         const auto* belowLine = reinterpret_cast<const QRgb*>(below.constScanLine(y));
         for (int x = 0; x < band.width(); ++x) {
@@ -256,7 +255,28 @@ void fadeBandInPlace(QImage& target, QRect band, const QImage& maskPiece, const 
                                       int(times(qBlue(pixel))), int(times(qAlpha(pixel))));
             line[x] = masked + byteMul(belowLine[x], 255 - qAlpha(masked));
         }
-    }
+    });
+}
+
+// Blends `piece` (premultiplied ARGB) over the pixels `area` of `target` (premultiplied ARGB or RGB),
+// the piece's top left at `at`, as the raster engine blends an image at full opacity: an opaque
+// pixel is copied, a clear one leaves the target, any other adds the target faded by what it
+// lets through. For a thin piece many rows high (a shadow's side band) the engine's own path costs
+// a call and a cache miss per row and hands tall pieces to its worker threads; this asks for the
+// rows ahead instead.
+void blendPieceOnto(QImage& target, QRect area, const QImage& piece, QPoint at)
+{
+    forEachRowAhead(target, area, [&](int y, QRgb* line) {
+        const auto* source = reinterpret_cast<const QRgb*>(piece.constScanLine(area.top() + y - at.y())) +
+                             (area.left() - at.x());
+        for (int x = 0; x < area.width(); ++x) {
+            const QRgb pixel = source[x];
+            if (pixel >= 0xff000000u)
+                line[x] = pixel;
+            else if (pixel != 0)
+                line[x] = pixel + byteMul(line[x], qAlpha(~pixel));
+        }
+    });
 }
 
 // The part of `drawing` that lands on `piece` (in the drawing's pixels; transparent where the
@@ -1417,6 +1437,19 @@ private:
         const bool faded = opacity < 1 && image.format() == QImage::Format_ARGB32_Premultiplied &&
                            fadedImageMatchesOpacity(opacity);
         const QImage& kept = keptPieceOf(image, piece, faded ? opacity : 1.0);
+        QImage* target = targetImage();
+        if ((faded || opacity >= 1) && target && m_clipKnown &&
+            kept.format() == QImage::Format_ARGB32_Premultiplied &&
+            m_painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+            (target->format() == QImage::Format_ARGB32_Premultiplied ||
+             target->format() == QImage::Format_RGB32)) {
+            QRect area = QRect(at, kept.size()).intersected(devicePixelBounds());
+            if (m_clip)
+                area &= *m_clip;
+            if (!area.isEmpty())
+                blendPieceOnto(*target, area, kept, at);
+            return;
+        }
         if (faded)
             m_painter.setOpacity(1.0);
         m_painter.drawImage(at, kept);
