@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -189,6 +190,93 @@ void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
                             int(times(qAlpha(pixel))));
         }
     }
+}
+
+// A thin band of a large image touches one row per page: each row is a cache miss, and the
+// processor's own prefetching does not cross pages. Asking for the rows a few dozen ahead lets
+// the misses overlap.
+constexpr int rowsAhead = 64;
+
+// Calls `row(y, pixels)` for each row y of `band` of `image` (32 bits a pixel), top to bottom,
+// with the row's first pixel there, asking for the rows ahead. Written through the painter's own
+// pointer when the image is its target: a detach would leave the painter's pixels behind.
+template <typename Row> void forEachRowAhead(const QImage& image, QRect band, Row row)
+{
+    auto* bits = const_cast<uchar*>(image.constBits());
+    const qsizetype stride = image.bytesPerLine();
+    const auto rowOf = [&](int y) {
+        return reinterpret_cast<QRgb*>(bits + (band.top() + y) * stride) + band.left();
+    };
+    for (int y = 0; y < band.height(); ++y) {
+        if (y + rowsAhead < band.height()) {
+            __builtin_prefetch(rowOf(y + rowsAhead));
+            __builtin_prefetch(rowOf(y + rowsAhead) + band.width() - 1);
+        }
+        row(y, rowOf(y));
+    }
+}
+
+// The pixels of `band` of `image` (32 bits each), as an image of the band's size.
+QImage copyBand(const QImage& image, QRect band)
+{
+    QImage copy(band.size(), image.format());
+    forEachRowAhead(image, band, [&](int y, const QRgb* line) {
+        std::memcpy(copy.scanLine(y), line, std::size_t(band.width()) * sizeof(QRgb));
+    });
+    return copy;
+}
+
+// One channel byte of each of the four in `pixel` times `alpha` / 255, rounded as the raster
+// engine's blend rounds it.
+uint byteMul(uint pixel, uint alpha)
+{
+    quint64 t = ((quint64(pixel) | (quint64(pixel) << 24)) & 0x00ff00ff00ff00ffULL) * alpha;
+    t = (t + ((t >> 8) & 0x00ff00ff00ff00ffULL) + 0x0080008000800080ULL) >> 8;
+    t &= 0x00ff00ff00ff00ffULL;
+    return uint(t) | uint(t >> 24);
+}
+
+// Fades `band` (pixels of `target`, premultiplied ARGB or RGB; opaque there) by the alpha of
+// `maskPiece` (the band's pixels of a mask) over `below` (the band's pixels before the layer was
+// drawn there): the pixels of multiplying the layer by the mask and blending the result over what
+// was below, in one pass over the band and without a second image.
+void fadeBandInPlace(QImage& target, QRect band, const QImage& maskPiece, const QImage& below)
+{
+    forEachRowAhead(target, band, [&](int y, QRgb* line) {
+        const auto* alphaLine = reinterpret_cast<const QRgb*>(maskPiece.constScanLine(y));
+        const auto* belowLine = reinterpret_cast<const QRgb*>(below.constScanLine(y));
+        for (int x = 0; x < band.width(); ++x) {
+            const uint alpha = qAlpha(alphaLine[x]);
+            if (alpha == 255)
+                continue;
+            const QRgb pixel = line[x];
+            auto times = [alpha](uint channel) { return (channel * alpha + 127) / 255; };
+            const QRgb masked = qRgba(int(times(qRed(pixel))), int(times(qGreen(pixel))),
+                                      int(times(qBlue(pixel))), int(times(qAlpha(pixel))));
+            line[x] = masked + byteMul(belowLine[x], 255 - qAlpha(masked));
+        }
+    });
+}
+
+// Blends `piece` (premultiplied ARGB) over the pixels `area` of `target` (premultiplied ARGB or RGB),
+// the piece's top left at `at`, as the raster engine blends an image at full opacity: an opaque
+// pixel is copied, a clear one leaves the target, any other adds the target faded by what it
+// lets through. For a thin piece many rows high (a shadow's side band) the engine's own path costs
+// a call and a cache miss per row and hands tall pieces to its worker threads; this asks for the
+// rows ahead instead.
+void blendPieceOnto(QImage& target, QRect area, const QImage& piece, QPoint at)
+{
+    forEachRowAhead(target, area, [&](int y, QRgb* line) {
+        const auto* source = reinterpret_cast<const QRgb*>(piece.constScanLine(area.top() + y - at.y())) +
+                             (area.left() - at.x());
+        for (int x = 0; x < area.width(); ++x) {
+            const QRgb pixel = source[x];
+            if (pixel >= 0xff000000u)
+                line[x] = pixel;
+            else if (pixel != 0)
+                line[x] = pixel + byteMul(line[x], qAlpha(~pixel));
+        }
+    });
 }
 
 // The part of `drawing` that lands on `piece` (in the drawing's pixels; transparent where the
@@ -968,19 +1056,11 @@ private:
             paintMaskedArea(layer, state, area, opacity);
             return;
         }
+        if (paintMaskedInPlace(layer, state, area, interior))
+            return;
         // Where the mask lets everything through (all of a strip but its feathered edges) the
         // layer is drawn straight onto the target; only the rest takes the offscreen pass.
-        const QTransform saved = m_painter.transform();
-        m_painter.save();
-        setPixelTransform();
-        m_painter.setClipRect(interior, Qt::IntersectClip);
-        m_painter.setTransform(saved);
-        const std::optional<QRect> savedClip = m_clip;
-        if (m_clipKnown)
-            m_clip = m_clip ? m_clip->intersected(interior) : interior;
-        paintContentAndSublayers(layer, state, 1.0);
-        m_clip = savedClip;
-        m_painter.restore();
+        paintClippedTo(layer, state, interior);
         const QRect bands[] = {
             QRect(QPoint(area.left(), area.top()), QPoint(interior.left() - 1, area.bottom())),
             QRect(QPoint(interior.right() + 1, area.top()), QPoint(area.right(), area.bottom())),
@@ -990,6 +1070,77 @@ private:
             if (band.isValid() && !band.isEmpty())
                 paintMaskedArea(layer, state, band, opacity);
         }
+    }
+
+    // Draws the layer and its sublayers straight onto the target within `pixels` (device pixels),
+    // its fills held back written.
+    void paintClippedTo(Layer& layer, const LayerState& state, QRect pixels)
+    {
+        const QTransform saved = m_painter.transform();
+        m_painter.save();
+        setPixelTransform();
+        m_painter.setClipRect(pixels, Qt::IntersectClip);
+        m_painter.setTransform(saved);
+        const std::optional<QRect> savedClip = m_clip;
+        if (m_clipKnown)
+            m_clip = m_clip ? m_clip->intersected(pixels) : pixels;
+        paintContentAndSublayers(layer, state, 1.0);
+        flushAllFills();
+        m_clip = savedClip;
+        m_painter.restore();
+    }
+
+    // A layer that covers its mask opaquely (a strip with its grey) masked by its delegate's
+    // drawing on whole device pixels is drawn whole, straight onto the target, within `area`; its
+    // bands outside the mask's opaque `interior` are then faded in place, over what they held
+    // before. The pixels are those of drawing the bands apart, multiplying them by the mask and
+    // blending them, without the second pass over what lies under the bands or the blend of its
+    // image onto the target's cold rows. False, having drawn nothing, where that does not hold.
+    bool paintMaskedInPlace(Layer& layer, const LayerState& state, QRect area, QRect interior)
+    {
+        QImage* target = targetImage();
+        Layer& mask = *layer.mask();
+        const LayerState maskState = mask.presentation();
+        const QTransform toDevice = m_painter.deviceTransform();
+        if (!target || !m_clipKnown || !isUpright(toDevice) ||
+            m_painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
+            (target->format() != QImage::Format_ARGB32_Premultiplied &&
+             target->format() != QImage::Format_RGB32) ||
+            !state.backgroundColor || state.backgroundColor->toQColor().alpha() != 255 ||
+            !isDrawnByDelegateAlone(mask, maskState))
+            return false;
+        mask.displayIfNeeded(backingScale());
+        const QImage& drawing = mask.backingImage();
+        if (drawing.isNull())
+            return false;
+        const std::optional<QPoint> placed =
+            pixelOrigin(drawing, maskState.bounds, maskState.toSuperlayer() * toDevice);
+        if (!placed)
+            return false;
+        const QPoint origin = *placed;
+        // The layer's background must lie under every pixel the mask lets anything through.
+        const QRectF background = toDevice.mapRect(toQRect(state.bounds.standardized()));
+        if (!isWhole(background.left()) || !isWhole(background.top()) || !isWhole(background.right()) ||
+            !isWhole(background.bottom()) ||
+            !background.toRect().contains(QRect(origin, drawing.size()).intersected(area)))
+            return false;
+        QRegion bands = QRegion(area) - interior;
+        if (m_clip)
+            bands &= *m_clip;
+        struct Band {
+            QRect rect;
+            QImage below;
+        };
+        std::vector<Band> kept;
+        for (const QRect& rect : bands) {
+            flushFills(rect);
+            kept.push_back({rect, copyBand(*target, rect)});
+        }
+        layer.keptMaskedAreas().clear();
+        paintClippedTo(layer, state, area);
+        for (const Band& band : kept)
+            fadeBandInPlace(*target, band.rect, pieceOf(drawing, band.rect.translated(-origin)), band.below);
+        return true;
     }
 
     // A mask whose whole look is its delegate's drawing, shown as it is.
@@ -1286,6 +1437,19 @@ private:
         const bool faded = opacity < 1 && image.format() == QImage::Format_ARGB32_Premultiplied &&
                            fadedImageMatchesOpacity(opacity);
         const QImage& kept = keptPieceOf(image, piece, faded ? opacity : 1.0);
+        QImage* target = targetImage();
+        if ((faded || opacity >= 1) && target && m_clipKnown &&
+            kept.format() == QImage::Format_ARGB32_Premultiplied &&
+            m_painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+            (target->format() == QImage::Format_ARGB32_Premultiplied ||
+             target->format() == QImage::Format_RGB32)) {
+            QRect area = QRect(at, kept.size()).intersected(devicePixelBounds());
+            if (m_clip)
+                area &= *m_clip;
+            if (!area.isEmpty())
+                blendPieceOnto(*target, area, kept, at);
+            return;
+        }
         if (faded)
             m_painter.setOpacity(1.0);
         m_painter.drawImage(at, kept);
@@ -1370,6 +1534,16 @@ private:
         entry = {image.cacheKey(), piece, opacity, std::move(copy)};
         ++s_keptPieces;
         return entry.image;
+    }
+
+    // The image the painter writes into, if it is one.
+    QImage* targetImage() const
+    {
+        const QPaintEngine* engine = m_painter.paintEngine();
+        QPaintDevice* device = engine ? engine->paintDevice() : m_painter.device();
+        if (!device || device->devType() != QInternal::Image)
+            return nullptr;
+        return static_cast<QImage*>(device);
     }
 
     // The format of the pixels the painter writes, or Format_Invalid when that is not an image.

@@ -299,6 +299,97 @@ TEST_F(LayerPainterTest, AMaskOpaqueInItsMiddleStillMasksItsEdges)
     EXPECT_TRUE(near(pixel(image, 10, 50), Qt::red, 2));
 }
 
+namespace {
+
+// Colours that differ from pixel to pixel, so that a blend's rounding shows.
+QImage gradientImage(QSize size, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(size, format);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 23 + y * 7) % 256, (x * 5 + y * 31) % 256, (x * y + 11) % 256));
+    }
+    return image;
+}
+
+} // namespace
+
+// A strip covering its mask with its own opaque background is drawn straight onto the target and
+// its feathered band faded there, over what lay below: the pixels must be those of the strip drawn
+// apart, multiplied by the mask and blended over what was below, for either target format.
+TEST_F(LayerPainterTest, AFeatheredBandFadedInPlaceGivesThePixelsOfTheMaskedStripBlendedOverWhatIsBelow)
+{
+    for (const QImage::Format format : {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32}) {
+        const LayerPtr scene = Layer::create();
+        scene->setFrame(Rect(0, 0, 100, 100));
+        const LayerPtr below = Layer::create();
+        below->setFrame(Rect(0, 0, 100, 100));
+        below->setContents(gradientImage(QSize(100, 100)));
+        scene->addSublayer(below);
+        RightFeather feather;
+        const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::rgb(0.3, 0.5, 0.7, 1));
+        // A photo with a shadow reaching into the band, and a placeholder half covered by it.
+        const LayerPtr photo = Layer::create();
+        photo->setFrame(Rect(70, 20, 25, 60));
+        photo->setContents(gradientImage(QSize(25, 60)));
+        photo->setShadowOpacity(0.75);
+        strip->addSublayer(filledLayer(Rect(85, 10, 30, 20), Color::white(1.0, 0.5)));
+        strip->addSublayer(photo);
+        scene->addSublayer(strip);
+
+        const auto paint = [&](const Layer& tree) {
+            QImage image(100, 100, format);
+            image.fill(Qt::black);
+            QPainter painter(&image);
+            LayerPainter::paint(painter, tree, QSizeF(100, 100));
+            painter.end();
+            return image;
+        };
+        // What the strip draws by itself, and what lies under it.
+        strip->setHidden(true);
+        QImage expected = paint(*scene);
+        strip->setHidden(false);
+        strip->removeFromSuperlayer();
+        strip->setPosition(Point(50, 50));
+        QImage content(100, 100, QImage::Format_ARGB32_Premultiplied);
+        content.fill(Qt::transparent);
+        {
+            QPainter painter(&content);
+            LayerPainter::paint(painter, *strip, QSizeF(100, 100));
+        }
+        scene->addSublayer(strip);
+        const LayerPtr mask = setMaskDrawnBy(*strip, feather);
+        const QImage masked = paint(*scene);
+
+        // The mask's drawing is one colour from top to bottom.
+        const QImage& drawing = mask->backingImage();
+        ASSERT_EQ(drawing.size(), QSize(100, 100));
+        for (int y = 0; y < 100; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(content.scanLine(y));
+            for (int x = 0; x < 100; ++x) {
+                const int alpha = qAlpha(drawing.pixel(x, 50));
+                auto times = [alpha](int channel) { return (channel * alpha + 127) / 255; };
+                line[x] = qRgba(times(qRed(line[x])), times(qGreen(line[x])), times(qBlue(line[x])),
+                                times(qAlpha(line[x])));
+            }
+        }
+        {
+            QPainter painter(&expected);
+            painter.drawImage(0, 0, content);
+        }
+        int differing = 0;
+        for (int y = 0; y < 100; ++y) {
+            for (int x = 0; x < 100; ++x)
+                differing += masked.pixel(x, y) != expected.pixel(x, y);
+        }
+        EXPECT_EQ(differing, 0) << "format " << format << ", e.g. at the band's middle got "
+                                << QColor::fromRgba(masked.pixel(95, 50)).name().toStdString()
+                                << ", expected "
+                                << QColor::fromRgba(expected.pixel(95, 50)).name().toStdString();
+        EXPECT_NE(masked.pixel(95, 50), masked.pixel(60, 50)) << "the band fades";
+    }
+}
+
 TEST_F(LayerPainterTest, AnOpaquePhotoCoversItsShadowOnlyWhileItIsOpaque)
 {
     const LayerPtr photo = addShadowedRedPhoto();
@@ -527,7 +618,7 @@ TEST_F(LayerPainterCoverageTest, TheClearColourFillsOnlyWhatNoOpaqueLayerCovers)
     setMaskDrawnBy(*strip, feather);
     root->addSublayer(strip);
     // The clear colour right of the strip and under its feathered band, the grey once over the
-    // whole strip (the band's part offscreen).
+    // whole strip.
     EXPECT_EQ(filledByOneFrame(QColor(Qt::black)), 400 * 110 + 400 * 300);
 
     const QImage image = paintOver(Qt::magenta, QColor(Qt::black));
