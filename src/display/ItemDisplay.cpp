@@ -111,8 +111,10 @@ ItemDisplay::ItemDisplay()
     // on the main thread for a decode under way.
     m_workQueue->setWaitsForRunningOperationsWhenDestroyed(false);
     // Decoding a photo takes a processor for tens of milliseconds; on a machine of two cores the
-    // main thread, due to paint the next frame, must not wait in line behind it.
-    m_workQueue->setWorkerNiceness(10);
+    // main thread, due to paint the next frame, and the pool threads it hands the pieces of large
+    // fills to must not wait in line behind it. A lower niceness is not enough: the scheduler
+    // lets a running thread finish its slice first, and the frame's many pieces each wait anew.
+    m_workQueue->setWorkersRunInBackground(true);
     m_loadGuard->display = this;
     m_layer->setLayoutManager(this);
     m_layer->setActions({{"sublayers", nullptr}});

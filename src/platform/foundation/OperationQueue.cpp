@@ -2,15 +2,17 @@
 
 #include "platform/foundation/InternalInconsistency.h"
 
+#include <QThreadPool>
 #include <QtGlobal>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <optional>
+#include <sched.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -34,8 +36,8 @@ struct OperationQueue::State : std::enable_shared_from_this<State> {
     std::size_t idleWorkers = 0;
     bool stopping = false;
     bool waitsForRunningWhenDestroyed = true;
-    // The niceness the workers take as they start; none to keep the starting thread's.
-    std::optional<int> workerNice;
+    // Whether the workers move to the background as they start (setWorkersRunInBackground()).
+    bool background = false;
 
     // The following expect `mutex` held.
     std::size_t limit() const;
@@ -84,11 +86,40 @@ private:
     std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> m_threads;
 };
 
-// On Linux each thread has a niceness of its own, set through its thread id.
-void lowerThisThreadsPriority(int nice)
+// On Linux the scheduling policy and the niceness are each thread's own. The idle policy needs no
+// privilege; the lowest niceness is the fallback should a sandbox refuse it.
+void moveThisThreadToBackground()
 {
-    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice) != 0)
-        qWarning("OperationQueue: cannot lower a worker's priority: %s", std::strerror(errno));
+    const sched_param parameters{};
+    if (::sched_setscheduler(0, SCHED_IDLE, &parameters) == 0)
+        return;
+    const int refused = errno;
+    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19) != 0)
+        qWarning("OperationQueue: cannot move a worker to the background: %s, then %s",
+                 std::strerror(refused), std::strerror(errno));
+}
+
+// Makes Qt's shared pool start all its threads now, from the calling thread, and keep them for
+// good, so that none is ever started by a background worker (see setWorkersRunInBackground()). A
+// pool starts a thread for a task only when none of its threads is free: each task holds its
+// thread until all have one, or briefly should the pool be busy with work of its own. The caller
+// does not wait.
+void startSharedPoolThreadsHere()
+{
+    QThreadPool* pool = QThreadPool::globalInstance();
+    if (!pool)
+        return;
+    pool->setExpiryTimeout(-1);
+    const int count = pool->maxThreadCount();
+    auto arrived = std::make_shared<std::atomic<int>>(0);
+    for (int i = 0; i < count; ++i) {
+        pool->start([arrived, count] {
+            arrived->fetch_add(1);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+            while (arrived->load() < count && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    }
 }
 
 void runLoggingFailures(Operation& operation)
@@ -123,9 +154,9 @@ void OperationQueue::State::spawnWorkersIfNeeded()
     while (waiting.size() > idleWorkers && workers.size() < limit()) {
         auto ended = std::make_shared<std::atomic<bool>>(false);
         workersEnded.push_back(ended);
-        workers.emplace_back([self = shared_from_this(), ended, nice = workerNice] {
-            if (nice)
-                lowerThisThreadsPriority(*nice);
+        workers.emplace_back([self = shared_from_this(), ended, background = background] {
+            if (background)
+                moveThisThreadToBackground();
             self->workerLoop();
             *ended = true;
         });
@@ -299,17 +330,12 @@ void OperationQueue::setWaitsForRunningOperationsWhenDestroyed(bool waits)
     m_state->waitsForRunningWhenDestroyed = waits;
 }
 
-void OperationQueue::setWorkerNiceness(int steps)
+void OperationQueue::setWorkersRunInBackground(bool background)
 {
-    // Relative to the calling thread's niceness, read here: a worker starts from its creator's.
-    errno = 0;
-    const int own = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-    const int base = errno == 0 ? own : 0;
+    if (background)
+        startSharedPoolThreadsHere();
     std::lock_guard lock(m_state->mutex);
-    if (steps <= 0)
-        m_state->workerNice.reset();
-    else
-        m_state->workerNice = std::min(19, base + steps);
+    m_state->background = background;
 }
 
 void OperationQueue::setMaxConcurrentOperationCount(int count)

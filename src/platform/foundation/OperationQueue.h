@@ -66,11 +66,19 @@ public:
     // Whether destroying the queue waits for the running operations to return (the default).
     void setWaitsForRunningOperationsWhenDestroyed(bool waits);
 
-    // How many steps of the scheduler's niceness (0 to 19) the queue's threads run below the
-    // thread that made the queue: background work that a thread with a deadline (the main thread
-    // painting frames) takes the processor from as soon as it wakes. 0, the default, is the same
-    // priority. Applies to threads started after the call.
-    void setWorkerNiceness(int steps);
+    // Whether the queue's threads are background work: they run under the scheduler's idle policy,
+    // so any other thread of normal priority that wakes on their processor (the main thread due
+    // to paint a frame, or the threads it hands pieces of a frame to) takes it from them at once,
+    // however long they have run, and a processor running only them counts as free to a waking
+    // thread. They still get every processor nothing else wants. Where the idle policy is refused,
+    // they take the lowest niceness instead. Applies to threads started after the call; a thread
+    // once in the background stays there (an unprivileged thread cannot come back).
+    //
+    // Turning it on also starts Qt's shared thread pool's threads from the calling thread and keeps
+    // them: Qt hands large fills, smooth scaling and conversions to that pool, and a pool thread
+    // takes the scheduling of the thread that starts it. Started by a background worker, it would
+    // leave the main thread, which waits for its pieces of a frame, behind every decode.
+    void setWorkersRunInBackground(bool background);
 
 private:
     struct State;

@@ -4,13 +4,16 @@
 #include "support/TimeLimit.h"
 #include "support/WaitUntil.h"
 
+#include <QThreadPool>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sched.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -338,21 +341,55 @@ TEST_F(OperationQueueTest, AQueueToldNotToWaitGoesWhileItsOperationRunsAndTheOpe
     EXPECT_TRUE(waitUntil([&] { return running->isFinished(); }));
 }
 
-TEST_F(OperationQueueTest, WorkersToldToYieldRunBelowTheThreadThatMadeTheQueue)
+TEST_F(OperationQueueTest, BackgroundWorkersRunUnderTheIdlePolicyAndTheCallerKeepsItsOwn)
 {
-    const auto niceness = [] {
-        errno = 0;
-        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-        return errno == 0 ? nice : -100;
-    };
-    const int own = niceness();
-    for (const int steps : {0, 10, 40}) {
+    const auto policy = [] { return ::sched_getscheduler(0) & ~SCHED_RESET_ON_FORK; };
+    const int own = policy();
+    for (const bool background : {false, true}) {
         OperationQueue queue(1);
-        queue.setWorkerNiceness(steps);
-        std::atomic<int> seen = -100;
-        queue.addOperation(CallOperation::make([&](CallOperation&) { seen = niceness(); }));
+        queue.setWorkersRunInBackground(background);
+        std::atomic<int> seen = -1;
+        queue.addOperation(CallOperation::make([&](CallOperation&) { seen = policy(); }));
         queue.waitUntilAllOperationsAreFinished();
-        EXPECT_EQ(seen.load(), std::min(19, own + steps)) << steps << " steps";
+        EXPECT_EQ(seen.load(), background ? SCHED_IDLE : own) << (background ? "background" : "normal");
     }
-    EXPECT_EQ(niceness(), own) << "the calling thread keeps its own priority";
+    EXPECT_EQ(policy(), own) << "the calling thread keeps its own scheduling";
+}
+
+// Qt's image code hands pieces of large work to its shared pool; a pool thread started by a
+// background worker would inherit the idle policy, and the main thread would wait behind decodes
+// for its pieces of every frame.
+TEST_F(OperationQueueTest, ABackgroundWorkerNeverStartsSharedPoolThreadsOfItsOwnPriority)
+{
+    QThreadPool* pool = QThreadPool::globalInstance();
+    // Ends the pool's threads, so that the next task needs a new one.
+    ASSERT_TRUE(pool->waitForDone(int(std::chrono::milliseconds(waitLimit).count())));
+    OperationQueue queue(1);
+    queue.setWorkersRunInBackground(true);
+    // As many pieces as the pool has threads, each held until all have started.
+    struct Pieces {
+        std::mutex mutex;
+        std::vector<int> policies;
+        std::atomic<int> arrived = 0;
+    };
+    const auto pieces = std::make_shared<Pieces>();
+    const int count = pool->maxThreadCount();
+    queue.addOperation(CallOperation::make([&](CallOperation&) {
+        for (int i = 0; i < count; ++i) {
+            pool->start([pieces, count] {
+                ++pieces->arrived;
+                waitUntil([&] { return pieces->arrived.load() == count; }, std::chrono::milliseconds(200));
+                std::lock_guard lock(pieces->mutex);
+                pieces->policies.push_back(::sched_getscheduler(0) & ~SCHED_RESET_ON_FORK);
+            });
+        }
+    }));
+    queue.waitUntilAllOperationsAreFinished();
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(pieces->mutex);
+        return int(pieces->policies.size()) == count;
+    }));
+    std::lock_guard lock(pieces->mutex);
+    for (const int policy : pieces->policies)
+        EXPECT_NE(policy, SCHED_IDLE) << "a shared pool thread runs in the background";
 }
