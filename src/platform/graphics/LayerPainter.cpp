@@ -392,19 +392,49 @@ void drawText(QPainter& painter, const TextLayer& layer, const Rect& bounds, dou
     painter.setOpacity(savedOpacity);
 }
 
+// Fills the ring between `outer` and `inner` (the painter's coordinates) as antialiased paths a
+// few device rows high, cut between whole rows so that every pixel's coverage is reckoned
+// as for the whole ring: the painter hands each row of a taller path to its worker threads and
+// waits for them, which costs more than the ring.
+void fillRingInBands(QPainter& painter, const QRectF& outer, const QRectF& inner, const QColor& color)
+{
+    // The painter's threshold counts runs of pixels, and a row of the ring holds up to six.
+    constexpr int rowsAtOnce = 15;
+    const QTransform toDevice = painter.deviceTransform();
+    const QRectF device = toDevice.mapRect(outer);
+    const int top = int(std::floor(device.top()));
+    const int bottom = int(std::ceil(device.bottom()));
+    if (!isUpright(toDevice) || bottom - top <= rowsAtOnce) {
+        QPainterPath ring;
+        ring.addRect(outer);
+        ring.addRect(inner);
+        ring.setFillRule(Qt::OddEvenFill);
+        painter.fillPath(ring, color);
+        return;
+    }
+    const QTransform fromDevice = toDevice.inverted();
+    for (int y = top; y < bottom; y += rowsAtOnce) {
+        const QRectF rows =
+            fromDevice.mapRect(QRectF(device.left(), y, device.width(), std::min(rowsAtOnce, bottom - y)));
+        QPainterPath ring;
+        ring.addRect(outer.intersected(rows));
+        const QRectF innerRows = inner.intersected(rows);
+        if (!innerRows.isEmpty())
+            ring.addRect(innerRows);
+        ring.setFillRule(Qt::OddEvenFill);
+        painter.fillPath(ring, color);
+    }
+}
+
 void drawBorder(QPainter& painter, const LayerState& state, double opacity)
 {
     const Rect b = state.bounds.standardized();
     const double w = std::min({state.borderWidth, b.width() / 2, b.height() / 2});
     if (w <= 0 || opacity <= 0)
         return;
-    QPainterPath ring;
-    ring.addRect(toQRect(b));
-    ring.addRect(toQRect(b.insetBy(w, w)));
-    ring.setFillRule(Qt::OddEvenFill);
     const double savedOpacity = painter.opacity();
     painter.setOpacity(opacity);
-    painter.fillPath(ring, state.borderColor.toQColor());
+    fillRingInBands(painter, toQRect(b), toQRect(b.insetBy(w, w)), state.borderColor.toQColor());
     painter.setOpacity(savedOpacity);
 }
 

@@ -9,6 +9,7 @@
 #include "support/FakeLayerTreeHost.h"
 
 #include <QPainter>
+#include <QPainterPath>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -818,6 +819,54 @@ TEST_F(LayerPainterFlatFillTest, ABackgroundOffThePixelGridGivesThePixelsOfOneAn
                 << "the whole pixels inside stack on the grey";
             EXPECT_TRUE(painted == expected) << frame.minX() << "," << frame.minY() << " at " << opacity;
             EXPECT_TRUE(paintFillByFill(Qt::cyan) == expected);
+        }
+    }
+}
+
+TEST_F(LayerPainterFlatFillTest, ABorderOffThePixelGridGivesThePixelsOfTheWholeRingFilledOnce)
+{
+    // Drawn a few rows at a time; at quarter and odd offsets, translucent, over an image that is
+    // not flat, every pixel must come out as from one antialiased fill of the whole ring.
+    const LayerPtr under = Layer::create();
+    under->setFrame(Rect(0, 0, 400, 400));
+    QImage hues(400, 400, QImage::Format_RGB32);
+    for (int y = 0; y < 400; ++y) {
+        for (int x = 0; x < 400; ++x)
+            hues.setPixelColor(x, y, QColor::fromHsv((x + 3 * y) % 360, 200, 200));
+    }
+    under->setContents(hues);
+    root->addSublayer(under);
+    const LayerPtr framed = Layer::create();
+    root->addSublayer(framed);
+    const Color borderColor = Color::rgb(1, 1, 1, 0.6);
+    const Rect frames[] = {Rect(20.25, 30.5, 300.5, 290.75), Rect(33.3, 10.7, 280.1, 301.9),
+                           Rect(50.5, 40, 250, 17.5), Rect(10, 20, 300, 300)};
+    for (const Rect& frame : frames) {
+        for (const double width : {1.0, 2.5, 40.0}) {
+            {
+                ScopedTransaction now;
+                now.setDisableActions(true);
+                framed->setFrame(frame);
+                framed->setBorderWidth(width);
+                framed->setBorderColor(borderColor);
+            }
+            QImage expected(400, 400, QImage::Format_ARGB32_Premultiplied);
+            {
+                QPainter painter(&expected);
+                painter.fillRect(expected.rect(), Color::white(0.5, 1).toQColor());
+                painter.drawImage(0, 0, hues);
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setTransform(QTransform(1, 0, 0, -1, 0, 400));
+                const QRectF outer(frame.minX(), frame.minY(), frame.width(), frame.height());
+                const double w = std::min({width, frame.width() / 2, frame.height() / 2});
+                QPainterPath ring;
+                ring.addRect(outer);
+                ring.addRect(outer.adjusted(w, w, -w, -w));
+                ring.setFillRule(Qt::OddEvenFill);
+                painter.fillPath(ring, borderColor.toQColor());
+            }
+            EXPECT_TRUE(paintOver(Qt::magenta) == expected)
+                << frame.minX() << "," << frame.minY() << " " << width;
         }
     }
 }
