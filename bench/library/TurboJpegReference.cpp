@@ -205,6 +205,9 @@ bool decodeQuarterInto(const unsigned char* data, unsigned long size, QImage& up
         jpeg_destroy_decompress(&info);
         return false;
     }
+    // Taken once: `scanLine` checks for sharing on every call, which the program's writer does not pay.
+    uchar* const bits = upright.bits();
+    const qsizetype stride = upright.bytesPerLine();
     const JSAMPARRAY rows = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
                                                       JDIMENSION(width) * 4, band);
     while (int(info.output_scanline) < height) {
@@ -213,7 +216,7 @@ bool decodeQuarterInto(const unsigned char* data, unsigned long size, QImage& up
         while (got < band && int(info.output_scanline) < height)
             got += int(jpeg_read_scanlines(&info, rows + got, JDIMENSION(band - got)));
         for (int x = 0; x < width; ++x) {
-            auto* out = reinterpret_cast<quint32*>(upright.scanLine(x)) + (height - 1 - top);
+            auto* out = reinterpret_cast<quint32*>(bits + x * stride) + (height - 1 - top);
             for (int r = 0; r < got; ++r)
                 out[-r] = reinterpret_cast<const quint32*>(rows[r])[x];
         }
