@@ -18,13 +18,22 @@ foreach(file bin/zuzire bin/zuzire-library share/zuzire/help.html
     endif()
 endforeach()
 
-# The installed library tool hands import and list on to the whole tool it finds from its folder.
-file(MAKE_DIRECTORY ${SCRATCH}/Photos)
+# The installed library tool hands import and list on to the whole tool it finds from its folder,
+# which must find the metadata module from its own place: the demo photos hold a RAW file whose
+# preview only that module finds.
+execute_process(COMMAND ${BINARY_DIR}/bin/zuzire-demo-photos ${SCRATCH}/Photos RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "the demo photos were not made: ${result}")
+endif()
 set(ENV{XDG_CONFIG_HOME} ${SCRATCH}/tool-config)
-execute_process(COMMAND ${prefix}/bin/zuzire-library import --library ${SCRATCH}/Library ${SCRATCH}/Photos
+unset(ENV{ZUZIRE_RAW_METADATA_MODULE})
+execute_process(COMMAND ${prefix}/bin/zuzire-library import --library ${SCRATCH}/Library ${SCRATCH}/Photos/Camera
                 OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE result TIMEOUT 60)
 if(NOT result EQUAL 0 OR NOT output MATCHES "^Imported 1 album")
     message(FATAL_ERROR "the installed library tool did not import (${result}):\n${output}\n${errors}")
+endif()
+if(errors MATCHES "module not loaded|skipped")
+    message(FATAL_ERROR "the installed library tool skipped photos:\n${errors}")
 endif()
 
 # The wait lets the first frame come and the sounds load, from the installed module.

@@ -2,11 +2,17 @@
 
 #include "platform/foundation/Resources.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLibrary>
 
 QString ProgramModule::directory()
 {
-    return Resources::executableDirectory() + QStringLiteral("/" ZUZIRE_MODULE_DIR_FROM_BIN);
+    const QString own = Resources::executableDirectory();
+    const QString fromBin = QDir::cleanPath(own + QStringLiteral("/" ZUZIRE_MODULE_DIR_FROM_BIN));
+    // A helper program that lies among the modules itself (the library tool's whole form, which
+    // the lean one hands import and list on to) finds them beside it.
+    return QFileInfo(fromBin).isDir() ? fromBin : own;
 }
 
 QString ProgramModule::path(const char* environmentVariable, const char* fileName)

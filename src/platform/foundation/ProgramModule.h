@@ -9,7 +9,8 @@
 // Any thread.
 class ProgramModule {
 public:
-    // The modules' folder, from the running program's own folder.
+    // The modules' folder, from the running program's own folder; that folder itself for a helper
+    // program that lies in the modules' folder.
     static QString directory();
 
     // The file `fileName` in directory(), or the value of `environmentVariable` when that is set.
