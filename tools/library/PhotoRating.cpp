@@ -178,6 +178,18 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         return located.imagePath && !located.imagePath->empty() &&
                QFileInfo::exists(QString::fromStdString(*located.imagePath));
     };
+    // The change `edit(recorded)` describes, recording the rating as seen elsewhere only where the
+    // photo's file is likely there; `recordsElsewhere` says whether it does.
+    const auto splicedForPhoto = [&](const auto& edit, bool& recordsElsewhere) {
+        AlbumDataRatingEditor::Result result = edit(elsewhere);
+        recordsElsewhere = elsewhere.has_value();
+        if (recordsElsewhere && result.outcome == AlbumDataRatingEditor::Outcome::Changed &&
+            result.entries == 1 && !photoLikelyThere(result)) {
+            result = edit(std::nullopt);
+            recordsElsewhere = false;
+        }
+        return result;
+    };
     // A new file written from the old bytes and a splice stands: the old bytes become the new ones,
     // once nothing reads them any more.
     const auto adoptSplice = [&](AlbumDataRatingEditor::Result& result,
@@ -196,15 +208,14 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         // The change only described: the pass reads the old bytes meanwhile, and the new file is
         // written from them and the changed piece, without a copy of the whole.
         AlbumDataRatingEditor::Splice splice;
-        auto guessed = guess
-                           ? AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice, elsewhere)
-                           : AlbumDataRatingEditor::Result();
-        bool splicedElsewhere = elsewhere.has_value();
-        if (splicedElsewhere && guessed.outcome == AlbumDataRatingEditor::Outcome::Changed &&
-            !photoLikelyThere(guessed)) {
-            guessed = AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess}, splice);
-            splicedElsewhere = false;
-        }
+        bool splicedElsewhere = false;
+        auto guessed = guess ? splicedForPhoto(
+                                   [&](std::optional<int> recorded) {
+                                       return AlbumDataRatingEditor::splicedAt(*bytes, key, stars, {*guess},
+                                                                               splice, recorded);
+                                   },
+                                   splicedElsewhere)
+                             : AlbumDataRatingEditor::Result();
         const QByteArrayView old(*bytes);
         const auto confirms = [&](const std::optional<AlbumDataPhotoSearch::Found>& pass) {
             return guessed.outcome == AlbumDataRatingEditor::Outcome::Changed && pass &&
@@ -267,13 +278,12 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
         // changed piece. Where the answer is not the one guessed (photoLikelyThere), the library is
         // written again below to match it.
         AlbumDataRatingEditor::Splice splice;
-        auto spliced = AlbumDataRatingEditor::splicedIn(*bytes, key, stars, *layout, splice, elsewhere);
-        bool splicedElsewhere = elsewhere.has_value();
-        if (splicedElsewhere && spliced.outcome == AlbumDataRatingEditor::Outcome::Changed &&
-            spliced.entries == 1 && !photoLikelyThere(spliced)) {
-            spliced = AlbumDataRatingEditor::splicedIn(*bytes, key, stars, *layout, splice);
-            splicedElsewhere = false;
-        }
+        bool splicedElsewhere = false;
+        auto spliced = splicedForPhoto(
+            [&](std::optional<int> recorded) {
+                return AlbumDataRatingEditor::splicedIn(*bytes, key, stars, *layout, splice, recorded);
+            },
+            splicedElsewhere);
         if (spliced.outcome == AlbumDataRatingEditor::Outcome::Changed && spliced.entries == 1) {
             const QByteArrayView old(*bytes);
             auto telling = inParallel([&] { tellPhoto(&spliced, true, old); });
