@@ -167,6 +167,13 @@ void fillPixels(QPainter& painter, const QRect& rect, const QColor& color)
                          color);
 }
 
+// Each channel of the premultiplied `pixel` times a mask's `alpha` / 255, rounded to the nearest.
+QRgb timesMaskAlpha(QRgb pixel, uint alpha)
+{
+    const auto times = [alpha](uint channel) { return int((channel * alpha + 127) / 255); };
+    return qRgba(times(qRed(pixel)), times(qGreen(pixel)), times(qBlue(pixel)), times(qAlpha(pixel)));
+}
+
 // Multiplies `content` (premultiplied ARGB) by the alpha of `mask` placed with its top left at
 // `origin` in the content's pixels; outside the mask nothing is left.
 void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
@@ -184,10 +191,7 @@ void multiplyByMaskAlpha(QImage& content, const QImage& mask, QPoint origin)
             const uint alpha = inside ? qAlpha(maskLine[x]) : 0;
             if (alpha == 255)
                 continue;
-            const QRgb pixel = line[x];
-            auto times = [alpha](uint channel) { return (channel * alpha + 127) / 255; };
-            line[x] = qRgba(int(times(qRed(pixel))), int(times(qGreen(pixel))), int(times(qBlue(pixel))),
-                            int(times(qAlpha(pixel))));
+            line[x] = timesMaskAlpha(line[x], alpha);
         }
     }
 }
@@ -249,10 +253,7 @@ void fadeBandInPlace(QImage& target, QRect band, const QImage& maskPiece, const 
             const uint alpha = qAlpha(alphaLine[x]);
             if (alpha == 255)
                 continue;
-            const QRgb pixel = line[x];
-            auto times = [alpha](uint channel) { return (channel * alpha + 127) / 255; };
-            const QRgb masked = qRgba(int(times(qRed(pixel))), int(times(qGreen(pixel))),
-                                      int(times(qBlue(pixel))), int(times(qAlpha(pixel))));
+            const QRgb masked = timesMaskAlpha(line[x], alpha);
             line[x] = masked + byteMul(belowLine[x], 255 - qAlpha(masked));
         }
     });
@@ -649,9 +650,7 @@ private:
     void fillFlat(QRect rect, const QColor& color)
     {
         const QImage::Format format = targetFormat();
-        const bool deferrable =
-            m_clipKnown && m_painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
-            (format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32);
+        const bool deferrable = writesPixelsByHand();
         QRegion rest(rect);
         if (deferrable) {
             if (m_clip)
@@ -1132,12 +1131,8 @@ private:
         Layer& mask = *layer.mask();
         const LayerState maskState = mask.presentation();
         const QTransform toDevice = m_painter.deviceTransform();
-        if (!target || !m_clipKnown || !isUpright(toDevice) ||
-            m_painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
-            (target->format() != QImage::Format_ARGB32_Premultiplied &&
-             target->format() != QImage::Format_RGB32) ||
-            !state.backgroundColor || state.backgroundColor->toQColor().alpha() != 255 ||
-            !isDrawnByDelegateAlone(mask, maskState))
+        if (!target || !writesPixelsByHand() || !isUpright(toDevice) || !state.backgroundColor ||
+            state.backgroundColor->toQColor().alpha() != 255 || !isDrawnByDelegateAlone(mask, maskState))
             return false;
         mask.displayIfNeeded(backingScale());
         const QImage& drawing = mask.backingImage();
@@ -1468,11 +1463,8 @@ private:
                            fadedImageMatchesOpacity(opacity);
         const QImage& kept = keptPieceOf(image, piece, faded ? opacity : 1.0);
         QImage* target = targetImage();
-        if ((faded || opacity >= 1) && target && m_clipKnown &&
-            kept.format() == QImage::Format_ARGB32_Premultiplied &&
-            m_painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
-            (target->format() == QImage::Format_ARGB32_Premultiplied ||
-             target->format() == QImage::Format_RGB32)) {
+        if ((faded || opacity >= 1) && target && writesPixelsByHand() &&
+            kept.format() == QImage::Format_ARGB32_Premultiplied) {
             QRect area = QRect(at, kept.size()).intersected(devicePixelBounds());
             if (m_clip)
                 area &= *m_clip;
@@ -1579,11 +1571,17 @@ private:
     // The format of the pixels the painter writes, or Format_Invalid when that is not an image.
     QImage::Format targetFormat() const
     {
-        const QPaintEngine* engine = m_painter.paintEngine();
-        const QPaintDevice* device = engine ? engine->paintDevice() : m_painter.device();
-        if (!device || device->devType() != QInternal::Image)
-            return QImage::Format_Invalid;
-        return static_cast<const QImage*>(device)->format();
+        const QImage* target = targetImage();
+        return target ? target->format() : QImage::Format_Invalid;
+    }
+
+    // Whether our own code may write the target's pixels as the painter would blend them: an image
+    // of 32-bit pixels, drawn over, where everything clipped is known.
+    bool writesPixelsByHand() const
+    {
+        const QImage::Format format = targetFormat();
+        return m_clipKnown && m_painter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+               (format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32);
     }
 
     // Whether filling with the colour of the premultiplied `pixel` gives, at `opacity` and with
