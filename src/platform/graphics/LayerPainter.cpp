@@ -241,20 +241,22 @@ uint byteMul(uint pixel, uint alpha)
 }
 
 // Fades `band` (pixels of `target`, premultiplied ARGB or RGB; opaque there) by the alpha of
-// `maskPiece` (the band's pixels of a mask) over `below` (the band's pixels before the layer was
-// drawn there): the pixels of multiplying the layer by the mask and blending the result over what
-// was below, in one pass over the band and without a second image.
-void fadeBandInPlace(QImage& target, QRect band, const QImage& maskPiece, const QImage& below)
+// `maskPiece` (the band's pixels of a mask) over what was there before the layer was drawn: the
+// band's pixels in `below`, or, without it, the opaque `belowColor` everywhere. The pixels are those
+// of multiplying the layer by the mask and blending the result over what was below, in one pass
+// over the band and without a second image.
+void fadeBandInPlace(QImage& target, QRect band, const QImage& maskPiece, const QImage* below,
+                     QRgb belowColor)
 {
     forEachRowAhead(target, band, [&](int y, QRgb* line) {
         const auto* alphaLine = reinterpret_cast<const QRgb*>(maskPiece.constScanLine(y));
-        const auto* belowLine = reinterpret_cast<const QRgb*>(below.constScanLine(y));
+        const auto* belowLine = below ? reinterpret_cast<const QRgb*>(below->constScanLine(y)) : nullptr;
         for (int x = 0; x < band.width(); ++x) {
             const uint alpha = qAlpha(alphaLine[x]);
             if (alpha == 255)
                 continue;
             const QRgb masked = timesMaskAlpha(line[x], alpha);
-            line[x] = masked + byteMul(belowLine[x], 255 - qAlpha(masked));
+            line[x] = masked + byteMul(belowLine ? belowLine[x] : belowColor, 255 - qAlpha(masked));
         }
     });
 }
@@ -276,6 +278,22 @@ void blendPieceOnto(QImage& target, QRect area, const QImage& piece, QPoint at)
                 line[x] = pixel;
             else if (pixel != 0)
                 line[x] = pixel + byteMul(line[x], qAlpha(~pixel));
+        }
+    });
+}
+
+// What `blendPieceOnto` leaves over pixels that are all `below` (opaque), written without reading
+// them: for a shadow's band over a strip's grey that is not written yet.
+void blendPieceOverColor(QImage& target, QRect area, const QImage& piece, QPoint at, QRgb below)
+{
+    forEachRowAhead(target, area, [&](int y, QRgb* line) {
+        const auto* source = reinterpret_cast<const QRgb*>(piece.constScanLine(area.top() + y - at.y())) +
+                             (area.left() - at.x());
+        for (int x = 0; x < area.width(); ++x) {
+            const QRgb pixel = source[x];
+            line[x] = pixel >= 0xff000000u ? pixel
+                      : pixel == 0         ? below
+                                           : pixel + byteMul(below, qAlpha(~pixel));
         }
     });
 }
@@ -760,6 +778,30 @@ private:
         m_fills.clear();
     }
 
+    // The colour of the fills not written yet that cover all of `area` (device pixels), when they
+    // are of one colour; those pixels are then left to the caller, who writes every one of them.
+    // Nothing, and nothing taken, otherwise.
+    std::optional<QRgb> takeHeldFill(QRect area)
+    {
+        std::optional<QRgb> color;
+        QRegion uncovered(area);
+        for (const auto& [region, held] : m_fills) {
+            const QRegion over = region & area;
+            if (over.isEmpty())
+                continue;
+            if (color && *color != held)
+                return std::nullopt;
+            color = held;
+            uncovered -= over;
+        }
+        if (!color || !uncovered.isEmpty())
+            return std::nullopt;
+        for (auto& fill : m_fills)
+            fill.first -= area;
+        std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
+        return color;
+    }
+
     // Writes the opaque `color` over `region` (device pixels, already clipped when it was filled).
     void writeFill(const QRegion& region, QRgb color)
     {
@@ -864,8 +906,8 @@ private:
             return;
         }
         // A layer of its own pixels alone (a photo) says where it draws each of them; anything
-        // else gets the target as it is.
-        if (!layer.sublayers().empty() || layer.mask() || dynamic_cast<const TextLayer*>(&layer))
+        // else gets the target as it is (a masked layer, once it knows which fills it replaces).
+        if ((!layer.sublayers().empty() && !layer.mask()) || dynamic_cast<const TextLayer*>(&layer))
             flushAllFills();
         if (state->shadowOpacity > 0 && state->shadowColor.alpha() > 0)
             paintShadow(layer, *state, opacity);
@@ -1038,7 +1080,6 @@ private:
         const qint64 visibleArea = qint64(visible.width()) * visible.height();
         if (still && !visible.isEmpty() && visibleArea <= keptPieceLimit &&
             visibleArea * 4 <= qint64(drawn.width()) * drawn.height()) {
-            flushFills(visible);
             const QTransform saved = m_painter.transform();
             const double savedOpacity = m_painter.opacity();
             setPixelTransform();
@@ -1081,12 +1122,13 @@ private:
         if (area.isEmpty() || mask.isHidden())
             return;
         const QRect interior = opacity >= 1 ? opaqueInterior(mask, maskState).intersected(area) : QRect();
+        if (!interior.isEmpty() && paintMaskedInPlace(layer, state, area, interior))
+            return;
+        flushAllFills();
         if (interior.isEmpty()) {
             paintMaskedArea(layer, state, area, opacity);
             return;
         }
-        if (paintMaskedInPlace(layer, state, area, interior))
-            return;
         // Where the mask lets everything through (all of a strip but its feathered edges) the
         // layer is drawn straight onto the target; only the rest takes the offscreen pass.
         paintClippedTo(layer, state, interior);
@@ -1152,19 +1194,31 @@ private:
         QRegion bands = QRegion(area) - interior;
         if (m_clip)
             bands &= *m_clip;
+        // What lies below a band is kept as a copy of its pixels, or as the one colour of the fill
+        // not written there yet (the window's black under a full-screen strip), which the layer's
+        // opaque background then replaces unwritten.
         struct Band {
             QRect rect;
             QImage below;
+            QRgb belowColor = 0;
         };
         std::vector<Band> kept;
         for (const QRect& rect : bands) {
+            if (const std::optional<QRgb> flat = takeHeldFill(rect)) {
+                kept.push_back({rect, QImage(), *flat});
+                continue;
+            }
             flushFills(rect);
             kept.push_back({rect, copyBand(*target, rect)});
         }
+        flushAllFills();
         layer.keptMaskedAreas().clear();
         paintClippedTo(layer, state, area);
-        for (const Band& band : kept)
-            fadeBandInPlace(*target, band.rect, pieceOf(drawing, band.rect.translated(-origin)), band.below);
+        for (const Band& band : kept) {
+            const QImage& maskPiece = pieceOf(drawing, band.rect.translated(-origin));
+            fadeBandInPlace(*target, band.rect, maskPiece, band.below.isNull() ? nullptr : &band.below,
+                            band.belowColor);
+        }
         return true;
     }
 
@@ -1437,7 +1491,6 @@ private:
             for (const QRect& band : bands) {
                 // Whole, so the pieces stay the same while the layer moves partly off the device.
                 if (band.isValid() && band.intersects(devicePixelBounds())) {
-                    flushFills(band);
                     drawImagePiece(image, band.translated(-placed.topLeft()), band.topLeft());
                 }
             }
@@ -1451,11 +1504,13 @@ private:
     // pixels), at the painter's opacity. A thin piece (a shadow's band) is drawn from a compact
     // copy kept across frames, already faded to that opacity where that gives the very same
     // pixels: read from the whole image one far-apart row at a time, and blended at an opacity,
-    // a band of a few pixels costs many times its size.
+    // a band of a few pixels costs many times its size. Over a fill not written yet (a strip's
+    // grey) the piece is written with that colour below it, in one pass.
     void drawImagePiece(const QImage& image, QRect piece, QPoint at)
     {
         const double opacity = m_painter.opacity();
         if (qint64(piece.width()) * piece.height() > keptPieceLimit) {
+            flushFills(QRect(at, piece.size()));
             m_painter.drawImage(at, image, piece);
             return;
         }
@@ -1468,10 +1523,17 @@ private:
             QRect area = QRect(at, kept.size()).intersected(devicePixelBounds());
             if (m_clip)
                 area &= *m_clip;
-            if (!area.isEmpty())
-                blendPieceOnto(*target, area, kept, at);
+            if (area.isEmpty())
+                return;
+            if (const std::optional<QRgb> below = takeHeldFill(area)) {
+                blendPieceOverColor(*target, area, kept, at, *below);
+                return;
+            }
+            flushFills(area);
+            blendPieceOnto(*target, area, kept, at);
             return;
         }
+        flushFills(QRect(at, piece.size()));
         if (faded)
             m_painter.setOpacity(1.0);
         m_painter.drawImage(at, kept);

@@ -12,6 +12,7 @@
 #include <QPainterPath>
 #include <gtest/gtest.h>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -317,16 +318,24 @@ QImage gradientImage(QSize size, QImage::Format format = QImage::Format_RGB32)
 
 // A strip covering its mask with its own opaque background is drawn straight onto the target and
 // its feathered band faded there, over what lay below: the pixels must be those of the strip drawn
-// apart, multiplied by the mask and blended over what was below, for either target format.
+// apart, multiplied by the mask and blended over what was below, for either target format, below
+// a photo or a flat colour not written yet (a full-screen strip over the window's black).
 TEST_F(LayerPainterTest, AFeatheredBandFadedInPlaceGivesThePixelsOfTheMaskedStripBlendedOverWhatIsBelow)
 {
-    for (const QImage::Format format : {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32}) {
+    for (const auto& [format, flatBelow] :
+         {std::pair(QImage::Format_ARGB32_Premultiplied, false), std::pair(QImage::Format_RGB32, false),
+          std::pair(QImage::Format_ARGB32_Premultiplied, true), std::pair(QImage::Format_RGB32, true)}) {
+        SCOPED_TRACE(flatBelow ? "over a flat colour" : "over a photo");
         const LayerPtr scene = Layer::create();
         scene->setFrame(Rect(0, 0, 100, 100));
-        const LayerPtr below = Layer::create();
-        below->setFrame(Rect(0, 0, 100, 100));
-        below->setContents(gradientImage(QSize(100, 100)));
-        scene->addSublayer(below);
+        if (flatBelow) {
+            scene->setBackgroundColor(Color::rgb(0.2, 0.6, 0.1, 1));
+        } else {
+            const LayerPtr below = Layer::create();
+            below->setFrame(Rect(0, 0, 100, 100));
+            below->setContents(gradientImage(QSize(100, 100)));
+            scene->addSublayer(below);
+        }
         RightFeather feather;
         const LayerPtr strip = filledLayer(Rect(0, 0, 100, 100), Color::rgb(0.3, 0.5, 0.7, 1));
         // A photo with a shadow reaching into the band, and a placeholder half covered by it.
