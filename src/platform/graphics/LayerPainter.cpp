@@ -16,6 +16,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <cwchar>
 #include <optional>
 
 namespace {
@@ -240,25 +241,120 @@ uint byteMul(uint pixel, uint alpha)
     return uint(t) | uint(t >> 24);
 }
 
-// Fades `band` (pixels of `target`, premultiplied ARGB or RGB; opaque there) by the alpha of
-// `maskPiece` (the band's pixels of a mask) over what was there before the layer was drawn: the
-// band's pixels in `below`, or, without it, the opaque `belowColor` everywhere. The pixels are those
-// of multiplying the layer by the mask and blending the result over what was below, in one pass
-// over the band and without a second image.
-void fadeBandInPlace(QImage& target, QRect band, const QImage& maskPiece, const QImage* below,
-                     QRgb belowColor)
+// Fades `width` pixels of a row of the target (premultiplied ARGB or RGB; opaque there) by the
+// alpha of `alphas` (the same pixels of a mask) over what was there before the layer was drawn:
+// `below`, or, without it, the opaque `belowColor` everywhere. The pixels are those of multiplying
+// the layer by the mask and blending the result over what was below.
+void fadeRow(QRgb* line, const QRgb* alphas, const QRgb* below, QRgb belowColor, int width)
 {
-    forEachRowAhead(target, band, [&](int y, QRgb* line) {
-        const auto* alphaLine = reinterpret_cast<const QRgb*>(maskPiece.constScanLine(y));
-        const auto* belowLine = below ? reinterpret_cast<const QRgb*>(below->constScanLine(y)) : nullptr;
-        for (int x = 0; x < band.width(); ++x) {
-            const uint alpha = qAlpha(alphaLine[x]);
-            if (alpha == 255)
-                continue;
-            const QRgb masked = timesMaskAlpha(line[x], alpha);
-            line[x] = masked + byteMul(belowLine ? belowLine[x] : belowColor, 255 - qAlpha(masked));
+    for (int x = 0; x < width; ++x) {
+        const uint alpha = qAlpha(alphas[x]);
+        if (alpha == 255)
+            continue;
+        const QRgb masked = timesMaskAlpha(line[x], alpha);
+        line[x] = masked + byteMul(below ? below[x] : belowColor, 255 - qAlpha(masked));
+    }
+}
+
+// What blending `width` pixels of `source` (premultiplied ARGB) as the raster engine does leaves
+// over pixels that are all `below` (opaque), written without reading them.
+void blendRowOverColor(QRgb* line, const QRgb* source, QRgb below, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const QRgb pixel = source[x];
+        line[x] = pixel >= 0xff000000u ? pixel : pixel == 0 ? below : pixel + byteMul(below, qAlpha(~pixel));
+    }
+}
+
+// Writes `color` over `width` pixels: the C library's wide-character fill is a vectorised fill of
+// 32-bit words, which a plain loop is not without flags this build does not use.
+void fillRow(QRgb* line, QRgb color, int width)
+{
+    static_assert(sizeof(wchar_t) == sizeof(QRgb));
+    std::wmemset(reinterpret_cast<wchar_t*>(line), static_cast<wchar_t>(color), std::size_t(width));
+}
+
+// Pixels the painter has worked out but not written yet: opaque fills, and pieces of images over
+// an opaque colour (a shadow's band over a strip's grey). They are written row by row, top to
+// bottom, all of a row at once: thin columns of them (the shadows and gaps between two photos)
+// then cost one visit to a row instead of one for each, and a feathered band is faded in the
+// same pass.
+struct HeldPiece {
+    QRect area;
+    QImage piece;
+    QPoint at;
+    QRgb below;
+};
+
+struct BandFade {
+    QRect rect;
+    QImage maskPiece;
+    // Empty when everything below was `belowColor`.
+    QImage below;
+    QRgb belowColor;
+};
+
+// Writes `fills`, then `pieces`, then fades `fades`, visiting each row of `target` once.
+void writeRows(QImage& target, const std::vector<std::pair<QRect, QRgb>>& fills,
+               const std::vector<HeldPiece>& pieces, const std::vector<BandFade>& fades)
+{
+    struct Item {
+        QRect rect;
+        QRgb color;
+        const HeldPiece* piece;
+        const BandFade* fade;
+    };
+    std::vector<Item> items;
+    items.reserve(fills.size() + pieces.size() + fades.size());
+    for (const auto& [rect, color] : fills)
+        items.push_back({rect, color, nullptr, nullptr});
+    for (const HeldPiece& piece : pieces)
+        items.push_back({piece.area, 0, &piece, nullptr});
+    // Last, so a row's band is faded after the row's own pixels are written.
+    for (const BandFade& fade : fades)
+        items.push_back({fade.rect, 0, nullptr, &fade});
+    std::erase_if(items, [](const Item& item) { return item.rect.isEmpty(); });
+    if (items.empty())
+        return;
+    std::stable_sort(items.begin(), items.end(),
+                     [](const Item& a, const Item& b) { return a.rect.top() < b.rect.top(); });
+    int bottom = items.front().rect.bottom();
+    for (const Item& item : items)
+        bottom = std::max(bottom, item.rect.bottom());
+    auto* bits = const_cast<uchar*>(target.constBits());
+    const qsizetype stride = target.bytesPerLine();
+    const auto pixelsAt = [&](int x, int y) { return reinterpret_cast<QRgb*>(bits + y * stride) + x; };
+    std::vector<const Item*> active;
+    std::size_t next = 0;
+    for (int y = items.front().rect.top(); y <= bottom; ++y) {
+        while (next < items.size() && items[next].rect.top() <= y)
+            active.push_back(&items[next++]);
+        std::erase_if(active, [y](const Item* item) { return item->rect.bottom() < y; });
+        // Fades after what is written in their rows, in the order the items came.
+        std::stable_partition(active.begin(), active.end(), [](const Item* item) { return !item->fade; });
+        for (const Item* item : active) {
+            const QRect& rect = item->rect;
+            if (y + rowsAhead <= rect.bottom())
+                __builtin_prefetch(pixelsAt(rect.left(), y + rowsAhead));
+            QRgb* line = pixelsAt(rect.left(), y);
+            if (item->fade) {
+                const BandFade& fade = *item->fade;
+                const int row = y - rect.top();
+                fadeRow(line, reinterpret_cast<const QRgb*>(fade.maskPiece.constScanLine(row)),
+                        fade.below.isNull() ? nullptr
+                                            : reinterpret_cast<const QRgb*>(fade.below.constScanLine(row)),
+                        fade.belowColor, rect.width());
+            } else if (item->piece) {
+                const HeldPiece& held = *item->piece;
+                const auto* source =
+                    reinterpret_cast<const QRgb*>(held.piece.constScanLine(y - held.at.y())) +
+                    (rect.left() - held.at.x());
+                blendRowOverColor(line, source, held.below, rect.width());
+            } else {
+                fillRow(line, item->color, rect.width());
+            }
         }
-    });
+    }
 }
 
 // Blends `piece` (premultiplied ARGB) over the pixels `area` of `target` (premultiplied ARGB or RGB),
@@ -278,22 +374,6 @@ void blendPieceOnto(QImage& target, QRect area, const QImage& piece, QPoint at)
                 line[x] = pixel;
             else if (pixel != 0)
                 line[x] = pixel + byteMul(line[x], qAlpha(~pixel));
-        }
-    });
-}
-
-// What `blendPieceOnto` leaves over pixels that are all `below` (opaque), written without reading
-// them: for a shadow's band over a strip's grey that is not written yet.
-void blendPieceOverColor(QImage& target, QRect area, const QImage& piece, QPoint at, QRgb below)
-{
-    forEachRowAhead(target, area, [&](int y, QRgb* line) {
-        const auto* source = reinterpret_cast<const QRgb*>(piece.constScanLine(area.top() + y - at.y())) +
-                             (area.left() - at.x());
-        for (int x = 0; x < area.width(); ++x) {
-            const QRgb pixel = source[x];
-            line[x] = pixel >= 0xff000000u ? pixel
-                      : pixel == 0         ? below
-                                           : pixel + byteMul(below, qAlpha(~pixel));
         }
     });
 }
@@ -465,6 +545,8 @@ qint64 s_backgroundPixels = 0;
 qint64 s_stackedPixels = 0;
 // Pieces of images copied to be kept (and faded) since the process started.
 int s_keptPieces = 0;
+// Pixels of pieces held back to be written with the rest of a frame, since the process started.
+qint64 s_heldPiecePixels = 0;
 // Pieces larger than this many pixels are drawn from their image as they are.
 constexpr qint64 keptPieceLimit = 256 * 256;
 
@@ -504,6 +586,7 @@ public:
         if (clearColor) {
             // Only what no opaque layer draws over: on a full-screen screen that is little or
             // nothing, and the view's fill would otherwise cost as much as the whole strip.
+
             const QRegion cleared = QRegion(devicePixelBounds()) -
                                     opaqueRegion(root, presented, m_painter.deviceTransform(), 1.0);
             fillDeviceRegion(cleared, *clearColor);
@@ -625,8 +708,9 @@ private:
             fillFlat(rect, color);
     }
 
-    // The device pixels the layer's own drawing (not its background or shadow) may touch; empty
-    // when it draws nothing of its own (a strip's layer, which only holds the photos).
+    // The device pixels the layer's own drawing may touch, but for its background, its shadow and
+    // its contents image, each of which writes what is held where it draws; empty when it draws
+    // nothing else of its own (a photo, or a strip's layer, which only holds the photos).
     QRect reachOf(const Layer& layer, const LayerState& state) const
     {
         Rect reach;
@@ -638,10 +722,6 @@ private:
         if (!layer.backingImage().isNull() || dynamic_cast<const TextLayer*>(&layer) ||
             (state.borderWidth > 0 && state.borderColor.alpha() > 0))
             add(state.bounds);
-        for (const QImage* image : {&layer.contents(), &layer.previousContents()}) {
-            if (!image->isNull())
-                add(gravityRect(layer.contentsGravity(), state.bounds, QSizeF(image->size())));
-        }
         return any ? deviceRectOf(reach, 2) : QRect();
     }
 
@@ -691,6 +771,8 @@ private:
             if (color.alpha() == 255 && opacity >= 1 && !rest.isEmpty()) {
                 if (const std::optional<QRgb> stored =
                         flatBlend(qRgb(0, 0, 0), color, 1.0, format, m_painter.renderHints())) {
+                    // A held piece under it is written first: held pixels never overlap.
+                    flushPieces(rest.boundingRect());
                     added.emplace_back(rest, *stored);
                     rest = QRegion();
                 }
@@ -701,6 +783,7 @@ private:
         }
         if (rest.isEmpty())
             return;
+
         flushFills(rest.boundingRect());
         const QTransform saved = m_painter.transform();
         setPixelTransform();
@@ -753,29 +836,71 @@ private:
         return result;
     }
 
-    // Writes the flat fills not written yet within `area` (device pixels).
+    // Writes the fills not written yet within `area` (device pixels), and the held pieces that
+    // reach into it.
     void flushFills(QRect area)
     {
-        if (m_fills.empty() || area.isEmpty())
+        if ((m_fills.empty() && m_pieces.empty()) || area.isEmpty())
             return;
-        bool any = false;
+        std::vector<std::pair<QRect, QRgb>> fills;
         for (auto& [region, color] : m_fills) {
             const QRegion part = region & area;
-            if (part.isEmpty())
-                continue;
-            writeFill(part, color);
-            region -= part;
-            any = true;
+            for (const QRect& rect : part)
+                fills.emplace_back(rect, color);
+            if (!part.isEmpty())
+                region -= part;
         }
-        if (any)
-            std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
+        std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
+        writeHeld(fills, takePieces(area), {});
     }
 
-    void flushAllFills()
+    // Writes everything not written yet, and then fades `fades` in the same pass.
+    void flushAllFills(const std::vector<BandFade>& fades = {})
     {
-        for (const auto& [region, color] : m_fills)
-            writeFill(region, color);
+        std::vector<std::pair<QRect, QRgb>> fills;
+        for (const auto& [region, color] : m_fills) {
+            for (const QRect& rect : region)
+                fills.emplace_back(rect, color);
+        }
         m_fills.clear();
+        writeHeld(fills, std::exchange(m_pieces, {}), fades);
+    }
+
+    void writeHeld(const std::vector<std::pair<QRect, QRgb>>& fills, const std::vector<HeldPiece>& pieces,
+                   const std::vector<BandFade>& fades)
+    {
+        // Held only where our own code may write the target's pixels.
+        if (QImage* target = targetImage())
+            writeRows(*target, fills, pieces, fades);
+    }
+
+    void flushPieces(QRect area) { writeHeld({}, takePieces(area), {}); }
+
+    // Leaves out of what is held the pixels of `covered` (device pixels), which are about to be
+    // drawn over opaquely.
+    void dropHeldUnder(QRect covered)
+    {
+        if (covered.isEmpty())
+            return;
+        for (auto& fill : m_fills)
+            fill.first -= covered;
+        std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
+        std::vector<HeldPiece> pieces;
+        for (HeldPiece& piece : m_pieces) {
+            for (const QRect& left : QRegion(piece.area) - covered)
+                pieces.push_back({left, piece.piece, piece.at, piece.below});
+        }
+        m_pieces = std::move(pieces);
+    }
+
+    // The held pieces that reach into `area`, no longer held.
+    std::vector<HeldPiece> takePieces(QRect area)
+    {
+        std::vector<HeldPiece> taken;
+        const auto reaches = [area](const HeldPiece& piece) { return piece.area.intersects(area); };
+        std::copy_if(m_pieces.begin(), m_pieces.end(), std::back_inserter(taken), reaches);
+        std::erase_if(m_pieces, reaches);
+        return taken;
     }
 
     // The colour of the fills not written yet that cover all of `area` (device pixels), when they
@@ -800,20 +925,6 @@ private:
             fill.first -= area;
         std::erase_if(m_fills, [](const auto& fill) { return fill.first.isEmpty(); });
         return color;
-    }
-
-    // Writes the opaque `color` over `region` (device pixels, already clipped when it was filled).
-    void writeFill(const QRegion& region, QRgb color)
-    {
-        m_painter.save();
-        m_painter.setClipping(false);
-        m_painter.setTransform(QTransform());
-        m_painter.setTransform(m_painter.deviceTransform().inverted());
-        m_painter.setOpacity(1.0);
-        m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        for (const QRect& rect : region)
-            fillPixels(m_painter, rect, QColor::fromRgb(color));
-        m_painter.restore();
     }
 
     // Fills the layer's background, leaving out what is drawn opaquely over it later when that is
@@ -905,9 +1016,9 @@ private:
             m_painter.setTransform(saved);
             return;
         }
-        // A layer of its own pixels alone (a photo) says where it draws each of them; anything
-        // else gets the target as it is (a masked layer, once it knows which fills it replaces).
-        if ((!layer.sublayers().empty() && !layer.mask()) || dynamic_cast<const TextLayer*>(&layer))
+        // What a layer draws writes what is held where it draws first; text, drawn by the font
+        // engine wherever its glyphs reach, gets the target as it is.
+        if (dynamic_cast<const TextLayer*>(&layer))
             flushAllFills();
         if (state->shadowOpacity > 0 && state->shadowColor.alpha() > 0)
             paintShadow(layer, *state, opacity);
@@ -918,7 +1029,9 @@ private:
         m_painter.setTransform(saved);
     }
 
-    void paintContentAndSublayers(Layer& layer, const LayerState& state, double opacity)
+    // What the layer's subtree leaves held is written at its end unless `stillHeld`.
+    void paintContentAndSublayers(Layer& layer, const LayerState& state, double opacity,
+                                  bool stillHeld = false)
     {
         paintOwnContent(layer, state, opacity);
         if (layer.sublayers().empty())
@@ -951,7 +1064,8 @@ private:
             }
         }
         m_later.pop_back();
-        flushAllFills();
+        if (!stillHeld)
+            flushAllFills();
         if (clips)
             m_painter.restore();
         m_clip = savedClip;
@@ -1059,6 +1173,7 @@ private:
         const bool upright =
             toDevice.m12() == 0 && toDevice.m21() == 0 && toDevice.m11() > 0 && toDevice.m22() > 0;
         if (!upright) {
+            flushFills(deviceRectOf(rect, 2));
             drawImage(m_painter, image, rect, opacity);
             return;
         }
@@ -1068,6 +1183,7 @@ private:
         const bool fits =
             std::abs(size.width() - image.width()) <= 1 && std::abs(size.height() - image.height()) <= 1;
         if (!fits && !resting) {
+            flushFills(deviceRectOf(rect, 2));
             drawImage(m_painter, image, rect, opacity);
             return;
         }
@@ -1144,8 +1260,8 @@ private:
     }
 
     // Draws the layer and its sublayers straight onto the target within `pixels` (device pixels),
-    // its fills held back written.
-    void paintClippedTo(Layer& layer, const LayerState& state, QRect pixels)
+    // its fills held back written unless `stillHeld`.
+    void paintClippedTo(Layer& layer, const LayerState& state, QRect pixels, bool stillHeld = false)
     {
         const QTransform saved = m_painter.transform();
         m_painter.save();
@@ -1155,8 +1271,9 @@ private:
         const std::optional<QRect> savedClip = m_clip;
         if (m_clipKnown)
             m_clip = m_clip ? m_clip->intersected(pixels) : pixels;
-        paintContentAndSublayers(layer, state, 1.0);
-        flushAllFills();
+        paintContentAndSublayers(layer, state, 1.0, stillHeld);
+        if (!stillHeld)
+            flushAllFills();
         m_clip = savedClip;
         m_painter.restore();
     }
@@ -1197,28 +1314,21 @@ private:
         // What lies below a band is kept as a copy of its pixels, or as the one colour of the fill
         // not written there yet (the window's black under a full-screen strip), which the layer's
         // opaque background then replaces unwritten.
-        struct Band {
-            QRect rect;
-            QImage below;
-            QRgb belowColor = 0;
-        };
-        std::vector<Band> kept;
+        std::vector<BandFade> fades;
         for (const QRect& rect : bands) {
+            const QImage& maskPiece = pieceOf(drawing, rect.translated(-origin));
             if (const std::optional<QRgb> flat = takeHeldFill(rect)) {
-                kept.push_back({rect, QImage(), *flat});
+                fades.push_back({rect, maskPiece, QImage(), *flat});
                 continue;
             }
             flushFills(rect);
-            kept.push_back({rect, copyBand(*target, rect)});
+            fades.push_back({rect, maskPiece, copyBand(*target, rect), 0});
         }
         flushAllFills();
         layer.keptMaskedAreas().clear();
-        paintClippedTo(layer, state, area);
-        for (const Band& band : kept) {
-            const QImage& maskPiece = pieceOf(drawing, band.rect.translated(-origin));
-            fadeBandInPlace(*target, band.rect, maskPiece, band.below.isNull() ? nullptr : &band.below,
-                            band.belowColor);
-        }
+        // What the layer leaves held is written with the bands' fading, row by row.
+        paintClippedTo(layer, state, area, true);
+        flushAllFills(fades);
         return true;
     }
 
@@ -1526,7 +1636,8 @@ private:
             if (area.isEmpty())
                 return;
             if (const std::optional<QRgb> below = takeHeldFill(area)) {
-                blendPieceOverColor(*target, area, kept, at, *below);
+                m_pieces.push_back({area, kept, at, *below});
+                s_heldPiecePixels += qint64(area.width()) * area.height();
                 return;
             }
             flushFills(area);
@@ -1707,13 +1818,21 @@ private:
 
     void drawDeviceImage(const QImage& image, const QRectF& area, double opacity)
     {
+        const QPoint corner = area.topLeft().toPoint();
+        const bool onPixels = area.size() == QSizeF(image.size()) && QPointF(corner) == area.topLeft();
+        // An opaque image copied over whole pixels replaces what is held under it unwritten.
+        if (onPixels && opacity >= 1 && !image.hasAlphaChannel() && writesPixelsByHand()) {
+            QRect covered = QRect(corner, image.size()).intersected(devicePixelBounds());
+            if (m_clip)
+                covered &= *m_clip;
+            dropHeldUnder(covered);
+        }
         flushFills(area.toAlignedRect());
         const QTransform saved = m_painter.transform();
         const double savedOpacity = m_painter.opacity();
         setPixelTransform();
         m_painter.setOpacity(opacity);
-        const QPoint corner = area.topLeft().toPoint();
-        if (area.size() == QSizeF(image.size()) && QPointF(corner) == area.topLeft()) {
+        if (onPixels) {
             const PixelCopies copies(m_painter);
             m_painter.drawImage(corner, image);
         } else {
@@ -1765,6 +1884,8 @@ private:
     // Flat fills not written yet, as the opaque colours they leave in the target (pixels of its
     // format) over device pixels; disjoint.
     std::vector<std::pair<QRegion, QRgb>> m_fills;
+    // Pieces held back as well; their pixels are in no held fill.
+    std::vector<HeldPiece> m_pieces;
 };
 
 } // namespace
@@ -1803,6 +1924,11 @@ qint64 LayerPainter::stackedFillPixelCountForTesting()
 int LayerPainter::keptPieceCountForTesting()
 {
     return s_keptPieces;
+}
+
+qint64 LayerPainter::heldPiecePixelCountForTesting()
+{
+    return s_heldPiecePixels;
 }
 
 QImage LayerPainter::render(const Layer& root, QSize size)

@@ -34,4 +34,7 @@ public:
     // Pieces of images (a shadow's bands) copied to be kept across frames, since the process
     // started.
     static int keptPieceCountForTesting();
+    // Pixels of image pieces over a flat colour (a shadow's bands over a strip's grey) held back to
+    // be written row by row with the rest of the frame, since the process started.
+    static qint64 heldPiecePixelCountForTesting();
 };

@@ -966,6 +966,42 @@ TEST_F(LayerPainterFlatFillTest, WhatIsDrawnLaterOverAHeldFillSeesItWritten)
     }
 }
 
+// The strip as the rating screen shows it: photos side by side with their shadows, the first running
+// past the screen's edge, the last fading in under the feathered edge. Its shadows' bands over the
+// grey, the gaps between the photos and the feathered band are held back and written row by row
+// at the end of the frame, partly covered by the photos drawn meanwhile; the pixels must be those
+// of the frame painted fill by fill, at rest and with the photos between two pixels in a move.
+TEST_F(LayerPainterFlatFillTest, PhotosSideBySideInAFeatheredStripGiveThePixelsOfOnePaintedFillByFill)
+{
+    RightFeather feather;
+    const LayerPtr strip = filledLayer(Rect(0, 0, 400, 400), Color::white(0.5, 1));
+    setMaskDrawnBy(*strip, feather);
+    root->addSublayer(strip);
+    std::vector<LayerPtr> photos;
+    for (const double x : {-100.0, 100.0}) {
+        const LayerPtr photo = Layer::create();
+        photo->setFrame(Rect(x, 120, 180, 120));
+        photo->setContents(gradientImage(QSize(180, 120)));
+        photo->setShadowOpacity(0.75);
+        strip->addSublayer(photo);
+        photos.push_back(photo);
+    }
+    photos.push_back(addFadingPhoto(Rect(300, 120, 180, 120), Qt::red, strip));
+    clock.advance(0.5);
+    const qint64 held = LayerPainter::heldPiecePixelCountForTesting();
+    stackedInOneFrame();
+    EXPECT_GT(LayerPainter::heldPiecePixelCountForTesting(), held) << "the shadows' bands are held";
+
+    {
+        ScopedTransaction move;
+        move.setAnimationDuration(0.25);
+        for (const LayerPtr& photo : photos)
+            photo->setPosition(Point(photo->position().x - 37, photo->position().y));
+    }
+    clock.advance(0.1);
+    stackedInOneFrame();
+}
+
 TEST_F(LayerPainterFlatFillTest, ALayerInsideOneFadingInAnimatesItsChangesFromItsFirstFrame)
 {
     paintOver(Qt::black);
