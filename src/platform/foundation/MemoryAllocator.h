@@ -13,10 +13,12 @@
 // is freed, and the small ones stay in the heaps.
 class MemoryAllocator {
 public:
-    // Bytes from which a block gets its own mapping (and is unmapped when freed).
-    static constexpr std::size_t ownMappingFromBytes = 256 * 1024;
+    // Bytes from which a block gets its own mapping (and is unmapped when freed): every image of a
+    // photo's size, not the painter's small pieces kept across frames, which a frame on the main
+    // thread would otherwise find in fresh pages each time.
+    static constexpr std::size_t ownMappingFromBytes = 1024 * 1024;
     // Free bytes at the top of a heap beyond which the heap is given back to the system.
-    static constexpr std::size_t trimAboveBytes = 1024 * 1024;
+    static constexpr std::size_t trimAboveBytes = 2 * 1024 * 1024;
 
     // The allocator's option call: the C library's mallopt() unless a test hands in its own.
     using SetOption = int (*)(int option, int value);
