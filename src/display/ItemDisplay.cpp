@@ -103,6 +103,7 @@ QImage preparedForDrawing(QImage image)
 
 ItemDisplay::ItemDisplay()
     : m_workQueue(std::make_unique<OperationQueue>())
+    , m_releaseQueue(std::make_unique<OperationQueue>(1))
     , m_layer(Layer::create())
     , m_loadGuard(std::make_shared<LoadGuard>())
 {
@@ -115,6 +116,10 @@ ItemDisplay::ItemDisplay()
     // fills to must not wait in line behind it. A lower niceness is not enough: the scheduler
     // lets a running thread finish its slice first, and the frame's many pieces each wait anew.
     m_workQueue->setWorkersRunInBackground(true);
+    // Freeing a photo's image unmaps its pages, a millisecond or so of the kernel's time that a
+    // frame about to be painted need not pay; the release does not wait behind a decode.
+    m_releaseQueue->setWaitsForRunningOperationsWhenDestroyed(false);
+    m_releaseQueue->setWorkersRunInBackground(true);
     m_loadGuard->display = this;
     m_layer->setLayoutManager(this);
     m_layer->setActions({{"sublayers", nullptr}});
@@ -254,9 +259,14 @@ void ItemDisplay::updateMask()
 
 void ItemDisplay::reloadData()
 {
-    for (const auto& [index, photoLayer] : m_itemLayers)
+    std::vector<QImage> leaving;
+    for (const auto& [index, photoLayer] : m_itemLayers) {
+        leaving.push_back(photoLayer->contents());
+        leaving.push_back(photoLayer->previousContents());
         photoLayer->removeFromSuperlayer();
+    }
     m_itemLayers.clear();
+    releaseInBackground(std::move(leaving));
     setPosition(0);
     setAutoAdvanceInterval(m_autoAdvanceInterval);
 }
@@ -304,16 +314,23 @@ void ItemDisplay::updateLayers()
                                                       : Operation::QueuePriority::Normal);
     }
 
-    const std::vector<LayerPtr> sublayers = m_layer->sublayers();
-    for (const LayerPtr& sublayer : sublayers) {
-        if (std::find(wanted.begin(), wanted.end(), sublayer.get()) != wanted.end())
-            continue;
-        cancelLoad(*sublayer);
-        sublayer->removeFromSuperlayer();
-        const QVariant index = sublayer->attribute(itemIndexKey);
-        if (index.isValid())
-            m_itemLayers.erase(std::size_t(index.toULongLong()));
+    std::vector<QImage> leaving;
+    {
+        const std::vector<LayerPtr> sublayers = m_layer->sublayers();
+        for (const LayerPtr& sublayer : sublayers) {
+            if (std::find(wanted.begin(), wanted.end(), sublayer.get()) != wanted.end())
+                continue;
+            cancelLoad(*sublayer);
+            leaving.push_back(sublayer->contents());
+            leaving.push_back(sublayer->previousContents());
+            sublayer->removeFromSuperlayer();
+            const QVariant index = sublayer->attribute(itemIndexKey);
+            if (index.isValid())
+                m_itemLayers.erase(std::size_t(index.toULongLong()));
+        }
     }
+    // The layers that left are gone now, and with them every other reference to their images.
+    releaseInBackground(std::move(leaving));
     m_layer->setNeedsLayout();
 
     std::vector<std::size_t> comingNext;
@@ -322,6 +339,15 @@ void ItemDisplay::updateLayers()
     if (end < n)
         comingNext.push_back(end);
     prepareShadowsAhead(comingNext);
+}
+
+void ItemDisplay::releaseInBackground(std::vector<QImage> images)
+{
+    std::erase_if(images, [](const QImage& image) { return image.isNull(); });
+    if (images.empty())
+        return;
+    m_releaseQueue->addOperation(
+        QMInvocationOperation::create([images = std::move(images)]() mutable { images.clear(); }));
 }
 
 void ItemDisplay::prepareShadowsAhead(const std::vector<std::size_t>& items)

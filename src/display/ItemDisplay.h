@@ -28,7 +28,9 @@
 //
 // Ownership: the display owns its layer, which owns the photo layers; a photo layer owns its
 // pending load operation, and a load holds its layer only weakly, so a photo that leaves the strip
-// is freed with its image as soon as no load of it is running. The data source is not owned.
+// is freed with its image as soon as no load of it is running (the image itself, megabytes given
+// back to the system, on releaseQueue()'s thread rather than in the next frame's time). The data
+// source is not owned.
 //
 // Threads: everything here is main-thread only, except the loads, which run on workQueue() and
 // call the data source's image operation there. A load hands its image to the main thread, where
@@ -103,6 +105,8 @@ public:
     const std::map<std::size_t, LayerPtr>& itemLayers() const { return m_itemLayers; }
     // Runs the loads; concurrent.
     OperationQueue& workQueue() { return *m_workQueue; }
+    // Frees the images of photos that left the strip (serial, in the background).
+    OperationQueue& releaseQueue() { return *m_releaseQueue; }
     // Null while the strip does not advance on its own.
     AdvanceTimer* advanceTimerForTesting() const { return m_advanceTimer.get(); }
 
@@ -137,8 +141,12 @@ private:
                                 const std::weak_ptr<Operation>& operation, const QImage& image,
                                 unsigned size);
 
+    // Hands the last references to `images` to the release queue.
+    void releaseInBackground(std::vector<QImage> images);
+
     // Destroyed last: waits for running loads once everything they could reach is cut off.
     std::unique_ptr<OperationQueue> m_workQueue;
+    std::unique_ptr<OperationQueue> m_releaseQueue;
     std::map<std::size_t, LayerPtr> m_itemLayers;
     std::unique_ptr<AdvanceTimer> m_advanceTimer;
     LayerPtr m_layer;

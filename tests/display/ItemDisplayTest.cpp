@@ -195,6 +195,30 @@ TEST_F(ItemDisplayTest, TheTimerAdvancesAndWraps)
     finishLoads();
 }
 
+// Giving a photo's megabytes back to the system is the kernel's work of a millisecond or so: not
+// the next frame's.
+TEST_F(ItemDisplayTest, PhotosThatLeaveTheStripAreFreedOffTheMainThread)
+{
+    m_source.m_countsFreeing = true;
+    show(std::vector<double>(10, 1.0), Rect(0, 0, 640, 400));
+    finishLoads();
+    ASSERT_EQ(m_display.itemLayers().size(), 3u);
+    ASSERT_FALSE(photo(0).contents().isNull());
+
+    m_display.setPosition(5);
+    m_display.layer()->layoutIfNeeded();
+    m_display.releaseQueue().waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(m_source.m_freeings->onMainThread, 0);
+    EXPECT_EQ(m_source.m_freeings->elsewhere, 3) << "the photos of items 0 to 2";
+
+    finishLoads();
+    m_display.reloadData();
+    m_display.releaseQueue().waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(m_source.m_freeings->onMainThread, 0);
+    EXPECT_EQ(m_source.m_freeings->elsewhere, 8) << "and those of items 3 to 7, dropped by the reload";
+    finishLoads();
+}
+
 TEST_F(ItemDisplayTest, ReloadDropsEveryLayerAndStartsAtZero)
 {
     show(std::vector<double>(10, 1.0), Rect(0, 0, 800, 400));

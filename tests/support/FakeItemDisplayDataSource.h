@@ -1,13 +1,18 @@
 #pragma once
 
 #include "display/ItemDisplayDataSource.h"
+#include "platform/foundation/MainThread.h"
 
 #include <QColor>
 #include <QImage>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -62,10 +67,21 @@ public:
         const double ratio = index < m_ratios.size() && m_ratios[index] > 0 ? m_ratios[index] : 1.0;
         const int width = ratio >= 1 ? int(size) : std::max(1, int(size * ratio));
         const int height = ratio >= 1 ? std::max(1, int(size / ratio)) : int(size);
+        if (m_countsFreeing)
+            return imageCountingItsFreeing(width, height);
         QImage image(width, height, QImage::Format_RGB32);
         image.fill(QColor(200, 40, 40));
         return image;
     }
+
+    // Where the photos' pixels were freed, once m_countsFreeing is set before they are made.
+    struct Freeings {
+        std::atomic<int> onMainThread = 0;
+        std::atomic<int> elsewhere = 0;
+    };
+    // Shared with the images, which may outlive this source.
+    const std::shared_ptr<Freeings> m_freeings = std::make_shared<Freeings>();
+    bool m_countsFreeing = false;
 
     std::vector<double> m_ratios;
     std::map<std::size_t, long> m_alignments;
@@ -106,6 +122,26 @@ public:
     }
 
 private:
+    QImage imageCountingItsFreeing(int width, int height) const
+    {
+        struct Pixels {
+            std::shared_ptr<Freeings> freeings;
+            void* data;
+        };
+        const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
+        auto* pixels = new Pixels{m_freeings, std::malloc(bytes)};
+        std::memset(pixels->data, 0x80, bytes);
+        return QImage(
+            static_cast<uchar*>(pixels->data), width, height, width * 4, QImage::Format_RGB32,
+            [](void* info) {
+                auto* freed = static_cast<Pixels*>(info);
+                ++(isMainThread() ? freed->freeings->onMainThread : freed->freeings->elsewhere);
+                std::free(freed->data);
+                delete freed;
+            },
+            pixels);
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_gateOpened;
     std::condition_variable m_requestArrived;

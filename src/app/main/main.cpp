@@ -6,6 +6,7 @@
 #include "app/QuitSignals.h"
 #include "app/WindowIcon.h"
 #include "library/AlbumInfo.h"
+#include "platform/foundation/MemoryAllocator.h"
 #include "platform/foundation/Resources.h"
 #include "platform/ipc/DistributedNotificationCenter.h"
 #include "ui/HostView.h"
@@ -32,6 +33,8 @@ void print(FILE* stream, const QString& text)
 
 int main(int argc, char** argv)
 {
+    // Before any thread starts: peak memory must not depend on the order photo loads end in.
+    MemoryAllocator::useFixedThresholds();
     // Answered before Qt starts, so they work with no display at all.
     const QStringList arguments = rawArguments(argc, argv);
     const CommandLine commandLine = CommandLine::parse(arguments);
