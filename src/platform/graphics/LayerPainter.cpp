@@ -324,36 +324,42 @@ void writeRows(QImage& target, const std::vector<std::pair<QRect, QRgb>>& fills,
     auto* bits = const_cast<uchar*>(target.constBits());
     const qsizetype stride = target.bytesPerLine();
     const auto pixelsAt = [&](int x, int y) { return reinterpret_cast<QRgb*>(bits + y * stride) + x; };
-    std::vector<const Item*> active;
+    const auto writeRowOf = [&](const Item& item, int y) {
+        const QRect& rect = item.rect;
+        if (y + rowsAhead <= rect.bottom())
+            __builtin_prefetch(pixelsAt(rect.left(), y + rowsAhead));
+        QRgb* line = pixelsAt(rect.left(), y);
+        if (item.fade) {
+            const BandFade& fade = *item.fade;
+            const int row = y - rect.top();
+            fadeRow(line, reinterpret_cast<const QRgb*>(fade.maskPiece.constScanLine(row)),
+                    fade.below.isNull() ? nullptr
+                                        : reinterpret_cast<const QRgb*>(fade.below.constScanLine(row)),
+                    fade.belowColor, rect.width());
+        } else if (item.piece) {
+            const HeldPiece& held = *item.piece;
+            const auto* source = reinterpret_cast<const QRgb*>(held.piece.constScanLine(y - held.at.y())) +
+                                 (rect.left() - held.at.x());
+            blendRowOverColor(line, source, held.below, rect.width());
+        } else {
+            fillRow(line, item.color, rect.width());
+        }
+    };
+    // The items the row crosses: what is written, then the fades, so a row's band is faded after
+    // its own pixels are written.
+    std::array<std::vector<const Item*>, 2> active;
     std::size_t next = 0;
     for (int y = items.front().rect.top(); y <= bottom; ++y) {
-        while (next < items.size() && items[next].rect.top() <= y)
-            active.push_back(&items[next++]);
-        std::erase_if(active, [y](const Item* item) { return item->rect.bottom() < y; });
-        // Fades after what is written in their rows, in the order the items came.
-        std::stable_partition(active.begin(), active.end(), [](const Item* item) { return !item->fade; });
-        for (const Item* item : active) {
-            const QRect& rect = item->rect;
-            if (y + rowsAhead <= rect.bottom())
-                __builtin_prefetch(pixelsAt(rect.left(), y + rowsAhead));
-            QRgb* line = pixelsAt(rect.left(), y);
-            if (item->fade) {
-                const BandFade& fade = *item->fade;
-                const int row = y - rect.top();
-                fadeRow(line, reinterpret_cast<const QRgb*>(fade.maskPiece.constScanLine(row)),
-                        fade.below.isNull() ? nullptr
-                                            : reinterpret_cast<const QRgb*>(fade.below.constScanLine(row)),
-                        fade.belowColor, rect.width());
-            } else if (item->piece) {
-                const HeldPiece& held = *item->piece;
-                const auto* source =
-                    reinterpret_cast<const QRgb*>(held.piece.constScanLine(y - held.at.y())) +
-                    (rect.left() - held.at.x());
-                blendRowOverColor(line, source, held.below, rect.width());
-            } else {
-                fillRow(line, item->color, rect.width());
-            }
+        while (next < items.size() && items[next].rect.top() <= y) {
+            active[items[next].fade ? 1 : 0].push_back(&items[next]);
+            ++next;
         }
+        for (std::vector<const Item*>& crossed : active)
+            std::erase_if(crossed, [y](const Item* item) { return item->rect.bottom() < y; });
+        for (const Item* item : active[0])
+            writeRowOf(*item, y);
+        for (const Item* item : active[1])
+            writeRowOf(*item, y);
     }
 }
 
