@@ -789,8 +789,10 @@ private:
         }
         if (rest.isEmpty())
             return;
-
-        flushFills(rest.boundingRect());
+        // Rectangle by rectangle: a placeholder's edges around a fill held in its middle leave
+        // the middle held.
+        for (const QRect& part : rest)
+            flushFills(part);
         const QTransform saved = m_painter.transform();
         setPixelTransform();
         for (const QRect& part : rest)
