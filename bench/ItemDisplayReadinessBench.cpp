@@ -151,33 +151,31 @@ double stealMilliseconds()
     return double(values[7]) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
+// The second of the numbers a one-line file of the kernel's (open as `fd`) starts with; 0 when it
+// cannot be read.
+unsigned long long secondNumberOf(int fd)
+{
+    char line[128] = {};
+    if (fd < 0 || pread(fd, line, sizeof line - 1, 0) <= 0)
+        return 0;
+    unsigned long long first = 0;
+    unsigned long long second = 0;
+    return std::sscanf(line, "%llu %llu", &first, &second) == 2 ? second : 0;
+}
+
 // Milliseconds the calling thread has waited, ready to run, for a processor so far (the scheduler's
 // own count): a stall by the wall clock that is neither work nor this is the thread asleep.
 double runQueueWaitMilliseconds()
 {
     static thread_local const int schedstat = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-    char line[128] = {};
-    if (schedstat < 0 || pread(schedstat, line, sizeof line - 1, 0) <= 0)
-        return 0;
-    unsigned long long running = 0;
-    unsigned long long waiting = 0;
-    if (std::sscanf(line, "%llu %llu", &running, &waiting) != 2)
-        return 0;
-    return double(waiting) / 1e6;
+    return double(secondNumberOf(schedstat)) / 1e6;
 }
 
 // The process's resident memory now, from its one-line status.
 double residentMegabytes()
 {
     static const int statm = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-    char line[128] = {};
-    if (statm < 0 || pread(statm, line, sizeof line - 1, 0) <= 0)
-        return 0;
-    unsigned long long size = 0;
-    unsigned long long resident = 0;
-    if (std::sscanf(line, "%llu %llu", &size, &resident) != 2)
-        return 0;
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+    return double(secondNumberOf(statm)) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
 bool isSharp(const Layer& layer)
