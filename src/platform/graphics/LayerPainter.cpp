@@ -978,13 +978,30 @@ private:
         s_backgroundPixels += areaOf(edge);
         for (const QRect& rect : edge)
             flushFills(rect);
+        // Each piece of an edge gets only the part of the fill within a pixel of it, a few rows
+        // at a time. Qt hands a fill of more than a few dozen runs of pixels to its shared thread
+        // pool and waits, and the pool may be busy with other work: a fill of the whole layer,
+        // however little of it the clip lets through, would make the frame wait behind it. Each
+        // part keeps the layer's own edges wherever they cross its pixels, so every pixel is
+        // covered as before. A row of a piece holds at most three runs (two partly covered ends
+        // and the middle).
+        constexpr int rowsAtOnce = 30;
+        const QRectF whole = toQRect(bounds);
+        const QTransform fromDevice = m_painter.deviceTransform().inverted();
         const QTransform saved = m_painter.transform();
-        m_painter.save();
-        setPixelTransform();
-        m_painter.setClipRegion(edge, Qt::IntersectClip);
-        m_painter.setTransform(saved);
-        m_painter.fillRect(toQRect(bounds), color);
-        m_painter.restore();
+        for (const QRect& rect : edge) {
+            for (int y = rect.top(); y <= rect.bottom(); y += rowsAtOnce) {
+                const QRect piece(rect.left(), y, rect.width(), std::min(rowsAtOnce, rect.bottom() + 1 - y));
+                const QRectF part =
+                    whole.intersected(fromDevice.mapRect(QRectF(piece.adjusted(-1, -1, 1, 1))));
+                m_painter.save();
+                setPixelTransform();
+                m_painter.setClipRect(piece, Qt::IntersectClip);
+                m_painter.setTransform(saved);
+                m_painter.fillRect(part, color);
+                m_painter.restore();
+            }
+        }
     }
 
     static void markSubtreePresented(Layer& layer)

@@ -10,6 +10,9 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QSemaphore>
+#include <QThreadPool>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <optional>
 #include <utility>
@@ -830,6 +833,32 @@ TEST_F(LayerPainterFlatFillTest, ABackgroundOffThePixelGridGivesThePixelsOfOneAn
             EXPECT_TRUE(paintFillByFill(Qt::cyan) == expected);
         }
     }
+}
+
+// The photo loaders keep Qt's shared thread pool busy with work of their own; a frame that handed
+// pieces to it would wait behind them. With every pool thread held, a placeholder off the pixel grid
+// must still paint at once.
+TEST_F(LayerPainterFlatFillTest, ABackgroundOffThePixelGridIsPaintedWithoutQtsSharedThreadPool)
+{
+    root->addSublayer(filledLayer(Rect(20.25, 30.5, 350.5, 340.75), Color::white(1, 0.5)));
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    QSemaphore holding;
+    QSemaphore released;
+    std::atomic<int> timedOut = 0;
+    for (int i = 0; i < threads; ++i) {
+        pool->start([&] {
+            holding.release();
+            if (!released.tryAcquire(1, 5000))
+                ++timedOut;
+        });
+    }
+    holding.acquire(threads);
+    const QImage painted = paintOver(Qt::magenta, QColor(Qt::black));
+    released.release(threads);
+    pool->waitForDone();
+    EXPECT_EQ(timedOut, 0) << "the frame waited for the pool";
+    EXPECT_TRUE(painted == paintFillByFill(Qt::cyan));
 }
 
 TEST_F(LayerPainterFlatFillTest, ABorderOffThePixelGridGivesThePixelsOfTheWholeRingFilledOnce)
