@@ -274,16 +274,16 @@ void fillRow(QRgb* line, QRgb color, int width)
     std::wmemset(reinterpret_cast<wchar_t*>(line), static_cast<wchar_t>(color), std::size_t(width));
 }
 
-// Pixels the painter has worked out but not written yet: opaque fills, and pieces of images over
-// an opaque colour (a shadow's band over a strip's grey). They are written row by row, top to
-// bottom, all of a row at once: thin columns of them (the shadows and gaps between two photos)
-// then cost one visit to a row instead of one for each, and a feathered band is faded in the
-// same pass.
+// Pixels the painter has worked out but not written yet: opaque fills, opaque images copied one
+// to one (the photos), and pieces of images over an opaque colour (a shadow's band over a strip's
+// grey). They are written row by row, top to bottom, all of a row at once: thin columns of them
+// (the shadows and gaps between two photos) then land on rows being written anyway instead of
+// costing a visit to each row of their own, and a feathered band is faded in the same pass.
 struct HeldPiece {
     QRect area;
+    // Opaque (a piece already blended over the colour it was held over), copied as it is.
     QImage piece;
     QPoint at;
-    QRgb below;
 };
 
 struct BandFade {
@@ -340,7 +340,7 @@ void writeRows(QImage& target, const std::vector<std::pair<QRect, QRgb>>& fills,
             const HeldPiece& held = *item.piece;
             const auto* source = reinterpret_cast<const QRgb*>(held.piece.constScanLine(y - held.at.y())) +
                                  (rect.left() - held.at.x());
-            blendRowOverColor(line, source, held.below, rect.width());
+            std::memcpy(line, source, std::size_t(rect.width()) * sizeof(QRgb));
         } else {
             fillRow(line, item.color, rect.width());
         }
@@ -896,7 +896,7 @@ private:
         std::vector<HeldPiece> pieces;
         for (HeldPiece& piece : m_pieces) {
             for (const QRect& left : QRegion(piece.area) - covered)
-                pieces.push_back({left, piece.piece, piece.at, piece.below});
+                pieces.push_back({left, piece.piece, piece.at});
         }
         m_pieces = std::move(pieces);
     }
@@ -1661,7 +1661,7 @@ private:
             if (area.isEmpty())
                 return;
             if (const std::optional<QRgb> below = takeHeldFill(area)) {
-                m_pieces.push_back({area, kept, at, *below});
+                m_pieces.push_back({area, keptPieceOver(kept, *below), at});
                 s_heldPiecePixels += qint64(area.width()) * area.height();
                 return;
             }
@@ -1756,6 +1756,32 @@ private:
         return entry.image;
     }
 
+    // `kept` blended over the opaque colour `below` as the raster engine blends it, kept for the
+    // last few asked for: a shadow's band over a strip's grey is then copied, not blended, on every
+    // frame it stays the same.
+    static const QImage& keptPieceOver(const QImage& kept, QRgb below)
+    {
+        struct Entry {
+            qint64 key = 0;
+            QRgb below = 0;
+            QImage image;
+        };
+        static std::array<Entry, 32> entries;
+        static std::size_t next = 0;
+        for (const Entry& entry : entries) {
+            if (entry.key == kept.cacheKey() && entry.below == below && !entry.image.isNull())
+                return entry.image;
+        }
+        Entry& entry = entries[next];
+        next = (next + 1) % entries.size();
+        QImage blended(kept.size(), QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < kept.height(); ++y)
+            blendRowOverColor(reinterpret_cast<QRgb*>(blended.scanLine(y)),
+                              reinterpret_cast<const QRgb*>(kept.constScanLine(y)), below, kept.width());
+        entry = {kept.cacheKey(), below, std::move(blended)};
+        return entry.image;
+    }
+
     // The image the painter writes into, if it is one.
     QImage* targetImage() const
     {
@@ -1845,12 +1871,20 @@ private:
     {
         const QPoint corner = area.topLeft().toPoint();
         const bool onPixels = area.size() == QSizeF(image.size()) && QPointF(corner) == area.topLeft();
-        // An opaque image copied over whole pixels replaces what is held under it unwritten.
+        // An opaque image copied over whole pixels replaces what is held under it unwritten. One
+        // in the target's own pixels is held too, and copied row by row with the rest of the
+        // frame: the thin columns beside it (gaps, shadows, feathered edges) then land on rows
+        // already being written, instead of each costing a cache miss a row of their own.
         if (onPixels && opacity >= 1 && !image.hasAlphaChannel() && writesPixelsByHand()) {
             QRect covered = QRect(corner, image.size()).intersected(devicePixelBounds());
             if (m_clip)
                 covered &= *m_clip;
             dropHeldUnder(covered);
+            if (image.format() == QImage::Format_RGB32) {
+                if (!covered.isEmpty())
+                    m_pieces.push_back({covered, image, corner});
+                return;
+            }
         }
         flushFills(area.toAlignedRect());
         const QTransform saved = m_painter.transform();
