@@ -4,16 +4,21 @@
 #include <QStringList>
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 // A target pixel's weights add up to exactly one, so an opaque channel stays 255 and a
 // premultiplied channel never exceeds its alpha after rounding.
 constexpr int weightBits = 14;
 constexpr quint32 weightOne = 1u << weightBits;
-// The horizontal pass keeps 8 bits below a channel's level for the vertical one: 255 << 8 fits a
-// 16-bit value, and that times a weight fits 32 bits.
-constexpr int carriedBits = 8;
+// The horizontal pass keeps 7 bits below a channel's level for the vertical one: 255 << 7 fits a
+// signed 16-bit value, which the processor's 16-bit multiply-add takes, and that times a weight fits
+// 31 bits.
+constexpr int carriedBits = 7;
 constexpr int horizontalShift = weightBits - carriedBits;
 constexpr int verticalShift = weightBits + carriedBits;
 
@@ -86,10 +91,37 @@ Taps tapsFor(int source, int target)
 
 // One source row of 4-byte pixels resized along x; the channels, in their byte order, carried with
 // `carriedBits` more bits.
-void scaleRow(const uchar* row, const Taps& taps, quint16* out)
+void scaleRow(const uchar* row, const Taps& taps, qint16* out)
 {
     const quint32* weights = taps.weights.data();
     const size_t count = taps.first.size();
+#if defined(__SSE2__)
+    // Two source pixels a step: their channels interleaved as 16-bit values, each pair multiplied by
+    // the two weights and added in one instruction.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(1 << (horizontalShift - 1));
+    const auto* pixels = reinterpret_cast<const quint32*>(row);
+    for (size_t t = 0; t < count; ++t) {
+        const quint32* pixel = pixels + taps.first[t];
+        __m128i sum = zero;
+        int k = taps.offsets[t];
+        const int end = taps.offsets[t + 1];
+        for (; k + 1 < end; k += 2, pixel += 2) {
+            const __m128i pair = _mm_unpacklo_epi8(
+                _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(pixel[0])), _mm_cvtsi32_si128(int(pixel[1]))), zero);
+            sum = _mm_add_epi32(
+                sum, _mm_madd_epi16(pair, _mm_set1_epi32(int(weights[k] | (weights[k + 1] << 16)))));
+        }
+        if (k < end) {
+            const __m128i single =
+                _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(pixel[0])), zero), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(single, _mm_set1_epi32(int(weights[k]))));
+        }
+        sum = _mm_srli_epi32(_mm_add_epi32(sum, half), horizontalShift);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(sum, sum));
+        out += 4;
+    }
+#else
     for (size_t t = 0; t < count; ++t) {
         const uchar* pixel = row + 4 * size_t(taps.first[t]);
         quint32 s0 = 0, s1 = 0, s2 = 0, s3 = 0;
@@ -101,12 +133,57 @@ void scaleRow(const uchar* row, const Taps& taps, quint16* out)
             s3 += pixel[3] * weight;
         }
         constexpr quint32 half = 1u << (horizontalShift - 1);
-        out[0] = quint16((s0 + half) >> horizontalShift);
-        out[1] = quint16((s1 + half) >> horizontalShift);
-        out[2] = quint16((s2 + half) >> horizontalShift);
-        out[3] = quint16((s3 + half) >> horizontalShift);
+        out[0] = qint16((s0 + half) >> horizontalShift);
+        out[1] = qint16((s1 + half) >> horizontalShift);
+        out[2] = qint16((s2 + half) >> horizontalShift);
+        out[3] = qint16((s3 + half) >> horizontalShift);
         out += 4;
     }
+#endif
+}
+
+// The rows one target row takes, resized along x, weighed and added into the target row `out` of
+// `channels` bytes. The rows hold at least `channels` rounded up to 8 values.
+void addRows(const qint16* const* rows, const quint32* weights, int count, size_t channels, uchar* out)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(1 << (verticalShift - 1));
+    for (size_t i = 0; i < channels; i += 8) {
+        __m128i low = zero, high = zero;
+        int k = 0;
+        for (; k + 1 < count; k += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i));
+            const __m128i weight = _mm_set1_epi32(int(weights[k] | (weights[k + 1] << 16)));
+            low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), weight));
+            high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), weight));
+        }
+        if (k < count) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i weight = _mm_set1_epi32(int(weights[k]));
+            low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, zero), weight));
+            high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, zero), weight));
+        }
+        low = _mm_srli_epi32(_mm_add_epi32(low, half), verticalShift);
+        high = _mm_srli_epi32(_mm_add_epi32(high, half), verticalShift);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(low, high), zero);
+        if (i + 8 <= channels) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes);
+        } else {
+            const int last = _mm_cvtsi128_si32(bytes);
+            std::memcpy(out + i, &last, 4);
+        }
+    }
+#else
+    constexpr quint32 half = 1u << (verticalShift - 1);
+    for (size_t i = 0; i < channels; ++i) {
+        quint32 sum = half;
+        for (int k = 0; k < count; ++k)
+            sum += quint32(rows[k][i]) * weights[k];
+        out[i] = uchar(sum >> verticalShift);
+    }
+#endif
 }
 
 QImage::Format workingFormat(const QImage& image)
@@ -142,18 +219,20 @@ QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
     const Taps across = tapsFor(image.width(), size.width());
     const Taps down = tapsFor(image.height(), size.height());
     const size_t channels = 4 * size_t(size.width());
+    // Whole groups of 8 values for the vertical pass to read.
+    const size_t rowValues = (channels + 7) / 8 * 8;
     // The rows one target row takes are consecutive, so a ring of `down.widest` resized rows holds
     // them all, and a source row shared by two target rows is resized once.
     const int ringRows = down.widest;
-    std::vector<quint16> resized(channels * size_t(ringRows));
+    std::vector<qint16> resized(rowValues * size_t(ringRows));
     std::vector<int> rowInSlot(size_t(ringRows), -1);
-    std::vector<quint32> sums(channels);
+    std::vector<const qint16*> rows(static_cast<size_t>(ringRows));
     const bool converted = format != image.format();
     const QList<QRgb> colours = image.colorTable();
 
     const auto resizedRow = [&](int y) {
         const size_t slot = size_t(y % ringRows);
-        quint16* out = resized.data() + slot * channels;
+        qint16* out = resized.data() + slot * rowValues;
         if (rowInSlot[slot] == y)
             return out;
         rowInSlot[slot] = y;
@@ -171,21 +250,10 @@ QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
     for (int y = 0; y < size.height(); ++y) {
         const int first = down.first[size_t(y)];
         const int from = down.offsets[size_t(y)];
-        const int taps = down.offsets[size_t(y) + 1] - from;
-        const quint16* row = resizedRow(first);
-        const quint32 weight = down.weights[size_t(from)];
-        for (size_t i = 0; i < channels; ++i)
-            sums[i] = row[i] * weight;
-        for (int k = 1; k < taps; ++k) {
-            row = resizedRow(first + k);
-            const quint32 next = down.weights[size_t(from + k)];
-            for (size_t i = 0; i < channels; ++i)
-                sums[i] += row[i] * next;
-        }
-        uchar* out = result.scanLine(y);
-        constexpr quint32 half = 1u << (verticalShift - 1);
-        for (size_t i = 0; i < channels; ++i)
-            out[i] = uchar((sums[i] + half) >> verticalShift);
+        const int count = down.offsets[size_t(y) + 1] - from;
+        for (int k = 0; k < count; ++k)
+            rows[size_t(k)] = resizedRow(first + k);
+        addRows(rows.data(), down.weights.data() + from, count, channels, result.scanLine(y));
     }
     return result;
 }
