@@ -13,7 +13,8 @@
 // 14-bit weights): within a level or two of Qt's smooth scale. Along an axis that grows, a target
 // pixel is interpolated linearly between the two source pixels nearest its centre (the edge pixels
 // held beyond the edges), as Qt's smooth scale does there. The horizontal pass runs first, one
-// source row at a time, so the working memory is a few rows of the target's width.
+// source row at a time, so the working memory is the rows one target row covers (the ratio of the
+// heights, plus one) at the target's width, 8 bytes a pixel: a few rows for a photo.
 //
 // Format_RGB32 and Format_ARGB32_Premultiplied are resized as they are and keep their format
 // (premultiplied channels average correctly); any other format is converted a row at a time, to
