@@ -1,6 +1,7 @@
 #include "display/ItemDisplay.h"
 
 #include "display/QMInvocationOperation.h"
+#include "library/BandedImageConversion.h"
 #include "platform/foundation/InternalInconsistency.h"
 #include "platform/foundation/MainThread.h"
 #include "platform/foundation/RunLoop.h"
@@ -87,15 +88,14 @@ std::optional<ShadowStyle> shadowStyleOf(const Layer& photoLayer)
 }
 
 // The painter draws these two formats without converting them; doing it here keeps the
-// conversion, like the decoding, off the main thread.
+// conversion, like the decoding, off the main thread. In bands on this thread: Qt would split a
+// whole photo's conversion over its shared pool, whose threads compete with the main thread at
+// normal priority where this idle one would not.
 QImage preparedForDrawing(QImage image)
 {
-    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
-        image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
-    const QImage::Format format =
-        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    if (image.format() != format)
-        image.convertTo(format);
+    BandedImageConversion::convertTo(image, image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                    : QImage::Format_RGB32);
+    BandedImageConversion::convertToColorSpace(image, QColorSpace(QColorSpace::SRgb));
     return image;
 }
 

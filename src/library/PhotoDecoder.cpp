@@ -1,5 +1,6 @@
 #include "library/PhotoDecoder.h"
 
+#include "library/AreaAveragingScaler.h"
 #include "library/FileMapping.h"
 #include "library/RawPreview.h"
 #include "library/ScaledJpegDecoder.h"
@@ -42,8 +43,19 @@ bool openRegular(QFile& file, const QString& path, Error* error)
     return true;
 }
 
-// Reads the image at the stored size scaled to `maxPixelSize`: for a JPEG the decoder scales
-// while it decodes. The reader's transformation, when it applies one, comes after the scaling.
+// The EXIF orientation (1-8) that does what the image reader's transformation does.
+int exifOrientation(QImageIOHandler::Transformations transformation)
+{
+    // Indexed by the flags: mirror 1, flip 2, a quarter turn clockwise 4, applied in that order.
+    static constexpr int orientations[8] = {1, 2, 4, 3, 6, 7, 5, 8};
+    return orientations[transformation.toInt() & 7];
+}
+
+// Reads the image at the stored size scaled to `maxPixelSize`, turned upright when the reader's
+// auto-transform is on, the transformation after the scaling. A handler that scales itself (the
+// JPEG one, with its DCT scaling) is given the size; any other image is read at its stored size and
+// resized here on the calling thread: the reader would resize it with Qt's smooth scale, whose
+// pieces go to the shared thread pool at normal priority, out of reach of the loaders' idle one.
 QImage readScaled(QImageReader& reader, unsigned maxPixelSize)
 {
     reader.setDecideFormatFromContent(true);
@@ -53,9 +65,19 @@ QImage readScaled(QImageReader& reader, unsigned maxPixelSize)
     // The longer side is the same in the stored and the displayed orientation, so one factor
     // serves both: QImageReader applies the scaled size before the rotation.
     const QSize scaled = ScaledJpegDecoder::scaledSize(stored, maxPixelSize);
-    if (scaled != stored)
-        reader.setScaledSize(scaled);
-    return reader.read();
+    if (scaled == stored || reader.supportsOption(QImageIOHandler::ScaledSize)) {
+        if (scaled != stored)
+            reader.setScaledSize(scaled);
+        return reader.read();
+    }
+    const int orientation = reader.autoTransform() ? exifOrientation(reader.transformation()) : 1;
+    reader.setAutoTransform(false);
+    QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    // Sized from the pixels read, which a handler may give fewer of than its header said.
+    image = AreaAveragingScaler::scaled(image, ScaledJpegDecoder::scaledSize(image.size(), maxPixelSize));
+    return image.isNull() ? image : ScaledJpegDecoder::turned(std::move(image), orientation);
 }
 
 bool exifRotatesByQuarterTurn(int exifOrientation)

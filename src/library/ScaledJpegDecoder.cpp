@@ -1,5 +1,6 @@
 #include "library/ScaledJpegDecoder.h"
 
+#include "library/AreaAveragingScaler.h"
 #include "library/TiffDirectoryReader.h"
 
 #include <QImageReader>
@@ -142,9 +143,9 @@ QImage decodeStored(tjhandle decompressor, QByteArrayView jpeg, const Plan& plan
                       0) != 0 &&
         tjGetErrorCode(decompressor) != TJERR_WARNING)
         return {};
-    if (image.size() == plan.target)
-        return image;
-    return image.scaled(plan.target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // On this thread: the loaders run at idle priority, and Qt's smooth scale would hand the work to
+    // its shared pool, whose threads compete with the main thread at normal priority.
+    return AreaAveragingScaler::scaled(image, plan.target);
 }
 
 struct ErrorManager {

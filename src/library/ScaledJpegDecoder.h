@@ -6,10 +6,11 @@
 #include <QSize>
 
 // Decodes JPEG data held in memory at the size it will be shown at, with libjpeg-turbo directly:
-// its DCT scaling at the smallest of its scales whose result is at least that size, then a smooth
-// resize to the exact size, straight into the image's pixel format. Used for the previews of RAW
-// files, which are JPEGs already read into memory; the decode costs what decoding the same JPEG
-// file with the library itself costs, and nothing more.
+// its DCT scaling at the smallest of its scales whose result is at least that size, then an
+// area-averaging resize to the exact size on the calling thread (AreaAveragingScaler), straight
+// into the image's pixel format. Used for JPEG files and for the previews of RAW files, which are
+// JPEGs already read into memory; the decode costs what decoding the same JPEG file with the
+// library itself costs, and nothing more.
 //
 // The data is hostile input: damaged data gives a null image (or the part decoded, as the library
 // recovers it), never a crash; an image whose decoded pixels would exceed Qt's image allocation

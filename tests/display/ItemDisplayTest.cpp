@@ -6,11 +6,13 @@
 #include "platform/graphics/LayerTreeDump.h"
 #include "platform/graphics/ManualAnimationClock.h"
 #include "platform/graphics/ShadowImageCache.h"
+#include "support/BlockedGlobalPool.h"
 #include "support/FailureOf.h"
 #include "support/FakeItemDisplayDataSource.h"
 #include "support/FakeLayerTreeHost.h"
 #include "support/WaitUntil.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QPainter>
 #include <algorithm>
@@ -286,6 +288,35 @@ TEST_F(ItemDisplayTest, ASmallerImageThatArrivesLateNeverReplacesALargerOne)
     finishLoads();
     EXPECT_EQ(m_source.requests(), (std::vector<std::pair<std::size_t, unsigned>>{{0, 380}, {0, 500}}));
     EXPECT_EQ(photo(0).contents().width(), 500);
+}
+
+// A photo in another format or colour space is made ready to draw on its load thread alone: Qt
+// would split the conversion of a photo this large over its shared pool, whose threads compete
+// with the main thread at normal priority.
+TEST_F(ItemDisplayTest, PhotosAreMadeReadyToDrawWithoutQtsSharedThreadPool)
+{
+    m_source.m_format = QImage::Format_ARGB32;
+    m_source.m_colorSpace = QColorSpace(QColorSpace::AdobeRgb);
+    BlockedGlobalPool blocked;
+    ASSERT_TRUE(blocked.isBlocked());
+    show({1.5}, Rect(0, 0, 1600, 1100));
+    const bool loaded = waitUntil([&] { return m_display.workQueue().operationCount() == 0; });
+    blocked.release();
+    EXPECT_TRUE(loaded);
+    finishLoads();
+    const QImage shown = photo(0).contents();
+    ASSERT_GT(qint64(shown.width()) * shown.height(), 2 * 65536);
+    EXPECT_EQ(shown.format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(shown.colorSpace(), QColorSpace(QColorSpace::SRgb));
+    QImage expected(1, 1, QImage::Format_ARGB32);
+    expected.fill(QColor(200, 40, 40));
+    expected.setColorSpace(QColorSpace::AdobeRgb);
+    expected.convertToColorSpace(QColorSpace::SRgb);
+    const QRgb want = expected.pixel(0, 0), got = shown.pixel(shown.width() / 2, shown.height() / 2);
+    EXPECT_LE(std::abs(qRed(want) - qRed(got)) + std::abs(qGreen(want) - qGreen(got)) +
+                  std::abs(qBlue(want) - qBlue(got)),
+              3)
+        << std::hex << want << " " << got;
 }
 
 TEST_F(ItemDisplayTest, ASquareLayerRequestsItsHeight)

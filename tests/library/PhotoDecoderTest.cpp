@@ -3,15 +3,18 @@
 #include "library/AlbumInfo.h"
 #include "library/RawPreview.h"
 #include "platform/foundation/RegularFile.h"
+#include "support/BlockedGlobalPool.h"
 #include "support/RawLikePhotos.h"
 #include "support/TimeLimit.h"
 #include "tools/library/ExifOrientation.h"
 
 #include <QColorSpace>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -331,6 +334,74 @@ TEST_F(PhotoDecoderTest, aJpegFileIsShownAsTheImageReaderWouldShowIt)
     }
     ASSERT_TRUE(upright.save(path(QStringLiteral("plain.png"))));
     EXPECT_EQ(PhotoDecoder::decode(path(QStringLiteral("plain.png")), 300).size(), QSize(300, 200));
+}
+
+// Formats whose reader cannot scale while it reads are read whole and resized by the decoder, then
+// turned as the reader would turn them.
+TEST_F(PhotoDecoderTest, aFileTheReaderCannotScaleIsResizedAndTurnedAsTheReaderWould)
+{
+    const QImage upright = RawLikePhotos::quarters(600, 400);
+    // What each EXIF orientation is called in the writer's terms.
+    const QImageIOHandler::Transformations transformations[] = {
+        QImageIOHandler::TransformationNone,
+        QImageIOHandler::TransformationMirror,
+        QImageIOHandler::TransformationRotate180,
+        QImageIOHandler::TransformationFlip,
+        QImageIOHandler::TransformationFlipAndRotate90,
+        QImageIOHandler::TransformationRotate90,
+        QImageIOHandler::TransformationMirrorAndRotate90,
+        QImageIOHandler::TransformationRotate270};
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const QString tiff = path(QStringLiteral("turned%1.tif").arg(orientation));
+        QImageWriter writer(tiff, "tiff");
+        writer.setTransformation(transformations[orientation - 1]);
+        ASSERT_TRUE(writer.write(RawLikePhotos::stored(upright, orientation)))
+            << writer.errorString().toStdString();
+        const QImage shown = PhotoDecoder::decode(tiff, 300);
+        EXPECT_EQ(shown.size(), QSize(300, 200)) << orientation;
+        EXPECT_TRUE(isUprightQuarters(shown)) << orientation;
+        QImageReader reader(tiff);
+        reader.setAutoTransform(true);
+        reader.setScaledSize(orientation >= 5 ? QSize(200, 300) : QSize(300, 200));
+        const double difference = meanDifference(shown, reader.read());
+        EXPECT_TRUE(difference >= 0 && difference < 1.0) << orientation << ": " << difference;
+    }
+    // At its own size or asked for larger: as it is stored, turned.
+    EXPECT_EQ(PhotoDecoder::decode(path(QStringLiteral("turned6.tif")), 0).size(), QSize(600, 400));
+    EXPECT_EQ(PhotoDecoder::decode(path(QStringLiteral("turned6.tif")), 900).size(), QSize(600, 400));
+
+    // A file the reader gives up on gives nothing, as before.
+    QFile whole(path(QStringLiteral("turned1.tif")));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    QFile cut(path(QStringLiteral("cut.tif")));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(whole.read(200));
+    cut.close();
+    EXPECT_TRUE(PhotoDecoder::decode(cut.fileName(), 300).isNull());
+}
+
+// Qt's smooth scale, and so the image reader's resize, hands large images to the shared thread
+// pool, whose threads run at normal priority: a photo loader at idle priority must not use it.
+TEST_F(PhotoDecoderTest, photosAreDecodedWithoutQtsSharedThreadPool)
+{
+    const QImage upright = RawLikePhotos::quarters(2400, 1600);
+    // TIFF's reader cannot scale while it reads (PNG's can, on its own thread).
+    const QString tiff = path(QStringLiteral("large.tif"));
+    const QString jpeg = path(QStringLiteral("large.jpg"));
+    ASSERT_TRUE(upright.save(tiff));
+    ASSERT_TRUE(upright.save(jpeg, "JPG", 90));
+    BlockedGlobalPool blocked;
+    ASSERT_TRUE(blocked.isBlocked());
+    // Sizes that need a resize after the JPEG's DCT scaling, large enough for Qt to split it.
+    auto decoded = std::async(std::launch::async, [&] {
+        return std::pair(PhotoDecoder::decode(tiff, 1000), PhotoDecoder::decode(jpeg, 1000));
+    });
+    const bool returned = isReadyWithin(decoded);
+    blocked.release();
+    EXPECT_TRUE(returned);
+    const auto [fromTiff, fromJpeg] = decoded.get();
+    EXPECT_EQ(fromTiff.size(), QSize(1000, 667));
+    EXPECT_EQ(fromJpeg.size(), QSize(1000, 667));
 }
 
 // A file is taken as RAW by the suffix of its own name, in any case: a dot in a folder's name or a

@@ -4,6 +4,7 @@
 #include "platform/foundation/MainThread.h"
 
 #include <QColor>
+#include <QColorSpace>
 #include <QImage>
 #include <algorithm>
 #include <atomic>
@@ -54,6 +55,9 @@ public:
         return [this, index, size] { return image(index, size); };
     }
     bool m_handsOutWork = false;
+    // The pixel format and colour space of the photos made.
+    QImage::Format m_format = QImage::Format_RGB32;
+    QColorSpace m_colorSpace;
 
     // The photo asked for, made once the gate lets it through.
     QImage image(std::size_t index, unsigned size)
@@ -69,8 +73,9 @@ public:
         const int height = ratio >= 1 ? std::max(1, int(size / ratio)) : int(size);
         if (m_countsFreeing)
             return imageCountingItsFreeing(width, height);
-        QImage image(width, height, QImage::Format_RGB32);
+        QImage image(width, height, m_format);
         image.fill(QColor(200, 40, 40));
+        image.setColorSpace(m_colorSpace);
         return image;
     }
 

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+// Resizes an image to an exact size on the calling thread alone. Qt's smooth scale hands pieces of
+// a large image to its shared thread pool, whose threads run at normal priority, so a photo loader
+// kept at idle priority would take processor time from the main thread through them; this scaler
+// never starts work on another thread.
+//
+// Along an axis that shrinks, each target pixel is the mean of the source pixels its area covers,
+// each weighted by how much of it is covered (a box filter over exact coverage, in fixed point with
+// 14-bit weights): within a level or two of Qt's smooth scale. Along an axis that grows, a target
+// pixel is interpolated linearly between the two source pixels nearest its centre (the edge pixels
+// held beyond the edges), as Qt's smooth scale does there. The horizontal pass runs first, one
+// source row at a time, so the working memory is the rows one target row covers (the ratio of the
+// heights, plus one) at the target's width, 8 bytes a pixel: a few rows for a photo.
+//
+// Format_RGB32 and Format_ARGB32_Premultiplied are resized as they are and keep their format
+// (premultiplied channels average correctly); any other format is converted a row at a time, to
+// Format_ARGB32_Premultiplied when it has an alpha channel and to Format_RGB32 otherwise, and the
+// result is in that format. The colour space, resolution and text of the image are kept.
+//
+// Sizes are in pixels. No shared state: callable from any thread.
+class AreaAveragingScaler {
+public:
+    // `image` resized to `size`, ignoring its aspect ratio. The image itself (sharing its pixels)
+    // when it already has that size; a null image when either is empty or the target's pixels
+    // cannot be allocated.
+    static QImage scaled(const QImage& image, const QSize& size);
+};
