@@ -2,6 +2,7 @@
 
 #include "platform/foundation/InternalInconsistency.h"
 
+#include <QCoreApplication>
 #include <QThreadPool>
 #include <QtGlobal>
 #include <algorithm>
@@ -56,15 +57,14 @@ namespace {
 // the next queue that leaves threads here, or when the process ends.
 class AbandonedWorkers {
 public:
-    ~AbandonedWorkers()
-    {
-        std::lock_guard lock(m_mutex);
-        for (auto& [thread, ended] : m_threads)
-            thread.join();
-    }
+    ~AbandonedWorkers() { joinAll(); }
 
     void add(std::thread thread, std::shared_ptr<std::atomic<bool>> ended)
     {
+        static std::once_flag joinedWithTheApplication;
+        if (QCoreApplication::instance())
+            std::call_once(joinedWithTheApplication,
+                           [] { qAddPostRoutine(OperationQueue::joinAbandonedWorkers); });
         std::lock_guard lock(m_mutex);
         std::erase_if(m_threads, [](auto& entry) {
             if (!entry.second->load())
@@ -73,6 +73,14 @@ public:
             return true;
         });
         m_threads.emplace_back(std::move(thread), std::move(ended));
+    }
+
+    void joinAll()
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& [thread, ended] : m_threads)
+            thread.join();
+        m_threads.clear();
     }
 
     static AbandonedWorkers& shared()
@@ -328,6 +336,11 @@ void OperationQueue::setWaitsForRunningOperationsWhenDestroyed(bool waits)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->waitsForRunningWhenDestroyed = waits;
+}
+
+void OperationQueue::joinAbandonedWorkers()
+{
+    AbandonedWorkers::shared().joinAll();
 }
 
 void OperationQueue::setWorkersRunInBackground(bool background)

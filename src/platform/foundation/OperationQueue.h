@@ -80,6 +80,11 @@ public:
     // leave the main thread, which waits for its pieces of a frame, behind every decode.
     void setWorkersRunInBackground(bool background);
 
+    // Waits for the threads of every queue destroyed without waiting for its running operations
+    // to end. Called by itself as the application object goes (and as the process ends): an
+    // operation still running then would find Qt's own state torn down under it.
+    static void joinAbandonedWorkers();
+
 private:
     struct State;
     std::shared_ptr<State> m_state;

@@ -341,6 +341,28 @@ TEST_F(OperationQueueTest, AQueueToldNotToWaitGoesWhileItsOperationRunsAndTheOpe
     EXPECT_TRUE(waitUntil([&] { return running->isFinished(); }));
 }
 
+// As the application object goes, an operation a queue left running is waited for: Qt's state
+// would otherwise be torn down under it.
+TEST_F(OperationQueueTest, TheThreadsOfAQueueThatDidNotWaitAreJoinedBeforeTheApplicationGoes)
+{
+    Blocker blocker;
+    const auto running = blocker.operation();
+    {
+        OperationQueue queue(1);
+        queue.setWaitsForRunningOperationsWhenDestroyed(false);
+        queue.addOperation(running);
+        ASSERT_TRUE(blocker.waitUntilStarted());
+    }
+    // Another party lets the operation end a moment later; the join waits for it.
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        blocker.release();
+    });
+    OperationQueue::joinAbandonedWorkers();
+    EXPECT_TRUE(running->isFinished()) << "returned before the abandoned worker ended";
+    releaser.join();
+}
+
 TEST_F(OperationQueueTest, BackgroundWorkersRunUnderTheIdlePolicyAndTheCallerKeepsItsOwn)
 {
     const auto policy = [] { return ::sched_getscheduler(0) & ~SCHED_RESET_ON_FORK; };
