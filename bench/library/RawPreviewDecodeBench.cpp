@@ -161,7 +161,7 @@ bool measure(const Case& test, const QTemporaryDir& folder, int rounds)
     const double difference = TurboJpegReference::meanDifference(ours, reference);
     std::printf("%s: ours %dx%d, reference %dx%d, mean difference %.2f of 255 per channel\n", test.label,
                 ours.width(), ours.height(), reference.width(), reference.height(), difference);
-    if (difference < 0 || difference > 0.5) {
+    if (difference < 0 || difference > TurboJpegReference::sameImageLimit) {
         std::fprintf(stderr, "the two sides give different images\n");
         return false;
     }

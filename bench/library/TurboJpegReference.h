@@ -42,6 +42,10 @@ public:
 
     // The mean absolute difference per colour channel, 0-255; negative when the sizes differ.
     static double meanDifference(const QImage& a, const QImage& b);
+    // The most meanDifference() may be for two decodes of one file to count as the same image. The
+    // program's resize after the scaled decode averages each pixel's area and rounds where Qt's
+    // smooth scale, which the reference uses, truncates: about half a level apart on average.
+    static constexpr double sameImageLimit = 1.0;
 
     static double median(std::vector<double> values);
 };
