@@ -571,9 +571,9 @@ int run(const QString& folder, int albumSize, int moves)
 
 // Runs the same scripted run `runs` times, each in a fresh process, and judges the main thread's
 // own work move by move: its longest stretch in each half-second, the smallest of it across the
-// runs. Work the program does at some point of the run recurs in every run; a stretch that the
-// machine alone lengthened (a virtual processor held up by its host, which the guest may not see
-// as taken) does not come back at the same moment.
+// runs. Work the program does at some point of the run comes back in every run; a stretch the
+// machine alone lengthened may not. Lenient by design (a real stall whose moment varies between
+// runs is excused), so each run's own lines are printed with it.
 int repeat(int runs, const QStringList& runArguments)
 {
     std::vector<std::vector<double>> byRun;
