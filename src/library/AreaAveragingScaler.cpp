@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -202,23 +205,13 @@ void copyMetadata(const QImage& from, QImage& to)
     for (const QString& key : from.textKeys())
         to.setText(key, from.text(key));
 }
-} // namespace
 
-QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
+// Writes rows [top, bottom) of `result` from `image`, converting each source row to `format` first
+// when that is not the image's own. Keeps its own ring of resized rows, so two bands can run at once.
+void scaleBand(const QImage& image, QImage::Format format, const QList<QRgb>& colours, const Taps& across,
+               const Taps& down, int top, int bottom, QImage& result)
 {
-    if (image.isNull() || size.isEmpty())
-        return {};
-    if (image.size() == size)
-        return image;
-    const QImage::Format format = workingFormat(image);
-    QImage result(size, format);
-    if (result.isNull())
-        return {};
-    copyMetadata(image, result);
-
-    const Taps across = tapsFor(image.width(), size.width());
-    const Taps down = tapsFor(image.height(), size.height());
-    const size_t channels = 4 * size_t(size.width());
+    const size_t channels = 4 * size_t(result.width());
     // Whole groups of 8 values for the vertical pass to read.
     const size_t rowValues = (channels + 7) / 8 * 8;
     // The rows one target row takes are consecutive, so a ring of `down.widest` resized rows holds
@@ -228,7 +221,8 @@ QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
     std::vector<int> rowInSlot(size_t(ringRows), -1);
     std::vector<const qint16*> rows(static_cast<size_t>(ringRows));
     const bool converted = format != image.format();
-    const QList<QRgb> colours = image.colorTable();
+    // Through the pixels' own pointer: scanLine() on a shared image would detach it, from two threads.
+    uchar* const target = const_cast<uchar*>(result.constBits());
 
     const auto resizedRow = [&](int y) {
         const size_t slot = size_t(y % ringRows);
@@ -247,13 +241,53 @@ QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
         return out;
     };
 
-    for (int y = 0; y < size.height(); ++y) {
+    for (int y = top; y < bottom; ++y) {
         const int first = down.first[size_t(y)];
         const int from = down.offsets[size_t(y)];
         const int count = down.offsets[size_t(y) + 1] - from;
         for (int k = 0; k < count; ++k)
             rows[size_t(k)] = resizedRow(first + k);
-        addRows(rows.data(), down.weights.data() + from, count, channels, result.scanLine(y));
+        addRows(rows.data(), down.weights.data() + from, count, channels,
+                target + qsizetype(y) * result.bytesPerLine());
     }
+}
+} // namespace
+
+QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
+{
+    if (image.isNull() || size.isEmpty())
+        return {};
+    if (image.size() == size)
+        return image;
+    const QImage::Format format = workingFormat(image);
+    QImage result(size, format);
+    if (result.isNull())
+        return {};
+    copyMetadata(image, result);
+
+    const Taps across = tapsFor(image.width(), size.width());
+    const Taps down = tapsFor(image.height(), size.height());
+    const QList<QRgb> colours = image.colorTable();
+    const auto band = [&](int top, int bottom) {
+        scaleBand(image, format, colours, across, down, top, bottom, result);
+    };
+    // A photo's worth is split with one thread of its own, which takes the caller's scheduling (an
+    // idle-priority loader's helper stays idle-priority); a small image is not worth a thread.
+    constexpr qint64 worthSplitting = 256 * 1024;
+    if (qint64(size.width()) * size.height() < worthSplitting || size.height() < 2 ||
+        std::thread::hardware_concurrency() < 2) {
+        band(0, size.height());
+        return result;
+    }
+    const int half = size.height() / 2;
+    std::optional<std::thread> helper;
+    try {
+        helper.emplace(band, 0, half);
+    } catch (const std::system_error&) {
+        band(0, half);
+    }
+    band(half, size.height());
+    if (helper)
+        helper->join();
     return result;
 }

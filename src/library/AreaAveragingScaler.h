@@ -3,10 +3,12 @@
 #include <QImage>
 #include <QSize>
 
-// Resizes an image to an exact size on the calling thread alone. Qt's smooth scale hands pieces of
-// a large image to its shared thread pool, whose threads run at normal priority, so a photo loader
-// kept at idle priority would take processor time from the main thread through them; this scaler
-// never starts work on another thread.
+// Resizes an image to an exact size without Qt's shared thread pool. Qt's smooth scale hands pieces
+// of a large image to that pool, whose threads run at normal priority, so a photo loader kept at
+// idle priority would take processor time from the main thread through them. This scaler does a
+// large image's top half on one thread of its own, started for the call, which takes the calling
+// thread's scheduling (an idle-priority caller's helper is idle-priority too), and the rest on the
+// calling thread; a small one all on the calling thread.
 //
 // Along an axis that shrinks, each target pixel is the mean of the source pixels its area covers,
 // each weighted by how much of it is covered (a box filter over exact coverage, in fixed point with
@@ -14,7 +16,7 @@
 // pixel is interpolated linearly between the two source pixels nearest its centre (the edge pixels
 // held beyond the edges), as Qt's smooth scale does there. The horizontal pass runs first, one
 // source row at a time, so the working memory is the rows one target row covers (the ratio of the
-// heights, plus one) at the target's width, 8 bytes a pixel: a few rows for a photo.
+// heights, plus one) at the target's width, 8 bytes a pixel, for each half: a few rows for a photo.
 //
 // Format_RGB32 and Format_ARGB32_Premultiplied are resized as they are and keep their format
 // (premultiplied channels average correctly); any other format is converted a row at a time, to
