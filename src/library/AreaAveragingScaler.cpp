@@ -1,7 +1,7 @@
 #include "library/AreaAveragingScaler.h"
 
-#include <QColorSpace>
-#include <QStringList>
+#include "library/BandedImageConversion.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -196,16 +196,6 @@ QImage::Format workingFormat(const QImage& image)
     return image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
 }
 
-void copyMetadata(const QImage& from, QImage& to)
-{
-    to.setColorSpace(from.colorSpace());
-    to.setDotsPerMeterX(from.dotsPerMeterX());
-    to.setDotsPerMeterY(from.dotsPerMeterY());
-    to.setDevicePixelRatio(from.devicePixelRatio());
-    for (const QString& key : from.textKeys())
-        to.setText(key, from.text(key));
-}
-
 // Writes rows [top, bottom) of `result` from `image`, converting each source row to `format` first
 // when that is not the image's own. Keeps its own ring of resized rows, so two bands can run at once.
 void scaleBand(const QImage& image, QImage::Format format, const QList<QRgb>& colours, const Taps& across,
@@ -263,7 +253,7 @@ QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
     QImage result(size, format);
     if (result.isNull())
         return {};
-    copyMetadata(image, result);
+    BandedImageConversion::copyMetadata(image, result);
 
     const Taps across = tapsFor(image.width(), size.width());
     const Taps down = tapsFor(image.height(), size.height());

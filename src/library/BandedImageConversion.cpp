@@ -23,12 +23,7 @@ void BandedImageConversion::convertTo(QImage& image, QImage::Format format)
         image = QImage();
         return;
     }
-    converted.setColorSpace(image.colorSpace());
-    converted.setDotsPerMeterX(image.dotsPerMeterX());
-    converted.setDotsPerMeterY(image.dotsPerMeterY());
-    converted.setDevicePixelRatio(image.devicePixelRatio());
-    for (const QString& key : image.textKeys())
-        converted.setText(key, image.text(key));
+    copyMetadata(image, converted);
     const QList<QRgb> colours = image.colorTable();
     const int rows = bandRows(image.width());
     for (int y = 0; y < image.height(); y += rows) {
@@ -58,4 +53,14 @@ void BandedImageConversion::convertToColorSpace(QImage& image, const QColorSpace
         band.applyColorTransform(transform);
     }
     image.setColorSpace(colorSpace);
+}
+
+void BandedImageConversion::copyMetadata(const QImage& from, QImage& to)
+{
+    to.setColorSpace(from.colorSpace());
+    to.setDotsPerMeterX(from.dotsPerMeterX());
+    to.setDotsPerMeterY(from.dotsPerMeterY());
+    to.setDevicePixelRatio(from.devicePixelRatio());
+    for (const QString& key : from.textKeys())
+        to.setText(key, from.text(key));
 }

@@ -22,4 +22,8 @@ public:
     // Format_ARGB32_Premultiplied (convertTo() first); nothing is done when either colour space is
     // invalid or they are the same.
     static void convertToColorSpace(QImage& image, const QColorSpace& colorSpace);
+
+    // Gives `to` the colour space, resolution, device pixel ratio and text of `from`: what a copy
+    // of an image in other pixels keeps.
+    static void copyMetadata(const QImage& from, QImage& to);
 };

@@ -54,7 +54,7 @@ int exifOrientation(QImageIOHandler::Transformations transformation)
 // Reads the image at the stored size scaled to `maxPixelSize`, turned upright when the reader's
 // auto-transform is on, the transformation after the scaling. A handler that scales itself (the
 // JPEG one, with its DCT scaling) is given the size; any other image is read at its stored size and
-// resized here on the calling thread: the reader would resize it with Qt's smooth scale, whose
+// resized here at the calling thread's priority: the reader would resize it with Qt's smooth scale, whose
 // pieces go to the shared thread pool at normal priority, out of reach of the loaders' idle one.
 QImage readScaled(QImageReader& reader, unsigned maxPixelSize)
 {

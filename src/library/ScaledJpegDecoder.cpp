@@ -143,8 +143,8 @@ QImage decodeStored(tjhandle decompressor, QByteArrayView jpeg, const Plan& plan
                       0) != 0 &&
         tjGetErrorCode(decompressor) != TJERR_WARNING)
         return {};
-    // On this thread: the loaders run at idle priority, and Qt's smooth scale would hand the work to
-    // its shared pool, whose threads compete with the main thread at normal priority.
+    // At this thread's priority: the loaders run at idle priority, and Qt's smooth scale would hand the work
+    // to its shared pool, whose threads compete with the main thread at normal priority.
     return AreaAveragingScaler::scaled(image, plan.target);
 }
 

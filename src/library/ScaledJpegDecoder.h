@@ -7,7 +7,7 @@
 
 // Decodes JPEG data held in memory at the size it will be shown at, with libjpeg-turbo directly:
 // its DCT scaling at the smallest of its scales whose result is at least that size, then an
-// area-averaging resize to the exact size on the calling thread (AreaAveragingScaler), straight
+// area-averaging resize to the exact size at the calling thread's priority (AreaAveragingScaler), straight
 // into the image's pixel format. Used for JPEG files and for the previews of RAW files, which are
 // JPEGs already read into memory; the decode costs what decoding the same JPEG file with the
 // library itself costs, and nothing more.

@@ -67,6 +67,20 @@ protected:
 
     QString path(const QString& name) const { return m_folder.filePath(name); }
 
+    // `file`, holding a 3:2 photo of quarters stored with EXIF `orientation`, decoded at 300 pixels:
+    // upright, and the same pixels as the image reader's, give or take the rounding of the two.
+    static void expectShownAsTheReaderShowsIt(const QString& file, int orientation)
+    {
+        const QImage shown = PhotoDecoder::decode(file, 300);
+        EXPECT_EQ(shown.size(), QSize(300, 200)) << orientation;
+        EXPECT_TRUE(isUprightQuarters(shown)) << orientation;
+        QImageReader reader(file);
+        reader.setAutoTransform(true);
+        reader.setScaledSize(orientation >= 5 ? QSize(200, 300) : QSize(300, 200));
+        const double difference = meanDifference(shown, reader.read());
+        EXPECT_TRUE(difference >= 0 && difference < 1.0) << orientation << ": " << difference;
+    }
+
     QTemporaryDir m_folder;
 };
 
@@ -299,15 +313,7 @@ TEST_F(PhotoDecoderTest, aJpegFileIsShownAsTheImageReaderWouldShowIt)
         file.write(ExifOrientation::withOrientation(
             RawLikePhotos::jpeg(RawLikePhotos::stored(upright, orientation)), orientation));
         file.close();
-        const QImage shown = PhotoDecoder::decode(jpeg, 300);
-        EXPECT_EQ(shown.size(), QSize(300, 200)) << orientation;
-        EXPECT_TRUE(isUprightQuarters(shown)) << orientation;
-        // The same pixels as the image reader's, give or take the rounding of the two.
-        QImageReader reader(jpeg);
-        reader.setAutoTransform(true);
-        reader.setScaledSize(orientation >= 5 ? QSize(200, 300) : QSize(300, 200));
-        const double difference = meanDifference(shown, reader.read());
-        EXPECT_TRUE(difference >= 0 && difference < 1.0) << orientation << ": " << difference;
+        expectShownAsTheReaderShowsIt(jpeg, orientation);
     }
 
     // A colour profile is kept for the conversion to the screen's colours.
@@ -357,14 +363,7 @@ TEST_F(PhotoDecoderTest, aFileTheReaderCannotScaleIsResizedAndTurnedAsTheReaderW
         writer.setTransformation(transformations[orientation - 1]);
         ASSERT_TRUE(writer.write(RawLikePhotos::stored(upright, orientation)))
             << writer.errorString().toStdString();
-        const QImage shown = PhotoDecoder::decode(tiff, 300);
-        EXPECT_EQ(shown.size(), QSize(300, 200)) << orientation;
-        EXPECT_TRUE(isUprightQuarters(shown)) << orientation;
-        QImageReader reader(tiff);
-        reader.setAutoTransform(true);
-        reader.setScaledSize(orientation >= 5 ? QSize(200, 300) : QSize(300, 200));
-        const double difference = meanDifference(shown, reader.read());
-        EXPECT_TRUE(difference >= 0 && difference < 1.0) << orientation << ": " << difference;
+        expectShownAsTheReaderShowsIt(tiff, orientation);
     }
     // At its own size or asked for larger: as it is stored, turned.
     EXPECT_EQ(PhotoDecoder::decode(path(QStringLiteral("turned6.tif")), 0).size(), QSize(600, 400));

@@ -18,6 +18,8 @@
 #include <cstring>
 #include <cwchar>
 #include <optional>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -384,27 +386,39 @@ void blendPieceOnto(QImage& target, QRect area, const QImage& piece, QPoint at)
     });
 }
 
+// The images made for the last `Size` keys asked for, the oldest made again first: the painter's
+// copies of parts of images, kept across frames while what they are made from stays the same.
+template <typename Key, std::size_t Size> class RecentImages {
+public:
+    template <typename Make> const QImage& get(const Key& key, Make make)
+    {
+        for (const Entry& entry : m_entries) {
+            if (entry.key == key && !entry.image.isNull())
+                return entry.image;
+        }
+        Entry& entry = m_entries[m_next];
+        m_next = (m_next + 1) % Size;
+        entry = {key, make()};
+        return entry.image;
+    }
+
+private:
+    struct Entry {
+        Key key{};
+        QImage image;
+    };
+    std::array<Entry, Size> m_entries;
+    std::size_t m_next = 0;
+};
+
 // The part of `drawing` that lands on `piece` (in the drawing's pixels; transparent where the
 // piece runs past the drawing), kept for the last few pieces asked for: a mask's feathered band is
 // applied every frame, and reading it from the whole drawing, one cold row at a time, costs more
 // than the rest of the band.
 const QImage& pieceOf(const QImage& drawing, QRect piece)
 {
-    struct Entry {
-        qint64 key = 0;
-        QRect piece;
-        QImage image;
-    };
-    static std::array<Entry, 4> entries;
-    static std::size_t next = 0;
-    for (const Entry& entry : entries) {
-        if (entry.key == drawing.cacheKey() && entry.piece == piece)
-            return entry.image;
-    }
-    Entry& entry = entries[next];
-    next = (next + 1) % entries.size();
-    entry = {drawing.cacheKey(), piece, drawing.copy(piece)};
-    return entry.image;
+    static RecentImages<std::pair<qint64, QRect>, 4> pieces;
+    return pieces.get({drawing.cacheKey(), piece}, [&] { return drawing.copy(piece); });
 }
 
 void drawImage(QPainter& painter, const QImage& image, const Rect& rect, double opacity)
@@ -1729,31 +1743,18 @@ private:
     // pieces asked for (a frame's shadow bands).
     static const QImage& keptPieceOf(const QImage& image, QRect piece, double opacity)
     {
-        struct Entry {
-            qint64 key = 0;
-            QRect piece;
-            double opacity = 0;
-            QImage image;
-        };
-        static std::array<Entry, 32> entries;
-        static std::size_t next = 0;
-        for (const Entry& entry : entries) {
-            if (entry.key == image.cacheKey() && entry.piece == piece && entry.opacity == opacity &&
-                !entry.image.isNull())
-                return entry.image;
-        }
-        Entry& entry = entries[next];
-        next = (next + 1) % entries.size();
-        QImage copy = image.copy(piece);
-        if (opacity < 1) {
-            QImage faded(copy.size(), QImage::Format_ARGB32_Premultiplied);
-            faded.fill(Qt::transparent);
-            fade(copy, faded, opacity);
-            copy = std::move(faded);
-        }
-        entry = {image.cacheKey(), piece, opacity, std::move(copy)};
-        ++s_keptPieces;
-        return entry.image;
+        static RecentImages<std::tuple<qint64, QRect, double>, 32> kept;
+        return kept.get({image.cacheKey(), piece, opacity}, [&] {
+            QImage copy = image.copy(piece);
+            if (opacity < 1) {
+                QImage faded(copy.size(), QImage::Format_ARGB32_Premultiplied);
+                faded.fill(Qt::transparent);
+                fade(copy, faded, opacity);
+                copy = std::move(faded);
+            }
+            ++s_keptPieces;
+            return copy;
+        });
     }
 
     // `kept` blended over the opaque colour `below` as the raster engine blends it, kept for the
@@ -1761,25 +1762,14 @@ private:
     // frame it stays the same.
     static const QImage& keptPieceOver(const QImage& kept, QRgb below)
     {
-        struct Entry {
-            qint64 key = 0;
-            QRgb below = 0;
-            QImage image;
-        };
-        static std::array<Entry, 32> entries;
-        static std::size_t next = 0;
-        for (const Entry& entry : entries) {
-            if (entry.key == kept.cacheKey() && entry.below == below && !entry.image.isNull())
-                return entry.image;
-        }
-        Entry& entry = entries[next];
-        next = (next + 1) % entries.size();
-        QImage blended(kept.size(), QImage::Format_ARGB32_Premultiplied);
-        for (int y = 0; y < kept.height(); ++y)
-            blendRowOverColor(reinterpret_cast<QRgb*>(blended.scanLine(y)),
-                              reinterpret_cast<const QRgb*>(kept.constScanLine(y)), below, kept.width());
-        entry = {kept.cacheKey(), below, std::move(blended)};
-        return entry.image;
+        static RecentImages<std::pair<qint64, QRgb>, 32> blended;
+        return blended.get({kept.cacheKey(), below}, [&] {
+            QImage over(kept.size(), QImage::Format_ARGB32_Premultiplied);
+            for (int y = 0; y < kept.height(); ++y)
+                blendRowOverColor(reinterpret_cast<QRgb*>(over.scanLine(y)),
+                                  reinterpret_cast<const QRgb*>(kept.constScanLine(y)), below, kept.width());
+            return over;
+        });
     }
 
     // The image the painter writes into, if it is one.
