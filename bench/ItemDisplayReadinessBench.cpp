@@ -184,6 +184,39 @@ double residentMegabytes()
     return double(secondNumberOf(statm)) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
+// What the painter did in a frame, from its own counts: pixels of photos copied one to one, of
+// backgrounds filled, of fills stacked, and the shadow pieces and silhouettes it had to make.
+struct PaintedWork {
+    qint64 heldPixels = 0;
+    qint64 backgroundPixels = 0;
+    qint64 stackedPixels = 0;
+    int keptPiecesMade = 0;
+    int silhouettesMade = 0;
+
+    static PaintedWork sinceStart()
+    {
+        return {LayerPainter::heldPiecePixelCountForTesting(), LayerPainter::backgroundPixelCountForTesting(),
+                LayerPainter::stackedFillPixelCountForTesting(), LayerPainter::keptPieceCountForTesting(),
+                LayerPainter::blurredSilhouetteCountForTesting()};
+    }
+    PaintedWork operator-(const PaintedWork& other) const
+    {
+        return {heldPixels - other.heldPixels, backgroundPixels - other.backgroundPixels,
+                stackedPixels - other.stackedPixels, keptPiecesMade - other.keptPiecesMade,
+                silhouettesMade - other.silhouettesMade};
+    }
+    qint64 pixels() const { return heldPixels + backgroundPixels + stackedPixels; }
+    std::string describe() const
+    {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "%.2f/%.2f/%.2f Mpx held/background/stacked, %d pieces and %d shadows made",
+                      double(heldPixels) / 1e6, double(backgroundPixels) / 1e6, double(stackedPixels) / 1e6,
+                      keptPiecesMade, silhouettesMade);
+        return text;
+    }
+};
+
 bool isSharp(const Layer& layer)
 {
     const QVariant shown = layer.attribute(ItemDisplay::shownSizeKey);
@@ -279,7 +312,11 @@ int run(const QString& folder, int albumSize, int moves)
         double work;
         long faults;
         double steal;
+        PaintedWork painted;
     };
+    // What the frames painted, the median frame's and the heaviest's, to tell more painting from
+    // the same painting taking longer.
+    std::vector<PaintedWork> paintedByFrame;
     constexpr double heavyFrameWork = 5;
     std::vector<HeavyFrame> heavyFrames;
     // Stalls over the goal, and those during which the host took no processor time.
@@ -316,6 +353,7 @@ int run(const QString& folder, int albumSize, int moves)
     Moment longestWallStallAt;
     double longestWallStallWork = 0;
     int wallStallsOverLimit = 0;
+    int unstolenWallStallsOverLimit = 0;
     // The longest stretch of the main thread's own work begun in each half-second (each move).
     std::vector<double> worstWorkByMove;
 
@@ -328,10 +366,13 @@ int run(const QString& folder, int albumSize, int moves)
         const double start = double(clock.nsecsElapsed()) / 1e6;
         const double startWork = threadCpuMilliseconds();
         const ThreadUsage startUsage = threadUsage();
+        const PaintedWork paintedBefore = PaintedWork::sinceStart();
         {
             QPainter p(&frame);
             LayerPainter::paint(p, *root, QSizeF(screen));
         }
+        const PaintedWork painted = PaintedWork::sinceStart() - paintedBefore;
+        paintedByFrame.push_back(painted);
         longestFrame = std::max(longestFrame, double(clock.nsecsElapsed()) / 1e6 - start);
         const double frameWork = threadCpuMilliseconds() - startWork;
         frameWorks.push_back(frameWork);
@@ -339,7 +380,7 @@ int run(const QString& folder, int albumSize, int moves)
             longestUnstolenFrameWork = std::max(longestUnstolenFrameWork, frameWork);
         const long faults = threadUsage().minorFaults - startUsage.minorFaults;
         if (frameWork > heavyFrameWork)
-            heavyFrames.push_back({start, frameWork, faults, stealMilliseconds() - startSteal});
+            heavyFrames.push_back({start, frameWork, faults, stealMilliseconds() - startSteal, painted});
         if (faults > 0) {
             ++faultingFrames;
             mostFrameFaults = std::max(mostFrameFaults, faults);
@@ -362,13 +403,16 @@ int run(const QString& folder, int albumSize, int moves)
         const double work = threadCpuMilliseconds();
         // A frame painted in the gap counts too: the event loop does not turn while it paints.
         if (lastBeat > 0) {
-            if (now - lastBeat > stallLimit)
-                ++wallStallsOverLimit;
             const ThreadUsage usage = threadUsage();
             const Moment gap{now, usage.systemMilliseconds - lastBeatUsage.systemMilliseconds,
                              usage.minorFaults - lastBeatUsage.minorFaults,
                              stealMilliseconds() - lastBeatSteal,
                              runQueueWaitMilliseconds() - lastBeatRunQueueWait};
+            if (now - lastBeat > stallLimit) {
+                ++wallStallsOverLimit;
+                if (gap.stealMilliseconds == 0)
+                    ++unstolenWallStallsOverLimit;
+            }
             if (now - lastBeat > longestStall) {
                 longestStall = now - lastBeat;
                 longestWallStallWork = work - lastBeatWork;
@@ -477,7 +521,11 @@ int run(const QString& folder, int albumSize, int moves)
     const int shadowsMadeBefore = ShadowImageCache::madeOnMainThreadCountForTesting();
     static_cast<TimedApplication*>(QCoreApplication::instance())->restartClock();
     clock.start();
+    // So a trace taken alongside (perf -k CLOCK_MONOTONIC) can be matched with the times printed.
+    timespec began{};
+    clock_gettime(CLOCK_MONOTONIC, &began);
     const double runSteal = stealMilliseconds();
+    const double runWait = runQueueWaitMilliseconds();
     painter.start();
     heartbeat.start();
     watcher.start();
@@ -500,14 +548,18 @@ int run(const QString& folder, int albumSize, int moves)
                 peakMegabytes);
     // The three ways of judging a stall (a gap between two turns of the main thread's event loop,
     // a painted frame included), each with what else went on in it, so the reader can judge.
+    std::printf("times below are from %.6f s on the monotonic clock\n",
+                double(began.tv_sec) + double(began.tv_nsec) / 1e9);
     std::printf("main-thread stalls (goal: none over %.0f ms):\n", stallLimit);
     std::printf(
         "  longest by the wall clock: %.1f ms, ending at %.0f ms: %.1f ms the main thread's work (%.1f ms "
         "of it in the kernel, %ld page faults), %.1f ms waiting for a processor, %.0f ms taken by the "
-        "host meanwhile (all processors); stalls over %.0f ms by the wall clock: %d\n",
+        "host meanwhile (all processors); stalls over %.0f ms by the wall clock: %d, %d of them while the "
+        "host "
+        "took no processor time\n",
         longestStall, longestWallStallAt.at, longestWallStallWork, longestWallStallAt.systemMilliseconds,
         longestWallStallAt.minorFaults, longestWallStallAt.runQueueWaitMilliseconds,
-        longestWallStallAt.stealMilliseconds, stallLimit, wallStallsOverLimit);
+        longestWallStallAt.stealMilliseconds, stallLimit, wallStallsOverLimit, unstolenWallStallsOverLimit);
     std::printf(
         "  longest of the main thread's own work: %.1f ms, ending at %.0f ms: %.1f ms by the wall clock, "
         "%.1f ms of the work in the kernel, %ld page faults, %.1f ms waiting for a processor, %.0f ms "
@@ -523,6 +575,8 @@ int run(const QString& folder, int albumSize, int moves)
         longestUnstolenWallStallAt.runQueueWaitMilliseconds);
     std::printf("longest frame %.1f ms of work, %.1f ms by the wall clock\n", longestFrameWork, longestFrame);
     const double steal = stealMilliseconds() - runSteal;
+    std::printf("the main thread's wait for a processor during the run: %.1f ms in all\n",
+                runQueueWaitMilliseconds() - runWait);
     constexpr double megabyte = 1024.0 * 1024.0;
     std::printf(
         "memory: peak %.1f MB (the kernel's); the highest sampled, %.1f MB at %.0f ms, had %.1f MB in "
@@ -544,10 +598,18 @@ int run(const QString& folder, int albumSize, int moves)
     std::printf("frames: %zu, work median %.1f ms, 99th percentile %.1f ms\n", frameWorks.size(),
                 frameAt(0.5), frameAt(0.99));
     std::printf("longest frame the host left alone: %.1f ms of work\n", longestUnstolenFrameWork);
-    std::printf("frames of more than %.0f ms of work (beginning at, work, page faults, taken by the host):",
-                heavyFrameWork);
+    std::sort(paintedByFrame.begin(), paintedByFrame.end(),
+              [](const PaintedWork& a, const PaintedWork& b) { return a.pixels() < b.pixels(); });
+    const PaintedWork typical =
+        paintedByFrame.empty() ? PaintedWork{} : paintedByFrame[paintedByFrame.size() / 2];
+    std::printf("a median frame painted %s\n", typical.describe().c_str());
+    std::printf(
+        "frames of more than %.0f ms of work (beginning at, work, page faults, taken by the host, what "
+        "it painted):",
+        heavyFrameWork);
     for (const HeavyFrame& heavy : heavyFrames)
-        std::printf(" %.0f ms %.1f ms %ld %.0f ms;", heavy.at, heavy.work, heavy.faults, heavy.steal);
+        std::printf(" %.0f ms %.1f ms %ld %.0f ms %s;", heavy.at, heavy.work, heavy.faults, heavy.steal,
+                    heavy.painted.describe().c_str());
     std::printf("%s\n", heavyFrames.empty() ? " none" : "");
     std::printf("frames with page faults: %d (the most in one: %ld); shadow images made on the main thread "
                 "during the run: %d\n",

@@ -1,8 +1,10 @@
 #include "library/AreaAveragingScaler.h"
 
 #include "library/BandedImageConversion.h"
+#include "platform/foundation/OperationQueue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -241,7 +243,24 @@ void scaleBand(const QImage& image, QImage::Format format, const QList<QRgb>& co
                 target + qsizetype(y) * result.bytesPerLine());
     }
 }
+std::atomic<int> helpersStarted{0};
+
+// A photo's worth is split with one thread of its own; a small image is not worth a thread. A
+// background worker keeps its resize to itself: a thread started for one call joins the scheduler
+// level with the threads already running, so even under the idle policy it can hold the main
+// thread's processor until the next tick (4 ms at 250 Hz) before the main thread gets it back.
+bool worthAHelper(const QSize& size)
+{
+    constexpr qint64 worthSplitting = 256 * 1024;
+    return qint64(size.width()) * size.height() >= worthSplitting && size.height() >= 2 &&
+           std::thread::hardware_concurrency() >= 2 && !OperationQueue::isBackgroundWorkerThread();
+}
 } // namespace
+
+int AreaAveragingScaler::helperThreadsStartedForTesting()
+{
+    return helpersStarted.load();
+}
 
 QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
 {
@@ -261,11 +280,7 @@ QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
     const auto band = [&](int top, int bottom) {
         scaleBand(image, format, colours, across, down, top, bottom, result);
     };
-    // A photo's worth is split with one thread of its own, which takes the caller's scheduling (an
-    // idle-priority loader's helper stays idle-priority); a small image is not worth a thread.
-    constexpr qint64 worthSplitting = 256 * 1024;
-    if (qint64(size.width()) * size.height() < worthSplitting || size.height() < 2 ||
-        std::thread::hardware_concurrency() < 2) {
+    if (!worthAHelper(size)) {
         band(0, size.height());
         return result;
     }
@@ -273,6 +288,7 @@ QImage AreaAveragingScaler::scaled(const QImage& image, const QSize& size)
     std::optional<std::thread> helper;
     try {
         helper.emplace(band, 0, half);
+        ++helpersStarted;
     } catch (const std::system_error&) {
         band(0, half);
     }

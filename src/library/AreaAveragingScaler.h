@@ -5,10 +5,12 @@
 
 // Resizes an image to an exact size without Qt's shared thread pool. Qt's smooth scale hands pieces
 // of a large image to that pool, whose threads run at normal priority, so a photo loader kept at
-// idle priority would take processor time from the main thread through them. This scaler does a
-// large image's top half on one thread of its own, started for the call, which takes the calling
-// thread's scheduling (an idle-priority caller's helper is idle-priority too), and the rest on the
-// calling thread; a small one all on the calling thread.
+// idle priority would take processor time from the main thread through them. Called from a
+// foreground thread, this scaler does a large image's top half on one thread of its own, started
+// for the call, which takes the calling thread's scheduling, and the rest on the calling thread.
+// A small image, and any image resized on a background queue's worker (a photo loader), is done
+// all on the calling thread: a new thread, even at idle priority, can keep the main thread from
+// its processor for a whole scheduler tick.
 //
 // Along an axis that shrinks, each target pixel is the mean of the source pixels its area covers,
 // each weighted by how much of it is covered (a box filter over exact coverage, in fixed point with
@@ -30,4 +32,6 @@ public:
     // when it already has that size; a null image when either is empty or the target's pixels
     // cannot be allocated.
     static QImage scaled(const QImage& image, const QSize& size);
+    // How many helper threads the calls so far have started.
+    static int helperThreadsStartedForTesting();
 };

@@ -1,13 +1,16 @@
 #include "library/AreaAveragingScaler.h"
 
+#include "platform/foundation/OperationQueue.h"
 #include "support/BlockedGlobalPool.h"
 
 #include <QColorSpace>
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -245,4 +248,41 @@ TEST(AreaAveragingScalerTest, neverWaitsForQtsSharedThreadPool)
     blocked.release();
     EXPECT_TRUE(returned);
     EXPECT_EQ(resized.get().size(), QSize(1200, 800));
+}
+
+namespace {
+class ResizeOperation : public Operation {
+public:
+    explicit ResizeOperation(std::function<void()> work)
+        : m_work(std::move(work))
+    {}
+
+protected:
+    void main() override { m_work(); }
+
+private:
+    std::function<void()> m_work;
+};
+} // namespace
+
+// A helper thread started for one resize can hold the main thread's processor for a scheduler
+// tick, idle policy or not: a photo loader in the background resizes alone, to the same pixels.
+TEST(AreaAveragingScalerTest, aBackgroundWorkersResizeStartsNoHelperThread)
+{
+    if (std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "one processor: no resize is split";
+    const QImage photo = photoLike(1500, 1000);
+    const QSize size(1200, 800);
+    const int before = AreaAveragingScaler::helperThreadsStartedForTesting();
+    const QImage foreground = AreaAveragingScaler::scaled(photo, size);
+    EXPECT_EQ(AreaAveragingScaler::helperThreadsStartedForTesting(), before + 1);
+
+    OperationQueue loaders(1);
+    loaders.setWorkersRunInBackground(true);
+    QImage background;
+    loaders.addOperation(
+        std::make_shared<ResizeOperation>([&] { background = AreaAveragingScaler::scaled(photo, size); }));
+    loaders.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(AreaAveragingScaler::helperThreadsStartedForTesting(), before + 1);
+    EXPECT_EQ(background, foreground);
 }

@@ -96,8 +96,11 @@ private:
 
 // On Linux the scheduling policy and the niceness are each thread's own. The idle policy needs no
 // privilege; the lowest niceness is the fallback should a sandbox refuse it.
+thread_local bool runsInBackground = false;
+
 void moveThisThreadToBackground()
 {
+    runsInBackground = true;
     const sched_param parameters{};
     if (::sched_setscheduler(0, SCHED_IDLE, &parameters) == 0)
         return;
@@ -341,6 +344,11 @@ void OperationQueue::setWaitsForRunningOperationsWhenDestroyed(bool waits)
 void OperationQueue::joinAbandonedWorkers()
 {
     AbandonedWorkers::shared().joinAll();
+}
+
+bool OperationQueue::isBackgroundWorkerThread()
+{
+    return runsInBackground;
 }
 
 void OperationQueue::setWorkersRunInBackground(bool background)

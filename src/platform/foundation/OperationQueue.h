@@ -79,6 +79,8 @@ public:
     // takes the scheduling of the thread that starts it. Started by a background worker, it would
     // leave the main thread, which waits for its pieces of a frame, behind every decode.
     void setWorkersRunInBackground(bool background);
+    // Whether the calling thread is a worker of a queue whose workers run in the background.
+    static bool isBackgroundWorkerThread();
 
     // Waits for the threads of every queue destroyed without waiting for its running operations
     // to end. Called by itself as the application object goes (and as the process ends): an
