@@ -554,9 +554,8 @@ int run(const QString& folder, int albumSize, int moves)
     std::printf(
         "  longest by the wall clock: %.1f ms, ending at %.0f ms: %.1f ms the main thread's work (%.1f ms "
         "of it in the kernel, %ld page faults), %.1f ms waiting for a processor, %.0f ms taken by the "
-        "host meanwhile (all processors); stalls over %.0f ms by the wall clock: %d, %d of them while the "
-        "host "
-        "took no processor time\n",
+        "host meanwhile (all processors); stalls over %.0f ms by the wall clock: %d, %d of them while "
+        "the host took no processor time\n",
         longestStall, longestWallStallAt.at, longestWallStallWork, longestWallStallAt.systemMilliseconds,
         longestWallStallAt.minorFaults, longestWallStallAt.runQueueWaitMilliseconds,
         longestWallStallAt.stealMilliseconds, stallLimit, wallStallsOverLimit, unstolenWallStallsOverLimit);

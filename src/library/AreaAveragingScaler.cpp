@@ -243,6 +243,7 @@ void scaleBand(const QImage& image, QImage::Format format, const QList<QRgb>& co
                 target + qsizetype(y) * result.bytesPerLine());
     }
 }
+
 std::atomic<int> helpersStarted{0};
 
 // A photo's worth is split with one thread of its own; a small image is not worth a thread. A

@@ -2,12 +2,12 @@
 
 #include "platform/foundation/OperationQueue.h"
 #include "support/BlockedGlobalPool.h"
+#include "support/CallOperation.h"
 
 #include <QColorSpace>
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <thread>
@@ -250,21 +250,6 @@ TEST(AreaAveragingScalerTest, neverWaitsForQtsSharedThreadPool)
     EXPECT_EQ(resized.get().size(), QSize(1200, 800));
 }
 
-namespace {
-class ResizeOperation : public Operation {
-public:
-    explicit ResizeOperation(std::function<void()> work)
-        : m_work(std::move(work))
-    {}
-
-protected:
-    void main() override { m_work(); }
-
-private:
-    std::function<void()> m_work;
-};
-} // namespace
-
 // A helper thread started for one resize can hold the main thread's processor for a scheduler
 // tick, idle policy or not: a photo loader in the background resizes alone, to the same pixels.
 TEST(AreaAveragingScalerTest, aBackgroundWorkersResizeStartsNoHelperThread)
@@ -281,7 +266,7 @@ TEST(AreaAveragingScalerTest, aBackgroundWorkersResizeStartsNoHelperThread)
     loaders.setWorkersRunInBackground(true);
     QImage background;
     loaders.addOperation(
-        std::make_shared<ResizeOperation>([&] { background = AreaAveragingScaler::scaled(photo, size); }));
+        CallOperation::make([&](CallOperation&) { background = AreaAveragingScaler::scaled(photo, size); }));
     loaders.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(AreaAveragingScaler::helperThreadsStartedForTesting(), before + 1);
     EXPECT_EQ(background, foreground);

@@ -94,10 +94,11 @@ private:
     std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> m_threads;
 };
 
-// On Linux the scheduling policy and the niceness are each thread's own. The idle policy needs no
-// privilege; the lowest niceness is the fallback should a sandbox refuse it.
+// Whether the calling thread was moved to the background (isBackgroundWorkerThread()).
 thread_local bool runsInBackground = false;
 
+// On Linux the scheduling policy and the niceness are each thread's own. The idle policy needs no
+// privilege; the lowest niceness is the fallback should a sandbox refuse it.
 void moveThisThreadToBackground()
 {
     runsInBackground = true;

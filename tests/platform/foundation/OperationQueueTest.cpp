@@ -1,6 +1,7 @@
 #include "platform/foundation/OperationQueue.h"
 
 #include "platform/foundation/InternalInconsistency.h"
+#include "support/CallOperation.h"
 #include "support/TimeLimit.h"
 #include "support/WaitUntil.h"
 
@@ -20,29 +21,6 @@
 #include <vector>
 
 namespace {
-// An operation whose work is a function of the operation itself, so a body can look at its own
-// cancellation.
-class CallOperation : public Operation {
-public:
-    explicit CallOperation(std::function<void(CallOperation&)> body)
-        : m_body(std::move(body))
-    {}
-
-    static std::shared_ptr<CallOperation> make(std::function<void(CallOperation&)> body,
-                                               QueuePriority priority = QueuePriority::Normal)
-    {
-        auto operation = std::make_shared<CallOperation>(std::move(body));
-        operation->setQueuePriority(priority);
-        return operation;
-    }
-
-protected:
-    void main() override { m_body(*this); }
-
-private:
-    std::function<void(CallOperation&)> m_body;
-};
-
 // Holds a queue's worker until released, and tells when it has started. It lets go by itself when
 // it goes away or after the wait limit, so a failing test never leaves a worker waiting for ever.
 class Blocker {
