@@ -7,9 +7,11 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-TmpfsMount::TmpfsMount(int kibibytes)
+TmpfsMount::TmpfsMount(int kibibytes, int inodes)
 {
-    const QByteArray options = "size=" + QByteArray::number(kibibytes) + "k,mode=0700";
+    QByteArray options = "size=" + QByteArray::number(kibibytes) + "k,mode=0700";
+    if (inodes > 0)
+        options += ",nr_inodes=" + QByteArray::number(inodes);
     if (!m_folder.isValid()) {
         m_whyNot = QStringLiteral("no temporary folder to mount on");
         return;
@@ -52,4 +54,16 @@ bool TmpfsMount::fill(qint64 keepBytes)
         full = ::ftruncate(fd, off_t(std::max<qint64>(0, size - keepBytes))) == 0;
     ::close(fd);
     return full;
+}
+
+bool TmpfsMount::useUpInodes()
+{
+    for (int made = 0; made < 1000000; ++made) {
+        const QByteArray name = QFile::encodeName(m_folder.path() + QStringLiteral("/.inode%1").arg(made));
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return errno == ENOSPC;
+        ::close(fd);
+    }
+    return false;
 }

@@ -8,8 +8,8 @@
 // refused, isMounted() is false and whyNot() says why, for the test's skip message.
 class TmpfsMount {
 public:
-    // `kibibytes` is the file system's size.
-    explicit TmpfsMount(int kibibytes);
+    // `kibibytes` is the file system's size; `inodes`, when above 0, how many files it can hold.
+    explicit TmpfsMount(int kibibytes, int inodes = 0);
     ~TmpfsMount();
     TmpfsMount(const TmpfsMount&) = delete;
     TmpfsMount& operator=(const TmpfsMount&) = delete;
@@ -22,6 +22,8 @@ public:
     // gives back `keepBytes` (rounded to whole pages by the file system). False when it never
     // filled up.
     bool fill(qint64 keepBytes = 0);
+    // Makes empty files until no inode is left. False when it never ran out.
+    bool useUpInodes();
 
 private:
     QTemporaryDir m_folder;

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -135,6 +136,84 @@ TEST_F(XmpRatingTest, AMalformedOrReadOnlySidecarIsAnErrorAndLeftAsItWas)
     AtomicFile::setFaultForTesting(std::nullopt);
     EXPECT_NE(error.failureReason().find(path("IMG_0001.JPG.xmp").toStdString()), std::string::npos);
     EXPECT_EQ(bytesOf("IMG_0001.JPG.xmp"), sidecar);
+}
+
+// Files a rating must not change: a read-only photo, as a read-only sidecar is, and links that
+// lead out of the photo's folder, where the rating would overwrite somebody else's file.
+TEST_F(XmpRatingTest, FilesThatAreNotThePhotosOwnToWriteAreLeftAsTheyAre)
+{
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.filePath(QStringLiteral("notes.txt"));
+    const QByteArray notes("somebody else's notes\n");
+    struct Case {
+        const char* name;
+        bool intoPhoto;
+        std::function<void()> prepare;
+        std::string message;
+    };
+    const std::string sidecar = path("IMG_0001.JPG.xmp").toStdString();
+    const std::string photo = path("IMG_0001.JPG").toStdString();
+    const Case cases[] = {
+        {"read-only photo", true,
+         [&] {
+             ASSERT_TRUE(QFile::setPermissions(path("IMG_0001.JPG"), QFile::ReadOwner | QFile::ReadGroup));
+         },
+         "the photo " + photo + " is read-only; it is left as it is"},
+        {"sidecar linked out", false, [&] { ASSERT_TRUE(QFile::link(outside, path("IMG_0001.JPG.xmp"))); },
+         "the sidecar " + sidecar + " is a symbolic link to " + outside.toStdString() +
+             ", outside the photo\u2019s folder; it is left as it is"},
+        {"sidecar linked to nothing outside", false,
+         [&] {
+             ASSERT_TRUE(
+                 QFile::link(elsewhere.filePath(QStringLiteral("new.xmp")), path("IMG_0001.JPG.xmp")));
+         },
+         "the sidecar " + sidecar + " is a symbolic link to " +
+             elsewhere.filePath(QStringLiteral("new.xmp")).toStdString() +
+             ", outside the photo\u2019s folder; it is left as it is"},
+        {"photo linked out", true,
+         [&] {
+             ASSERT_TRUE(QFile::remove(path("IMG_0001.JPG")));
+             ASSERT_TRUE(QFile::copy(outside, elsewhere.filePath(QStringLiteral("IMG.JPG"))));
+             ASSERT_TRUE(QFile::link(elsewhere.filePath(QStringLiteral("IMG.JPG")), path("IMG_0001.JPG")));
+         },
+         "the photo " + photo + " is a symbolic link to " +
+             elsewhere.filePath(QStringLiteral("IMG.JPG")).toStdString() +
+             ", outside the photo\u2019s folder; it is left as it is"},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.name);
+        for (const QString& name : QDir(m_folder.path()).entryList(QDir::Files | QDir::System | QDir::Hidden))
+            QFile::remove(path(name));
+        write("IMG_0001.JPG", XmpTestFiles::jpeg());
+        {
+            QFile file(outside);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(notes) == notes.size());
+        }
+        each.prepare();
+        Error error;
+        EXPECT_FALSE(each.intoPhoto
+                         ? XmpRating::writeIntoPhoto(path("IMG_0001.JPG"), 4, &error)
+                         : XmpRating::writeSidecar(path("IMG_0001.JPG"), Naming::WholeName, 4, &error));
+        EXPECT_EQ(error.localizedDescription(), each.message);
+        EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::Files | QDir::Hidden).size(),
+                  QFile::exists(elsewhere.filePath(QStringLiteral("IMG.JPG"))) ? 2 : 1);
+        QFile kept(outside);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), notes);
+    }
+    ASSERT_TRUE(QFile::setPermissions(path("IMG_0001.JPG"), QFile::ReadOwner | QFile::WriteOwner));
+
+    // A link that stays in the photo's folder is written through, as before.
+    for (const QString& name : QDir(m_folder.path()).entryList(QDir::Files | QDir::System | QDir::Hidden))
+        QFile::remove(path(name));
+    write("IMG_0001.JPG", XmpTestFiles::jpeg());
+    write("shared.xmp", XmpTestFiles::darktableSidecar());
+    ASSERT_TRUE(QFile::link(path("shared.xmp"), path("IMG_0001.JPG.xmp")));
+    Error error;
+    ASSERT_TRUE(XmpRating::writeSidecar(path("IMG_0001.JPG"), Naming::WholeName, 4, &error))
+        << error.localizedDescription();
+    EXPECT_TRUE(QFileInfo(path("IMG_0001.JPG.xmp")).isSymLink());
+    EXPECT_EQ(XmpRating::read(path("IMG_0001.JPG"), Naming::WholeName), 4);
 }
 
 TEST_F(XmpRatingTest, ARatingIsReadFromTheSidecarElseThePhotosXmpElseItsExif)

@@ -1,5 +1,7 @@
 #include "tools/library/LibraryLock.h"
 
+#include "platform/foundation/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <cerrno>
@@ -20,7 +22,7 @@ std::unique_ptr<LibraryLock> LibraryLock::acquire(const QString& libraryFolder, 
     const int descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (descriptor < 0) {
         const int code = errno;
-        qmSetError(error, Error(Error::posixDomain, code, std::generic_category().message(code)));
+        qmSetError(error, Error(Error::posixDomain, code, AtomicFile::causeOf(code, libraryFolder)));
         return nullptr;
     }
     int status;

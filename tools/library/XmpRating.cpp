@@ -121,6 +121,39 @@ bool isReadOnly(const QString& path)
     return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(name.constData(), W_OK) != 0;
 }
 
+// Where a chain of symbolic links starting at `path` ends, existing or not; empty for a loop.
+QString endOfLinks(const QString& path)
+{
+    QString current = QFileInfo(path).absoluteFilePath();
+    for (int hop = 0; hop < 40; ++hop) {
+        const QFileInfo info(current);
+        if (!info.isSymLink())
+            return current;
+        current = QFileInfo(info.symLinkTarget()).absoluteFilePath();
+    }
+    return {};
+}
+
+// A file of the photo's that is a symbolic link is written only where the link stays within the
+// photo's own folder: the new contents, and the temporary file made on the way, land where the
+// link ends, and a link to elsewhere would have a rating overwrite a file that is not the photo's.
+// `what` names the file for the message ("the sidecar", "the photo").
+std::optional<Error> linkLeavingFolder(const QString& path, const QString& what)
+{
+    if (!QFileInfo(path).isSymLink())
+        return std::nullopt;
+    const QString end = endOfLinks(path);
+    const QString folder = QFileInfo(path).dir().canonicalPath();
+    const QString endFolder = end.isEmpty() ? QString() : QFileInfo(end).dir().canonicalPath();
+    if (!folder.isEmpty() && endFolder == folder)
+        return std::nullopt;
+    return failure(
+        path, AtomicFile::writeNoPermissionError,
+        QStringLiteral("%1 %2 is a symbolic link to %3, outside the photo\u2019s folder; it is left as it "
+                       "is")
+            .arg(what, path, end.isEmpty() ? QStringLiteral("a loop of links") : end));
+}
+
 std::optional<int> sidecarRating(const QString& path, QString* problem)
 {
     if (!QFileInfo::exists(path))
@@ -165,6 +198,10 @@ bool XmpRating::writeSidecar(const QString& photoPath, Naming naming, int rating
 {
     prepareMetadataLibrary();
     const QString path = sidecarPath(photoPath, naming);
+    if (auto refused = linkLeavingFolder(path, QStringLiteral("the sidecar"))) {
+        qmSetError(error, std::move(*refused));
+        return false;
+    }
     QByteArray old;
     Exiv2::XmpData xmp;
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
@@ -216,6 +253,16 @@ bool XmpRating::writeSidecar(const QString& photoPath, Naming naming, int rating
 bool XmpRating::writeIntoPhoto(const QString& photoPath, int rating, Error* error)
 {
     prepareMetadataLibrary();
+    if (auto refused = linkLeavingFolder(photoPath, QStringLiteral("the photo"))) {
+        qmSetError(error, std::move(*refused));
+        return false;
+    }
+    if (isReadOnly(photoPath)) {
+        qmSetError(error,
+                   failure(photoPath, AtomicFile::writeNoPermissionError,
+                           QStringLiteral("the photo %1 is read-only; it is left as it is").arg(photoPath)));
+        return false;
+    }
     const auto bytes = RegularFileReader::read(photoPath, error);
     if (!bytes)
         return false;

@@ -27,12 +27,14 @@ public:
 
     // Sets xmp:Rating in the photo's sidecar, creating it when it is missing. Every other property
     // of an existing sidecar is kept: byte for byte where only the rating's own text needs to
-    // change, else as the same properties written anew. A sidecar that is no XMP or that is
-    // read-only is an error and is left as it is.
+    // change, else as the same properties written anew. A sidecar that is no XMP, that is
+    // read-only, or that is a symbolic link leading out of the photo's folder is an error and is
+    // left as it is.
     static bool writeSidecar(const QString& photoPath, Naming naming, int rating, Error* error = nullptr);
 
     // Sets xmp:Rating in the photo file itself (and its EXIF rating where it has one), keeping the
-    // image data as it is. Formats the metadata library cannot write XMP into are an error.
+    // image data as it is. Formats the metadata library cannot write XMP into are an error, and so
+    // are a read-only photo and one that is a symbolic link leading out of its folder.
     static bool writeIntoPhoto(const QString& photoPath, int rating, Error* error = nullptr);
 
     // The rating other programs show for the photo: the sidecar's (the one named by `naming`,

@@ -4,8 +4,12 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -103,19 +107,75 @@ bool syncFolder(const QByteArray& folder)
     return synced;
 }
 
+// A new file's name: short and fixed, so that it fits beside a target whose name takes the file
+// system's whole limit, and so that what a killed writer left can be told from anybody else's file.
+constexpr char temporaryPrefix[] = ".zuzire-write-";
+constexpr int temporaryRandomLength = 6;
+
+bool isTemporaryName(const char* name)
+{
+    constexpr size_t prefixLength = sizeof temporaryPrefix - 1;
+    if (std::strncmp(name, temporaryPrefix, prefixLength) != 0 ||
+        std::strlen(name) != prefixLength + temporaryRandomLength)
+        return false;
+    for (const char* c = name + prefixLength; *c; ++c)
+        if (!((*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9')))
+            return false;
+    return true;
+}
+
+// Whether the temporary file `name` in `folder` was left by a writer that is gone: old enough,
+// ours, and not locked by a writer still at work (every writer locks its file while it writes).
+bool isStale(int folder, const char* name, time_t now)
+{
+    struct stat status {};
+    if (::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::geteuid() || now - status.st_mtime < AtomicFile::staleTemporarySeconds)
+        return false;
+    const int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool unlocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return unlocked;
+}
+
+// Best effort: a folder that cannot be read or an entry that cannot go is no failure of a write.
+void removeStaleTemporaries(const QByteArray& folderPath)
+{
+    DIR* folder = ::opendir(folderPath.constData());
+    if (!folder)
+        return;
+    const time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(folder)) {
+        if (isTemporaryName(entry->d_name) && isStale(::dirfd(folder), entry->d_name, now))
+            ::unlinkat(::dirfd(folder), entry->d_name, 0);
+    }
+    ::closedir(folder);
+}
+
+bool nameTooLong(const QString& path)
+{
+    const QFileInfo info(path);
+    const long limit = ::pathconf(QFile::encodeName(info.absolutePath()).constData(), _PC_NAME_MAX);
+    return QFile::encodeName(info.fileName()).size() > (limit > 0 ? limit : 255);
+}
+
 class TemporaryFile {
 public:
     explicit TemporaryFile(const QString& target)
     {
-        const QFileInfo info(target);
-        m_name = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                   QStringLiteral(".XXXXXX"));
+        const QByteArray folder = QFile::encodeName(QFileInfo(target).absolutePath());
+        m_name = folder + '/' + temporaryPrefix + QByteArray(temporaryRandomLength, 'X');
         if (injected(AtomicFile::Step::Open))
             return;
+        removeStaleTemporaries(folder);
         m_fd = ::mkostemp(m_name.data(), O_CLOEXEC);
         if (m_fd < 0)
             return;
         m_exists = true;
+        // Tells the stale-file sweep of another writer that this one is still at work.
+        ::flock(m_fd, LOCK_EX | LOCK_NB);
         struct stat old {};
         const mode_t mode = ::stat(QFile::encodeName(target).constData(), &old) == 0
                                 ? (old.st_mode & 07777)
@@ -169,23 +229,43 @@ void AtomicFile::setFaultForTesting(std::optional<Fault> fault)
     injectedFault = fault;
 }
 
+bool AtomicFile::hasNoFreeInodes(const QString& folder)
+{
+    struct statvfs space {};
+    // File systems without a fixed number of inodes report none at all.
+    return ::statvfs(QFile::encodeName(folder).constData(), &space) == 0 && space.f_files > 0 &&
+           space.f_favail == 0;
+}
+
+std::string AtomicFile::causeOf(int code, const QString& folder)
+{
+    if (code == ENOSPC && hasNoFreeInodes(folder))
+        return "the file system has no free inodes left, so no new file can be made there";
+    return std::strerror(code);
+}
+
 Error AtomicFile::writeError(const QString& path, Step step, int code)
 {
     const QFileInfo info(path);
+    const bool noInodes = code == ENOSPC && hasNoFreeInodes(info.absolutePath());
     QString description =
         QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved.").arg(info.fileName());
     if (code == ELOOP)
         description = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved because its symbolic "
                                      "links form a loop.")
                           .arg(info.fileName());
-    if (code == ENOSPC || code == EDQUOT)
+    if (noInodes)
+        description = QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved because the file "
+                                     "system has no free inodes.")
+                          .arg(info.fileName());
+    else if (code == ENOSPC || code == EDQUOT)
         description =
             QStringLiteral("The file \u201c%1\u201d couldn\u2019t be saved because there isn\u2019t "
                            "enough space.")
                 .arg(info.fileName());
     const std::string reason = std::string(stepName(step)) + " " +
                                QDir::toNativeSeparators(info.absoluteFilePath()).toStdString() + ": " +
-                               std::strerror(code);
+                               causeOf(code, info.absolutePath());
     Error error(Error::cocoaDomain, codeFor(code), description.toStdString(), reason,
                 QUrl::fromLocalFile(info.absoluteFilePath()));
     error.setUserInfo({{"NSFilePath", PlistValue::string(info.absoluteFilePath().toStdString())},
@@ -217,6 +297,12 @@ bool AtomicFile::write(const QString& path, const std::vector<QByteArrayView>& p
     struct stat existing {};
     if (::stat(QFile::encodeName(path).constData(), &existing) != 0 && errno == ELOOP)
         return fail(Step::Open);
+    // Told before anything is made: the new file's own short name would fit, and the rename
+    // would then fail with a cause that names neither.
+    if (nameTooLong(target)) {
+        errno = ENAMETOOLONG;
+        return fail(Step::Open);
+    }
     TemporaryFile file(target);
     if (file.fd() < 0)
         return fail(Step::Open);

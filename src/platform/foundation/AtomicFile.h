@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 // Replaces a file's whole contents in one step that readers and crashes cannot split: the bytes go
@@ -17,6 +18,11 @@
 //
 // A path that is a symbolic link replaces the link's target, so the link itself stays. A new file
 // gets the permissions the umask allows; a replaced file keeps its own.
+//
+// The new file's name is short and fixed (".zuzire-write-" and six random characters), so it fits
+// beside any name the file system allows. A writer killed before the rename leaves it behind: every
+// write removes such files from the folder it writes into once they are older than
+// staleTemporarySeconds and no writer holds them (each writer locks its own while it writes).
 //
 // Any thread: every call works on its own data, except the fault hook, which is for
 // single-threaded tests.
@@ -29,6 +35,9 @@ public:
     static constexpr int writeNoPermissionError = 513;
     static constexpr int writeOutOfSpaceError = 640;
     static constexpr int writeVolumeReadOnlyError = 642;
+
+    // How old a new file left behind must be before a later write removes it.
+    static constexpr int staleTemporarySeconds = 600;
 
     static bool write(const QString& path, const QByteArray& bytes, Error* error = nullptr);
     // As write(), asking `mayReplace` once the new file is complete, flushed and closed, right
@@ -51,4 +60,8 @@ public:
 
     // The error for a write of `path` that failed at `step` with the errno `code`.
     static Error writeError(const QString& path, Step step, int code);
+    // Why a file in `folder` failed with the errno `code`, in words: a full disk that still has
+    // space but no inodes left says so, since "no space left" would send a user looking for space.
+    static std::string causeOf(int code, const QString& folder);
+    static bool hasNoFreeInodes(const QString& folder);
 };

@@ -30,7 +30,8 @@ Error lockError(const QLockFile& lock, const QString& path)
     struct statvfs space {};
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     int code = EIO;
-    if (::statvfs(folder.constData(), &space) == 0 && space.f_bavail == 0)
+    if (::statvfs(folder.constData(), &space) == 0 &&
+        (space.f_bavail == 0 || AtomicFile::hasNoFreeInodes(QFileInfo(path).absolutePath())))
         code = ENOSPC;
     else if (::access(folder.constData(), W_OK) != 0)
         code = errno;
@@ -38,7 +39,8 @@ Error lockError(const QLockFile& lock, const QString& path)
         code = EACCES;
     Error error = AtomicFile::writeError(path, AtomicFile::Step::Open, code);
     return Error(error.domain(), error.code(), error.localizedDescription(),
-                 "making the lock file " + lockPath.toStdString() + ": " + std::strerror(code),
+                 "making the lock file " + lockPath.toStdString() + ": " +
+                     AtomicFile::causeOf(code, QFileInfo(path).absolutePath()),
                  QUrl::fromLocalFile(path));
 }
 } // namespace

@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace {
@@ -120,4 +123,42 @@ TEST_F(AtomicFileTest, AFolderThatCannotBeWrittenIsAnErrorAndNothingChanges)
     EXPECT_NE(error.failureReason().find("creating the new file"), std::string::npos);
 }
 
+TEST_F(AtomicFileTest, ANameAsLongAsTheFileSystemAllowsIsWritten)
+{
+    const QString longest = m_folder.filePath(QString(255, QLatin1Char('n')));
+    Error error;
+    ASSERT_TRUE(AtomicFile::write(longest, "new", &error)) << error.description();
+    EXPECT_EQ(contentsOf(longest), "new");
+    EXPECT_FALSE(AtomicFile::write(longest + QLatin1Char('n'), "new", &error));
+    EXPECT_NE(error.failureReason().find("File name too long"), std::string::npos) << error.failureReason();
+}
+
+// What a writer killed before its rename left goes with the next write into that folder; nothing
+// else does: not a new file of a writer still at work, nor a young one, nor other names.
+TEST_F(AtomicFileTest, TemporaryFilesLeftByADeadWriterAreRemovedByTheNext)
+{
+    const auto age = [&](const QString& name, int seconds) {
+        const timespec times[2] = {{time(nullptr) - seconds, 0}, {time(nullptr) - seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(m_folder.filePath(name)).constData(), times, 0), 0);
+    };
+    const int old = AtomicFile::staleTemporarySeconds + 5;
+    const QStringList stale{".zuzire-write-a1B2c3", ".zuzire-write-ZZZZZZ"};
+    const QStringList kept{".zuzire-write-young1", ".zuzire-write-locked",  ".zuzire-write-abc",
+                           ".zuzire-write-ab_cd!", ".AlbumData.xml.a1B2c3", "photo.jpg"};
+    for (const QString& name : stale + kept) {
+        put(m_folder.filePath(name), "left");
+        if (name != QStringLiteral(".zuzire-write-young1"))
+            age(name, old);
+    }
+    QFile locked(m_folder.filePath(QStringLiteral(".zuzire-write-locked")));
+    ASSERT_TRUE(locked.open(QIODevice::ReadOnly));
+    ASSERT_EQ(::flock(locked.handle(), LOCK_EX), 0);
+
+    ASSERT_TRUE(AtomicFile::write(m_path, "new"));
+    QStringList expected = kept + QStringList{QStringLiteral("AlbumData.xml")};
+    QStringList left = entries();
+    expected.sort();
+    left.sort();
+    EXPECT_EQ(left, expected);
+}
 } // namespace

@@ -109,4 +109,24 @@ TEST_F(PreferencesFullDiskTest, aPropertyListWrittenOnAFullDiskLeavesTheOldOne)
                   (QStringList{QStringLiteral(".filler"), QStringLiteral("AlbumData.xml")}));
     }
 }
+// Space left but no inode: the messages say so, instead of a full disk or an input/output error.
+TEST(PreferencesNoInodesTest, aFileSystemWithoutFreeInodesIsToldAsSuch)
+{
+    TmpfsMount disk(1024, 16);
+    if (!disk.isMounted())
+        GTEST_SKIP() << disk.whyNot().toStdString();
+    TemporaryConfigHome home;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(disk.path()));
+    ASSERT_TRUE(QDir(disk.path()).mkpath(QStringLiteral("zuzire")));
+    ASSERT_TRUE(disk.useUpInodes());
+    Error error;
+    EXPECT_FALSE(
+        Preferences::setValue(libraryKey, PlistValue::array({}), Preferences::libraryDomain, &error));
+    EXPECT_NE(error.failureReason().find("making the lock file"), std::string::npos) << error.description();
+    EXPECT_NE(error.failureReason().find("no free inodes"), std::string::npos) << error.description();
+
+    EXPECT_FALSE(AtomicFile::write(disk.path() + QStringLiteral("/AlbumData.xml"), "new", &error));
+    EXPECT_EQ(error.localizedDescription(), "The file \u201cAlbumData.xml\u201d couldn\u2019t be saved "
+                                            "because the file system has no free inodes.");
+}
 } // namespace
