@@ -37,6 +37,15 @@ function(zuzire_tests)
         target_link_libraries(${name} PRIVATE ${ARG_LIBS} zuzire_test_support GTest::gtest GTest::gmock)
         set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
         # The test main sets the environment the tests run in (platform, resource and build folders).
-        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                             PROPERTIES ${ZUZIRE_TEST_RUN_PROPERTIES})
     endforeach()
+endfunction()
+
+# Every test carries the build's mark into the processes it starts, so that the check after the
+# suite (NoProcessLeftBehind) finds any of them still running, and runs after it.
+set(ZUZIRE_TEST_RUN_PROPERTIES FIXTURES_REQUIRED ZuzireTestRun
+    ENVIRONMENT_MODIFICATION "ZUZIRE_TEST_RUN=set:${PROJECT_BINARY_DIR}")
+function(zuzire_test_run_properties)
+    set_tests_properties(${ARGN} PROPERTIES ${ZUZIRE_TEST_RUN_PROPERTIES})
 endfunction()

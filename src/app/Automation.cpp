@@ -22,6 +22,9 @@ namespace {
 constexpr double maxWaitSeconds = 3600;
 // Twice a 4K screen's width: larger windows only exhaust memory in the frame buffer.
 constexpr int maxWindowSide = 8192;
+// A command is a few words and perhaps a file path; a longer line is a mistake, and keeping it
+// whole would only cost memory.
+constexpr qsizetype maxLineBytes = 64 * 1024;
 
 void collectVisibleTexts(const Layer& layer, QJsonArray& texts)
 {
@@ -77,40 +80,71 @@ void Automation::start(int fileDescriptor)
 
 void Automation::readAvailable()
 {
-    char buffer[4096];
+    char buffer[65536];
     const ssize_t count = ::read(m_fileDescriptor, buffer, sizeof buffer);
     if (count <= 0) {
         m_notifier->setEnabled(false);
         endOfInput();
         return;
     }
-    m_pending.append(buffer, static_cast<qsizetype>(count));
-    qsizetype newline;
-    while ((newline = m_pending.indexOf('\n')) >= 0) {
-        submit(QString::fromUtf8(m_pending.left(newline)));
-        m_pending.remove(0, newline + 1);
+    consume(QByteArrayView(buffer, static_cast<qsizetype>(count)));
+}
+
+void Automation::consume(QByteArrayView bytes)
+{
+    // Every byte read is looked at once: the unfinished line is kept, never searched again.
+    for (qsizetype newline; (newline = bytes.indexOf('\n')) >= 0; bytes = bytes.sliced(newline + 1)) {
+        appendToLine(bytes.first(newline));
+        finishLine();
     }
+    appendToLine(bytes);
+}
+
+void Automation::appendToLine(QByteArrayView bytes)
+{
+    if (m_lineTooLong)
+        return;
+    if (m_pending.size() + bytes.size() <= maxLineBytes) {
+        m_pending.append(bytes);
+        return;
+    }
+    // Answered at once, in its turn; the rest of the line is dropped as it comes.
+    m_lineTooLong = true;
+    m_pending.clear();
+    enqueue([this] {
+        answer(QStringLiteral("error: a line holds at most %1 bytes").arg(maxLineBytes));
+        return true;
+    });
+}
+
+void Automation::finishLine()
+{
+    if (!m_lineTooLong)
+        submit(QString::fromUtf8(m_pending));
+    m_pending.clear();
+    m_lineTooLong = false;
 }
 
 void Automation::endOfInput()
 {
-    if (!m_pending.trimmed().isEmpty())
-        submit(QString::fromUtf8(m_pending));
-    m_pending.clear();
+    finishLine();
     // Whatever is still queued runs first; then the program ends as `quit` would end it.
-    m_queue.append([this] {
+    enqueue([this] {
         m_delegate.terminate();
         return true;
     });
-    if (!m_busy)
-        runNext();
 }
 
 void Automation::submit(const QString& line)
 {
     if (line.trimmed().isEmpty())
         return;
-    m_queue.append([this, command = line.trimmed()] { return run(command); });
+    enqueue([this, command = line.trimmed()] { return run(command); });
+}
+
+void Automation::enqueue(std::function<bool()> step)
+{
+    m_queue.append(std::move(step));
     if (!m_busy)
         runNext();
 }

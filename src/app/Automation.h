@@ -23,7 +23,8 @@ class AppDelegate;
 //   key NAME             a real key event through the window (Return, Escape, Left, ...)
 //   wait SECONDS         lets the event loop run before the next command
 //   quit                 the application's own quit path
-// Commands run one after another; the end of the input quits as `quit` does.
+// Commands run one after another; the end of the input quits as `quit` does. A line longer than
+// 64 KiB is answered with an error and skipped.
 class Automation : public QObject {
     Q_OBJECT
 
@@ -42,6 +43,11 @@ public:
 
 private:
     void readAvailable();
+    void consume(QByteArrayView bytes);
+    void appendToLine(QByteArrayView bytes);
+    void finishLine();
+    // Runs `step` now, or after the steps queued before it.
+    void enqueue(std::function<bool()> step);
     void runNext();
     // Returns false when the command finishes later by itself (wait).
     bool run(const QString& line);
@@ -57,7 +63,8 @@ private:
     std::function<void(const QString&)> m_output;
     QSocketNotifier* m_notifier = nullptr;
     int m_fileDescriptor = -1;
-    QByteArray m_pending;
+    QByteArray m_pending;                 // the line read so far
+    bool m_lineTooLong = false;           // the line read so far was answered as too long and is dropped
     QList<std::function<bool()>> m_queue; // each returns false when it finishes later by itself
     bool m_busy = false;
 };

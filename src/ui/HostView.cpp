@@ -71,6 +71,8 @@ const std::vector<ControllerPtr>& HostView::controllers() const
 void HostView::pushController(ControllerPtr controller)
 {
     Raroderavarav* old = currentController();
+    if (old)
+        keepPictureForTransition(old->layer().get());
     Raroderavarav* added = controller.get();
     m_controllerStack->push_back(std::move(controller));
     added->setHostView(this);
@@ -87,6 +89,8 @@ ControllerPtr HostView::popController()
 {
     QM_ASSERT(currentController() != nullptr, "No controller to pop");
     ControllerPtr popped = m_controllerStack->back();
+    if (m_controllerStack->size() > 1)
+        keepPictureForTransition(popped->layer().get());
     popped->setParentController(nullptr);
     popped->setHostView(nullptr);
     m_controllerStack->pop_back();
@@ -120,8 +124,6 @@ void HostView::showController(Raroderavarav* newController, Raroderavarav* oldCo
     QM_ASSERT(isMainThread(), "Best called on main thread");
     QM_ASSERT(m_layer != nullptr, "Not ready to show controllers");
     QM_ASSERT(!m_inSwap, "Nested controller management not supported");
-    if (oldController && newController)
-        keepPictureForTransition(oldController->layer().get());
     m_inSwap = true;
     try {
         if (newController)
@@ -203,8 +205,8 @@ void HostView::showEvent(QShowEvent* event)
 void HostView::keepPictureForTransition(const Layer* oldContent)
 {
     // Only a tree that has been on screen fades its new content layer in; without a fade there is
-    // nothing to cross.
-    if (!m_layer->isPresented() || Transaction::disableActions() || width() <= 0 || height() <= 0)
+    // nothing to cross. A change from inside a swap is refused by the swap.
+    if (m_inSwap || !m_layer->isPresented() || Transaction::disableActions() || width() <= 0 || height() <= 0)
         return;
     // No frame since the last picture (a Select that leaves the picker and starts a pass swaps
     // twice in one turn): the screen still shows that picture, so it is kept, not made again.

@@ -82,8 +82,10 @@ private:
     void initializeRemote();
     void layOutHostLayer();
     void hidePointerUntilMouseMoves();
-    // Keeps the picture on screen now, for the new screen to cross-fade from.
-    // `oldContent` is the content layer about to be replaced.
+    // Keeps the picture on screen now, for the new screen to cross-fade from. `oldContent` is the
+    // content layer about to be replaced. Called before the stack changes: painting the picture
+    // may lay out the old screen's layers (a resize marks them), and a controller lays out only
+    // while it is on the stack, so a popped one, already detached, would refuse.
     void keepPictureForTransition(const Layer* oldContent);
     // A copy of the frame last painted into the window's buffer, in device pixels (its device
     // pixel ratio set); null when that buffer holds no frame of the view at its present size.

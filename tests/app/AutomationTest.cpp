@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 class AutomationTest : public testing::Test {
@@ -96,4 +98,29 @@ TEST_F(AutomationTest, TreeFollowsARatingPass)
     const QJsonArray photos = screen["photos"].toArray();
     ASSERT_FALSE(photos.isEmpty());
     EXPECT_EQ(photos.first().toObject(), (QJsonObject{{"index", 0}, {"id", "11"}, {"status", 1}}));
+}
+
+TEST_F(AutomationTest, ALineTooLongIsAnsweredOnceAndTheNextLineRuns)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    automation->start(pipeEnds[0]);
+    constexpr qsizetype limit = 64 * 1024;
+    // A command padded to the limit still runs; one byte more, or many, is one error each.
+    const QByteArray input = "press Up" + QByteArray(limit - 8, ' ') + "\n" + QByteArray(limit + 1, 'x') +
+                             "\n" + QByteArray(5 * limit, 'y') + "\npress Down\n";
+    // The writing end does not block, so one thread feeds the pipe and runs the reader.
+    ASSERT_EQ(::fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK), 0);
+    QElapsedTimer guard;
+    guard.start();
+    for (qsizetype written = 0; answers.size() < 4 && guard.elapsed() < 10000;) {
+        const ssize_t count = ::write(pipeEnds[1], input.constData() + written, input.size() - written);
+        written += std::max<ssize_t>(count, 0);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    automation.reset();
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    const QString tooLong = "error: a line holds at most 65536 bytes";
+    EXPECT_EQ(answers, QStringList({"ok", tooLong, tooLong, "ok"}));
 }

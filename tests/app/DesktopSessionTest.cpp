@@ -78,9 +78,9 @@ protected:
         windowManager.waitForFinished(limitMs);
     }
 
-    void start(const QStringList& arguments = {}, const QString& configHome = {})
+    void start(const QStringList& arguments = {}, const QString& configHome = {},
+               QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("XDG_CONFIG_HOME", configHome.isEmpty() ? folder.filePath("config") : configHome);
         program.setProcessEnvironment(environment);
@@ -225,4 +225,20 @@ TEST_F(DesktopSessionTest, NoFrameOfAPushIsDarkerThanBothScreens)
     for (size_t i = 0; i < levels.size(); ++i)
         EXPECT_GE(levels[i], darker - 1) << "frame " << i << ": " << trace.join(' ').toStdString();
     EXPECT_EQ(finish(), 0);
+}
+
+TEST_F(DesktopSessionTest, NoBusIsLaunchedAndNothingOutlivesTheProgram)
+{
+    // A desktop without a session bus; the mark is inherited by whatever the program starts.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    environment.insert("XDG_RUNTIME_DIR", folder.path());
+    environment.insert("ZUZIRE_TEST_RUN", folder.path());
+    start({}, {}, environment);
+    ASSERT_FALSE(tree().isEmpty());
+    EXPECT_EQ(finish(), 0);
+    QProcess leftovers;
+    leftovers.start("bash", {ZUZIRE_LEFTOVER_PROCESSES_SCRIPT, "--kill", folder.path()});
+    ASSERT_TRUE(leftovers.waitForFinished(limitMs));
+    EXPECT_EQ(leftovers.exitCode(), 0) << leftovers.readAllStandardOutput().toStdString();
 }

@@ -179,3 +179,12 @@ TEST_F(ZuzireRatingCycleEndToEndTest, RateAnAlbumThroughItsPassesThenLeaveTheNex
     }));
     EXPECT_EQ(opened.trimmed(), QDir(library.path()).absolutePath());
 }
+
+TEST_F(ZuzireRatingCycleEndToEndTest, AResizeThenQuitOnThePickerEndsCleanly)
+{
+    // The window's new size has reached no frame yet when the picker goes.
+    const ProgramRun run = runZuzire("wait 2.5\ntree\nresize 800 600\nquit\n", {}, config.path());
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    ASSERT_EQ(run.lines.size(), 4) << run.lines.join('\n').toStdString();
+    EXPECT_EQ(controllersOf(run.lines[1]), QStringList({"RootController", "AlbumController"}));
+}

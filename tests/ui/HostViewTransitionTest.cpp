@@ -23,6 +23,15 @@ double brightness(const QImage& frame)
     return sum / (double(grey.width()) * grey.height());
 }
 
+// Counts its layouts, as the album picker lays out only while on a host view's stack.
+class HostedLayoutController : public RecordingController {
+public:
+    using RecordingController::RecordingController;
+    void layoutSublayersOfLayer(Layer& /*layer*/) override { ++(hostView() ? hosted : unhosted); }
+    int hosted = 0;
+    int unhosted = 0;
+};
+
 class HostViewTransitionTest : public testing::Test {
 protected:
     HostViewTransitionTest()
@@ -150,4 +159,18 @@ TEST_F(HostViewTransitionTest, TwoSwapsBetweenTwoFramesFadeOnceFromTheFirstScree
     view.popController();
     EXPECT_NE(view.transitionPictureForTesting().cacheKey(), first);
     EXPECT_NEAR(brightness(view.transitionPictureForTesting()), midFade, 2);
+}
+
+TEST_F(HostViewTransitionTest, LeavingAScreenJustResizedPicturesItWhileItIsStillHosted)
+{
+    auto picker = std::make_shared<HostedLayoutController>("P", log);
+    view.pushController(picker);
+    settle();
+    // The window's new size reaches the screen's own layers at the next frame; none came yet.
+    view.resize(200, 150);
+    ASSERT_TRUE(picker->layer()->needsLayout());
+    picker->hosted = 0;
+    view.popController();
+    EXPECT_EQ(picker->unhosted, 0);
+    EXPECT_GT(picker->hosted, 0) << "the picture of the old screen lays it out at its new size";
 }

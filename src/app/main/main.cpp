@@ -9,6 +9,7 @@
 #include "platform/foundation/MemoryAllocator.h"
 #include "platform/foundation/Resources.h"
 #include "platform/ipc/DistributedNotificationCenter.h"
+#include "platform/ipc/SessionBus.h"
 #include "ui/HostView.h"
 
 #include <QApplication>
@@ -35,6 +36,8 @@ int main(int argc, char** argv)
 {
     // Before any thread starts: peak memory must not depend on the order photo loads end in.
     MemoryAllocator::useFixedThresholds();
+    // Also before any thread: a desktop without a session bus gets none left behind by us.
+    SessionBus::useOnlyARunningBus();
     // Answered before Qt starts, so they work with no display at all.
     const QStringList arguments = rawArguments(argc, argv);
     const CommandLine commandLine = CommandLine::parse(arguments);

@@ -2,6 +2,7 @@
 
 #include "platform/ipc/DBusNotificationReceiver.h"
 #include "platform/ipc/DBusValues.h"
+#include "platform/ipc/SessionBus.h"
 
 #include <QDBusMessage>
 #include <QPointer>
@@ -15,7 +16,7 @@ DistributedNotificationCenter& DistributedNotificationCenter::defaultCenter()
 {
     // Never destroyed: the bus connection must not be torn down after the application object.
     static auto* center = [] {
-        auto* made = new DBusNotificationCenter(QDBusConnection::sessionBus());
+        auto* made = new DBusNotificationCenter(SessionBus::connection());
         if (!made->isConnected())
             qInfo("No session bus: remote-control notifications between programs are off.");
         return made;
@@ -25,8 +26,7 @@ DistributedNotificationCenter& DistributedNotificationCenter::defaultCenter()
 
 void DistributedNotificationCenter::connectInBackground()
 {
-    // Qt makes a bus connection once, on its own bus thread, and hands every caller that one.
-    QThreadPool::globalInstance()->start([] { QDBusConnection::sessionBus(); });
+    QThreadPool::globalInstance()->start([] { SessionBus::connection(); });
 }
 
 DBusNotificationCenter::DBusNotificationCenter(QDBusConnection connection)

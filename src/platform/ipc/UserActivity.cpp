@@ -1,11 +1,13 @@
 #include "platform/ipc/UserActivity.h"
 
+#include "platform/ipc/SessionBus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 
 void UserActivity::report()
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = SessionBus::connection();
     if (!bus.isConnected())
         return;
     QDBusMessage message = QDBusMessage::createMethodCall(
