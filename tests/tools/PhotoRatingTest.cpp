@@ -408,7 +408,8 @@ TEST_F(PhotoRatingTest, BothFormatsAreRatedAndKeepTheirFormat)
             ASSERT_TRUE(tree) << error.description();
             const PlistPtr entry = tree->objectForKey("Master Image List")->objectForKey("2");
             EXPECT_EQ(ratingOf(tree, 2), stars);
-            EXPECT_TRUE(PlistValue::equal(entry->objectForKey("RatingElsewhere"), PlistValue::integer(4))) << stars;
+            EXPECT_TRUE(PlistValue::equal(entry->objectForKey("RatingElsewhere"), PlistValue::integer(4)))
+                << stars;
             EXPECT_EQ(*entry->objectForKey("Caption")->asString(), "IMG_2 & more");
             EXPECT_EQ(ratingOf(tree, 3), 0);
         }
@@ -441,10 +442,10 @@ TEST_F(PhotoRatingTest, BothFormatsRefuseAlikeAndLeaveTheFile)
             writeBytes(m_path, bytes);
             bool told = false;
             Error error;
-            EXPECT_FALSE(PhotoRating::apply(m_path, test.key, 3, &error, [&](const QString&) {
-                return told = true;
-            }));
-            EXPECT_TRUE(error.localizedDescription().starts_with(test.message)) << error.localizedDescription();
+            EXPECT_FALSE(
+                PhotoRating::apply(m_path, test.key, 3, &error, [&](const QString&) { return told = true; }));
+            EXPECT_TRUE(error.localizedDescription().starts_with(test.message))
+                << error.localizedDescription();
             // An XML file cut short after the photo's entry still tells the photo, so its rating
             // is not lost; a binary one cut short cannot be read at all.
             if (!test.truncated) {
@@ -455,4 +456,22 @@ TEST_F(PhotoRatingTest, BothFormatsRefuseAlikeAndLeaveTheFile)
                       ".lock AlbumData.xml");
         }
     }
+}
+
+// libplist ends a text at a NUL character: a binary file holding one would lose the rest of that
+// text when written again, so it is refused and stays as it was.
+TEST_F(PhotoRatingTest, ABinaryFileWithATextHoldingNulIsRefused)
+{
+    QByteArray bytes = PropertyListSerialization::toData(PropertyListSerialization::fromData(libraryXml(3)),
+                                                         PropertyListSerialization::Format::Binary);
+    ASSERT_EQ(bytes.count("/photos/IMG_3.JPG"), 1);
+    QByteArray withNul("/photos/IMG_3.JPG");
+    withNul[13] = '\0';
+    bytes.replace("/photos/IMG_3.JPG", withNul);
+    writeBytes(m_path, bytes);
+    Error error;
+    EXPECT_FALSE(PhotoRating::apply(m_path, "2", 3, &error));
+    EXPECT_NE(error.localizedDescription().find("NUL character"), std::string::npos)
+        << error.localizedDescription();
+    EXPECT_EQ(contents(m_path), bytes);
 }

@@ -1,6 +1,7 @@
 #include "tools/library/BinaryAlbumDataRating.h"
 
 #include "platform/foundation/AtomicFile.h"
+#include "platform/foundation/PropertyListLimits.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "tools/library/AlbumDataFault.h"
 #include "tools/library/AlbumDataRatingEditor.h"
@@ -88,8 +89,8 @@ QByteArray rewritten(const QByteArray& bytes, const std::string& key, int stars,
 }
 
 // What the program must read from the new contents: the old tree, the photo's entry rated.
-PlistPtr expected(const PlistValue& root, const PlistValue& list, const PlistValue& entry, const std::string& key,
-                  int stars, std::optional<int> elsewhere)
+PlistPtr expected(const PlistValue& root, const PlistValue& list, const PlistValue& entry,
+                  const std::string& key, int stars, std::optional<int> elsewhere)
 {
     PlistDictionary rated = *entry.asDictionary();
     rated.insert_or_assign(ratingKey, PlistValue::integer(stars));
@@ -122,8 +123,8 @@ bool BinaryAlbumDataRating::isBinary(QByteArrayView bytes)
     return bytes.startsWith("bplist");
 }
 
-bool BinaryAlbumDataRating::apply(const QString& path, const QByteArray& bytes, const std::string& key, int stars,
-                                  Error* error, const PhotoRating::BeforeWriting& beforeWriting)
+bool BinaryAlbumDataRating::apply(const QString& path, const QByteArray& bytes, const std::string& key,
+                                  int stars, Error* error, const PhotoRating::BeforeWriting& beforeWriting)
 {
     Error readError;
     const PlistPtr tree = PropertyListSerialization::fromData(bytes, &readError);
@@ -149,6 +150,9 @@ bool BinaryAlbumDataRating::apply(const QString& path, const QByteArray& bytes, 
     };
     if (!entry->isDictionary())
         return refuse(QStringLiteral("its entry is no dictionary"));
+    if (PropertyListLimits::holdsTextWithNul(bytes.constData(), bytes.size()))
+        return refuse(
+            QStringLiteral("a text in it holds a NUL character, and written again it would end there"));
     // What reached the photo's sidecar is recorded as seen elsewhere, as for an XML file.
     std::optional<int> elsewhere;
     if (beforeWriting && beforeWriting(photoPathOf(*entry)))

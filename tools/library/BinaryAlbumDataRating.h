@@ -27,6 +27,6 @@ public:
     // As PhotoRating::apply(), `bytes` being the contents of the file at the absolute `path`: the
     // photo's file is told to `beforeWriting` once the program reads the contents and finds the
     // photo's entry, and the file is replaced through AtomicFile.
-    static bool apply(const QString& path, const QByteArray& bytes, const std::string& key, int stars, Error* error,
-                      const PhotoRating::BeforeWriting& beforeWriting);
+    static bool apply(const QString& path, const QByteArray& bytes, const std::string& key, int stars,
+                      Error* error, const PhotoRating::BeforeWriting& beforeWriting);
 };
