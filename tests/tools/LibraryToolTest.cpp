@@ -170,6 +170,26 @@ TEST_F(LibraryToolTest, ReimportKeepsIdentifiersGuidsAndRatings)
                           first->objectForKey("List of Albums")->asArray()->at(0)->objectForKey("GUID")));
 }
 
+// A library written as a binary list is rated and imported again as one.
+TEST_F(LibraryToolTest, ABinaryLibraryIsRatedAndReimportedAndStaysBinary)
+{
+    ASSERT_EQ(import({"Photos/Beach", "Photos/Town"}).status, 0);
+    ASSERT_TRUE(PropertyListSerialization::writeFile(path("Library/AlbumData.xml"), albumData(),
+                                                     PropertyListSerialization::Format::Binary));
+    const std::string key = keyOf("b.jpg");
+    const ToolRun rated = run({"rate", QString::fromStdString(key), "4"});
+    ASSERT_EQ(rated.status, 0) << rated.err;
+    EXPECT_EQ(entry("b.jpg")->objectForKey("Rating")->asInteger(), 4);
+    EXPECT_TRUE(PlistValue::equal(entry("b.jpg")->objectForKey("RatingElsewhere"), PlistValue::integer(4)));
+
+    write("Photos/Beach/d.jpg", jpeg(50, 50));
+    ASSERT_EQ(import({"Photos/Beach"}).status, 0);
+    EXPECT_TRUE(bytesOf("Library/AlbumData.xml").startsWith("bplist00"));
+    EXPECT_EQ(keyOf("b.jpg"), key);
+    EXPECT_EQ(entry("b.jpg")->objectForKey("Rating")->asInteger(), 4);
+    EXPECT_TRUE(entry("d.jpg"));
+}
+
 TEST_F(LibraryToolTest, ListCountsUnratedPhotosOfEveryAlbum)
 {
     ASSERT_EQ(import({"Photos/Beach", "Photos/Town"}).status, 0);

@@ -385,3 +385,93 @@ TEST_F(PhotoRatingTest, ThePhotoIsToldBeforeTheLibraryIsReplacedAndItsRecordFoll
         EXPECT_TRUE(ValidationStamp::matches(m_path, contents(m_path))) << first << reached << there;
     }
 }
+
+// A binary album data file is rated as an XML one is, and stays binary; what it records as seen
+// elsewhere follows the photo's answer alike.
+TEST_F(PhotoRatingTest, BothFormatsAreRatedAndKeepTheirFormat)
+{
+    using Format = PropertyListSerialization::Format;
+    for (const Format format : {Format::Xml, Format::Binary}) {
+        const PlistPtr library = PropertyListSerialization::fromData(libraryXml(3));
+        writeBytes(m_path, PropertyListSerialization::toData(library, format));
+        for (const auto& [stars, reached] : std::vector<std::pair<int, bool>>{{4, true}, {2, false}}) {
+            QStringList told;
+            const auto tell = [&](const QString& photo) {
+                told << photo;
+                return reached;
+            };
+            Error error;
+            ASSERT_TRUE(PhotoRating::apply(m_path, "2", stars, &error, tell)) << error.description();
+            EXPECT_EQ(told, QStringList{"/photos/IMG_2.JPG"});
+            EXPECT_EQ(contents(m_path).startsWith("bplist00"), format == Format::Binary);
+            const PlistPtr tree = PropertyListSerialization::readFile(m_path, &error);
+            ASSERT_TRUE(tree) << error.description();
+            const PlistPtr entry = tree->objectForKey("Master Image List")->objectForKey("2");
+            EXPECT_EQ(ratingOf(tree, 2), stars);
+            EXPECT_TRUE(PlistValue::equal(entry->objectForKey("RatingElsewhere"), PlistValue::integer(4)))
+                << stars;
+            EXPECT_EQ(*entry->objectForKey("Caption")->asString(), "IMG_2 & more");
+            EXPECT_EQ(ratingOf(tree, 3), 0);
+        }
+    }
+}
+
+// Contents the program would not read are refused as it would refuse them, whatever their format,
+// and a photo the file does not hold is named: the file stays as it was.
+TEST_F(PhotoRatingTest, BothFormatsRefuseAlikeAndLeaveTheFile)
+{
+    using Format = PropertyListSerialization::Format;
+    const PlistPtr library = PropertyListSerialization::fromData(libraryXml(3));
+    const std::string path = m_path.toStdString();
+    struct Case {
+        PlistPtr contents;
+        std::string key;
+        std::string message; // the start of it
+        bool truncated = false;
+    };
+    const std::vector<Case> cases = {
+        {library, "9", "no photo 9 in " + path},
+        {PlistValue::array({library}), "2", path + " is no album data file: its root is no dictionary"},
+        {library, "2", path + " is no valid album data file: ", true},
+    };
+    for (const Format format : {Format::Xml, Format::Binary}) {
+        for (const Case& test : cases) {
+            QByteArray bytes = PropertyListSerialization::toData(test.contents, format);
+            if (test.truncated)
+                bytes.chop(bytes.size() / 3);
+            writeBytes(m_path, bytes);
+            bool told = false;
+            Error error;
+            EXPECT_FALSE(
+                PhotoRating::apply(m_path, test.key, 3, &error, [&](const QString&) { return told = true; }));
+            EXPECT_TRUE(error.localizedDescription().starts_with(test.message))
+                << error.localizedDescription();
+            // An XML file cut short after the photo's entry still tells the photo, so its rating
+            // is not lost; a binary one cut short cannot be read at all.
+            if (!test.truncated) {
+                EXPECT_FALSE(told) << test.message;
+            }
+            EXPECT_EQ(contents(m_path), bytes) << test.message;
+            EXPECT_EQ(QDir(m_folder.path()).entryList(QDir::Files | QDir::Hidden).join(' '),
+                      ".lock AlbumData.xml");
+        }
+    }
+}
+
+// libplist ends a text at a NUL character: a binary file holding one would lose the rest of that
+// text when written again, so it is refused and stays as it was.
+TEST_F(PhotoRatingTest, ABinaryFileWithATextHoldingNulIsRefused)
+{
+    QByteArray bytes = PropertyListSerialization::toData(PropertyListSerialization::fromData(libraryXml(3)),
+                                                         PropertyListSerialization::Format::Binary);
+    ASSERT_EQ(bytes.count("/photos/IMG_3.JPG"), 1);
+    QByteArray withNul("/photos/IMG_3.JPG");
+    withNul[13] = '\0';
+    bytes.replace("/photos/IMG_3.JPG", withNul);
+    writeBytes(m_path, bytes);
+    Error error;
+    EXPECT_FALSE(PhotoRating::apply(m_path, "2", 3, &error));
+    EXPECT_NE(error.localizedDescription().find("NUL character"), std::string::npos)
+        << error.localizedDescription();
+    EXPECT_EQ(contents(m_path), bytes);
+}

@@ -5,6 +5,8 @@
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "platform/foundation/RegularFile.h"
+#include "tools/library/BinaryAlbumDataRating.h"
 #include "tools/library/LibraryLock.h"
 #include "tools/library/RatingElsewhere.h"
 #include "tools/library/ValidationStamp.h"
@@ -37,6 +39,9 @@ struct LibraryImporter::State {
     // The highest identifiers in use; new ones count up from them.
     int64_t lastPhotoId = 0;
     int64_t lastAlbumId = 0;
+    // An existing library written as a binary list stays one: so its dates keep their fractions
+    // and rate keeps writing it as it found it (BinaryAlbumDataRating).
+    PropertyListSerialization::Format format = PropertyListSerialization::Format::Xml;
 };
 
 namespace {
@@ -232,13 +237,13 @@ bool LibraryImporter::import(const QStringList& folders, Error* error)
     state.top.insert_or_assign("Application Version", PlistValue::string("zuzire-library 1"));
     state.top.try_emplace("Major Version", PlistValue::integer(2));
     state.top.try_emplace("Minor Version", PlistValue::integer(0));
-    const QByteArray bytes = PropertyListSerialization::toData(PlistValue::dictionary(std::move(state.top)),
-                                                               PropertyListSerialization::Format::Xml, error);
+    const QByteArray bytes =
+        PropertyListSerialization::toData(PlistValue::dictionary(std::move(state.top)), state.format, error);
     if (bytes.isEmpty() || !AtomicFile::write(albumDataPath(), bytes, error))
         return false;
     // The first rating after an import need not parse the whole file again, once the program's
     // reader has accepted what was written.
-    if (PropertyListSerialization::fromData(bytes))
+    if (state.format == PropertyListSerialization::Format::Xml && PropertyListSerialization::fromData(bytes))
         ValidationStamp::record(albumDataPath(), bytes);
     return true;
 }
@@ -284,7 +289,8 @@ bool LibraryImporter::readExisting(State& state, Error* error) const
     if (!QFileInfo::exists(albumDataPath()))
         return true;
     Error readError;
-    const PlistPtr tree = PropertyListSerialization::readFile(albumDataPath(), &readError);
+    const auto bytes = RegularFile::read(albumDataPath(), &readError);
+    const PlistPtr tree = bytes ? PropertyListSerialization::fromData(*bytes, &readError) : nullptr;
     if (!tree || !tree->isDictionary()) {
         qmSetError(error,
                    importError(QStringLiteral("the existing album data file %1 is unreadable, "
@@ -294,6 +300,8 @@ bool LibraryImporter::readExisting(State& state, Error* error) const
                                                                     : readError.localizedDescription()))));
         return false;
     }
+    if (BinaryAlbumDataRating::isBinary(*bytes))
+        state.format = PropertyListSerialization::Format::Binary;
     state.top = *tree->asDictionary();
     if (const PlistPtr master = tree->objectForKey("Master Image List"); master && master->isDictionary())
         state.master = {master->asDictionary()->begin(), master->asDictionary()->end()};

@@ -13,11 +13,12 @@
 // the folder, holding its photos and movies in file-name order. Sub-folders are entered only when
 // asked (setRecursive): then every folder below that holds photos is an album of its own.
 //
-// The library is a folder with the album data file (AlbumData.xml, an XML property list) and a
-// Thumbnails folder of 360-pixel JPEG renditions, already turned upright. Identifiers (decimal,
-// counting up) and GUIDs stay with a file, and an album with its folder, across re-imports;
-// ratings and any other keys of an existing entry are kept, except that a rating given in another
-// photo program (its XMP sidecar, or the photo's own metadata) is taken as RatingElsewhere says.
+// The library is a folder with the album data file (AlbumData.xml, an XML property list, or a
+// binary one where the existing file is binary) and a Thumbnails folder of 360-pixel JPEG
+// renditions, already turned upright. Identifiers (decimal, counting up) and GUIDs stay with a
+// file, and an album with its folder, across re-imports; ratings and any other keys of an
+// existing entry are kept, except that a rating given in another photo program (its XMP sidecar,
+// or the photo's own metadata) is taken as RatingElsewhere says.
 // Re-importing a folder makes its album list the folder's current files; albums of folders not
 // named are left as they are, and photos no album lists any more leave the library.
 //

@@ -1,11 +1,12 @@
 #include "tools/library/PhotoRating.h"
 
 #include "platform/foundation/AtomicFile.h"
-#include "platform/foundation/PropertyListSerialization.h"
 #include "platform/foundation/XmlPlistBuilder.h"
+#include "tools/library/AlbumDataFault.h"
 #include "tools/library/AlbumDataPhotoPath.h"
 #include "tools/library/AlbumDataPhotoSearch.h"
 #include "tools/library/AlbumDataRatingEditor.h"
+#include "tools/library/BinaryAlbumDataRating.h"
 #include "tools/library/ContentDigest.h"
 #include "tools/library/LibraryLock.h"
 #include "tools/library/RegularFileReader.h"
@@ -20,41 +21,16 @@
 #include <system_error>
 
 namespace {
-Error failure(const QString& path, int code, const QString& text)
-{
-    return Error(Error::cocoaDomain, code, text.toStdString(), {}, QUrl::fromLocalFile(path));
-}
+using AlbumDataFault::failure;
+using AlbumDataFault::notADictionary;
+using AlbumDataFault::unsound;
 
-Error unsound(const QString& path, const QString& reason)
-{
-    return failure(path, Error::fileReadCorruptFileError,
-                   QStringLiteral("%1 is no valid album data file: %2").arg(path, reason));
-}
-
-Error notADictionary(const QString& path)
-{
-    return failure(path, Error::fileReadCorruptFileError,
-                   QStringLiteral("%1 is no album data file: its root is no dictionary").arg(path));
-}
-
-// The program's own verdict on the contents (the reader of every property list, with the same
+// The program's own verdict on XML contents (the reader of every XML property list, with the same
 // rules), without building the values it would hold: empty when the program reads the file.
 // `buffer` is parsed in place.
 std::optional<Error> problemOf(const QString& path, std::string buffer)
 {
     try {
-        if (buffer.starts_with("bplist00")) {
-            Error parseError;
-            const PlistPtr tree = PropertyListSerialization::fromData(
-                QByteArray::fromRawData(buffer.data(), qsizetype(buffer.size())), &parseError);
-            if (!tree) {
-                QString reason = QString::fromStdString(parseError.localizedDescription());
-                if (!parseError.failureReason().empty())
-                    reason += QStringLiteral(" ") + QString::fromStdString(parseError.failureReason());
-                return unsound(path, reason);
-            }
-            return tree->isDictionary() ? std::nullopt : std::optional(notADictionary(path));
-        }
         pugi::xml_document document;
         std::string problem;
         const pugi::xml_node root =
@@ -123,6 +99,8 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
     auto bytes = RegularFileReader::read(path, error);
     if (!bytes)
         return false;
+    if (BinaryAlbumDataRating::isBinary(*bytes))
+        return BinaryAlbumDataRating::apply(path, *bytes, key, stars, error, beforeWriting);
 
     // Contents a rating or an import of ours left need no second verdict, and the rating editor's
     // note of where the photos are holds for them.
@@ -329,9 +307,7 @@ bool PhotoRating::apply(const QString& albumDataPath, const std::string& key, in
     switch (edited->outcome) {
     case AlbumDataRatingEditor::Outcome::NoSuchPhoto:
         if (!refused(error))
-            qmSetError(error,
-                       failure(path, Error::fileReadCorruptFileError,
-                               QStringLiteral("no photo %1 in %2").arg(QString::fromStdString(key), path)));
+            qmSetError(error, AlbumDataFault::noSuchPhoto(path, key));
         return false;
     case AlbumDataRatingEditor::Outcome::Unsupported:
         if (!refused(error))

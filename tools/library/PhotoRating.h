@@ -11,8 +11,9 @@
 // Under the library's lock, so concurrent ratings and imports lose nothing. The file is read only
 // when it is a regular file, must be one the program itself reads (the same reader gives the
 // verdict; see ValidationStamp for how a repeat rating avoids the full parse), and is changed by
-// editing that rating's bytes alone (AlbumDataRatingEditor), then replaced atomically, so a crash
-// or a full disk leaves the old file whole. Any thread.
+// editing that rating's bytes alone (AlbumDataRatingEditor; a binary file is encoded whole again,
+// see BinaryAlbumDataRating), then replaced atomically, so a crash or a full disk leaves the old
+// file whole. Any thread.
 class PhotoRating {
 public:
     static constexpr int minimumStars = 1;

@@ -199,6 +199,9 @@ bool PlistValue::operator==(const PlistValue& other) const
         }
         return true;
     }
+    // A value is the same as itself even when it is no number, so a list read twice compares equal.
+    if (const auto* mine = std::get_if<double>(&m_storage); mine && std::isnan(*mine))
+        return std::isnan(std::get<double>(other.m_storage));
     return m_storage == other.m_storage;
 }
 

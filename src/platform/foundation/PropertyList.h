@@ -62,7 +62,7 @@ public:
     // nullptr when this is no dictionary or the key is absent.
     PlistPtr objectForKey(const std::string& key) const;
 
-    // Deep comparison of type and value; reals compare exactly.
+    // Deep comparison of type and value; reals compare exactly, and NaN equals NaN.
     bool operator==(const PlistValue& other) const;
     // Deep comparison of two possibly absent values (two absent values are equal).
     static bool equal(const PlistPtr& a, const PlistPtr& b);

@@ -57,10 +57,14 @@ public:
     {}
 
     std::string run();
+    bool holdsTextWithNul();
 
 private:
     std::string readTrailer();
     std::optional<uint64_t> objectOffset(uint64_t object) const;
+    // Where the contents of the object at `offset` begin and its count, from its marker's low
+    // nibble or the integer after it.
+    std::optional<References> sizedAt(uint64_t offset) const;
     // Nothing for scalars; an error text in m_problem for a broken container.
     std::optional<References> referencesOf(uint64_t object);
     bool enter(std::vector<Frame>& stack, uint64_t object);
@@ -105,6 +109,21 @@ std::optional<uint64_t> BinaryCheck::objectOffset(uint64_t object) const
     return offset;
 }
 
+std::optional<References> BinaryCheck::sizedAt(uint64_t offset) const
+{
+    const unsigned marker = m_reader.bytes[offset];
+    if ((marker & 0xF) != 0xF)
+        return References{offset + 1, marker & 0xF};
+    const auto lengthMarker = m_reader.read(offset + 1, 1);
+    const unsigned width = lengthMarker ? 1u << (*lengthMarker & 0xF) : 0;
+    const auto count = (lengthMarker && (*lengthMarker >> 4) == 1 && width <= 8)
+                           ? m_reader.read(offset + 2, width)
+                           : std::nullopt;
+    if (!count)
+        return std::nullopt;
+    return References{offset + 2 + width, *count};
+}
+
 std::optional<References> BinaryCheck::referencesOf(uint64_t object)
 {
     const auto offset = objectOffset(object);
@@ -112,28 +131,19 @@ std::optional<References> BinaryCheck::referencesOf(uint64_t object)
         m_problem = "The binary property list refers outside its data.";
         return std::nullopt;
     }
-    const unsigned marker = m_reader.bytes[*offset];
-    const unsigned kind = marker >> 4;
+    const unsigned kind = m_reader.bytes[*offset] >> 4;
     if (kind != 0xA && kind != 0xC && kind != 0xD)
         return References{};
-    References references{*offset + 1, marker & 0xF};
-    if (references.count == 0xF) {
-        const auto lengthMarker = m_reader.read(*offset + 1, 1);
-        const unsigned width = lengthMarker ? 1u << (*lengthMarker & 0xF) : 0;
-        const auto count = (lengthMarker && (*lengthMarker >> 4) == 1 && width <= 8)
-                               ? m_reader.read(*offset + 2, width)
-                               : std::nullopt;
-        if (!count) {
-            m_problem = "The binary property list has a damaged container.";
-            return std::nullopt;
-        }
-        references = References{*offset + 2 + width, *count};
+    auto references = sizedAt(*offset);
+    if (!references) {
+        m_problem = "The binary property list has a damaged container.";
+        return std::nullopt;
     }
     if (kind == 0xD)
-        references.count = references.count > m_reader.size ? references.count : references.count * 2;
+        references->count = references->count > m_reader.size ? references->count : references->count * 2;
     const uint64_t end = m_reader.size - binaryTrailerSize;
-    if (references.count > end || references.start > end ||
-        references.count * m_trailer.refSize > end - references.start) {
+    if (references->count > end || references->start > end ||
+        references->count * m_trailer.refSize > end - references->start) {
         m_problem = "The binary property list is truncated.";
         return std::nullopt;
     }
@@ -213,7 +223,32 @@ std::string BinaryCheck::run()
     return {};
 }
 
+bool BinaryCheck::holdsTextWithNul()
+{
+    if (!readTrailer().empty())
+        return false;
+    const uint64_t end = m_reader.size - binaryTrailerSize;
+    for (uint64_t object = 0; object < m_trailer.objectCount; ++object) {
+        const auto offset = objectOffset(object);
+        const unsigned kind = offset ? m_reader.bytes[*offset] >> 4 : 0;
+        const auto text = kind == 0x5 || kind == 0x6 ? sizedAt(*offset) : std::nullopt;
+        // 0x5 ASCII, one byte a character; 0x6 UTF-16, two.
+        const uint64_t width = kind == 0x6 ? 2 : 1;
+        if (!text || text->start > end || text->count > (end - text->start) / width)
+            continue;
+        for (uint64_t at = text->start; at < text->start + text->count * width; at += width)
+            if (m_reader.bytes[at] == 0 && (width == 1 || m_reader.bytes[at + 1] == 0))
+                return true;
+    }
+    return false;
+}
+
 } // namespace
+
+bool PropertyListLimits::holdsTextWithNul(const char* bytes, qsizetype size)
+{
+    return BinaryCheck(bytes, size).holdsTextWithNul();
+}
 
 std::string PropertyListLimits::checkBinary(const char* bytes, qsizetype size)
 {

@@ -38,6 +38,8 @@ TEST(PropertyListTest, lookupAndDeepEquality)
     EXPECT_TRUE(PlistValue::equal(photo(1), photo(1)));
     EXPECT_FALSE(PlistValue::equal(photo(1), photo(2)));
     EXPECT_FALSE(PlistValue::equal(PlistValue::integer(1), PlistValue::real(1.0)));
+    EXPECT_TRUE(PlistValue::equal(PlistValue::real(NAN), PlistValue::real(NAN)));
+    EXPECT_FALSE(PlistValue::equal(PlistValue::real(NAN), PlistValue::real(0)));
     EXPECT_FALSE(PlistValue::equal(PlistValue::array({}), nullptr));
     EXPECT_TRUE(PlistValue::equal(nullptr, nullptr));
 }
