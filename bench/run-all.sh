@@ -100,6 +100,9 @@ rate_filter=.
 [[ ${QUICK:-0} == 1 ]] && rate_filter='/10000/'
 measure "$build/bench/library/RateBench" --benchmark_filter="$rate_filter" --benchmark_color=false
 
+section "SidecarRateBench $rounds rounds, sidecars of 1, 4, 16 and 60 MB"
+measure "$build/bench/library/SidecarRateBench" "$rounds"
+
 section "ItemDisplayFrameBench x$rounds"
 for _ in $(seq "$rounds"); do
     "$build/bench/ItemDisplayFrameBench" 2>/dev/null |

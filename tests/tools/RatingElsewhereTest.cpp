@@ -155,6 +155,23 @@ TEST_F(RatingElsewhereTest, ASidecarThatCannotBeWrittenStillRatesTheLibraryAndFa
     EXPECT_EQ(bytesOf("Photos/b.jpg.xmp"), sidecar);
 }
 
+// The sidecar is made before the library is locked, from a guess of where the photo lies; the
+// guess is only taken where the library, read under the lock, agrees.
+TEST_F(RatingElsewhereTest, AWrongGuessOfThePhotosFileStillRatesTheRightSidecar)
+{
+    ASSERT_EQ(import().status, 0);
+    QByteArray albumData = bytesOf("Library/AlbumData.xml");
+    const QByteArray decoy = "<!-- <key>" + keyOf("a.jpg").toUtf8() + "</key><dict><key>ImagePath</key><string>" +
+                             path("Photos/b.jpg").toUtf8() + "</string></dict> -->";
+    albumData.replace("<plist version=\"1.0\">", "<plist version=\"1.0\">" + decoy);
+    ASSERT_TRUE(albumData.contains(decoy));
+    write("Library/AlbumData.xml", albumData);
+    const ToolRun rated = rate("a.jpg", 4);
+    ASSERT_EQ(rated.status, 0) << rated.err;
+    EXPECT_TRUE(bytesOf("Photos/a.jpg.xmp").contains("xmp:Rating=\"4\""));
+    EXPECT_FALSE(QFile::exists(path("Photos/b.jpg.xmp")));
+}
+
 // The sidecar is written before the album data file: when the album data write fails, the
 // rating is already where the next import finds it.
 TEST_F(RatingElsewhereTest, TheSidecarIsWrittenBeforeTheLibrary)

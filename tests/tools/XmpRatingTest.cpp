@@ -104,15 +104,26 @@ TEST_F(XmpRatingTest, AnEditHistoryAndEveryOtherPropertySurvive)
 TEST_F(XmpRatingTest, AMalformedOrReadOnlySidecarIsAnErrorAndLeftAsItWas)
 {
     write("IMG_0001.JPG", XmpTestFiles::jpeg());
-    for (const QByteArray& broken : {QByteArray("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\""
-                                                "http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Descr"),
-                                     QByteArray("not XMP at all\n")}) {
+    // Broken XML, and other programs' XML that mentions the RDF namespace and even a rating.
+    const QByteArray rdf = "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'";
+    const QByteArray rated = "<rdf:Description xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='3'/>";
+    for (const QByteArray& broken :
+         {QByteArray("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\""
+                     "http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Descr"),
+          QByteArray("not XMP at all\n"), "<notes " + rdf + "><rdf:RDF>" + rated + "</rdf:RDF></notes>",
+          "<html><body><p>" + rdf + "</p><rdf:RDF " + rdf + ">" + rated + "</rdf:RDF></body></html>",
+          "<x:xmpmeta xmlns:x='adobe:ns:meta/'><notes/><rdf:RDF " + rdf + ">" + rated +
+              "</rdf:RDF></x:xmpmeta>",
+          "<x:xmpmeta xmlns:x='adobe:ns:meta/'><x:other " + rdf + ">" + rated + "</x:other></x:xmpmeta>",
+          "<rdf:RDF " + rdf + ">" + rated + "<rdf:Seq/></rdf:RDF>",
+          "<x:xmpmeta xmlns:x='other:ns/'><rdf:RDF " + rdf + ">" + rated + "</rdf:RDF></x:xmpmeta>",
+          "<rdf:RDF xmlns:rdf='other:ns/'>" + rated + "</rdf:RDF>"}) {
         write("IMG_0001.JPG.xmp", broken);
         Error error;
         EXPECT_FALSE(XmpRating::writeSidecar(path("IMG_0001.JPG"), Naming::WholeName, 2, &error));
         EXPECT_EQ(error.localizedDescription(), "the sidecar " + path("IMG_0001.JPG.xmp").toStdString() +
                                                     " is no valid XMP; it is left as it is");
-        EXPECT_EQ(bytesOf("IMG_0001.JPG.xmp"), broken);
+        EXPECT_EQ(bytesOf("IMG_0001.JPG.xmp"), broken) << broken.constData();
         // Reading goes on to the photo's own metadata and says why.
         QString problem;
         EXPECT_EQ(XmpRating::read(path("IMG_0001.JPG"), Naming::WholeName, &problem), XmpRating::none);
@@ -214,6 +225,73 @@ TEST_F(XmpRatingTest, FilesThatAreNotThePhotosOwnToWriteAreLeftAsTheyAre)
         << error.localizedDescription();
     EXPECT_TRUE(QFileInfo(path("IMG_0001.JPG.xmp")).isSymLink());
     EXPECT_EQ(XmpRating::read(path("IMG_0001.JPG"), Naming::WholeName), 4);
+}
+
+TEST_F(XmpRatingTest, EveryFormOfTheRatingIsEditedInPlace)
+{
+    write("IMG_0001.JPG", XmpTestFiles::jpeg());
+    const QByteArray meta = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+                            "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>";
+    const QByteArray end = "</rdf:RDF></x:xmpmeta>";
+    const QByteArray xap = " xmlns:xap='http://ns.adobe.com/xap/1.0/'";
+    const QByteArray xmp = " xmlns:xmp='http://ns.adobe.com/xap/1.0/'";
+    const QByteArray history = "<dt:history xmlns:dt='http://darktable.sf.net/'><rdf:Seq><rdf:li "
+                               "xmp:Rating='1'/></rdf:Seq></dt:history>";
+    struct Case {
+        QByteArray before, after; // empty `after`: written anew
+    } cases[] = {
+        {meta + "<rdf:Description" + xap + " xap:Rating='2'/>" + end,
+         meta + "<rdf:Description" + xap + " xap:Rating='4'/>" + end},
+        {meta + "<rdf:Description" + xmp + "><xmp:Rating>2</xmp:Rating></rdf:Description>" + end,
+         meta + "<rdf:Description" + xmp + "><xmp:Rating>4</xmp:Rating></rdf:Description>" + end},
+        // The one rating of the packet, not a field of a structure that has one.
+        {"<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description" + xmp +
+             " xmp:Rating='-1'>" + history + "</rdf:Description></rdf:RDF>",
+         "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description" + xmp +
+             " xmp:Rating='4'>" + history + "</rdf:Description></rdf:RDF>"},
+        {meta + "<rdf:Description" + xmp + ">" + history + "</rdf:Description>" + end,
+         meta + "<rdf:Description" + xmp + " xmp:Rating=\"4\">" + history + "</rdf:Description>" + end},
+        {meta + "<rdf:Description rdf:about=''/>" + end,
+         meta +
+             "<rdf:Description rdf:about='' xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"4\"/>" +
+             end},
+        {meta + "<rdf:Description rdf:about='' xmlns:xmp='http://example.com/other/' xmp:Label='Red'/>" + end,
+         meta +
+             "<rdf:Description rdf:about='' xmlns:xmp='http://example.com/other/' xmp:Label='Red' "
+             "xmlns:xap=\"http://ns.adobe.com/xap/1.0/\" xap:Rating=\"4\"/>" +
+             end},
+        // Forms left to the metadata library.
+        {meta + "<rdf:Description" + xmp + "><xmp:Rating><![CDATA[2]]></xmp:Rating></rdf:Description>" + end,
+         {}},
+        {meta + "<rdf:Description" + xmp +
+             " xmlns:xmp2='http://ns.adobe.com/xap/1.0/' xmp:Rating='2' "
+             "xmp:Label='Red'/>" +
+             end,
+         {}},
+    };
+    for (const Case& each : cases) {
+        write("IMG_0001.JPG.xmp", each.before);
+        Error error;
+        EXPECT_TRUE(XmpRating::writeSidecar(path("IMG_0001.JPG"), Naming::WholeName, 4, &error))
+            << each.before.constData() << ": " << error.localizedDescription();
+        if (!each.after.isEmpty()) {
+            EXPECT_EQ(bytesOf("IMG_0001.JPG.xmp"), each.after);
+        }
+        EXPECT_EQ(XmpRating::read(path("IMG_0001.JPG"), Naming::WholeName), 4) << each.before.constData();
+    }
+}
+
+TEST_F(XmpRatingTest, ASidecarChangedAfterItsWriteWasPreparedIsPreparedAgain)
+{
+    write("IMG_0001.JPG", XmpTestFiles::jpeg());
+    write("IMG_0001.JPG.xmp", XmpTestFiles::darktableSidecar());
+    const auto prepared = XmpRating::prepareSidecar(path("IMG_0001.JPG"), Naming::WholeName, 4);
+    // Another program adds a keyword meanwhile, the size unchanged.
+    QByteArray changed = XmpTestFiles::darktableSidecar();
+    changed.replace("harbour", "lantern");
+    write("IMG_0001.JPG.xmp", changed);
+    ASSERT_TRUE(XmpRating::writePrepared(prepared));
+    EXPECT_EQ(bytesOf("IMG_0001.JPG.xmp"), changed.replace("xmp:Rating=\"1\"", "xmp:Rating=\"4\""));
 }
 
 TEST_F(XmpRatingTest, ARatingIsReadFromTheSidecarElseThePhotosXmpElseItsExif)

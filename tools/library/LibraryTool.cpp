@@ -369,6 +369,8 @@ int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)
     if (!path)
         return fail(err, problem);
     const auto settings = elsewhereSettings(options, problem);
+    const auto prepared =
+        settings ? RatingElsewhere::prepare(*path, *key, stars, *settings) : std::nullopt;
     // Where other programs see the rating: written before the library, from the same reading of it.
     Error elsewhereError;
     bool elsewhere = settings.has_value();
@@ -376,7 +378,7 @@ int LibraryTool::rate(const Options& options, std::FILE* out, std::FILE* err)
     // one seen before ours, elsewhere, is then a change made there.
     const auto writeElsewhere = [&](const QString& photo) {
         bool inSidecar = false;
-        elsewhere = RatingElsewhere::write(photo, stars, *settings, &elsewhereError, &inSidecar);
+        elsewhere = RatingElsewhere::write(photo, stars, *settings, &elsewhereError, &inSidecar, prepared);
         return inSidecar;
     };
     Error error;

@@ -3,6 +3,7 @@
 #include "library/UnratedPhotoFilter.h"
 #include "platform/foundation/Preferences.h"
 #include "tools/library/AlbumDataRatingEditor.h"
+#include "tools/library/PhotoPathGuess.h"
 
 #include <QFileInfo>
 
@@ -67,14 +68,27 @@ bool RatingElsewhere::readSettings(Settings& settings, QString* problem)
     return true;
 }
 
+std::optional<XmpRating::PreparedSidecar> RatingElsewhere::prepare(const QString& albumDataPath,
+                                                                   const std::string& key, int stars,
+                                                                   const Settings& settings)
+{
+    const auto photoPath = PhotoPathGuess::read(albumDataPath, key);
+    if (!photoPath || photoPath->isEmpty() || !QFileInfo::exists(*photoPath))
+        return std::nullopt;
+    return XmpRating::prepareSidecar(*photoPath, settings.naming, stars);
+}
+
 bool RatingElsewhere::write(const QString& photoPath, int stars, const Settings& settings, Error* error,
-                            bool* written)
+                            bool* written, const std::optional<XmpRating::PreparedSidecar>& prepared)
 {
     if (written)
         *written = false;
     if (photoPath.isEmpty() || !QFileInfo::exists(photoPath))
         return true;
-    if (!XmpRating::writeSidecar(photoPath, settings.naming, stars, error))
+    const bool fits = prepared && prepared->photoPath == photoPath && prepared->naming == settings.naming &&
+                      prepared->rating == stars;
+    if (!(fits ? XmpRating::writePrepared(*prepared, error)
+               : XmpRating::writeSidecar(photoPath, settings.naming, stars, error)))
         return false;
     if (written)
         *written = true;

@@ -3,23 +3,19 @@
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/MappedReadGuard.h"
 #include "tools/library/RegularFileReader.h"
+#include "tools/library/XmpPacket.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <algorithm>
 #include <cmath>
 #include <exiv2/exiv2.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
-#include <vector>
 
 namespace {
 const char* const ratingKey = "Xmp.xmp.Rating";
 const char* const exifRatingKey = "Exif.Image.Rating";
-const char* const rdfNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 const char* const xmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 // A sidecar is a few kilobytes; an edit history of thousands of steps stays far below this.
 constexpr qint64 sidecarSizeLimit = qint64(64) << 20;
@@ -57,57 +53,37 @@ int ratingOf(const Exiv2::XmpData& xmp)
     return found == xmp.end() ? XmpRating::none : ratingOfText(found->toString());
 }
 
-// Every property as (key, text), in order, to compare two packets by meaning.
-std::vector<std::pair<std::string, std::string>> propertiesOf(const Exiv2::XmpData& xmp)
+// Whether `packet` is XMP as the metadata library reads it, for the forms XmpPacket leaves to it.
+bool decodes(const QByteArray& packet, Exiv2::XmpData& xmp)
 {
-    std::vector<std::pair<std::string, std::string>> properties;
-    for (const Exiv2::Xmpdatum& datum : xmp)
-        properties.emplace_back(datum.key(), datum.toString());
-    std::sort(properties.begin(), properties.end());
-    return properties;
-}
-
-enum class Decoded { Sound, Empty, Malformed };
-
-// Whether `packet` is XMP. Empty contents count as no sidecar at all: there is nothing to keep.
-Decoded decode(const QByteArray& packet, Exiv2::XmpData& xmp)
-{
-    if (packet.trimmed().isEmpty())
-        return Decoded::Empty;
-    if (!packet.contains(rdfNamespace))
-        return Decoded::Malformed;
+    prepareMetadataLibrary();
     try {
-        return Exiv2::XmpParser::decode(xmp, packet.toStdString()) == 0 ? Decoded::Sound : Decoded::Malformed;
+        return Exiv2::XmpParser::decode(xmp, packet.toStdString()) == 0;
     } catch (const std::exception&) {
-        return Decoded::Malformed;
+        return false;
     }
 }
 
-// The packet with only the rating's own text changed, when it holds that text exactly once under
-// the usual prefix and the result means what `expected` means; else nothing.
-std::optional<QByteArray> editedInPlace(const QByteArray& packet, int rating, const Exiv2::XmpData& expected)
+QString notXmp(const QString& path, const char* consequence)
 {
-    static const QRegularExpression binding(
-        QStringLiteral("xmlns:xmp\\s*=\\s*([\"'])http://ns\\.adobe\\.com/xap/1\\.0/\\1"));
-    static const QRegularExpression value(
-        QStringLiteral("(\\sxmp:Rating\\s*=\\s*([\"']))([^\"'<]*)\\2|(<xmp:Rating>)([^<]*)</xmp:Rating>"));
-    const QString text = QString::fromUtf8(packet);
-    if (text.toUtf8() != packet || !binding.match(text).hasMatch())
-        return std::nullopt;
-    auto matches = value.globalMatch(text);
-    if (!matches.hasNext())
-        return std::nullopt;
-    const QRegularExpressionMatch match = matches.next();
-    if (matches.hasNext())
-        return std::nullopt;
-    const int group = match.capturedStart(3) >= 0 ? 3 : 5;
-    QString edited = text;
-    edited.replace(match.capturedStart(group), match.capturedLength(group), QString::number(rating));
-    const QByteArray bytes = edited.toUtf8();
-    Exiv2::XmpData check;
-    if (decode(bytes, check) != Decoded::Sound || propertiesOf(check) != propertiesOf(expected))
-        return std::nullopt;
-    return bytes;
+    return QStringLiteral("the sidecar %1 is no valid XMP; %2").arg(path, QLatin1String(consequence));
+}
+
+XmpRating::FileIdentity identityOf(const QString& path)
+{
+    XmpRating::FileIdentity identity;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    if (::lstat(name.constData(), &status) == 0)
+        identity.linkInode = int64_t(status.st_ino);
+    if (::stat(name.constData(), &status) != 0)
+        return identity;
+    identity.device = int64_t(status.st_dev);
+    identity.inode = int64_t(status.st_ino);
+    identity.size = int64_t(status.st_size);
+    identity.modified = int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    identity.changed = int64_t(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+    return identity;
 }
 
 // A sidecar that nobody may write: no write permission bit at all (which also stops the root
@@ -154,6 +130,15 @@ std::optional<Error> linkLeavingFolder(const QString& path, const QString& what)
             .arg(what, path, end.isEmpty() ? QStringLiteral("a loop of links") : end));
 }
 
+bool writeOut(const QString& path, const XmpRating::PreparedSidecar& prepared, Error* error)
+{
+    if (!prepared.bytes) {
+        qmSetError(error, prepared.error);
+        return false;
+    }
+    return AtomicFile::write(path, *prepared.bytes, error);
+}
+
 std::optional<int> sidecarRating(const QString& path, QString* problem)
 {
     if (!QFileInfo::exists(path))
@@ -165,16 +150,21 @@ std::optional<int> sidecarRating(const QString& path, QString* problem)
             *problem = QString::fromStdString(readError.localizedDescription());
         return std::nullopt;
     }
-    Exiv2::XmpData xmp;
-    switch (decode(*bytes, xmp)) {
-    case Decoded::Empty:
-        return std::nullopt;
-    case Decoded::Malformed:
+    const XmpPacket packet(*bytes);
+    if (packet.kind() == XmpPacket::Kind::NotXmp) {
         if (problem)
-            *problem = QStringLiteral("the sidecar %1 is no valid XMP; its rating is not read").arg(path);
+            *problem = notXmp(path, "its rating is not read");
         return std::nullopt;
-    case Decoded::Sound:
-        break;
+    }
+    if (packet.kind() == XmpPacket::Kind::Empty || packet.rating() == XmpPacket::Rating::Absent)
+        return std::nullopt;
+    if (packet.rating() == XmpPacket::Rating::Plain)
+        return ratingOfText(packet.ratingText());
+    Exiv2::XmpData xmp;
+    if (!decodes(*bytes, xmp)) {
+        if (problem)
+            *problem = notXmp(path, "its rating is not read");
+        return std::nullopt;
     }
     if (xmp.findKey(Exiv2::XmpKey(ratingKey)) == xmp.end())
         return std::nullopt;
@@ -196,14 +186,20 @@ QString XmpRating::sidecarPath(const QString& photoPath, Naming naming)
 
 bool XmpRating::writeSidecar(const QString& photoPath, Naming naming, int rating, Error* error)
 {
-    prepareMetadataLibrary();
+    return writeOut(sidecarPath(photoPath, naming), prepareSidecar(photoPath, naming, rating), error);
+}
+
+XmpRating::PreparedSidecar XmpRating::prepareSidecar(const QString& photoPath, Naming naming, int rating)
+{
+    PreparedSidecar prepared{photoPath, naming, rating, {}, std::nullopt, std::nullopt, {}};
     const QString path = sidecarPath(photoPath, naming);
+    prepared.seen = identityOf(path);
+    Error* const error = &prepared.error;
     if (auto refused = linkLeavingFolder(path, QStringLiteral("the sidecar"))) {
         qmSetError(error, std::move(*refused));
-        return false;
+        return prepared;
     }
     QByteArray old;
-    Exiv2::XmpData xmp;
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
         Error readError;
         const auto bytes = RegularFileReader::read(path, &readError, sidecarSizeLimit);
@@ -211,43 +207,60 @@ bool XmpRating::writeSidecar(const QString& photoPath, Naming naming, int rating
             qmSetError(error, failure(path, readError.code(),
                                       QString::fromStdString(readError.localizedDescription()) +
                                           QStringLiteral("; the sidecar is left as it is")));
-            return false;
+            return prepared;
         }
         if (isReadOnly(path)) {
             qmSetError(error,
                        failure(path, AtomicFile::writeNoPermissionError,
                                QStringLiteral("the sidecar %1 is read-only; it is left as it is").arg(path)));
-            return false;
-        }
-        if (decode(*bytes, xmp) == Decoded::Malformed) {
-            qmSetError(
-                error,
-                failure(path, Error::fileReadCorruptFileError,
-                        QStringLiteral("the sidecar %1 is no valid XMP; it is left as it is").arg(path)));
-            return false;
+            return prepared;
         }
         old = *bytes;
+        prepared.old = old;
+    }
+    // Byte for byte but for the rating where the packet's form allows, else written anew.
+    const XmpPacket packet(old);
+    if ((prepared.bytes = packet.withRating(rating)))
+        return prepared;
+    Exiv2::XmpData xmp;
+    if (packet.kind() == XmpPacket::Kind::NotXmp ||
+        (packet.kind() == XmpPacket::Kind::Xmp && !decodes(old, xmp))) {
+        qmSetError(error,
+                   failure(path, Error::fileReadCorruptFileError, notXmp(path, "it is left as it is")));
+        return prepared;
     }
     try {
         xmp[ratingKey] = std::to_string(rating);
-        QByteArray bytes;
-        if (const auto edited = editedInPlace(old, rating, xmp)) {
-            bytes = *edited;
-        } else {
-            std::string packet;
-            if (Exiv2::XmpParser::encode(packet, xmp,
-                                         Exiv2::XmpParser::omitPacketWrapper |
-                                             Exiv2::XmpParser::useCompactFormat) != 0)
-                throw std::runtime_error("the XMP cannot be encoded");
-            bytes = QByteArray(xmlDeclaration) + QByteArray::fromStdString(packet);
-        }
-        return AtomicFile::write(path, bytes, error);
+        std::string packetText;
+        if (Exiv2::XmpParser::encode(packetText, xmp,
+                                     Exiv2::XmpParser::omitPacketWrapper |
+                                         Exiv2::XmpParser::useCompactFormat) != 0)
+            throw std::runtime_error("the XMP cannot be encoded");
+        prepared.bytes = QByteArray(xmlDeclaration) + QByteArray::fromStdString(packetText);
     } catch (const std::exception& exception) {
         qmSetError(error, failure(path, AtomicFile::writeUnknownError,
                                   QStringLiteral("cannot write the rating into the sidecar %1: %2")
                                       .arg(path, QString::fromLocal8Bit(exception.what()))));
-        return false;
     }
+    return prepared;
+}
+
+bool XmpRating::writePrepared(const PreparedSidecar& prepared, Error* error)
+{
+    const QString path = sidecarPath(prepared.photoPath, prepared.naming);
+    // Changed since (by another program, or replaced through a rename): made again from what is
+    // there now.
+    const auto unchanged = [&] {
+        if (identityOf(path) != prepared.seen)
+            return false;
+        if (!prepared.old)
+            return true;
+        const auto now = RegularFileReader::read(path, nullptr, sidecarSizeLimit);
+        return now && *now == *prepared.old;
+    };
+    return writeOut(
+        path, unchanged() ? prepared : prepareSidecar(prepared.photoPath, prepared.naming, prepared.rating),
+        error);
 }
 
 bool XmpRating::writeIntoPhoto(const QString& photoPath, int rating, Error* error)

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 // A photo's rating where other photo programs keep it: the XMP property xmp:Rating in a sidecar
 // file beside the photo, or in the photo file's own XMP or EXIF metadata. A rating is 1 to 5
@@ -31,6 +32,27 @@ public:
     // read-only, or that is a symbolic link leading out of the photo's folder is an error and is
     // left as it is.
     static bool writeSidecar(const QString& photoPath, Naming naming, int rating, Error* error = nullptr);
+
+    // What writeSidecar() writes, made ahead: reading and parsing a large sidecar takes a while,
+    // which a caller about to lock its library can spend before taking the lock.
+    struct FileIdentity {
+        bool operator==(const FileIdentity&) const = default;
+        int64_t device = -1, inode = -1, linkInode = -1, size = -1, modified = -1, changed = -1;
+    };
+    struct PreparedSidecar {
+        QString photoPath;
+        Naming naming = Naming::WholeName;
+        int rating = none;
+        FileIdentity seen; // the sidecar's before it was read
+        std::optional<QByteArray> old; // what it held
+        std::optional<QByteArray> bytes;
+        Error error; // why there are no bytes
+    };
+    static PreparedSidecar prepareSidecar(const QString& photoPath, Naming naming, int rating);
+    // Writes the prepared contents where the sidecar is still the file they were made from (the
+    // same file, size and times, and the same bytes: a change within the file system's clock tick
+    // keeps the times), else makes them again first.
+    static bool writePrepared(const PreparedSidecar& prepared, Error* error = nullptr);
 
     // Sets xmp:Rating in the photo file itself (and its EXIF rating where it has one), keeping the
     // image data as it is. Formats the metadata library cannot write XMP into are an error, and so
