@@ -1,5 +1,7 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "support/LoggingRateItem.h"
+#include "support/ProcessGroup.h"
 #include "support/TemporaryConfigHome.h"
 #include "support/WaitUntil.h"
 #include "support/ZuzireProcess.h"
@@ -10,6 +12,7 @@
 #include <QJsonArray>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <map>
 
 namespace {
@@ -142,11 +145,15 @@ TEST_F(ZuzireRatingCycleEndToEndTest, RateAnAlbumThroughItsPassesThenLeaveTheNex
                        "wait 2.5\ntree\nquit\n");
     const ProgramRun run = runZuzire(script, {"-NumberOfStages", "2"}, config.path());
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    // Standard output holds the answers alone; what the library tool says goes to standard error.
     QStringList trees;
     for (const QString& line : run.lines) {
         if (line.startsWith('{'))
             trees << line;
+        else
+            EXPECT_EQ(line, "ok");
     }
+    EXPECT_TRUE(run.errors.contains("Photo 4 now has 1 star.")) << run.errors.toStdString();
     ASSERT_EQ(trees.size(), 8) << run.lines.join('\n').toStdString();
 
     EXPECT_EQ(controllersOf(trees[0]), QStringList({"RootController", "AlbumController"}));
@@ -178,4 +185,37 @@ TEST_F(ZuzireRatingCycleEndToEndTest, RateAnAlbumThroughItsPassesThenLeaveTheNex
         return opened.endsWith('\n');
     }));
     EXPECT_EQ(opened.trimmed(), QDir(library.path()).absolutePath());
+}
+
+TEST_F(ZuzireRatingCycleEndToEndTest, ASecondSignalStopsTheSlowHelperAndCountsTheRatingsLost)
+{
+    // Records its process group, then takes its time; sleep is a process of its own in that group.
+    LoggingRateItem rateItem("cut -d' ' -f5 /proc/$$/stat >> \"$here/started\"\nsleep 60");
+    ASSERT_TRUE(rateItem.isReady());
+    QProcess process;
+    startZuzire(process, config.path());
+    // Coast's first pass of two: Up, Up, Right, Down, confirmed; its four ratings are queued.
+    process.write("wait 2.5\nkey Return\nwait 2.8\nkey Up\nkey Up\nkey Right\nkey Down\nwait 0.2\n"
+                  "key Return\n");
+    QFile started(rateItem.filePath("started"));
+    ASSERT_TRUE(waitUntil([&] { return started.exists() && started.size() > 0; }));
+    ASSERT_TRUE(started.open(QIODevice::ReadOnly));
+    const pid_t helperGroup = started.readAll().trimmed().toInt();
+
+    ::kill(pid_t(process.processId()), SIGTERM);
+    process.write("tree\n");
+    ASSERT_TRUE(waitUntil([&] {
+        process.waitForReadyRead(10);
+        return process.peek(1 << 20).contains("Finishing work");
+    }));
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(30000));
+
+    EXPECT_EQ(process.exitCode(), 128 + SIGTERM);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(errors.contains(" was stopped, as the program quit at once")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("Quitting at once on a second signal: 4 queued ratings were not written"))
+        << errors.toStdString();
+    EXPECT_TRUE(waitUntil([&] { return !processGroupRuns(helperGroup); }));
+    EXPECT_TRUE(rateItem.ratings().empty());
 }
