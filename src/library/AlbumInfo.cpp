@@ -377,10 +377,12 @@ void AlbumInfo::finishAtQuit()
 {
     m_pendingRatings.beginQuitting();
     finish();
+    // A second signal may have stopped the writing meanwhile; that quit says what it lost.
+    if (!m_pendingRatings.isGivenUp())
+        return;
     const std::size_t notWritten = m_pendingRatings.notWritten();
-    if (notWritten > 0)
-        qWarning("A rating helper timed out while quitting: %zu queued rating%s not written", notWritten,
-                 notWritten == 1 ? " was" : "s were");
+    qWarning("A rating helper timed out while quitting: %zu queued rating%s not written", notWritten,
+             notWritten == 1 ? " was" : "s were");
 }
 
 std::size_t AlbumInfo::abandonRatings()

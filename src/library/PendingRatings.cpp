@@ -40,6 +40,12 @@ std::size_t PendingRatings::notWritten() const
     return m_notWritten;
 }
 
+bool PendingRatings::isGivenUp() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_givenUp;
+}
+
 std::size_t PendingRatings::stop(std::chrono::milliseconds grace)
 {
     m_helperStop.stop(grace);

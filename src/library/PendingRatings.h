@@ -33,6 +33,8 @@ public:
     // Ratings queued and not written: those waiting or being written, and those whose writing
     // was stopped or given up.
     std::size_t notWritten() const;
+    // Whether a helper timed out while quitting, so the writes after it were given up.
+    bool isGivenUp() const;
 
     // Stops the writing for good: the helper under way is stopped, as HelperStop::stop(grace)
     // does, and no other starts. Returns once that write has ended, or after a further `grace`,

@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <csignal>
+#include <functional>
 #include <map>
 
 namespace {
@@ -31,6 +32,21 @@ QStringList textsOf(const QString& treeLine)
     for (const QJsonValue& value : parseJsonLine(treeLine)["texts"].toArray())
         texts << value.toString();
     return texts;
+}
+
+// Asks the running `process` for its tree until `accept` takes one; false when none came in time.
+bool waitForTree(QProcess& process, const std::function<bool(const QString&)>& accept)
+{
+    return waitUntil([&] {
+        process.write("wait 0.1\ntree\n");
+        QString line;
+        while (!line.startsWith('{')) {
+            if (!process.canReadLine() && !process.waitForReadyRead(10000))
+                return false;
+            line = QString::fromUtf8(process.readLine());
+        }
+        return accept(line);
+    });
 }
 
 // The real program, the real library tool and the real RateItem on a small library of the test's
@@ -193,20 +209,26 @@ TEST_F(ZuzireRatingCycleEndToEndTest, ASecondSignalStopsTheSlowHelperAndCountsTh
     LoggingRateItem rateItem("cut -d' ' -f5 /proc/$$/stat >> \"$here/started\"\nsleep 60");
     ASSERT_TRUE(rateItem.isReady());
     QProcess process;
-    startZuzire(process, config.path());
+    startZuzire(process, config.path(), {"-NumberOfStages", "2"});
     // Coast's first pass of two: Up, Up, Right, Down, confirmed; its four ratings are queued.
-    process.write("wait 2.5\nkey Return\nwait 2.8\nkey Up\nkey Up\nkey Right\nkey Down\nwait 0.2\n"
-                  "key Return\n");
+    const auto showing = [](const QString& controller) {
+        return [controller](const QString& tree) { return controllersOf(tree).endsWith(controller); };
+    };
+    ASSERT_TRUE(waitForTree(process, showing("AlbumController")));
+    process.write("key Return\n");
+    ASSERT_TRUE(waitForTree(process, showing("FlowController")));
+    process.write("key Up\nkey Up\nkey Right\nkey Down\n");
+    ASSERT_TRUE(waitForTree(process, showing("InterflowController")));
+    process.write("key Return\n");
+    ASSERT_TRUE(process.waitForBytesWritten(10000));
     QFile started(rateItem.filePath("started"));
     ASSERT_TRUE(waitUntil([&] { return started.exists() && started.size() > 0; }));
     ASSERT_TRUE(started.open(QIODevice::ReadOnly));
     const pid_t helperGroup = started.readAll().trimmed().toInt();
 
     ::kill(pid_t(process.processId()), SIGTERM);
-    process.write("tree\n");
-    ASSERT_TRUE(waitUntil([&] {
-        process.waitForReadyRead(10);
-        return process.peek(1 << 20).contains("Finishing work");
+    ASSERT_TRUE(waitForTree(process, [](const QString& tree) {
+        return textsOf(tree).contains("Finishing work: please stand by.");
     }));
     ::kill(pid_t(process.processId()), SIGTERM);
     ASSERT_TRUE(process.waitForFinished(30000));
