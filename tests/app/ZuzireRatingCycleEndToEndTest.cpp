@@ -167,7 +167,7 @@ TEST_F(ZuzireRatingCycleEndToEndTest, RateAnAlbumThroughItsPassesThenLeaveTheNex
         if (line.startsWith('{'))
             trees << line;
         else
-            EXPECT_EQ(line, "ok");
+            EXPECT_EQ(line.toStdString(), "ok");
     }
     EXPECT_TRUE(run.errors.contains("Photo 4 now has 1 star.")) << run.errors.toStdString();
     ASSERT_EQ(trees.size(), 8) << run.lines.join('\n').toStdString();
