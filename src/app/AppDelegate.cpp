@@ -36,7 +36,7 @@ QString AppDelegate::defaultLibraryTool()
 AppDelegate::Services AppDelegate::defaultServices(const QString& libraryTool)
 {
     Services services;
-    services.finishWork = [] { AlbumInfo::sharedAlbumInfo()->finish(); };
+    services.finishWork = [] { AlbumInfo::sharedAlbumInfo()->finishAtQuit(); };
     services.didRateItems = [] { return AlbumInfo::sharedAlbumInfo()->didRateItems(); };
     services.activateLibrary = [libraryTool] {
         QProcess::startDetached(QStringLiteral("/bin/sh"),

@@ -22,7 +22,8 @@ class AppDelegate : public QObject, public ApplicationDelegate {
 public:
     // What start-up and shutdown reach beyond the screen; tests replace them with fakes.
     struct Services {
-        // Blocks until every queued rating has been written. Called off the main thread.
+        // Blocks until every queued rating has been written, or given up on at quit. Called off
+        // the main thread.
         std::function<void()> finishWork;
         // Whether any photo was rated since start. Called off the main thread.
         std::function<bool()> didRateItems;

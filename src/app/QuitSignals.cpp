@@ -83,7 +83,7 @@ void QuitSignals::readSignals()
                 Qt::QueuedConnection);
             continue;
         }
-        const std::size_t pending = m_actions.pendingWork ? m_actions.pendingWork() : 0;
+        const std::size_t pending = m_actions.abandonWork ? m_actions.abandonWork() : 0;
         qWarning("Quitting at once on a second signal: %zu queued rating%s not written", pending,
                  pending == 1 ? " was" : "s were");
         m_actions.exitNow(128 + static_cast<unsigned char>(byte));

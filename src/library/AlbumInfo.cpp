@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
+#include <QScopeGuard>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -372,6 +373,25 @@ void AlbumInfo::finishOnMainThread()
     loop.exec();
 }
 
+void AlbumInfo::finishAtQuit()
+{
+    m_pendingRatings.beginQuitting();
+    finish();
+    // A second signal may have stopped the writing meanwhile; that quit says what it lost.
+    if (!m_pendingRatings.isGivenUp())
+        return;
+    const std::size_t notWritten = m_pendingRatings.notWritten();
+    qWarning("A rating helper timed out while quitting: %zu queued rating%s not written", notWritten,
+             notWritten == 1 ? " was" : "s were");
+}
+
+std::size_t AlbumInfo::abandonRatings()
+{
+    // Long enough for a helper to clean up after itself; the user asked for an end at once.
+    constexpr std::chrono::milliseconds grace{1000};
+    return m_pendingRatings.stop(grace);
+}
+
 bool AlbumInfo::didRateItems() const
 {
     return m_didRateItems.load();
@@ -396,22 +416,37 @@ void AlbumInfo::applyRating(unsigned rating, const PlistPtr& item)
     QM_ASSERT(itemID != 0, "Item must have non-zero qm_ItemKey");
 
     // The write tells its bookkeeping whether it succeeded; the serial queue runs the two in turn.
-    auto written = std::make_shared<std::atomic<bool>>(false);
-    m_workQueue.addOperation(AlbumInfoOperation::create([rating, itemID, written, limit = m_ratingTimeLimit] {
-        written->store(runScriptToApplyRating(rating, itemID, limit));
-    }));
-    // `this` outlives the operation: the queue is destroyed first, and it finishes or drops its
+    // `this` outlives both operations: the queue is destroyed first, and it finishes or drops its
     // operations before it goes.
+    auto written = std::make_shared<std::atomic<bool>>(false);
+    m_pendingRatings.queued();
+    m_workQueue.addOperation(AlbumInfoOperation::create([this, rating, itemID, written, limit = m_ratingTimeLimit] {
+        written->store(writeRating(rating, itemID, limit));
+    }));
     m_workQueue.addOperation(AlbumInfoOperation::create([this, item, written] {
         if (written->load())
             noteItemRated(item);
     }));
 }
 
-bool AlbumInfo::runScriptToApplyRating(unsigned rating, unsigned long long itemID,
-                                       std::chrono::milliseconds timeLimit)
+bool AlbumInfo::writeRating(unsigned rating, unsigned long long itemID, std::chrono::milliseconds timeLimit)
+{
+    if (!m_pendingRatings.beginWrite()) {
+        qWarning("Could not rate photo %llu with %u stars: not started, as the program quits without it",
+                 itemID, rating);
+        return false;
+    }
+    // A missing script throws, which ends this write as a failure on its own.
+    auto outcome = RatingHelper::Outcome::Failed;
+    const auto ended = qScopeGuard([&] { m_pendingRatings.endWrite(outcome); });
+    outcome = runScriptToApplyRating(rating, itemID, timeLimit, &m_pendingRatings.helperStop());
+    return outcome == RatingHelper::Outcome::Written;
+}
+
+RatingHelper::Outcome AlbumInfo::runScriptToApplyRating(unsigned rating, unsigned long long itemID,
+                                                        std::chrono::milliseconds timeLimit, HelperStop* stop)
 {
     const QString script = RatingHelper::scriptPath();
     QM_CASSERT(!script.isEmpty(), "AlbumInfo", "Helper script not found");
-    return RatingHelper::run(script, itemID, rating, timeLimit);
+    return RatingHelper::run(script, itemID, rating, timeLimit, stop);
 }

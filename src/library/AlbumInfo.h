@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/AlbumInfoClock.h"
+#include "library/PendingRatings.h"
 #include "library/RatingHelper.h"
 #include "library/UnratedPhotoFilter.h"
 #include "platform/foundation/Error.h"
@@ -29,7 +30,9 @@
 // performReload(), findUnratedAlbums(), runScriptToApplyRating() and noteItemRated() on the work
 // queue (the rated GUIDs are touched only there, so they need no lock); imageForItem() and
 // aspectRatioForItem() from any thread, they touch no state; readAlbumInfo(),
-// defaultAlbumInfoURL() and releaseRecords() from any thread.
+// defaultAlbumInfoURL() and releaseRecords() from any thread; finishAtQuit() and abandonRatings()
+// from the threads that quit (the ratings still to write are kept by PendingRatings, which guards
+// itself).
 //
 // Records are never released on the main thread: the announcement of a reload leaves the work
 // queue's reference as the last one when nobody takes the albums, and screens hand theirs to
@@ -116,11 +119,12 @@ public:
     // other than 0 ("Item must have non-zero qm_ItemKey"); nothing is queued then. Main thread.
     void applyRating(unsigned rating, const PlistPtr& item);
 
-    // Runs the RateItem script for one photo and waits for it to end, at most `timeLimit`. True
-    // when the rating was written; a failure is logged. A missing script is a programming error
-    // ("Helper script not found") and starts nothing. Work queue.
-    static bool runScriptToApplyRating(unsigned rating, unsigned long long itemID,
-                                       std::chrono::milliseconds timeLimit = RatingHelper::defaultTimeLimit);
+    // Runs the RateItem script for one photo and waits for it to end, at most `timeLimit`; `stop`
+    // may stop it. A failure is logged. A missing script is a programming error ("Helper script
+    // not found") and starts nothing. Work queue.
+    static RatingHelper::Outcome runScriptToApplyRating(
+        unsigned rating, unsigned long long itemID,
+        std::chrono::milliseconds timeLimit = RatingHelper::defaultTimeLimit, HelperStop* stop = nullptr);
 
     // How long one write may take before it counts as stuck; for writes queued afterwards.
     void setRatingTimeLimitForTesting(std::chrono::milliseconds limit) { m_ratingTimeLimit = limit; }
@@ -137,6 +141,13 @@ public:
     // Blocks until every operation queued so far, releases included, has finished. From the main
     // thread the announcements of queued reloads are still delivered while it waits.
     void finish();
+    // finish() as the program quits: once a helper has timed out, the ratings queued after it are
+    // not written (each is logged, then how many were not written). Not on the main thread.
+    void finishAtQuit();
+    // For a quit that cannot wait: stops the helper writing now (the failure says so) and starts
+    // no other, then returns the number of queued ratings not written. Waits a few seconds at
+    // most for that helper to end. Any thread but the work queue's.
+    std::size_t abandonRatings();
     // Whether a rating was written successfully in this run. Read it after finish().
     bool didRateItems() const;
     // Remembers the record's "GUID" as rated, so later reloads leave the photo out, and that a
@@ -145,6 +156,8 @@ public:
 
 private:
     void finishOnMainThread();
+    // One queued write, as far as quitting lets it run; true when the rating was written.
+    bool writeRating(unsigned rating, unsigned long long itemID, std::chrono::milliseconds timeLimit);
 
     AlbumInfoClock m_clock;
     std::atomic<double> m_minimumReloadSeconds{minimumReloadSeconds};
@@ -157,6 +170,8 @@ private:
     // Main thread; each queued write carries its own copy.
     std::chrono::milliseconds m_ratingTimeLimit = RatingHelper::defaultTimeLimit;
     std::function<void()> m_reloadHookForTesting;
+    // Outlives the work queue, whose writes use it.
+    PendingRatings m_pendingRatings;
     // Its operations use nothing of this object.
     OperationQueue m_releaseQueue{1};
     // Last: destroyed first, so no queued operation outlives the state it uses.

@@ -1,11 +1,14 @@
 #include "library/RatingHelper.h"
 
+#include "library/HelperStop.h"
 #include "platform/foundation/Resources.h"
 
 #include <QFileInfo>
 #include <QProcess>
 #include <algorithm>
+#include <csignal>
 #include <limits>
+#include <unistd.h>
 
 namespace {
 // How long a killed script may take to be reaped before we stop waiting for it.
@@ -37,6 +40,44 @@ void logFailure(unsigned long long itemID, unsigned rating, const QString& what)
 {
     qWarning("Could not rate photo %llu with %u stars: %s", itemID, rating, qUtf8Printable(what));
 }
+
+// In the script's process, between fork and exec: async-signal-safe calls only.
+void prepareScriptProcess()
+{
+    ::setpgid(0, 0);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+}
+
+// False when the script was still running after `limit` and has been killed, with its group.
+bool waitOrKill(QProcess& process, std::chrono::milliseconds limit)
+{
+    if (process.waitForFinished(milliseconds(limit)) || process.state() == QProcess::NotRunning)
+        return true;
+    ::kill(-pid_t(process.processId()), SIGKILL);
+    process.waitForFinished(reapMilliseconds);
+    return false;
+}
+
+RatingHelper::Outcome outcomeOfEnded(const QProcess& process, const QString& script,
+                                     unsigned long long itemID, unsigned rating, bool stopped)
+{
+    const bool succeeded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (stopped && !succeeded) {
+        logFailure(itemID, rating, QStringLiteral("%1 was stopped, as the program quit at once").arg(script));
+        return RatingHelper::Outcome::Stopped;
+    }
+    if (process.exitStatus() == QProcess::CrashExit) {
+        logFailure(itemID, rating,
+                   QStringLiteral("%1 was killed by signal %2").arg(script).arg(process.exitCode()));
+        return RatingHelper::Outcome::Failed;
+    }
+    if (process.exitCode() != 0) {
+        logFailure(itemID, rating,
+                   QStringLiteral("%1 exited with status %2").arg(script).arg(process.exitCode()));
+        return RatingHelper::Outcome::Failed;
+    }
+    return RatingHelper::Outcome::Written;
+}
 } // namespace
 
 QString RatingHelper::scriptPath()
@@ -63,12 +104,13 @@ QString RatingHelper::libraryToolPath()
     return info.isFile() && info.isExecutable() ? path : QString();
 }
 
-bool RatingHelper::run(const QString& script, unsigned long long itemID, unsigned rating,
-                       std::chrono::milliseconds timeLimit)
+RatingHelper::Outcome RatingHelper::run(const QString& script, unsigned long long itemID, unsigned rating,
+                                        std::chrono::milliseconds timeLimit, HelperStop* stop)
 {
     QProcess process;
     process.setProcessEnvironment(scriptEnvironment());
     process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setChildProcessModifier(&prepareScriptProcess);
     process.start(script, {QString::number(itemID), QString::number(rating)});
     const auto started = std::chrono::steady_clock::now();
     if (!process.waitForStarted(milliseconds(timeLimit))) {
@@ -78,29 +120,21 @@ bool RatingHelper::run(const QString& script, unsigned long long itemID, unsigne
             process.kill();
             process.waitForFinished(reapMilliseconds);
         }
-        return false;
+        return Outcome::Failed;
     }
     // Nothing is ever written to the script; it reads end of file, never the program's input.
     process.closeWriteChannel();
+    const bool attached = !stop || stop->attach(pid_t(process.processId()));
     const auto left = timeLimit - std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::chrono::steady_clock::now() - started);
-    if (!process.waitForFinished(milliseconds(left)) && process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(reapMilliseconds);
+    const bool finished = waitOrKill(process, left);
+    if (stop && attached)
+        stop->detach();
+    if (!finished) {
         logFailure(
             itemID, rating,
             QStringLiteral("%1 did not finish within %2 s and was killed").arg(script, seconds(timeLimit)));
-        return false;
+        return Outcome::TimedOut;
     }
-    if (process.exitStatus() == QProcess::CrashExit) {
-        logFailure(itemID, rating,
-                   QStringLiteral("%1 was killed by signal %2").arg(script).arg(process.exitCode()));
-        return false;
-    }
-    if (process.exitCode() != 0) {
-        logFailure(itemID, rating,
-                   QStringLiteral("%1 exited with status %2").arg(script).arg(process.exitCode()));
-        return false;
-    }
-    return true;
+    return outcomeOfEnded(process, script, itemID, rating, stop && stop->isStopped());
 }

@@ -1,5 +1,7 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
+#include "support/LoggingRateItem.h"
+#include "support/ProcessGroup.h"
 #include "support/TemporaryConfigHome.h"
 #include "support/WaitUntil.h"
 #include "support/ZuzireProcess.h"
@@ -10,6 +12,8 @@
 #include <QJsonArray>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <csignal>
+#include <functional>
 #include <map>
 
 namespace {
@@ -28,6 +32,21 @@ QStringList textsOf(const QString& treeLine)
     for (const QJsonValue& value : parseJsonLine(treeLine)["texts"].toArray())
         texts << value.toString();
     return texts;
+}
+
+// Asks the running `process` for its tree until `accept` takes one; false when none came in time.
+bool waitForTree(QProcess& process, const std::function<bool(const QString&)>& accept)
+{
+    return waitUntil([&] {
+        process.write("wait 0.1\ntree\n");
+        QString line;
+        while (!line.startsWith('{')) {
+            if (!process.canReadLine() && !process.waitForReadyRead(10000))
+                return false;
+            line = QString::fromUtf8(process.readLine());
+        }
+        return accept(line);
+    });
 }
 
 // The real program, the real library tool and the real RateItem on a small library of the test's
@@ -142,11 +161,15 @@ TEST_F(ZuzireRatingCycleEndToEndTest, RateAnAlbumThroughItsPassesThenLeaveTheNex
                        "wait 2.5\ntree\nquit\n");
     const ProgramRun run = runZuzire(script, {"-NumberOfStages", "2"}, config.path());
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    // Standard output holds the answers alone; what the library tool says goes to standard error.
     QStringList trees;
     for (const QString& line : run.lines) {
         if (line.startsWith('{'))
             trees << line;
+        else
+            EXPECT_EQ(line.toStdString(), "ok");
     }
+    EXPECT_TRUE(run.errors.contains("Photo 4 now has 1 star.")) << run.errors.toStdString();
     ASSERT_EQ(trees.size(), 8) << run.lines.join('\n').toStdString();
 
     EXPECT_EQ(controllersOf(trees[0]), QStringList({"RootController", "AlbumController"}));
@@ -187,4 +210,43 @@ TEST_F(ZuzireRatingCycleEndToEndTest, AResizeThenQuitOnThePickerEndsCleanly)
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     ASSERT_EQ(run.lines.size(), 4) << run.lines.join('\n').toStdString();
     EXPECT_EQ(controllersOf(run.lines[1]), QStringList({"RootController", "AlbumController"}));
+}
+
+TEST_F(ZuzireRatingCycleEndToEndTest, ASecondSignalStopsTheSlowHelperAndCountsTheRatingsLost)
+{
+    // Records its process group, then takes its time; sleep is a process of its own in that group.
+    LoggingRateItem rateItem("cut -d' ' -f5 /proc/$$/stat >> \"$here/started\"\nsleep 60");
+    ASSERT_TRUE(rateItem.isReady());
+    QProcess process;
+    startZuzire(process, config.path(), {"-NumberOfStages", "2"});
+    // Coast's first pass of two: Up, Up, Right, Down, confirmed; its four ratings are queued.
+    const auto showing = [](const QString& controller) {
+        return [controller](const QString& tree) { return controllersOf(tree).endsWith(controller); };
+    };
+    ASSERT_TRUE(waitForTree(process, showing("AlbumController")));
+    process.write("key Return\n");
+    ASSERT_TRUE(waitForTree(process, showing("FlowController")));
+    process.write("key Up\nkey Up\nkey Right\nkey Down\n");
+    ASSERT_TRUE(waitForTree(process, showing("InterflowController")));
+    process.write("key Return\n");
+    ASSERT_TRUE(process.waitForBytesWritten(10000));
+    QFile started(rateItem.filePath("started"));
+    ASSERT_TRUE(waitUntil([&] { return started.exists() && started.size() > 0; }));
+    ASSERT_TRUE(started.open(QIODevice::ReadOnly));
+    const pid_t helperGroup = started.readAll().trimmed().toInt();
+
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(waitForTree(process, [](const QString& tree) {
+        return textsOf(tree).contains("Finishing work: please stand by.");
+    }));
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(30000));
+
+    EXPECT_EQ(process.exitCode(), 128 + SIGTERM);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(errors.contains(" was stopped, as the program quit at once")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("Quitting at once on a second signal: 4 queued ratings were not written"))
+        << errors.toStdString();
+    EXPECT_TRUE(waitUntil([&] { return !processGroupRuns(helperGroup); }));
+    EXPECT_TRUE(rateItem.ratings().empty());
 }

@@ -4,6 +4,8 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "support/FailureOf.h"
+#include "support/ProcessGroup.h"
+#include "support/WaitUntil.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -361,6 +363,51 @@ TEST_F(AlbumInfoRatingTest, AHelperThatHangsIsKilledAfterTheLimitAndTheNextWrite
     const pid_t hung = helperProcess("7").own;
     ASSERT_GT(hung, 0);
     EXPECT_NE(::kill(hung, 0), 0);
+}
+
+TEST_F(AlbumInfoRatingTest, AtQuitAHelperThatTimesOutLeavesTheRatingsAfterItUnstarted)
+{
+    installHelper("exec sleep 60");
+    LogCapture log;
+    AlbumInfo albumInfo;
+    albumInfo.setRatingTimeLimitForTesting(300ms);
+    for (const char* key : {"7", "8", "9"})
+        albumInfo.applyRating(2, photo(key, std::string("G") + key));
+    auto finished = std::async(std::launch::async, [&albumInfo] { albumInfo.finishAtQuit(); });
+    ASSERT_EQ(finished.wait_for(30s), std::future_status::ready);
+
+    ASSERT_EQ(helperLog().size(), 1u);
+    EXPECT_EQ(helperLog()[0][1], "7");
+    const std::string notStarted = " with 2 stars: not started, as the program quits without it";
+    EXPECT_EQ(log.messages(),
+              (std::vector<std::string>{
+                  "Could not rate photo 7 with 2 stars: " + helperPath().toStdString() +
+                      " did not finish within 0.3 s and was killed",
+                  "Could not rate photo 8" + notStarted, "Could not rate photo 9" + notStarted,
+                  "A rating helper timed out while quitting: 2 queued ratings were not written"}));
+}
+
+TEST_F(AlbumInfoRatingTest, AbandoningStopsTheHelperWithWhatItStartedAndStartsNoOther)
+{
+    // bash runs sleep as a process of its own, in the helper's process group.
+    installHelper("cut -d' ' -f5 /proc/$$/stat > \"$here/group\"\nsleep 60");
+    LogCapture log;
+    AlbumInfo albumInfo;
+    for (const char* key : {"7", "8", "9"})
+        albumInfo.applyRating(4, photo(key, std::string("G") + key));
+    QFile groupFile(m_resources.filePath("group"));
+    ASSERT_TRUE(waitUntil([&] { return groupFile.size() > 0; }));
+    ASSERT_TRUE(groupFile.open(QIODevice::ReadOnly));
+    const pid_t group = groupFile.readAll().trimmed().toInt();
+
+    EXPECT_EQ(albumInfo.abandonRatings(), 3u);
+    EXPECT_TRUE(waitUntil([&] { return !processGroupRuns(group); }));
+    ASSERT_TRUE(finishWithin(albumInfo, 30s));
+    EXPECT_EQ(helperLog().size(), 1u);
+    EXPECT_FALSE(albumInfo.didRateItems());
+    ASSERT_FALSE(log.messages().empty());
+    EXPECT_EQ(log.messages().front(), "Could not rate photo 7 with 4 stars: " + helperPath().toStdString() +
+                                          " was stopped, as the program quit at once");
 }
 
 TEST_F(AlbumInfoRatingTest, AMissingHelperStartsNothingAndRatesNothing)

@@ -12,14 +12,16 @@
 // Header-only.
 class LoggingRateItem {
 public:
-    LoggingRateItem()
+    // `before` runs first, in the script's shell, where "$here" is the script's folder.
+    explicit LoggingRateItem(const QByteArray& before = {})
     {
         m_previous = qgetenv("ZUZIRE_RESOURCE_DIR");
         copyResources(QString::fromLocal8Bit(m_previous));
         qputenv("ZUZIRE_RESOURCE_DIR", m_folder.path().toUtf8());
         QFile script(m_folder.filePath("RateItem"));
         m_ready = script.open(QIODevice::WriteOnly) &&
-                  script.write("#!/bin/sh\necho \"$1 $2\" >> \"$(dirname -- \"$0\")/ratings\"\n") > 0 &&
+                  script.write("#!/bin/sh\nhere=$(dirname -- \"$0\")\n" + before +
+                               "\necho \"$1 $2\" >> \"$here/ratings\"\n") > 0 &&
                   script.flush() &&
                   script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
@@ -28,6 +30,9 @@ public:
     LoggingRateItem& operator=(const LoggingRateItem&) = delete;
 
     bool isReady() const { return m_ready && m_folder.isValid(); }
+
+    // A file in the script's folder.
+    QString filePath(const QString& name) const { return m_folder.filePath(name); }
 
     // (identifier, stars) of every rating written so far, in order.
     std::vector<std::pair<std::string, int>> ratings() const

@@ -79,7 +79,7 @@ int main(int argc, char** argv)
     FirstFrameReport::installIfRequested(&hostView);
     hostView.show();
     QuitSignals quitSignals({[&delegate] { delegate.terminate(); },
-                             [] { return AlbumInfo::sharedAlbumInfo()->workQueue().operationCount(); },
+                             [] { return AlbumInfo::sharedAlbumInfo()->abandonRatings(); },
                              QuitSignals::defaultExitNow()});
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
 
