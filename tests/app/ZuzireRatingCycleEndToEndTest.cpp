@@ -205,11 +205,16 @@ TEST_F(ZuzireRatingCycleEndToEndTest, RateAnAlbumThroughItsPassesThenLeaveTheNex
 
 TEST_F(ZuzireRatingCycleEndToEndTest, AResizeThenQuitOnThePickerEndsCleanly)
 {
+    QProcess process;
+    startZuzire(process, config.path());
+    ASSERT_TRUE(waitForTree(process, [](const QString& tree) {
+        return controllersOf(tree) == QStringList({"RootController", "AlbumController"});
+    }));
     // The window's new size has reached no frame yet when the picker goes.
-    const ProgramRun run = runZuzire("wait 2.5\ntree\nresize 800 600\nquit\n", {}, config.path());
-    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
-    ASSERT_EQ(run.lines.size(), 4) << run.lines.join('\n').toStdString();
-    EXPECT_EQ(controllersOf(run.lines[1]), QStringList({"RootController", "AlbumController"}));
+    process.write("resize 800 600\nquit\n");
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
 }
 
 TEST_F(ZuzireRatingCycleEndToEndTest, ASecondSignalStopsTheSlowHelperAndCountsTheRatingsLost)
