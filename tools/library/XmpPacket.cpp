@@ -121,8 +121,11 @@ XmpPacket::XmpPacket(const QByteArray& bytes)
 void XmpPacket::readStructure(char* buffer, size_t size)
 {
     // The nodes of a packet take about its size again where properties are dense, more where
-    // elements are.
-    const PugiArena arena(2 * size);
+    // elements are. A small packet's nodes are better served by the heap: an import reads
+    // thousands of them, and a huge page for each would cost more than its faults.
+    std::optional<PugiArena> arena;
+    if (qsizetype(size) >= HugePageBytes::fromBytes)
+        arena.emplace(2 * size);
     pugi::xml_document document;
     if (!document.load_buffer_inplace(buffer, size, pugi::parse_default, pugi::encoding_utf8))
         return;
