@@ -11,8 +11,9 @@
 // Only a hint: where the system offers no such pages the bytes are ordinary ones. Any thread.
 class HugePageBytes {
 public:
-    // Sizes from which the advice is given; below, the allocator's reused heap serves better.
-    static constexpr qsizetype fromBytes = qsizetype(4) << 20;
+    // Sizes from which the advice is given: below, the allocator's reused heap serves better,
+    // and a file of a few kilobytes would take a whole huge page.
+    static constexpr qsizetype fromBytes = qsizetype(1) << 20;
 
     // `size` bytes, uninitialised.
     static QByteArray uninitialized(qsizetype size);
