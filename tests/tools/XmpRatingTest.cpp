@@ -294,6 +294,31 @@ TEST_F(XmpRatingTest, ASidecarChangedAfterItsWriteWasPreparedIsPreparedAgain)
     EXPECT_EQ(bytesOf("IMG_0001.JPG.xmp"), changed.replace("xmp:Rating=\"1\"", "xmp:Rating=\"4\""));
 }
 
+// What a sidecar held when the write was prepared, as if it had changed since in a way its file,
+// size and times do not show: its bytes tell where it had changed shortly before it was seen, and
+// are not read again where its times lie far enough before that.
+TEST_F(XmpRatingTest, APreparedSidecarIsReadAgainOnlyWhereItsTimesCannotTellAChange)
+{
+    write("IMG_0001.JPG", XmpTestFiles::jpeg());
+    const QByteArray sidecar = XmpTestFiles::darktableSidecar();
+    const struct {
+        const char* name;
+        int64_t seenAfterChange; // nanoseconds
+        const char* keyword;
+    } cases[] = {{"changed just before", 0, "harbour"}, {"changed long before", int64_t(3) << 30, "lantern"}};
+    for (const auto& each : cases) {
+        write("IMG_0001.JPG.xmp", sidecar);
+        auto prepared = XmpRating::prepareSidecar(path("IMG_0001.JPG"), Naming::WholeName, 4);
+        ASSERT_TRUE(prepared.old && prepared.edit);
+        prepared.old->replace("harbour", "lantern");
+        if (each.seenAfterChange)
+            prepared.seenAt = prepared.seen.changed + each.seenAfterChange;
+        ASSERT_TRUE(XmpRating::writePrepared(prepared));
+        EXPECT_TRUE(bytesOf("IMG_0001.JPG.xmp").contains(each.keyword)) << each.name;
+        EXPECT_EQ(XmpRating::read(path("IMG_0001.JPG"), Naming::WholeName), 4) << each.name;
+    }
+}
+
 TEST_F(XmpRatingTest, ARatingIsReadFromTheSidecarElseThePhotosXmpElseItsExif)
 {
     for (const int stars : {1, 2, 3, 4, 5}) {

@@ -1,5 +1,9 @@
 #include "tools/library/XmpPacket.h"
 
+#include "platform/foundation/HugePageBytes.h"
+#include "tools/library/PugiArena.h"
+
+#include <cstring>
 #include <pugixml.hpp>
 #include <string_view>
 #include <vector>
@@ -109,22 +113,28 @@ XmpPacket::XmpPacket(const QByteArray& bytes)
         return;
     }
     // Parsed in place in a copy: the copy's offsets are the original's, which stays as it was.
-    std::string buffer(bytes.constData(), size_t(bytes.size()));
-    readStructure(buffer);
+    QByteArray buffer = HugePageBytes::uninitialized(bytes.size());
+    std::memcpy(buffer.data(), bytes.constData(), size_t(bytes.size()));
+    readStructure(buffer.data(), size_t(buffer.size()));
 }
 
-void XmpPacket::readStructure(std::string& buffer)
+void XmpPacket::readStructure(char* buffer, size_t size)
 {
+    // The nodes of a packet take about its size again where properties are dense, more where
+    // elements are. A small packet's nodes are better served by the heap: an import reads
+    // thousands of them, and a huge page for each would cost more than its faults.
+    std::optional<PugiArena> arena;
+    if (qsizetype(size) >= HugePageBytes::fromBytes)
+        arena.emplace(2 * size);
     pugi::xml_document document;
-    if (!document.load_buffer_inplace(buffer.data(), buffer.size(), pugi::parse_default, pugi::encoding_utf8))
+    if (!document.load_buffer_inplace(buffer, size, pugi::parse_default, pugi::encoding_utf8))
         return;
     const auto descriptions = descriptionsOf(document);
     if (!descriptions)
         return;
     m_kind = Kind::Xmp;
-    const char* const base = buffer.data();
     const auto offsetOf = [&](const char* text) {
-        return text >= base && text <= base + buffer.size() ? qsizetype(text - base) : qsizetype(-1);
+        return text >= buffer && text <= buffer + size ? qsizetype(text - buffer) : qsizetype(-1);
     };
     int found = 0;
     pugi::xml_attribute attribute;
@@ -198,14 +208,13 @@ void XmpPacket::readStructure(std::string& buffer)
         m_rating = Rating::Plain;
 }
 
-std::optional<QByteArray> XmpPacket::withRating(int rating) const
+std::optional<XmpPacket::Edit> XmpPacket::ratingEdit(int rating) const
 {
     if (m_kind != Kind::Xmp)
         return std::nullopt;
     const QByteArray value = QByteArray::number(rating);
-    QByteArray edited = m_bytes;
     if (m_rating == Rating::Plain)
-        return edited.replace(m_from, m_to - m_from, value);
+        return Edit{m_from, m_to, value};
     if (m_rating != Rating::Absent || !m_insertion)
         return std::nullopt;
     QByteArray property = " ";
@@ -213,5 +222,5 @@ std::optional<QByteArray> XmpPacket::withRating(int rating) const
         property += "xmlns:" + m_prefix + "=\"" + QByteArray(xmpNamespace.data(), qsizetype(xmpNamespace.size())) +
                     "\" ";
     property += m_prefix + ":Rating=\"" + value + "\"";
-    return edited.insert(m_from, property);
+    return Edit{m_from, m_from, property};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -31,13 +32,19 @@ public:
     // The rating's text, entities decoded, where rating() is Plain.
     const std::string& ratingText() const { return m_ratingText; }
 
-    // The packet with the rating set to `rating` by editing bytes alone: the value's text replaced,
-    // or the property added to the first rdf:Description's start tag. Nothing where that cannot be
-    // done soundly.
-    std::optional<QByteArray> withRating(int rating) const;
+    // A change of the packet's bytes: [from, to) give way to `text`.
+    struct Edit {
+        qsizetype from = 0;
+        qsizetype to = 0;
+        QByteArray text;
+    };
+    // The edit that sets the rating to `rating`: the value's text replaced, or the property added
+    // to the first rdf:Description's start tag. Nothing where that cannot be done soundly. Told
+    // rather than made, so a large packet is written around it instead of being copied first.
+    std::optional<Edit> ratingEdit(int rating) const;
 
 private:
-    void readStructure(std::string& buffer);
+    void readStructure(char* buffer, size_t size);
 
     QByteArray m_bytes;
     Kind m_kind = Kind::NotXmp;

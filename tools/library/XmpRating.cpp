@@ -2,13 +2,17 @@
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/MappedReadGuard.h"
+#include "platform/foundation/RegularFile.h"
 #include "tools/library/RegularFileReader.h"
 #include "tools/library/XmpPacket.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <exiv2/exiv2.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,13 +134,41 @@ std::optional<Error> linkLeavingFolder(const QString& path, const QString& what)
             .arg(what, path, end.isEmpty() ? QStringLiteral("a loop of links") : end));
 }
 
-bool writeOut(const QString& path, const XmpRating::PreparedSidecar& prepared, Error* error)
+// Writes the prepared contents, the unchanged parts of a large sidecar straight from what was read.
+bool writeOut(const QString& path, const XmpRating::PreparedSidecar& prepared, Error* error,
+              const std::function<bool(Error*)>& mayReplace = {})
 {
-    if (!prepared.bytes) {
-        qmSetError(error, prepared.error);
-        return false;
+    if (prepared.edit) {
+        const QByteArrayView old = prepared.old ? QByteArrayView(*prepared.old) : QByteArrayView();
+        const XmpPacket::Edit& edit = *prepared.edit;
+        return AtomicFile::write(path, {old.first(edit.from), edit.text, old.sliced(edit.to)}, error, mayReplace);
     }
-    return AtomicFile::write(path, *prepared.bytes, error);
+    if (prepared.bytes)
+        return AtomicFile::write(path, {QByteArrayView(*prepared.bytes)}, error, mayReplace);
+    qmSetError(error, prepared.error);
+    return false;
+}
+
+int64_t nanosecondsNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Whether the sidecar is the one the prepared contents were made from.
+bool asSeen(const QString& path, const XmpRating::PreparedSidecar& prepared)
+{
+    if (identityOf(path) != prepared.seen)
+        return false;
+    if (!prepared.old)
+        return true; // missing then and now
+    // Times as coarse as a file system keeps them (FAT's two seconds; the system's own take them
+    // from a clock that ticks every few milliseconds) before the sidecar was seen: a change since
+    // would have moved them.
+    constexpr int64_t timesCoarserThan = int64_t(2) * 1000 * 1000 * 1000;
+    const int64_t lastChange = std::max(prepared.seen.modified, prepared.seen.changed);
+    return lastChange < prepared.seenAt - timesCoarserThan || RegularFile::holds(path, *prepared.old);
 }
 
 std::optional<int> sidecarRating(const QString& path, QString* problem)
@@ -191,7 +223,8 @@ bool XmpRating::writeSidecar(const QString& photoPath, Naming naming, int rating
 
 XmpRating::PreparedSidecar XmpRating::prepareSidecar(const QString& photoPath, Naming naming, int rating)
 {
-    PreparedSidecar prepared{photoPath, naming, rating, {}, std::nullopt, std::nullopt, {}};
+    PreparedSidecar prepared{photoPath, naming, rating, {}, nanosecondsNow(), std::nullopt, std::nullopt,
+                             std::nullopt, {}};
     const QString path = sidecarPath(photoPath, naming);
     prepared.seen = identityOf(path);
     Error* const error = &prepared.error;
@@ -220,7 +253,7 @@ XmpRating::PreparedSidecar XmpRating::prepareSidecar(const QString& photoPath, N
     }
     // Byte for byte but for the rating where the packet's form allows, else written anew.
     const XmpPacket packet(old);
-    if ((prepared.bytes = packet.withRating(rating)))
+    if ((prepared.edit = packet.ratingEdit(rating)))
         return prepared;
     Exiv2::XmpData xmp;
     if (packet.kind() == XmpPacket::Kind::NotXmp ||
@@ -248,19 +281,21 @@ XmpRating::PreparedSidecar XmpRating::prepareSidecar(const QString& photoPath, N
 bool XmpRating::writePrepared(const PreparedSidecar& prepared, Error* error)
 {
     const QString path = sidecarPath(prepared.photoPath, prepared.naming);
+    bool changed = false;
+    if (prepared.edit || prepared.bytes) {
+        const bool written = writeOut(path, prepared, error, [&](Error*) {
+            changed = !asSeen(path, prepared);
+            return !changed;
+        });
+        if (!changed)
+            return written;
+    } else if (asSeen(path, prepared)) {
+        qmSetError(error, prepared.error);
+        return false;
+    }
     // Changed since (by another program, or replaced through a rename): made again from what is
     // there now.
-    const auto unchanged = [&] {
-        if (identityOf(path) != prepared.seen)
-            return false;
-        if (!prepared.old)
-            return true;
-        const auto now = RegularFileReader::read(path, nullptr, sidecarSizeLimit);
-        return now && *now == *prepared.old;
-    };
-    return writeOut(
-        path, unchanged() ? prepared : prepareSidecar(prepared.photoPath, prepared.naming, prepared.rating),
-        error);
+    return writeOut(path, prepareSidecar(prepared.photoPath, prepared.naming, prepared.rating), error);
 }
 
 bool XmpRating::writeIntoPhoto(const QString& photoPath, int rating, Error* error)

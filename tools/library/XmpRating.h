@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/Error.h"
+#include "tools/library/XmpPacket.h"
 
 #include <QString>
 #include <cstdint>
@@ -44,14 +45,20 @@ public:
         Naming naming = Naming::WholeName;
         int rating = none;
         FileIdentity seen; // the sidecar's before it was read
+        int64_t seenAt = 0; // when, in nanoseconds since the epoch by the system's clock
         std::optional<QByteArray> old; // what it held
+        // The new contents: `old` with `edit` made, else `bytes`.
+        std::optional<XmpPacket::Edit> edit;
         std::optional<QByteArray> bytes;
-        Error error; // why there are no bytes
+        Error error; // why there are none
     };
     static PreparedSidecar prepareSidecar(const QString& photoPath, Naming naming, int rating);
-    // Writes the prepared contents where the sidecar is still the file they were made from (the
-    // same file, size and times, and the same bytes: a change within the file system's clock tick
-    // keeps the times), else makes them again first.
+    // Writes the prepared contents where the sidecar is still the file they were made from, else
+    // makes them again first. The same file, size and times tell that alone, unless the sidecar
+    // had changed so shortly before it was seen that a change within the same tick of the file
+    // system's clock would keep its times: then its bytes are compared too. Checked once the new
+    // contents are written, right before they replace the old, so a change made meanwhile is
+    // caught as late as can be.
     static bool writePrepared(const PreparedSidecar& prepared, Error* error = nullptr);
 
     // Sets xmp:Rating in the photo file itself (and its EXIF rating where it has one), keeping the

@@ -1,7 +1,10 @@
 #include "platform/foundation/RegularFile.h"
 
+#include "platform/foundation/HugePageBytes.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -114,11 +117,11 @@ Error makeError(const QString& path, int code, Refusal refusal, const QUrl& url,
 }
 
 // Reads up to `size` bytes at `offset`; fewer only at the end of the file.
-bool readFully(int fd, char* into, qint64 size, qint64& got)
+bool readFully(int fd, char* into, qint64 size, qint64& got, qint64 offset = 0)
 {
     got = 0;
     while (got < size) {
-        const ssize_t count = ::pread(fd, into + got, size_t(size - got), off_t(got));
+        const ssize_t count = ::pread(fd, into + got, size_t(size - got), off_t(offset + got));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -198,7 +201,7 @@ std::optional<QByteArray> RegularFile::read(const QString& path, Error* error, c
         return fail(EFBIG, Refusal::TooLarge);
     // Uninitialised: the read overwrites every byte, and clearing a hundred megabytes first would
     // cost as much again. One byte more than the size, to see whether the file grew meanwhile.
-    QByteArray contents(static_cast<qsizetype>(size) + 1, Qt::Uninitialized);
+    QByteArray contents = HugePageBytes::uninitialized(static_cast<qsizetype>(size) + 1);
     qint64 got = 0;
     if (!readFully(fd, contents.data(), size + 1, got))
         return fail(errno, Refusal::None, true);
@@ -209,4 +212,27 @@ std::optional<QByteArray> RegularFile::read(const QString& path, Error* error, c
     }
     contents.truncate(static_cast<qsizetype>(size));
     return contents;
+}
+
+bool RegularFile::holds(const QString& path, QByteArrayView bytes)
+{
+    const int fd = open(path);
+    if (fd < 0)
+        return false;
+    // Small enough to stay in the processor's cache, large enough for few reads.
+    constexpr qint64 pieceSize = qint64(256) << 10;
+    QByteArray piece(pieceSize, Qt::Uninitialized);
+    const qint64 size = bytes.size();
+    bool same = true;
+    // Up to one byte past the expected end, to see a file that is longer.
+    for (qint64 at = 0; same && at <= size;) {
+        const qint64 wanted = std::min(pieceSize, size + 1 - at);
+        const qint64 expected = std::min(wanted, size - at);
+        qint64 got = 0;
+        same = readFully(fd, piece.data(), wanted, got, at) && got == expected &&
+               (expected == 0 || std::memcmp(piece.constData(), bytes.data() + at, size_t(expected)) == 0);
+        at += wanted;
+    }
+    ::close(fd);
+    return same;
 }

@@ -3,6 +3,7 @@
 #include "platform/foundation/Error.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QUrl>
 #include <optional>
@@ -30,6 +31,10 @@ public:
     // changes while it is read is an error.
     static std::optional<QByteArray> read(const QString& path, Error* error = nullptr, const QUrl& url = {},
                                           qint64 limit = maximumSize);
+
+    // Whether the regular file at `path` holds exactly `bytes`, read a piece at a time: a check
+    // that a large file is still what it was costs no copy of it. False where it cannot be read.
+    static bool holds(const QString& path, QByteArrayView bytes);
 
     // The error for `path`, which could not be opened or read because of the errno `code`.
     static Error error(const QString& path, int code, const QUrl& url = {});

@@ -43,3 +43,50 @@ TEST(RegularFileTest, AFailureSaysWhatWasFoundWithoutChangingItsWords)
     // Errors of other origins carry no cause.
     EXPECT_FALSE(RegularFile::causeOf(Error(Error::cocoaDomain, Error::fileReadUnknownError, "other")));
 }
+
+// Compared a piece at a time: a difference in any piece, at either side of a piece's edge or in
+// the last byte, and a file longer or shorter by one byte, are told.
+TEST(RegularFileTest, AFileHoldsExactlyTheBytesItWasWrittenWith)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath("bytes");
+    QByteArray written(qsizetype(600) << 10, '\0');
+    for (qsizetype at = 0; at < written.size(); ++at)
+        written[at] = char(at * 7 % 251);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(written) == written.size());
+    file.close();
+
+    const qsizetype piece = qsizetype(256) << 10;
+    const auto flipped = [&](qsizetype at) {
+        QByteArray other = written;
+        other[at] = char(other.at(at) ^ 1);
+        return other;
+    };
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        bool held;
+    };
+    const Case cases[] = {
+        {"the same", written, true},
+        {"first byte", flipped(0), false},
+        {"before a piece's edge", flipped(piece - 1), false},
+        {"after a piece's edge", flipped(piece), false},
+        {"last byte", flipped(written.size() - 1), false},
+        {"one byte longer", written + 'x', false},
+        {"one byte shorter", written.chopped(1), false},
+        {"nothing", QByteArray(), false},
+    };
+    for (const Case& each : cases)
+        EXPECT_EQ(RegularFile::holds(path, each.bytes), each.held) << each.name;
+
+    const QString empty = folder.filePath("empty");
+    QFile emptyFile(empty);
+    ASSERT_TRUE(emptyFile.open(QIODevice::WriteOnly));
+    emptyFile.close();
+    EXPECT_TRUE(RegularFile::holds(empty, QByteArray()));
+    EXPECT_FALSE(RegularFile::holds(empty, "x"));
+    EXPECT_FALSE(RegularFile::holds(folder.filePath("missing"), QByteArray()));
+}
