@@ -244,6 +244,10 @@ TEST_F(XmpRatingTest, EveryFormOfTheRatingIsEditedInPlace)
          meta + "<rdf:Description" + xap + " xap:Rating='4'/>" + end},
         {meta + "<rdf:Description" + xmp + "><xmp:Rating>2</xmp:Rating></rdf:Description>" + end,
          meta + "<rdf:Description" + xmp + "><xmp:Rating>4</xmp:Rating></rdf:Description>" + end},
+        {meta + "<rdf:Description" + xmp + "><xmp:Rating rdf:datatype='x' xml:lang='en'>2</xmp:Rating>" +
+             "</rdf:Description>" + end,
+         meta + "<rdf:Description" + xmp + "><xmp:Rating rdf:datatype='x' xml:lang='en'>4</xmp:Rating>" +
+             "</rdf:Description>" + end},
         // The one rating of the packet, not a field of a structure that has one.
         {"<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description" + xmp +
              " xmp:Rating='-1'>" + history + "</rdf:Description></rdf:RDF>",

@@ -55,6 +55,23 @@ bool isRating(pugi::xml_node owner, const pugi::xml_attribute& attribute)
     return name.local == "Rating" && !name.prefix.empty() && namespaceOf(owner, name.prefix) == xmpNamespace;
 }
 
+// Whether every attribute of a property element keeps its text the property's value: a language,
+// a datatype, an identifier, or a namespace binding.
+bool qualifiesTextOnly(pugi::xml_node element)
+{
+    for (const pugi::xml_attribute& attribute : element.attributes()) {
+        const QualifiedName name = split(attribute.name());
+        if (name.prefix == "xmlns" || (name.prefix.empty() && name.local == "xmlns"))
+            continue;
+        const std::string_view space = namespaceOf(element, name.prefix);
+        const bool qualifier = (space == xmlNamespace && name.local == "lang") ||
+                               (space == rdfNamespace && (name.local == "datatype" || name.local == "ID"));
+        if (!qualifier)
+            return false;
+    }
+    return true;
+}
+
 std::vector<pugi::xml_node> elementsOf(pugi::xml_node node)
 {
     std::vector<pugi::xml_node> elements;
@@ -189,9 +206,10 @@ void XmpPacket::readStructure(char* buffer, size_t size)
         m_to = m_bytes.indexOf(quote, from);
         m_ratingText = attribute.value();
     } else {
-        // Plain text alone: no attributes (a language, a resource), no markup, no comment.
+        // Plain text alone: no markup, no comment, and only attributes that qualify the text
+        // rather than make the element something else (a resource, a structure, a literal).
         const pugi::xml_node text = element.first_child();
-        if (element.first_attribute() || text.type() != pugi::node_pcdata || text.next_sibling())
+        if (!qualifiesTextOnly(element) || text.type() != pugi::node_pcdata || text.next_sibling())
             return;
         m_from = offsetOf(text.value());
         m_to = m_from < 0 ? -1 : m_bytes.indexOf('<', m_from);
@@ -219,8 +237,8 @@ std::optional<XmpPacket::Edit> XmpPacket::ratingEdit(int rating) const
         return std::nullopt;
     QByteArray property = " ";
     if (m_bindsPrefix)
-        property += "xmlns:" + m_prefix + "=\"" + QByteArray(xmpNamespace.data(), qsizetype(xmpNamespace.size())) +
-                    "\" ";
+        property += "xmlns:" + m_prefix + "=\"" +
+                    QByteArray(xmpNamespace.data(), qsizetype(xmpNamespace.size())) + "\" ";
     property += m_prefix + ":Rating=\"" + value + "\"";
     return Edit{m_from, m_from, property};
 }
