@@ -156,7 +156,8 @@ bool measure(qsizetype megabytes, int rounds, Sides& sides)
         const QByteArray bytes = contentsOf(sidecar);
         const double floor = millisecondsOf([&] { ok = AtomicFile::write(sidecar, bytes) && ok; });
         const QByteArray libraryBytes = contentsOf(library);
-        const double libraryFloor = millisecondsOf([&] { ok = AtomicFile::write(library, libraryBytes) && ok; });
+        const double libraryFloor =
+            millisecondsOf([&] { ok = AtomicFile::write(library, libraryBytes) && ok; });
         if (round == 0)
             continue; // a warm-up
         sides.settled.push_back(settled);
@@ -171,8 +172,8 @@ bool measure(qsizetype megabytes, int rounds, Sides& sides)
 
 void print(const char* name, qsizetype megabytes, const Spread& spread, const char* goal)
 {
-    std::printf("RESULT %s %lldMB ratio=%.3f low=%.3f high=%.3f goal=%s\n", name, static_cast<long long>(megabytes),
-                spread.median, spread.low, spread.high, goal);
+    std::printf("RESULT %s %lldMB ratio=%.3f low=%.3f high=%.3f goal=%s\n", name,
+                static_cast<long long>(megabytes), spread.median, spread.low, spread.high, goal);
 }
 } // namespace
 
@@ -195,17 +196,19 @@ int main(int argc, char** argv)
     std::vector<Sides> measured(sizes.size());
     for (size_t index = 0; index < sizes.size(); ++index) {
         if (!measure(sizes[index], rounds, measured[index])) {
-            std::fprintf(stderr, "a rating with a %lld MB sidecar failed\n", static_cast<long long>(sizes[index]));
+            std::fprintf(stderr, "a rating with a %lld MB sidecar failed\n",
+                         static_cast<long long>(sizes[index]));
             return 1;
         }
         const Sides& sides = measured[index];
-        std::printf("%lld MB sidecar, %d rounds (median, lowest-highest ms): rate %.1f (%.1f-%.1f), locked %.1f "
-                    "(%.1f-%.1f), settled %.1f, unprepared %.1f, floor %.1f (%.1f-%.1f), library %.1f\n",
-                    static_cast<long long>(sizes[index]), rounds, spreadOf(sides.rate).median,
-                    spreadOf(sides.rate).low, spreadOf(sides.rate).high, spreadOf(sides.locked).median,
-                    spreadOf(sides.locked).low, spreadOf(sides.locked).high, spreadOf(sides.settled).median,
-                    spreadOf(sides.unprepared).median, spreadOf(sides.floor).median, spreadOf(sides.floor).low,
-                    spreadOf(sides.floor).high, spreadOf(sides.library).median);
+        std::printf(
+            "%lld MB sidecar, %d rounds (median, lowest-highest ms): rate %.1f (%.1f-%.1f), locked %.1f "
+            "(%.1f-%.1f), settled %.1f, unprepared %.1f, floor %.1f (%.1f-%.1f), library %.1f\n",
+            static_cast<long long>(sizes[index]), rounds, spreadOf(sides.rate).median,
+            spreadOf(sides.rate).low, spreadOf(sides.rate).high, spreadOf(sides.locked).median,
+            spreadOf(sides.locked).low, spreadOf(sides.locked).high, spreadOf(sides.settled).median,
+            spreadOf(sides.unprepared).median, spreadOf(sides.floor).median, spreadOf(sides.floor).low,
+            spreadOf(sides.floor).high, spreadOf(sides.library).median);
     }
     const auto reference = std::find(sizes.begin(), sizes.end(), qsizetype(4));
     for (size_t index = 0; index < sizes.size(); ++index) {
@@ -217,7 +220,8 @@ int main(int argc, char** argv)
             settledRatios.push_back(sides.settled[round] / sides.floor[round]);
         }
         print("sidecar-lock/floor", sizes[index], spreadOf(lockRatios), sizes[index] >= 16 ? "1.5" : "-");
-        print("sidecar-settled-lock/floor", sizes[index], spreadOf(settledRatios), sizes[index] >= 16 ? "1.5" : "-");
+        print("sidecar-settled-lock/floor", sizes[index], spreadOf(settledRatios),
+              sizes[index] >= 16 ? "1.5" : "-");
         if (reference == sizes.end() || sizes[index] <= 4)
             continue;
         // Per megabyte against 4 MB, round by round.

@@ -420,9 +420,10 @@ void AlbumInfo::applyRating(unsigned rating, const PlistPtr& item)
     // operations before it goes.
     auto written = std::make_shared<std::atomic<bool>>(false);
     m_pendingRatings.queued();
-    m_workQueue.addOperation(AlbumInfoOperation::create([this, rating, itemID, written, limit = m_ratingTimeLimit] {
-        written->store(writeRating(rating, itemID, limit));
-    }));
+    m_workQueue.addOperation(
+        AlbumInfoOperation::create([this, rating, itemID, written, limit = m_ratingTimeLimit] {
+            written->store(writeRating(rating, itemID, limit));
+        }));
     m_workQueue.addOperation(AlbumInfoOperation::create([this, item, written] {
         if (written->load())
             noteItemRated(item);

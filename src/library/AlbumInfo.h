@@ -122,9 +122,10 @@ public:
     // Runs the RateItem script for one photo and waits for it to end, at most `timeLimit`; `stop`
     // may stop it. A failure is logged. A missing script is a programming error ("Helper script
     // not found") and starts nothing. Work queue.
-    static RatingHelper::Outcome runScriptToApplyRating(
-        unsigned rating, unsigned long long itemID,
-        std::chrono::milliseconds timeLimit = RatingHelper::defaultTimeLimit, HelperStop* stop = nullptr);
+    static RatingHelper::Outcome
+    runScriptToApplyRating(unsigned rating, unsigned long long itemID,
+                           std::chrono::milliseconds timeLimit = RatingHelper::defaultTimeLimit,
+                           HelperStop* stop = nullptr);
 
     // How long one write may take before it counts as stuck; for writes queued afterwards.
     void setRatingTimeLimitForTesting(std::chrono::milliseconds limit) { m_ratingTimeLimit = limit; }

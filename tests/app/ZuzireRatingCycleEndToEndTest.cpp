@@ -11,9 +11,9 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QUrl>
-#include <gtest/gtest.h>
 #include <csignal>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 
 namespace {

@@ -161,8 +161,9 @@ TEST_F(RatingElsewhereTest, AWrongGuessOfThePhotosFileStillRatesTheRightSidecar)
 {
     ASSERT_EQ(import().status, 0);
     QByteArray albumData = bytesOf("Library/AlbumData.xml");
-    const QByteArray decoy = "<!-- <key>" + keyOf("a.jpg").toUtf8() + "</key><dict><key>ImagePath</key><string>" +
-                             path("Photos/b.jpg").toUtf8() + "</string></dict> -->";
+    const QByteArray decoy = "<!-- <key>" + keyOf("a.jpg").toUtf8() +
+                             "</key><dict><key>ImagePath</key><string>" + path("Photos/b.jpg").toUtf8() +
+                             "</string></dict> -->";
     albumData.replace("<plist version=\"1.0\">", "<plist version=\"1.0\">" + decoy);
     ASSERT_TRUE(albumData.contains(decoy));
     write("Library/AlbumData.xml", albumData);

@@ -71,8 +71,9 @@ void* PugiArena::take(size_t size)
 bool PugiArena::holds(const void* pointer) const
 {
     const char* const at = static_cast<const char*>(pointer);
-    return std::any_of(m_blocks.begin(), m_blocks.end(),
-                       [&](const Block& block) { return at >= block.begin && at < block.begin + block.size; });
+    return std::any_of(m_blocks.begin(), m_blocks.end(), [&](const Block& block) {
+        return at >= block.begin && at < block.begin + block.size;
+    });
 }
 
 bool PugiArena::addBlock(size_t size)
@@ -81,8 +82,8 @@ bool PugiArena::addBlock(size_t size)
     // Mapped a huge page larger, to start the block on a huge page's boundary. Untouched pages
     // cost nothing.
     const size_t mappingSize = blockSize + hugePage;
-    void* const mapping =
-        ::mmap(nullptr, mappingSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* const mapping = ::mmap(nullptr, mappingSize, PROT_READ | PROT_WRITE,
+                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (mapping == MAP_FAILED)
         return false;
     const auto begin = reinterpret_cast<char*>(roundedUp(reinterpret_cast<uintptr_t>(mapping), hugePage));

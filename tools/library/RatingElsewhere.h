@@ -34,15 +34,16 @@ public:
     // The sidecar of the photo `key` of the album data file at `albumDataPath` with `stars`, made
     // before the caller takes the library's lock, where the photo's file can be guessed: a large
     // sidecar's parse then keeps no other rating or import waiting.
-    static std::optional<XmpRating::PreparedSidecar> prepare(const QString& albumDataPath, const std::string& key,
-                                                             int stars, const Settings& settings);
+    static std::optional<XmpRating::PreparedSidecar>
+    prepare(const QString& albumDataPath, const std::string& key, int stars, const Settings& settings);
 
     // Writes `stars` where other programs see the rating of the photo whose file is `photoPath`,
     // as its library entry lists it (the caller holds the library's lock); an empty path or a file
     // that is gone has nothing to write beside it. `written`, when given, says whether the rating
     // now stands in the sidecar. `prepared`, from prepare(), is written where it is this photo's.
     static bool write(const QString& photoPath, int stars, const Settings& settings, Error* error = nullptr,
-                      bool* written = nullptr, const std::optional<XmpRating::PreparedSidecar>& prepared = {});
+                      bool* written = nullptr,
+                      const std::optional<XmpRating::PreparedSidecar>& prepared = {});
 
     // Applies the rating elsewhere of the photo at `photoPath` to its library `entry`; a sidecar
     // that cannot be read is told to `warn`.

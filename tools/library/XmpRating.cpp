@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <exiv2/exiv2.hpp>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,7 +141,8 @@ bool writeOut(const QString& path, const XmpRating::PreparedSidecar& prepared, E
     if (prepared.edit) {
         const QByteArrayView old = prepared.old ? QByteArrayView(*prepared.old) : QByteArrayView();
         const XmpPacket::Edit& edit = *prepared.edit;
-        return AtomicFile::write(path, {old.first(edit.from), edit.text, old.sliced(edit.to)}, error, mayReplace);
+        return AtomicFile::write(path, {old.first(edit.from), edit.text, old.sliced(edit.to)}, error,
+                                 mayReplace);
     }
     if (prepared.bytes)
         return AtomicFile::write(path, {QByteArrayView(*prepared.bytes)}, error, mayReplace);
@@ -223,8 +224,8 @@ bool XmpRating::writeSidecar(const QString& photoPath, Naming naming, int rating
 
 XmpRating::PreparedSidecar XmpRating::prepareSidecar(const QString& photoPath, Naming naming, int rating)
 {
-    PreparedSidecar prepared{photoPath, naming, rating, {}, nanosecondsNow(), std::nullopt, std::nullopt,
-                             std::nullopt, {}};
+    PreparedSidecar prepared{photoPath,    naming,       rating,       {}, nanosecondsNow(),
+                             std::nullopt, std::nullopt, std::nullopt, {}};
     const QString path = sidecarPath(photoPath, naming);
     prepared.seen = identityOf(path);
     Error* const error = &prepared.error;

@@ -44,8 +44,8 @@ public:
         QString photoPath;
         Naming naming = Naming::WholeName;
         int rating = none;
-        FileIdentity seen; // the sidecar's before it was read
-        int64_t seenAt = 0; // when, in nanoseconds since the epoch by the system's clock
+        FileIdentity seen;             // the sidecar's before it was read
+        int64_t seenAt = 0;            // when, in nanoseconds since the epoch by the system's clock
         std::optional<QByteArray> old; // what it held
         // The new contents: `old` with `edit` made, else `bytes`.
         std::optional<XmpPacket::Edit> edit;
