@@ -16,12 +16,25 @@ const Setting knownSettings[] = {
 
 // Qt's own single-dash options that take no value, and those that take the next word (or
 // `=value`, as `-style=fusion`); Qt reads them from the command line itself.
-const QStringList qtFlags = {"-reverse", "-sync",        "-nograb",     "-dograb",
+const QStringList qtFlags = {"-reverse",     "-sync", "-nograb",     "-dograb",
                              "-widgetcount", "-cmap", "-testability"};
-const QStringList qtOptionsWithValue = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
-                                        "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-geometry",
-                                        "-title", "-icon", "-session", "-display", "-name", "-visual",
-                                        "-style", "-stylesheet", "-qmljsdebugger"};
+const QStringList qtOptionsWithValue = {"-platform",
+                                        "-platformpluginpath",
+                                        "-platformtheme",
+                                        "-plugin",
+                                        "-qwindowgeometry",
+                                        "-qwindowicon",
+                                        "-qwindowtitle",
+                                        "-geometry",
+                                        "-title",
+                                        "-icon",
+                                        "-session",
+                                        "-display",
+                                        "-name",
+                                        "-visual",
+                                        "-style",
+                                        "-stylesheet",
+                                        "-qmljsdebugger"};
 
 bool isQtOptionWithInlineValue(const QString& argument)
 {
@@ -65,7 +78,8 @@ QString unknownKey(const QString& argument)
     QStringList keys;
     for (const Setting& setting : knownSettings)
         keys << QLatin1Char('-') + QLatin1String(setting.key);
-    return QStringLiteral("unknown option %1; the settings are %2").arg(argument, keys.join(QStringLiteral(", ")));
+    return QStringLiteral("unknown option %1; the settings are %2")
+        .arg(argument, keys.join(QStringLiteral(", ")));
 }
 
 // Empty when `argument` at `i` is a setting or Qt option used rightly; `i` then moves past its value.
