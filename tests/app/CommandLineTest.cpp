@@ -13,15 +13,30 @@ TEST(CommandLineTest, HelpAndVersionWinWhereverTheyStand)
     EXPECT_EQ(CommandLine::version(), "zuzire " ZUZIRE_VERSION "\n");
 }
 
-TEST(CommandLineTest, DefaultOverridesQtOptionsAndAutomationRun)
+TEST(CommandLineTest, SettingsInRangeQtOptionsAndAutomationRun)
 {
-    const CommandLine line = CommandLine::parse({"-LaunchFullScreen", "YES", "--automation", "-platform",
-                                                 "offscreen", "-reverse", "-NumberOfStages", "2"});
-    EXPECT_EQ(line.action(), Action::Run) << line.error().toStdString();
-    EXPECT_TRUE(line.isAutomation());
+    const QStringList good[] = {
+        {"-LaunchFullScreen", "YES", "--automation", "-platform", "offscreen", "-reverse"},
+        {"-LaunchFullScreen", "false", "-NumberOfStages", "1", "-NumberOfStages", "4"},
+        {"-MinimumLoadSeconds", "0", "-MinimumLoadSeconds", "2.5", "-MinimumLoadSeconds", "10"},
+        {"-style", "fusion", "-style=fusion", "-geometry", "800x600", "-qwindowgeometry", "800x600+0+0"},
+        {"-session", "s1", "-display", ":0", "-name", "zuzire", "-qwindowtitle", "-title-"},
+    };
+    for (const QStringList& arguments : good) {
+        const CommandLine line = CommandLine::parse(arguments);
+        EXPECT_EQ(line.action(), Action::Run) << line.error().toStdString();
+    }
+    EXPECT_TRUE(CommandLine::parse({"--automation"}).isAutomation());
     EXPECT_FALSE(CommandLine::parse({}).isAutomation());
-    // A value may itself begin with a dash.
-    EXPECT_EQ(CommandLine::parse({"-NumberOfStages", "-1"}).action(), Action::Run);
+}
+
+TEST(CommandLineTest, EverySettingHasAUsageLineAndAnExampleItTakes)
+{
+    for (const CommandLine::Setting& setting : CommandLine::settings()) {
+        const QString key = QStringLiteral("-%1").arg(setting.key);
+        EXPECT_TRUE(CommandLine::usage().contains(key + ' ')) << setting.key;
+        EXPECT_EQ(CommandLine::parse({key, setting.example}).action(), Action::Run) << setting.key;
+    }
 }
 
 TEST(CommandLineTest, MistakesFailWithALineSayingWhich)
@@ -33,11 +48,23 @@ TEST(CommandLineTest, MistakesFailWithALineSayingWhich)
         {{"--frobnicate"}, "unknown option --frobnicate"},
         {{"--automation", "photos"}, "unexpected argument \"photos\""},
         {{"-"}, "unexpected argument \"-\""},
+        {{"-LaunchFullscreen", "YES"}, "unknown option -LaunchFullscreen; did you mean -LaunchFullScreen?"},
+        {{"-Foo", "bar"},
+         "unknown option -Foo; the settings are -LaunchFullScreen, -NumberOfStages, -MinimumLoadSeconds"},
+        {{"-LaunchFullScreen", "maybe"}, "-LaunchFullScreen takes YES or NO, not \"maybe\""},
+        {{"-NumberOfStages", "7"}, "-NumberOfStages takes a whole number from 1 to 4, not \"7\""},
+        {{"-NumberOfStages", "0"}, "-NumberOfStages takes a whole number from 1 to 4, not \"0\""},
+        {{"-NumberOfStages", "2.5"}, "-NumberOfStages takes a whole number from 1 to 4, not \"2.5\""},
+        {{"-NumberOfStages", " 2"}, "-NumberOfStages takes a whole number from 1 to 4, not \" 2\""},
+        {{"-MinimumLoadSeconds", "-1"}, "-MinimumLoadSeconds takes a number from 0 to 10, not \"-1\""},
+        {{"-MinimumLoadSeconds", "nan"}, "-MinimumLoadSeconds takes a number from 0 to 10, not \"nan\""},
+        {{"-NumberOfStages"}, "-NumberOfStages needs a value, as in -NumberOfStages 2"},
         {{"-LaunchFullScreen"}, "-LaunchFullScreen needs a value, as in -LaunchFullScreen YES"},
+        {{"-platform"}, "-platform needs a value"},
     };
     for (const Case& c : cases) {
         const CommandLine line = CommandLine::parse(c.arguments);
         EXPECT_EQ(line.action(), Action::Fail) << c.arguments.join(' ').toStdString();
-        EXPECT_EQ(line.error(), c.error);
+        EXPECT_EQ(line.error().toStdString(), c.error.toStdString());
     }
 }

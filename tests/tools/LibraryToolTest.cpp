@@ -282,10 +282,10 @@ TEST_F(LibraryToolTest, OptionsStandAnywhereAndTheToolExplainsItself)
     EXPECT_EQ(again.out, "Imported 2 albums into " + path("Library/AlbumData.xml").toStdString() +
                              ": 4 photos added, 1 kept, 0 skipped.\n");
 
-    const ToolRun help = run({"list", "--help"});
+    const ToolRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* command :
-         {"import", "list", "rate ID STARS", "activate", "--recursive", "--tsv", "--version"})
+         {"import", "list", "ID STARS", "activate", "--recursive", "--tsv", "--version"})
         EXPECT_NE(help.out.find(command), std::string::npos) << command;
     const ToolRun version = run({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -294,6 +294,45 @@ TEST_F(LibraryToolTest, OptionsStandAnywhereAndTheToolExplainsItself)
     const ToolRun unknown = run({"list", "--colour"});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_TRUE(unknown.err.starts_with("zuzire-library: unknown option: --colour\nusage:")) << unknown.err;
+}
+
+TEST_F(LibraryToolTest, EachCommandsHelpDescribesThatCommandAndItsOptions)
+{
+    const struct {
+        const char* command;
+        const char* option;
+        const char* otherCommandsOption;
+    } cases[] = {{"import", "--recursive", "--tsv"},
+                 {"list", "--tsv", "--recursive"},
+                 {"rate", "--rating-in-photo", "--tsv"},
+                 {"activate", "--library", "--sidecar-naming"}};
+    for (const auto& c : cases) {
+        const ToolRun help = run({c.command, "--help"});
+        EXPECT_EQ(help.status, 0) << c.command;
+        EXPECT_TRUE(help.out.starts_with(std::string("usage: zuzire-library ") + c.command + ' '))
+            << help.out;
+        EXPECT_NE(help.out.find(c.option), std::string::npos) << c.command;
+        EXPECT_EQ(help.out.find(c.otherCommandsOption), std::string::npos) << c.command;
+    }
+}
+
+TEST_F(LibraryToolTest, AFolderWithNoPhotosMakesNoAlbumAndAloneImportsNothing)
+{
+    write("Photos/Empty/readme.txt", "no photos here");
+    const std::string empty = QFileInfo(path("Photos/Empty")).canonicalFilePath().toStdString();
+    const ToolRun mixed = import({"Photos/Empty", "Photos/Town"});
+    EXPECT_EQ(mixed.status, 0) << mixed.err;
+    EXPECT_NE(mixed.err.find(empty + " holds no photos; no album made\n"), std::string::npos) << mixed.err;
+    EXPECT_EQ(albumData()->objectForKey("List of Albums")->asArray()->size(), 1u);
+
+    const QByteArray before = bytesOf("Library/AlbumData.xml");
+    for (const QStringList& arguments : {QStringList{"import", path("Photos/Empty")},
+                                         QStringList{"import", "--recursive", path("Photos/Empty")}}) {
+        const ToolRun alone = run(arguments + QStringList{"--library", path("Library")});
+        EXPECT_EQ(alone.status, 1);
+        EXPECT_TRUE(alone.err.ends_with("nothing imported; the library is left as it was\n")) << alone.err;
+    }
+    EXPECT_EQ(bytesOf("Library/AlbumData.xml"), before);
 }
 
 TEST_F(LibraryToolTest, RecursiveImportMakesAnAlbumOfEveryFolderWithPhotos)

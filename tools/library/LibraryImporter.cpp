@@ -216,9 +216,19 @@ bool LibraryImporter::import(const QStringList& folders, Error* error)
         files.push_back(filesOf(folder, true));
         m_total += files.back().size();
     }
-    for (qsizetype i = 0; i < albums.size(); ++i)
+    for (qsizetype i = 0; i < albums.size(); ++i) {
+        // An album already made keeps being updated, emptied too, so its gone photos leave it.
+        if (files[size_t(i)].isEmpty() && albumOf(state, albums.at(i)) == state.albums.end()) {
+            warn(QStringLiteral("%1 holds no photos; no album made").arg(albums.at(i)));
+            continue;
+        }
         if (!importFolder(state, albums.at(i), files[size_t(i)], error))
             return false;
+    }
+    if (m_summary.albums == 0) {
+        qmSetError(error, importError(QStringLiteral("nothing imported; the library is left as it was")));
+        return false;
+    }
 
     // Photos that no album lists any more (their files are gone from a re-imported folder).
     std::set<std::string> listed;
@@ -253,9 +263,22 @@ QStringList LibraryImporter::albumFolders(const QStringList& folders)
     if (!m_recursive)
         return folders;
     QStringList found, visited;
-    for (const QString& folder : folders)
+    for (const QString& folder : folders) {
+        const qsizetype before = found.size();
+        const bool seen = visited.contains(folder);
         collectFolders(folder, found, visited);
+        if (found.size() == before && !seen)
+            warn(QStringLiteral("%1 holds no photos, nor do its folders; no album made").arg(folder));
+    }
     return found;
+}
+
+PlistArray::iterator LibraryImporter::albumOf(State& state, const QString& folder)
+{
+    const PlistPtr folderPath = string(folder);
+    return std::find_if(state.albums.begin(), state.albums.end(), [&](const PlistPtr& album) {
+        return album && PlistValue::equal(album->objectForKey("FolderPath"), folderPath);
+    });
 }
 
 // The folder, then its sub-folders depth first in name order; only those holding photos become
@@ -361,9 +384,7 @@ bool LibraryImporter::importFolder(State& state, const QString& folder, const QS
             m_progressHandler(m_done, m_total);
     }
     const PlistPtr folderPath = string(folder);
-    auto existing = std::find_if(state.albums.begin(), state.albums.end(), [&](const PlistPtr& album) {
-        return album && PlistValue::equal(album->objectForKey("FolderPath"), folderPath);
-    });
+    const auto existing = albumOf(state, folder);
     PlistDictionary album;
     if (existing != state.albums.end() && (*existing)->isDictionary())
         album = *(*existing)->asDictionary();

@@ -21,6 +21,9 @@
 // or the photo's own metadata) is taken as RatingElsewhere says.
 // Re-importing a folder makes its album list the folder's current files; albums of folders not
 // named are left as they are, and photos no album lists any more leave the library.
+// A named folder that holds no photos (with setRecursive: nor any folder below) and has no album
+// yet makes none, with a warning; an import that makes or updates no album at all fails and
+// writes nothing.
 //
 // Nothing is half-written: the album data file and every thumbnail are encoded in memory and
 // written through AtomicFile, under the library's lock; a failure (a full disk) stops the import
@@ -78,6 +81,7 @@ private:
     QStringList albumFolders(const QStringList& folders);
     void collectFolders(const QString& folder, QStringList& found, QStringList& visited);
     QStringList filesOf(const QString& folder, bool report);
+    static PlistArray::iterator albumOf(State& state, const QString& folder);
     void warn(const QString& message);
     bool importFolder(State& state, const QString& folder, const QStringList& files, Error* error);
     PlistPtr importFile(State& state, const QString& path, Error* error);

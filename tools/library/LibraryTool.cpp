@@ -3,6 +3,7 @@
 #include "platform/foundation/Preferences.h"
 #include "platform/foundation/PropertyListSerialization.h"
 #include "tools/library/LibraryImporter.h"
+#include "tools/library/LibraryToolHelp.h"
 #include "tools/library/PhotoRating.h"
 #include "tools/library/RatingElsewhere.h"
 #include "tools/library/RegularFileReader.h"
@@ -35,58 +36,10 @@ namespace {
 constexpr int failureStatus = 1;
 constexpr int usageStatus = 2;
 
-const char* const synopsis = "usage: zuzire-library import [--recursive] [--library FOLDER] PHOTO-FOLDER...\n"
-                             "       zuzire-library list [--photos] [--tsv] [--library FOLDER]\n"
-                             "       zuzire-library rate [--library FOLDER] [--sidecar-naming whole|base] "
-                             "[--rating-in-photo] ID STARS\n"
-                             "       zuzire-library activate\n"
-                             "Try 'zuzire-library --help' for more.\n";
-
-const char* const helpText =
-    "usage: zuzire-library COMMAND [OPTIONS] [ARGUMENTS]\n"
-    "\n"
-    "Builds the photo libraries Zuzire shows, and writes the ratings given in it.\n"
-    "\n"
-    "Commands:\n"
-    "  import [--recursive] [--library FOLDER] PHOTO-FOLDER...\n"
-    "      Build or update a library from folders of photos, one album per folder, and make it the\n"
-    "      library Zuzire shows. Importing a folder again keeps its photos' identifiers and\n"
-    "      ratings, adds new photos and drops those whose files are gone. With --recursive, every\n"
-    "      folder below that holds photos becomes an album of its own.\n"
-    "  list [--photos] [--tsv]\n"
-    "      The current library's albums, each with how many of its photos still need rating.\n"
-    "      --photos also lists every photo: identifier, stars, type and file. --tsv prints\n"
-    "      tab-separated columns without padding or header, for scripts.\n"
-    "  rate ID STARS\n"
-    "      Give the photo with identifier ID (see list --photos) STARS stars, 1 to 5, in the\n"
-    "      current library. Zuzire runs this for every rating it writes. The rating also goes to\n"
-    "      the photo's XMP sidecar (xmp:Rating), which is created when it is missing and keeps every\n"
-    "      other property, so other photo programs see it; the sidecar is written first.\n"
-    "  activate\n"
-    "      Show the current library's folder on the desktop; does nothing without a desktop.\n"
-    "\n"
-    "Options (anywhere on the line):\n"
-    "  --library FOLDER  the library folder to use instead of the current one; import makes it\n"
-    "                    the current one (default: the current library's folder, else\n"
-    "                    ~/.local/share/zuzire/Library)\n"
-    "  --sidecar-naming whole|base\n"
-    "                    the sidecar of IMG_0001.JPG is IMG_0001.JPG.xmp (whole, the default) or\n"
-    "                    IMG_0001.xmp (base); import reads either, this one first\n"
-    "  --rating-in-photo rate also writes the rating into the photo file itself (its image data\n"
-    "                    stays as it is)\n"
-    "  -h, --help        show this help\n"
-    "  --version         show the version\n"
-    "\n"
-    "The current library is the first one registered in ~/.config/zuzire/com.apple.iApps.plist.\n"
-    "Import takes a rating other programs gave a photo (its sidecar's, else the photo's own XMP or\n"
-    "EXIF rating; -1, rejected, counts as rated); on a re-import, a rating changed elsewhere since\n"
-    "the last import or rating wins. The settings SidecarNaming (whole or base) and RatingInPhoto (YES or "
-    "NO)\n"
-    "in ~/.config/zuzire/com.quillmoss.lumendeck.plist apply when the options are not given.\n";
-
 int usageError(std::FILE* err, const QString& message)
 {
-    std::fprintf(err, "zuzire-library: %s\n%s", message.toLocal8Bit().constData(), synopsis);
+    std::fprintf(err, "zuzire-library: %s\n%s", message.toLocal8Bit().constData(),
+                 LibraryToolHelp::synopsis().toLocal8Bit().constData());
     return usageStatus;
 }
 
@@ -278,11 +231,6 @@ std::optional<QStringList> LibraryTool::argumentsOf(int argc, const char* const*
     return arguments;
 }
 
-const char* LibraryTool::usage()
-{
-    return helpText;
-}
-
 int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* err, const Commands& commands)
 {
     QString problem;
@@ -290,7 +238,8 @@ int LibraryTool::run(const QStringList& arguments, std::FILE* out, std::FILE* er
     if (!options)
         return usageError(err, problem);
     if (options->help) {
-        std::fputs(helpText, out);
+        const auto commandHelp = LibraryToolHelp::ofCommand(options->positional.value(0));
+        std::fputs((commandHelp ? *commandHelp : LibraryToolHelp::whole()).toLocal8Bit().constData(), out);
         return 0;
     }
     if (options->version) {

@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-// The library service's command line, zuzire-library (see usage() for the commands). Options may
+// The library service's command line, zuzire-library (see LibraryToolHelp for the commands). Options may
 // stand anywhere on the line. Failures are one line on `err` starting with "zuzire-library: " that
 // names the file concerned, and a non-zero status (1 for a failure, 2 for a usage error).
 class LibraryTool {
@@ -45,9 +45,6 @@ public:
     // The arguments of main() without the program name, or nothing (the reason told on `err`) when
     // one is no UTF-8, which the album data file cannot record.
     static std::optional<QStringList> argumentsOf(int argc, const char* const* argv, std::FILE* err);
-
-    // The help text of --help.
-    static const char* usage();
 
     // Where import puts a library when none is named: the current library's folder, else
     // ${XDG_DATA_HOME:-~/.local/share}/zuzire/Library.
