@@ -27,11 +27,13 @@ double brightness(const QImage& image)
 // text; a good part on the album picker, whose photos slide in below the album's name.
 double colouredShare(const QImage& image)
 {
+    // A sample of the pixels is enough for a share, and quick on a full screen.
+    const QImage sample = image.scaled(image.size() / 8);
     qint64 coloured = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            coloured += image.pixelColor(x, y).hsvSaturation() > 64;
-    return double(coloured) / (double(image.width()) * image.height());
+    for (int y = 0; y < sample.height(); ++y)
+        for (int x = 0; x < sample.width(); ++x)
+            coloured += sample.pixelColor(x, y).hsvSaturation() > 64;
+    return double(coloured) / std::max(1.0, double(sample.width()) * sample.height());
 }
 
 int xdotool(const QStringList& arguments)
@@ -228,9 +230,11 @@ TEST_F(WaylandSessionTest, GoesFullScreenShowsTheAlbumPickerAndQuits)
     ASSERT_NO_FATAL_FAILURE(makeAlbumLibrary(config));
     ASSERT_NO_FATAL_FAILURE(start(config));
     ASSERT_EQ(ask("fullscreen"), "ok");
-    ASSERT_TRUE(treeBecomes([](const QJsonObject& t) {
-        return t["fullScreen"].toBool() && t["controllers"].toArray().contains("AlbumController");
-    })) << QJsonDocument(tree()).toJson().toStdString();
+    ASSERT_TRUE(treeBecomes([](const QJsonObject& t) { return t["fullScreen"].toBool(); }));
+    // The picker comes once the library has loaded, which a busy machine slows down.
+    ASSERT_TRUE(treeBecomes(
+        [](const QJsonObject& t) { return t["controllers"].toArray().contains("AlbumController"); }))
+        << QJsonDocument(tree()).toJson().toStdString();
 
     // The whole screen the compositor has, and on it the picker's photos, which slide in: one of
     // its next frames shows them.
@@ -241,8 +245,8 @@ TEST_F(WaylandSessionTest, GoesFullScreenShowsTheAlbumPickerAndQuits)
     EXPECT_TRUE(waitFor([&] {
         image = ask("screenshot " + shot) == "ok " + shot ? QImage(shot) : QImage();
         return image.size() == screen && colouredShare(image) > 0.05;
-    })) << "last screenshot " << image.width() << "x" << image.height() << ", in colour "
-        << colouredShare(image);
+    })) << "last screenshot " << image.width() << "x" << image.height() << " on a screen of "
+        << screen.width() << "x" << screen.height() << ", in colour " << colouredShare(image);
 
     EXPECT_EQ(ask("quit"), "ok");
     EXPECT_EQ(finish(), 0) << program.readAllStandardError().toStdString();

@@ -25,9 +25,10 @@ trap stop EXIT
 trap 'exit 143' TERM INT HUP
 
 # No configuration file, so the user's own cannot change the screen; no idle time, so the screen
-# never blanks under a slow test.
+# never blanks under a slow test. Its output goes to files, never to the pipes of the test run,
+# which a weston left running would otherwise hold open.
 weston --backend=headless-backend.so --socket="$socket" --width="$width" --height="$height" \
-    --no-config --idle-time=0 --log="$runtime/weston.log" &
+    --no-config --idle-time=0 --log="$runtime/weston.log" >"$runtime/weston.out" 2>&1 </dev/null &
 weston_pid=$!
 
 # Bounded: weston that has not listened within thirty seconds is not coming.
@@ -38,7 +39,7 @@ for ((try = 0; try < 300; ++try)); do
 done
 if [ ! -S "$runtime/$socket" ]; then
     echo "with-headless-weston.sh: weston did not start:" >&2
-    cat "$runtime/weston.log" >&2
+    cat "$runtime/weston.log" "$runtime/weston.out" >&2
     exit 1
 fi
 
