@@ -17,6 +17,8 @@ packages=(
     libimage-exiftool-perl
     # a display, a window manager, real key events and a session bus for headless runs and tests
     xvfb xauth openbox xdotool dbus dbus-x11
+    # a headless Wayland compositor and Qt's Wayland platform, for the Wayland session test
+    weston qt6-wayland
     # fonts the screens use
     fonts-dejavu-core fonts-urw-base35 fonts-beteckna
 )

@@ -1,22 +1,17 @@
-#include "support/ZuzireProcess.h"
+#include "support/DesktopSession.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QJsonArray>
+#include <QLibraryInfo>
 #include <QStandardPaths>
-#include <QThread>
 #include <algorithm>
-#include <functional>
 #include <gtest/gtest.h>
 
-// The program as a user meets it on a real X desktop: the xcb platform under a window manager,
-// real key events through the X server. CTest runs this binary a second time under xvfb-run with
-// ZUZIRE_DESKTOP_SESSION set; everywhere else these tests skip.
+// The program as a user meets it on a real desktop. CTest runs this binary again on a virtual X
+// display under a window manager (xvfb-run, ZUZIRE_DESKTOP_SESSION=x11) and on a headless
+// Wayland compositor (ZUZIRE_DESKTOP_SESSION=wayland); everywhere else these tests skip.
 namespace {
-constexpr int limitMs = 15000;
-
 // Mean grey level of an image, 0 (black) to 255 (white).
 double brightness(const QImage& image)
 {
@@ -28,16 +23,17 @@ double brightness(const QImage& image)
     return sum / (double(grey.width()) * grey.height());
 }
 
-bool waitFor(const std::function<bool()>& condition)
+// The share of an image's pixels in clear colour: none on the first screen, white behind black
+// text; a good part on the album picker, whose photos slide in below the album's name.
+double colouredShare(const QImage& image)
 {
-    QElapsedTimer guard;
-    guard.start();
-    while (!condition()) {
-        if (guard.elapsed() > limitMs)
-            return false;
-        QThread::msleep(30);
-    }
-    return true;
+    // A sample of the pixels is enough for a share, and quick on a full screen.
+    const QImage sample = image.scaled(image.size() / 8);
+    qint64 coloured = 0;
+    for (int y = 0; y < sample.height(); ++y)
+        for (int x = 0; x < sample.width(); ++x)
+            coloured += sample.pixelColor(x, y).hsvSaturation() > 64;
+    return double(coloured) / std::max(1.0, double(sample.width()) * sample.height());
 }
 
 int xdotool(const QStringList& arguments)
@@ -45,12 +41,13 @@ int xdotool(const QStringList& arguments)
     return QProcess::execute("xdotool", arguments);
 }
 
-class DesktopSessionTest : public testing::Test {
+// On X: the xcb platform under a window manager, real key events through the X server.
+class DesktopSessionTest : public DesktopSession {
 protected:
     void SetUp() override
     {
         // Never on the user's own desktop: only on the virtual display CTest starts for it.
-        if (qEnvironmentVariableIsEmpty("ZUZIRE_DESKTOP_SESSION") || qEnvironmentVariableIsEmpty("DISPLAY"))
+        if (qEnvironmentVariable("ZUZIRE_DESKTOP_SESSION") != "x11" || qEnvironmentVariableIsEmpty("DISPLAY"))
             GTEST_SKIP() << "runs on a virtual X display, as CTest's DesktopSessionOnXvfb (needs xvfb-run)";
         for (const char* tool : {"openbox", "xdotool"}) {
             if (QStandardPaths::findExecutable(tool).isEmpty())
@@ -71,10 +68,7 @@ protected:
 
     void TearDown() override
     {
-        if (program.state() != QProcess::NotRunning) {
-            program.kill();
-            program.waitForFinished(limitMs);
-        }
+        DesktopSession::TearDown();
         windowManager.terminate();
         windowManager.waitForFinished(limitMs);
     }
@@ -82,30 +76,13 @@ protected:
     void start(const QStringList& arguments = {}, const QString& configHome = {},
                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
     {
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        environment.insert("XDG_CONFIG_HOME", configHome.isEmpty() ? folder.filePath("config") : configHome);
-        program.setProcessEnvironment(environment);
-        program.start(qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/zuzire",
-                      QStringList{"--automation"} + arguments);
-        ASSERT_TRUE(program.waitForStarted(limitMs));
+        launch("xcb", arguments, configHome, environment);
         QProcess search;
         search.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Zuzire$"});
         ASSERT_TRUE(search.waitForFinished(limitMs));
         window = QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).value(0);
         ASSERT_FALSE(window.isEmpty());
     }
-
-    QString ask(const QString& command)
-    {
-        program.write((command + "\n").toUtf8());
-        QElapsedTimer guard;
-        guard.start();
-        while (!program.canReadLine() && guard.elapsed() < limitMs)
-            program.waitForReadyRead(100);
-        return QString::fromUtf8(program.readLine()).trimmed();
-    }
-
-    QJsonObject tree() { return parseJsonLine(ask("tree")); }
 
     // Moves the mouse over the window, which shows a pointer hidden only until the mouse moves.
     void moveMouse()
@@ -115,22 +92,29 @@ protected:
         xdotool({"mousemove", "--window", window, QString::number(x), "100"});
     }
 
-    bool treeBecomes(const std::function<bool(const QJsonObject&)>& condition)
-    {
-        return waitFor([&] { return condition(tree()); });
-    }
-
-    int finish()
-    {
-        program.closeWriteChannel();
-        EXPECT_TRUE(program.waitForFinished(limitMs));
-        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-    }
-
-    QTemporaryDir folder;
     QProcess windowManager;
-    QProcess program;
     QString window;
+};
+
+// On Wayland: Qt's wayland platform on a compositor of the test's own, which gives no window the
+// keyboard (the program reads neither active nor focused there).
+class WaylandSessionTest : public DesktopSession {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariable("ZUZIRE_DESKTOP_SESSION") != "wayland" ||
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            GTEST_SKIP() << "runs on a headless Wayland compositor, as CTest's DesktopSessionOnWayland "
+                            "(needs weston)";
+        const QString plugins = QLibraryInfo::path(QLibraryInfo::PluginsPath);
+        if (QDir(plugins + "/platforms").entryList({"libqwayland*"}).isEmpty())
+            GTEST_SKIP() << "Qt's Wayland platform is missing: run scripts/setup.sh";
+    }
+
+    void start(const QString& configHome)
+    {
+        launch("wayland", {}, configHome, QProcessEnvironment::systemEnvironment());
+    }
 };
 } // namespace
 
@@ -185,22 +169,8 @@ TEST_F(DesktopSessionTest, LaunchFullScreenHasTheKeyboardAndEscapeQuits)
 
 TEST_F(DesktopSessionTest, NoFrameOfAPushIsDarkerThanBothScreens)
 {
-    // A library of generated photos, so the first screen pushes the album picker once it loaded.
     const QString config = folder.filePath("config");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", config);
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    const QString bin = qEnvironmentVariable("ZUZIRE_BINARY_DIR") + "/bin/";
-    for (const QStringList& command :
-         {QStringList{"zuzire-demo-photos", folder.filePath("Photos")},
-          QStringList{"zuzire-library", "import", "--library", folder.filePath("Library"),
-                      folder.filePath("Photos/Coast")}}) {
-        QProcess tool;
-        tool.setProcessEnvironment(environment);
-        tool.start(bin + command.first(), command.mid(1));
-        ASSERT_TRUE(tool.waitForFinished(60000));
-        ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
-    }
+    ASSERT_NO_FATAL_FAILURE(makeAlbumLibrary(config));
 
     start({}, config);
     // A small window keeps every screenshot quick, so the frames sample the whole fade.
@@ -252,4 +222,32 @@ TEST_F(DesktopSessionTest, NoBusIsLaunchedAndNothingOutlivesTheProgram)
     leftovers.start("bash", {ZUZIRE_LEFTOVER_PROCESSES_SCRIPT, "--kill", folder.path()});
     ASSERT_TRUE(leftovers.waitForFinished(limitMs));
     EXPECT_EQ(leftovers.exitCode(), 0) << leftovers.readAllStandardOutput().toStdString();
+}
+
+TEST_F(WaylandSessionTest, GoesFullScreenShowsTheAlbumPickerAndQuits)
+{
+    const QString config = folder.filePath("config");
+    ASSERT_NO_FATAL_FAILURE(makeAlbumLibrary(config));
+    ASSERT_NO_FATAL_FAILURE(start(config));
+    ASSERT_EQ(ask("fullscreen"), "ok");
+    ASSERT_TRUE(treeBecomes([](const QJsonObject& t) { return t["fullScreen"].toBool(); }));
+    // The picker comes once the library has loaded, which a busy machine slows down.
+    ASSERT_TRUE(treeBecomes(
+        [](const QJsonObject& t) { return t["controllers"].toArray().contains("AlbumController"); }))
+        << QJsonDocument(tree()).toJson().toStdString();
+
+    // The whole screen the compositor has, and on it the picker's photos, which slide in: one of
+    // its next frames shows them.
+    const QStringList side = qEnvironmentVariable("ZUZIRE_SCREEN_SIZE").split('x');
+    const QSize screen(side.value(0).toInt(), side.value(1).toInt());
+    const QString shot = folder.filePath("picker.png");
+    QImage image;
+    EXPECT_TRUE(waitFor([&] {
+        image = ask("screenshot " + shot) == "ok " + shot ? QImage(shot) : QImage();
+        return image.size() == screen && colouredShare(image) > 0.05;
+    })) << "last screenshot " << image.width() << "x" << image.height() << " on a screen of "
+        << screen.width() << "x" << screen.height() << ", in colour " << colouredShare(image);
+
+    EXPECT_EQ(ask("quit"), "ok");
+    EXPECT_EQ(finish(), 0) << program.readAllStandardError().toStdString();
 }
