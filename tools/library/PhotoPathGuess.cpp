@@ -1,11 +1,11 @@
 #include "tools/library/PhotoPathGuess.h"
 
+#include "library/FileMapping.h"
 #include "platform/foundation/MappedReadGuard.h"
 #include "platform/foundation/RegularFile.h"
 
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,25 +47,20 @@ std::optional<QString> PhotoPathGuess::find(std::string_view xml, std::string_vi
 
 std::optional<QString> PhotoPathGuess::read(const QString& albumDataPath, std::string_view key)
 {
+    // Mapped rather than read, which costs a copy of the whole library.
     const int descriptor = RegularFile::open(albumDataPath);
     if (descriptor < 0)
         return std::nullopt;
     struct stat status {};
-    void* mapped = MAP_FAILED;
-    if (::fstat(descriptor, &status) == 0 && status.st_size > 0)
-        mapped = ::mmap(nullptr, size_t(status.st_size), PROT_READ, MAP_PRIVATE, descriptor, 0);
+    const auto mapping =
+        ::fstat(descriptor, &status) == 0 ? FileMapping::map(descriptor, size_t(status.st_size)) : nullptr;
     ::close(descriptor);
-    if (mapped == MAP_FAILED)
+    if (!mapping)
         return std::nullopt;
-    std::optional<QString> found;
-    {
-        // Mapped rather than read, which costs a copy of the whole library; one cut short meanwhile
-        // tells nothing.
-        MappedReadGuard guard;
-        found = find(std::string_view(static_cast<const char*>(mapped), size_t(status.st_size)), key);
-        if (guard.fileShrank())
-            found.reset();
-    }
-    ::munmap(mapped, size_t(status.st_size));
+    // One cut short meanwhile tells nothing.
+    MappedReadGuard guard;
+    auto found = find(std::string_view(reinterpret_cast<const char*>(mapping->data()), mapping->size()), key);
+    if (guard.fileShrank())
+        found.reset();
     return found;
 }

@@ -101,6 +101,16 @@ bool isReadOnly(const QString& path)
     return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(name.constData(), W_OK) != 0;
 }
 
+// The refusal to write a file of the photo's that nobody may write; `what` names it for the
+// message ("the sidecar", "the photo").
+std::optional<Error> readOnly(const QString& path, const QString& what)
+{
+    if (!isReadOnly(path))
+        return std::nullopt;
+    return failure(path, AtomicFile::writeNoPermissionError,
+                   QStringLiteral("%1 %2 is read-only; it is left as it is").arg(what, path));
+}
+
 // Where a chain of symbolic links starting at `path` ends, existing or not; empty for a loop.
 QString endOfLinks(const QString& path)
 {
@@ -243,10 +253,8 @@ XmpRating::PreparedSidecar XmpRating::prepareSidecar(const QString& photoPath, N
                                           QStringLiteral("; the sidecar is left as it is")));
             return prepared;
         }
-        if (isReadOnly(path)) {
-            qmSetError(error,
-                       failure(path, AtomicFile::writeNoPermissionError,
-                               QStringLiteral("the sidecar %1 is read-only; it is left as it is").arg(path)));
+        if (auto refused = readOnly(path, QStringLiteral("the sidecar"))) {
+            qmSetError(error, std::move(*refused));
             return prepared;
         }
         old = *bytes;
@@ -306,10 +314,8 @@ bool XmpRating::writeIntoPhoto(const QString& photoPath, int rating, Error* erro
         qmSetError(error, std::move(*refused));
         return false;
     }
-    if (isReadOnly(photoPath)) {
-        qmSetError(error,
-                   failure(photoPath, AtomicFile::writeNoPermissionError,
-                           QStringLiteral("the photo %1 is read-only; it is left as it is").arg(photoPath)));
+    if (auto refused = readOnly(photoPath, QStringLiteral("the photo"))) {
+        qmSetError(error, std::move(*refused));
         return false;
     }
     const auto bytes = RegularFileReader::read(photoPath, error);
